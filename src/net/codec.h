@@ -1,0 +1,20 @@
+#pragma once
+// Character-set conversions at the edges of the core: the core keeps GBK text,
+// decoded and encoded as GB18030 so that characters outside GBK survive.
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace kelvora {
+
+// GBK (read as GB18030) to UTF-8. Undecodable bytes become U+FFFD.
+std::string GbkToUtf8(std::string_view gbk);
+// UTF-8 to GBK (written as GB18030). Invalid UTF-8 bytes become '?'.
+std::string Utf8ToGbk(std::string_view utf8);
+// UTF-16 code units (host order) to GBK; a lone surrogate becomes '?'.
+std::string Utf16ToGbk(std::u16string_view utf16);
+bool IsValidUtf8(std::string_view bytes);
+// Any charset iconv knows to GBK; nullopt when iconv does not know `charset`.
+std::optional<std::string> ConvertToGbk(std::string_view bytes, std::string_view charset);
+
+}  // namespace kelvora

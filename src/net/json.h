@@ -1,0 +1,37 @@
+#pragma once
+// Reads JSON answers by member paths such as data.itemList[3].href. The text is
+// parsed as data, never run. Every failure reads as empty text or 0.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kelvora {
+
+class JsonReader {
+ public:
+  JsonReader();
+  ~JsonReader();
+  // Copies share the loaded variables.
+  JsonReader(const JsonReader&);
+  JsonReader& operator=(const JsonReader&);
+
+  // Defines variable `name` from `json` (GBK text). Invalid JSON defines nothing:
+  // a variable loaded before keeps its value.
+  void load(std::string_view name, std::string_view json);
+  // Strings as they are, numbers as decimal text, null/missing as empty text. GBK.
+  std::string getText(std::string_view path) const;
+  // Length of the array or string at `path`; 0 otherwise.
+  int32_t getLength(std::string_view path) const;
+  int32_t getMemberCount(std::string_view path) const;
+  // Member names joined by ",,".
+  std::string getKeyList(std::string_view path) const;
+  int32_t getKeys(std::string_view path, std::vector<std::string>& keys) const;
+
+ private:
+  struct State;
+  std::shared_ptr<State> state_;
+};
+
+}  // namespace kelvora

@@ -1,0 +1,26 @@
+#pragma once
+// The INI settings file shared by the three programs.
+#include <map>
+#include <string>
+
+#include "net/endpoints.h"
+
+namespace kelvora {
+
+struct Settings {
+  Endpoints endpoints = DefaultEndpoints();
+  // Every other section, raw UTF-8 values: sections["http"]["connect_timeout"].
+  std::map<std::string, std::map<std::string, std::string>> sections;
+};
+
+// Parses `path` over `out` (which keeps its values for keys the file does not set).
+// Returns false and sets `error` to "FILE:LINE: message" for a bad file.
+bool LoadSettingsFile(const std::string& path, Settings& out, std::string& error);
+bool ParseSettingsText(const std::string& text, const std::string& fileName, Settings& out,
+                       std::string& error);
+
+// Puts the settings into effect: endpoints and the [http] bounds.
+// Returns false and sets `error` when an [http] value is not a number.
+bool ApplySettings(const Settings& settings, std::string& error);
+
+}  // namespace kelvora

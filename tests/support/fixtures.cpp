@@ -1,0 +1,29 @@
+#include "support/fixtures.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "net/codec.h"
+
+namespace kelvora::test {
+
+std::string ReadFixture(const std::string& relativePath) {
+  std::ifstream in(std::string(KELVORA_FIXTURES_DIR) + "/" + relativePath, std::ios::binary);
+  if (!in) {
+    ADD_FAILURE() << "missing fixture " << relativePath;
+    return {};
+  }
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+std::string ReadFixtureAsGbk(const std::string& relativePath) {
+  return Utf8ToGbk(ReadFixture(relativePath));
+}
+
+std::string G(const std::string& utf8) { return Utf8ToGbk(utf8); }
+
+}  // namespace kelvora::test

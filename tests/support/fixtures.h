@@ -1,0 +1,13 @@
+#pragma once
+#include <string>
+
+namespace kelvora::test {
+
+// Bytes of tests/fixtures/<relativePath>; fails the current test when missing.
+std::string ReadFixture(const std::string& relativePath);
+// A fixture stored as UTF-8, converted to the core's GBK text.
+std::string ReadFixtureAsGbk(const std::string& relativePath);
+// GBK text of a UTF-8 literal, for readable test tables.
+std::string G(const std::string& utf8);
+
+}  // namespace kelvora::test
