@@ -1,0 +1,97 @@
+#pragma once
+// The fourteen-column results store. Every search mode appends rows here, the
+// per-item driver writes them, and views listen for changes. Single operations
+// are atomic; no lock is ever held across a request.
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace kelvora {
+
+enum class ResultColumn : int {
+  Index = 0, ItemId, Title, Link, Seller, ListedAt, DelistAt, HoursLeft,
+  ShopType, Sales, Stock, Price, Location, Monitored
+};
+inline constexpr int kResultColumnCount = 14;
+
+// GBK texts of cells.
+inline constexpr const char* FETCH_FAILED_TITLE = "\xbb\xf1\xc8\xa1\xca\xfd\xbe\xdd\xca\xa7\xb0\xdc\xa3\xa1";  // 获取数据失败！
+inline constexpr const char* REMOVED_ITEM_TITLE = "\xb8\xc3\xc9\xcc\xc6\xb7\xd2\xd1\xcf\xc2\xbc\xdc\xa1\xa3";  // 该商品已下架。
+inline constexpr const char* TMALL_SHOP_TEXT = "\xcc\xec\xc3\xa8";      // 天猫
+inline constexpr const char* TAOBAO_SHOP_TEXT = "\xb5\xea\xc6\xcc";     // 店铺
+inline constexpr const char* MONITORED_MARK = "\xa1\xcc";               // √
+
+struct ColumnInfo {
+  const char* caption;  // GBK
+  int width;            // pixels
+};
+const std::array<ColumnInfo, kResultColumnCount>& ResultColumns();
+
+// One analysed item, as the item analysis and the lookup fill it.
+struct ResultRow {
+  std::string title;
+  std::string link;
+  std::string itemId;
+  bool isTmall = false;
+  std::string stock;
+  std::string sales;
+  std::string seller;
+  std::string listedAt;
+  std::string delistAt;
+  int32_t hoursLeft = 0;
+  std::string location;
+  std::string price;
+};
+
+using RowCells = std::array<std::string, kResultColumnCount>;
+
+// "条数：" followed by the count (GBK).
+std::string RowCountLabelText(int32_t count);
+
+class ResultsTable {
+ public:
+  // Called on the thread that made the change, after the lock is released.
+  struct Listener {
+    virtual ~Listener() = default;
+    virtual void rowsAppended(int32_t first, int32_t last) = 0;
+    virtual void rowChanged(int32_t row) = 0;
+    virtual void rowsCleared() = 0;
+  };
+
+  int32_t addRow(const std::string& caption = {});
+  // Out-of-range rows and columns are ignored.
+  void setCell(int32_t row, int column, const std::string& text);
+  void setCell(int32_t row, ResultColumn column, const std::string& text) {
+    setCell(row, static_cast<int>(column), text);
+  }
+  // Writes a whole row at once (one change notification).
+  void setRow(int32_t row, const RowCells& cells);
+  // Empty text for out-of-range rows and columns.
+  std::string cellText(int32_t row, int column) const;
+  std::string cellText(int32_t row, ResultColumn column) const {
+    return cellText(row, static_cast<int>(column));
+  }
+  RowCells row(int32_t row) const;
+  int32_t rowCount() const;
+  void clearRows();
+  std::vector<RowCells> snapshot() const;
+
+  // The selection belongs to the view; the store keeps what the view tells it.
+  int32_t selectedRow() const;
+  void setSelectedRow(int32_t row);
+
+  void addListener(Listener* listener);
+  void removeListener(Listener* listener);
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<RowCells> rows_;
+  int32_t selected_ = -1;
+  std::mutex listenersMutex_;
+  std::vector<Listener*> listeners_;
+};
+
+}  // namespace kelvora
