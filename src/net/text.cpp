@@ -1,0 +1,404 @@
+#include "net/text.h"
+
+#include <opencc/opencc.h>
+
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <memory>
+
+#include "net/codec.h"
+
+#ifndef KELVORA_OPENCC_DIR
+#define KELVORA_OPENCC_DIR "/usr/share/opencc"
+#endif
+
+namespace kelvora {
+namespace {
+
+inline unsigned char Byte(std::string_view s, size_t i) { return static_cast<unsigned char>(s[i]); }
+
+// Width of the character starting at byte i: a byte of 0x80 or above starts a
+// two-byte character (a lone lead byte at the very end counts as one byte).
+inline size_t CharWidth(std::string_view s, size_t i) {
+  return (Byte(s, i) >= 0x80 && i + 1 < s.size()) ? 2 : 1;
+}
+
+// 0-based position of `sought` at or after the character start `from`, matching
+// only at character starts; npos when absent. `sought` must not be empty.
+size_t FindAt(std::string_view text, std::string_view sought, size_t from) {
+  size_t boundary = from;  // always a character start
+  while (from < text.size()) {
+    size_t p = text.find(sought, from);
+    if (p == std::string_view::npos) return p;
+    // Walk character by character up to the candidate.
+    while (boundary < p) boundary += CharWidth(text, boundary);
+    if (boundary == p) return p;
+    // The candidate began on a trail byte; resume at the next character start.
+    from = boundary;
+  }
+  return std::string_view::npos;
+}
+
+// Folds full-width digits, signs, letters and blanks to their ASCII forms.
+std::string FoldFullWidth(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size();) {
+    unsigned char c = Byte(text, i);
+    if (c < 0x80 || i + 1 >= text.size()) {
+      out.push_back(static_cast<char>(c));
+      ++i;
+      continue;
+    }
+    unsigned char t = Byte(text, i + 1);
+    if (c == 0xA3 && t >= 0xA1 && t <= 0xFE) {
+      out.push_back(static_cast<char>(t - 0x80));
+    } else if ((c == 0xA1 && t == 0xA1) || (c == 0xA3 && t == 0xA0)) {
+      out.push_back(' ');
+    } else {
+      out.push_back(static_cast<char>(c));
+      out.push_back(static_cast<char>(t));
+    }
+    i += 2;
+  }
+  return out;
+}
+
+// Leading decimal number of already folded text, saturated to [lo, hi].
+int64_t LeadingNumber(std::string_view s, int64_t lo, int64_t hi) {
+  size_t i = 0;
+  while (i < s.size() && (s[i] == ' ' || s[i] == '\t' || s[i] == '\n' || s[i] == '\r' ||
+                          s[i] == '\v' || s[i] == '\f'))
+    ++i;
+  bool negative = false;
+  if (i < s.size() && (s[i] == '+' || s[i] == '-')) {
+    negative = s[i] == '-';
+    ++i;
+  }
+  // Accumulate towards the sign so that the most negative value fits.
+  int64_t value = 0;
+  bool saturated = false;
+  for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i) {
+    if (saturated) continue;
+    int digit = s[i] - '0';
+    if (negative) {
+      if (value < (lo + digit) / 10) {
+        value = lo;
+        saturated = true;
+      } else {
+        value = value * 10 - digit;
+        if (value < lo) { value = lo; saturated = true; }
+      }
+    } else {
+      if (value > (hi - digit) / 10) {
+        value = hi;
+        saturated = true;
+      } else {
+        value = value * 10 + digit;
+      }
+    }
+  }
+  return value;
+}
+
+int HexValue(unsigned char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+}  // namespace
+
+int Find(std::string_view text, std::string_view sought, int start) {
+  if (start < 1) start = 1;
+  if (static_cast<size_t>(start) > text.size()) return -1;
+  if (sought.empty()) return 1;
+  size_t p = FindAt(text, sought, static_cast<size_t>(start - 1));
+  return p == std::string_view::npos ? -1 : static_cast<int>(p + 1);
+}
+
+std::string Mid(std::string_view text, int start, int count) {
+  if (start < 1 || count <= 0 || static_cast<size_t>(start) > text.size()) return {};
+  return std::string(text.substr(static_cast<size_t>(start - 1), static_cast<size_t>(count)));
+}
+
+std::string Left(std::string_view text, int n) {
+  if (n <= 0) return {};
+  return std::string(text.substr(0, static_cast<size_t>(n)));
+}
+
+std::string Right(std::string_view text, int n) {
+  if (n <= 0) return {};
+  size_t k = std::min(text.size(), static_cast<size_t>(n));
+  return std::string(text.substr(text.size() - k));
+}
+
+std::string ReplaceAll(std::string_view text, std::string_view from, std::string_view to) {
+  if (from.empty()) return std::string(text);
+  std::string out;
+  out.reserve(text.size());
+  size_t pos = 0;
+  while (pos < text.size()) {
+    size_t p = FindAt(text, from, pos);
+    if (p == std::string_view::npos) break;
+    out.append(text.substr(pos, p - pos));
+    out.append(to);
+    pos = p + from.size();
+  }
+  if (pos < text.size()) out.append(text.substr(pos));
+  return out;
+}
+
+std::string Trim(std::string_view text) {
+  auto blankAt = [&](size_t i) -> size_t {  // width of a blank at i, 0 when none
+    if (text[i] == ' ') return 1;
+    if (Byte(text, i) == 0xA1 && i + 1 < text.size() && Byte(text, i + 1) == 0xA1) return 2;
+    return 0;
+  };
+  size_t begin = 0;
+  while (begin < text.size()) {
+    size_t w = blankAt(begin);
+    if (w == 0) break;
+    begin += w;
+  }
+  // Walk the remaining characters to know where the last non-blank one ends.
+  size_t end = begin;
+  for (size_t i = begin; i < text.size();) {
+    size_t w = blankAt(i);
+    if (w == 0) {
+      w = CharWidth(text, i);
+      end = i + w;
+    }
+    i += w;
+  }
+  return std::string(text.substr(begin, end - begin));
+}
+
+std::vector<std::string> Split(std::string_view text, std::string_view separator) {
+  std::vector<std::string> pieces;
+  if (text.empty()) return pieces;
+  if (separator.empty()) {
+    pieces.emplace_back(text);
+    return pieces;
+  }
+  size_t pos = 0;
+  while (true) {
+    size_t p = FindAt(text, separator, pos);
+    if (p == std::string_view::npos) {
+      if (pos < text.size()) pieces.emplace_back(text.substr(pos));
+      break;
+    }
+    pieces.emplace_back(text.substr(pos, p - pos));
+    pos = p + separator.size();
+  }
+  return pieces;
+}
+
+std::string Upper(std::string_view text) {
+  std::string out(text);
+  for (size_t i = 0; i < out.size();) {
+    unsigned char c = static_cast<unsigned char>(out[i]);
+    if (c >= 0x80) {
+      i += 2;
+      continue;
+    }
+    if (c >= 'a' && c <= 'z') out[i] = static_cast<char>(c - 'a' + 'A');
+    ++i;
+  }
+  return out;
+}
+
+int32_t ToInt32(std::string_view text) {
+  return static_cast<int32_t>(LeadingNumber(FoldFullWidth(text),
+                                            std::numeric_limits<int32_t>::min(),
+                                            std::numeric_limits<int32_t>::max()));
+}
+
+int64_t ToInt64(std::string_view text) {
+  return LeadingNumber(FoldFullWidth(text), std::numeric_limits<int64_t>::min(),
+                       std::numeric_limits<int64_t>::max());
+}
+
+std::string NumberText(int64_t value) { return std::to_string(value); }
+
+std::string NumberText(double value) {
+  char buffer[64];
+  std::snprintf(buffer, sizeof buffer, "%.13g", value);
+  return buffer;
+}
+
+std::string TextBetween(std::string_view text, std::string_view left, std::string_view right,
+                        int start) {
+  if (start < 1) start = 1;
+  int a = Find(text, left, start);
+  if (a == -1) return {};
+  int b = a + static_cast<int>(left.size());
+  int c = Find(text, right, b);
+  if (c == -1) return {};
+  return Mid(text, b, c - b);
+}
+
+std::string PercentDecode(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size();) {
+    if (text[i] == '%' && i + 2 < text.size()) {
+      int hi = HexValue(Byte(text, i + 1));
+      int lo = HexValue(Byte(text, i + 2));
+      if (hi >= 0 && lo >= 0) {
+        out.push_back(static_cast<char>(hi * 16 + lo));
+        i += 3;
+        continue;
+      }
+    }
+    // A '%' without two hexadecimal digits after it is kept as it is.
+    out.push_back(text[i]);
+    ++i;
+  }
+  return out;
+}
+
+std::string UnescapeJavaText(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  std::u16string units;  // consecutive escapes, converted together so pairs join
+  auto flush = [&] {
+    if (!units.empty()) {
+      out += Utf16ToGbk(units);
+      units.clear();
+    }
+  };
+  for (size_t i = 0; i < text.size();) {
+    if (text[i] == '\\' && i + 6 <= text.size() && text[i + 1] == 'u') {
+      int d0 = HexValue(Byte(text, i + 2)), d1 = HexValue(Byte(text, i + 3));
+      int d2 = HexValue(Byte(text, i + 4)), d3 = HexValue(Byte(text, i + 5));
+      if (d0 >= 0 && d1 >= 0 && d2 >= 0 && d3 >= 0) {
+        units.push_back(static_cast<char16_t>((d0 << 12) | (d1 << 8) | (d2 << 4) | d3));
+        i += 6;
+        continue;
+      }
+    }
+    flush();
+    out.push_back(text[i]);
+    ++i;
+  }
+  flush();
+  return out;
+}
+
+namespace {
+
+const opencc::SimpleConverter* TraditionalConverter() {
+  static const std::unique_ptr<opencc::SimpleConverter> converter =
+      []() -> std::unique_ptr<opencc::SimpleConverter> {
+    try {
+      return std::make_unique<opencc::SimpleConverter>(std::string(KELVORA_OPENCC_DIR) +
+                                                       "/t2s.json");
+    } catch (...) {
+      return nullptr;
+    }
+  }();
+  return converter.get();
+}
+
+// Splits UTF-8 text into its code points' byte sequences.
+std::vector<std::string_view> Utf8Chars(std::string_view s) {
+  std::vector<std::string_view> chars;
+  for (size_t i = 0; i < s.size();) {
+    unsigned char c = Byte(s, i);
+    size_t len = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 1;
+    len = std::min(len, s.size() - i);
+    chars.push_back(s.substr(i, len));
+    i += len;
+  }
+  return chars;
+}
+
+// Splits GBK text into characters; four-byte GB18030 sequences count as one.
+std::vector<std::string_view> GbkChars(std::string_view s) {
+  std::vector<std::string_view> chars;
+  for (size_t i = 0; i < s.size();) {
+    size_t len = 1;
+    unsigned char c = Byte(s, i);
+    if (c >= 0x81 && c <= 0xFE && i + 3 < s.size() && Byte(s, i + 1) >= 0x30 &&
+        Byte(s, i + 1) <= 0x39 && Byte(s, i + 2) >= 0x81 && Byte(s, i + 2) <= 0xFE &&
+        Byte(s, i + 3) >= 0x30 && Byte(s, i + 3) <= 0x39) {
+      len = 4;
+    } else if (c >= 0x80) {
+      len = CharWidth(s, i);
+    }
+    chars.push_back(s.substr(i, len));
+    i += len;
+  }
+  return chars;
+}
+
+bool IsAscii(std::string_view s) {
+  for (char c : s)
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  return true;
+}
+
+}  // namespace
+
+std::string TraditionalToSimplified(std::string_view text) {
+  if (IsAscii(text)) return std::string(text);
+  const opencc::SimpleConverter* converter = TraditionalConverter();
+  if (converter == nullptr) return std::string(text);
+  try {
+    // Convert the whole text at once so that phrase rules apply, then take the
+    // result character by character: a character keeps its original bytes unless
+    // its simplified form differs and is itself a two-byte GBK character.
+    std::vector<std::string_view> original = GbkChars(text);
+    std::string utf8 = GbkToUtf8(text);
+    std::vector<std::string_view> before = Utf8Chars(utf8);
+    std::string simplified;
+    std::vector<std::string_view> after;
+    bool aligned = before.size() == original.size();
+    if (aligned) {
+      simplified = converter->Convert(utf8);
+      after = Utf8Chars(simplified);
+      aligned = after.size() == before.size();
+    }
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < original.size(); ++i) {
+      std::string_view ch = original[i];
+      if (ch.size() != 2) {
+        out.append(ch);
+        continue;
+      }
+      std::string from, to;
+      if (aligned) {
+        if (before[i] == after[i]) {
+          out.append(ch);
+          continue;
+        }
+        from = std::string(before[i]);
+        to = std::string(after[i]);
+      } else {
+        // Rare: the phrase rules changed the length or the text had bytes that
+        // do not decode; fall back to one character at a time.
+        from = GbkToUtf8(ch);
+        to = converter->Convert(from);
+      }
+      if (to == from) {
+        out.append(ch);
+        continue;
+      }
+      std::string gbk = Utf8ToGbk(to);
+      if (gbk.size() == 2 && static_cast<unsigned char>(gbk[0]) >= 0x81) {
+        out.append(gbk);
+      } else {
+        out.append(ch);
+      }
+    }
+    return out;
+  } catch (...) {
+    return std::string(text);
+  }
+}
+
+}  // namespace kelvora
