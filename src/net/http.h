@@ -30,15 +30,18 @@ void SetThreadStopToken(std::stop_token token);
 // "//" becomes "http://". A cookie shorter than 2 bytes means "use MarketCookie".
 // The body is handed back as GBK.
 std::string HttpFetch(std::string& url, const std::string& referer, std::string& cookie);
-// Same GET (no trimming, no redirects) returning the final header block
-// "Name: value" lines joined by CR LF.
+// Same GET (no trimming, no redirects) returning the response's header block:
+// its "Name: value" lines as received, each ending with CR LF, without the status
+// line. Headers with an empty value go out as "Name:" with nothing after the colon.
+// Redirects that the other shapes follow keep the Cookie header only on the same
+// host or, for marketplace requests, within MARKET_DOMAIN_SUFFIX.
 std::string FetchResponseHeaders(const std::string& url, const std::string& referer);
 // GET of SERVICE_BASE + trimmed `path`; `path` is replaced by the full address.
 std::string ServiceGet(std::string& path);
 
 struct ServicePostResult {
   std::string body;     // GBK
-  std::string headers;  // final header block, CR LF separated
+  std::string headers;  // header block of the final response, as FetchResponseHeaders
 };
 // The login POST to SERVICE_BASE + `path` with a form-encoded `body` (already encoded).
 ServicePostResult ServicePost(const std::string& path, const std::string& body);

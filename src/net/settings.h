@@ -23,4 +23,10 @@ bool ParseSettingsText(const std::string& text, const std::string& fileName, Set
 // Returns false and sets `error` when an [http] value is not a number.
 bool ApplySettings(const Settings& settings, std::string& error);
 
+// The settings a program starts with: the file `configOption` (--config) when it is
+// not empty, else "kelvora.ini" in `programDir` when that file exists, else the
+// built-in values. Only loads; ApplySettings puts them into effect.
+bool LoadProgramSettings(const std::string& configOption, const std::string& programDir,
+                         Settings& out, std::string& error);
+
 }  // namespace kelvora
