@@ -69,6 +69,12 @@ class ResultsTable {
   }
   // Writes a whole row at once (one change notification).
   void setRow(int32_t row, const RowCells& cells);
+  // Counts the clears; a writer that read it before a long request passes it to
+  // writeColumns so that a row cleared meanwhile is not overwritten by stale data.
+  uint64_t epoch() const;
+  // Writes columns first..last of `row` from `cells` in one change, unless the
+  // table was cleared since `epoch`. False when nothing was written.
+  bool writeColumns(int32_t row, const RowCells& cells, int first, int last, uint64_t epoch);
   // Empty text for out-of-range rows and columns.
   std::string cellText(int32_t row, int column) const;
   std::string cellText(int32_t row, ResultColumn column) const {
@@ -90,6 +96,7 @@ class ResultsTable {
   mutable std::mutex mutex_;
   std::vector<RowCells> rows_;
   int32_t selected_ = -1;
+  uint64_t epoch_ = 0;
   std::mutex listenersMutex_;
   std::vector<Listener*> listeners_;
 };

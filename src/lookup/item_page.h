@@ -1,6 +1,7 @@
 #pragma once
 // Turns one item page address into a filled row: page kind, title, seller, item id,
 // and the secondary answer's sales, price, stock and location; then the lookup.
+#include <functional>
 #include <string>
 
 #include "app/results_table.h"
@@ -8,6 +9,25 @@
 namespace kelvora {
 
 ResultRow AnalyseItemPage(std::string url, bool viaAltHost);
+
+// The secondary request of an item page: GET of `address` with `referer`, body as GBK.
+using SecondaryFetch = std::function<std::string(std::string& address, const std::string& referer)>;
+
+// What the analysis of one fetched item page ends with.
+struct ItemPageReading {
+  ResultRow row;
+  // Not empty when the page sends the item to the alternate item host: the address
+  // to analyse instead.
+  std::string altHostUrl;
+  // True when the item id should now be looked up for its times.
+  bool wantsTimes = false;
+};
+
+// The analysis of an already fetched (and trimmed) item page at the normalised
+// address `url`, making the secondary request through `fetch`. The alternate-host
+// re-request and the lookup are left to the caller (AnalyseItemPage does both).
+ItemPageReading AnalyseFetchedPage(const std::string& page, const std::string& url, bool viaAltHost,
+                                   const SecondaryFetch& fetch);
 
 std::string ReadSalesCount(const std::string& answer, bool isTmall);
 std::string ReadPrice(const std::string& answer, bool isTmall);

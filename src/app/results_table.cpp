@@ -1,0 +1,159 @@
+#include "app/results_table.h"
+
+#include <algorithm>
+
+#include "net/text.h"
+
+namespace kelvora {
+
+const std::array<ColumnInfo, kResultColumnCount>& ResultColumns() {
+  static const std::array<ColumnInfo, kResultColumnCount> columns = {{
+      {"\xd0\xf2\xba\xc5", 40},                  // 序号
+      {"itemID", 50},
+      {"\xb1\xea\xcc\xe2", 65},                  // 标题
+      {"\xc1\xb4\xbd\xd3", 70},                  // 链接
+      {"\xc2\xf4\xbc\xd2", 70},                  // 卖家
+      {"\xc9\xcf\xbc\xdc\xca\xb1\xbc\xe4", 80},  // 上架时间
+      {"\xcf\xc2\xbc\xdc\xca\xb1\xbc\xe4", 80},  // 下架时间
+      {"\xca\xa3\xd3\xe0\xd0\xa1\xca\xb1\xca\xfd", 80},  // 剩余小时数
+      {"\xb5\xea\xc6\xcc\xc0\xe0\xd0\xcd", 70},  // 店铺类型
+      {"\xb5\xb1\xc7\xb0\xcf\xfa\xc1\xbf", 70},  // 当前销量
+      {"\xb5\xb1\xc7\xb0\xbf\xe2\xb4\xe6", 70},  // 当前库存
+      {"\xca\xdb\xbc\xdb", 65},                  // 售价
+      {"\xcb\xf9\xd4\xda\xb5\xd8", 55},          // 所在地
+      {"\xbc\xe0\xb2\xe2", 50},                  // 监测
+  }};
+  return columns;
+}
+
+std::string RowCountLabelText(int32_t count) {
+  return std::string("\xcc\xf5\xca\xfd\xa3\xba") + NumberText(static_cast<int64_t>(count));  // 条数：
+}
+
+namespace {
+
+bool ValidColumn(int column) { return column >= 0 && column < kResultColumnCount; }
+
+}  // namespace
+
+// Every mutation takes the row lock for the change alone and tells the listeners
+// afterwards, so a listener may read the table back without deadlocking.
+template <typename Fn>
+static void Notify(std::mutex& listenersMutex, const std::vector<ResultsTable::Listener*>& listeners,
+                   Fn&& fn) {
+  std::vector<ResultsTable::Listener*> copy;
+  {
+    std::lock_guard lock(listenersMutex);
+    copy = listeners;
+  }
+  for (ResultsTable::Listener* l : copy) fn(*l);
+}
+
+int32_t ResultsTable::addRow(const std::string& caption) {
+  int32_t index;
+  {
+    std::lock_guard lock(mutex_);
+    RowCells cells;
+    cells[0] = caption;
+    rows_.push_back(std::move(cells));
+    index = static_cast<int32_t>(rows_.size() - 1);
+  }
+  Notify(listenersMutex_, listeners_, [&](Listener& l) { l.rowsAppended(index, index); });
+  return index;
+}
+
+void ResultsTable::setCell(int32_t row, int column, const std::string& text) {
+  if (!ValidColumn(column)) return;
+  {
+    std::lock_guard lock(mutex_);
+    if (row < 0 || static_cast<size_t>(row) >= rows_.size()) return;
+    rows_[static_cast<size_t>(row)][static_cast<size_t>(column)] = text;
+  }
+  Notify(listenersMutex_, listeners_, [&](Listener& l) { l.rowChanged(row); });
+}
+
+void ResultsTable::setRow(int32_t row, const RowCells& cells) {
+  {
+    std::lock_guard lock(mutex_);
+    if (row < 0 || static_cast<size_t>(row) >= rows_.size()) return;
+    rows_[static_cast<size_t>(row)] = cells;
+  }
+  Notify(listenersMutex_, listeners_, [&](Listener& l) { l.rowChanged(row); });
+}
+
+uint64_t ResultsTable::epoch() const {
+  std::lock_guard lock(mutex_);
+  return epoch_;
+}
+
+bool ResultsTable::writeColumns(int32_t row, const RowCells& cells, int first, int last,
+                                uint64_t epoch) {
+  first = std::max(first, 0);
+  last = std::min(last, kResultColumnCount - 1);
+  if (first > last) return false;
+  {
+    std::lock_guard lock(mutex_);
+    if (epoch != epoch_ || row < 0 || static_cast<size_t>(row) >= rows_.size()) return false;
+    RowCells& target = rows_[static_cast<size_t>(row)];
+    for (int c = first; c <= last; ++c) target[static_cast<size_t>(c)] = cells[static_cast<size_t>(c)];
+  }
+  Notify(listenersMutex_, listeners_, [&](Listener& l) { l.rowChanged(row); });
+  return true;
+}
+
+std::string ResultsTable::cellText(int32_t row, int column) const {
+  if (!ValidColumn(column)) return {};
+  std::lock_guard lock(mutex_);
+  if (row < 0 || static_cast<size_t>(row) >= rows_.size()) return {};
+  return rows_[static_cast<size_t>(row)][static_cast<size_t>(column)];
+}
+
+RowCells ResultsTable::row(int32_t row) const {
+  std::lock_guard lock(mutex_);
+  if (row < 0 || static_cast<size_t>(row) >= rows_.size()) return {};
+  return rows_[static_cast<size_t>(row)];
+}
+
+int32_t ResultsTable::rowCount() const {
+  std::lock_guard lock(mutex_);
+  return static_cast<int32_t>(rows_.size());
+}
+
+void ResultsTable::clearRows() {
+  {
+    std::lock_guard lock(mutex_);
+    rows_.clear();
+    selected_ = -1;  // no row is left to be selected
+    ++epoch_;
+  }
+  Notify(listenersMutex_, listeners_, [](Listener& l) { l.rowsCleared(); });
+}
+
+std::vector<RowCells> ResultsTable::snapshot() const {
+  std::lock_guard lock(mutex_);
+  return rows_;
+}
+
+int32_t ResultsTable::selectedRow() const {
+  std::lock_guard lock(mutex_);
+  return selected_;
+}
+
+void ResultsTable::setSelectedRow(int32_t row) {
+  std::lock_guard lock(mutex_);
+  selected_ = row < 0 ? -1 : row;
+}
+
+void ResultsTable::addListener(Listener* listener) {
+  if (!listener) return;
+  std::lock_guard lock(listenersMutex_);
+  if (std::find(listeners_.begin(), listeners_.end(), listener) == listeners_.end())
+    listeners_.push_back(listener);
+}
+
+void ResultsTable::removeListener(Listener* listener) {
+  std::lock_guard lock(listenersMutex_);
+  listeners_.erase(std::remove(listeners_.begin(), listeners_.end(), listener), listeners_.end());
+}
+
+}  // namespace kelvora
