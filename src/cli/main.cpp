@@ -1,6 +1,426 @@
-#include <cstdio>
+// kelvora-cli: the core without windows, for batch runs, scripts and tests.
+#include <unistd.h>
 
-int main() {
-  std::fprintf(stderr, "kelvora-cli: not yet available\n");
-  return 2;
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/host.h"
+#include "app/results_table.h"
+#include "cli/rows.h"
+#include "lookup/lookup_service.h"
+#include "net/codec.h"
+#include "net/datetime.h"
+#include "net/settings.h"
+#include "net/shared_state.h"
+#include "net/text.h"
+#include "search/monitored.h"
+#include "session/cookie_text.h"
+#include "session/login.h"
+
+namespace kelvora::cli {
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitUsage = 2;
+constexpr int kExitLogin = 3;
+
+std::atomic<bool> g_stop{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+extern "C" void OnInterrupt(int) { g_stop.store(true); }
+
+void InstallInterruptHandler() {
+  struct sigaction action {};
+  action.sa_handler = OnInterrupt;
+  sigemptyset(&action.sa_mask);
+  // A second Ctrl-C ends the program at once.
+  action.sa_flags = SA_RESETHAND;
+  sigaction(SIGINT, &action, nullptr);
 }
+
+const char kUsage[] =
+    "usage: kelvora-cli [global options] COMMAND [arguments]\n"
+    "\n"
+    "global options:\n"
+    "  --config FILE              settings file (default: kelvora.ini beside the program)\n"
+    "  --login USER:PASSWORD      sign in to the lookup service first\n"
+    "  --service-cookie TEXT      lookup-service session cookie instead of signing in\n"
+    "  --market-cookie TEXT       marketplace cookie text\n"
+    "  --market-cookie-file FILE  marketplace cookie text read from FILE\n"
+    "  --monitor FILE             monitored item ids (default: cfg_jsid.txt beside the program)\n"
+    "  --delay MS                 grab delay between items in milliseconds (default 200)\n"
+    "  --now \"YYYY-MM-DD HH:MM:SS\" UTC+8 time taken as now\n"
+    "  --format tsv|jsonl         how rows are printed (default tsv)\n"
+    "  --quiet                    no progress lines on stderr\n"
+    "  --help                     this text\n"
+    "\n"
+    "commands:\n"
+    "  item ADDRESS...            one row per item page address\n"
+    "  retry [FILE]               re-run the rows whose listing time is missing\n"
+    "\n"
+    "Ctrl-C stops after the current item; the rows printed so far stay valid.\n";
+
+void ErrorLine(const std::string& utf8) {
+  std::fprintf(stderr, "kelvora-cli: %s\n", utf8.c_str());
+  std::fflush(stderr);
+}
+
+// Message texts of the core are GBK with CR LF breaks; the terminal wants UTF-8 lines.
+std::string TerminalText(const std::string& gbk) {
+  std::string text = ReplaceAll(GbkToUtf8(gbk), "\r\n", "\n");
+  while (!text.empty() && text.back() == '\n') text.pop_back();
+  return text;
+}
+
+class CliHost : public Host {
+ public:
+  explicit CliHost(bool quiet) : quiet_(quiet) {}
+  void setStatus(const std::string& text) override { progress(text); }
+  void setRowCountLabel(const std::string& text) override { progress(text); }
+  void message(const std::string& text) override {
+    std::fprintf(stderr, "%s\n", TerminalText(text).c_str());
+    std::fflush(stderr);
+  }
+  void pause(int ms) override {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (!stopRequested()) {
+      const auto now = std::chrono::steady_clock::now();
+      if (now >= until) break;
+      std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
+          until - now, std::chrono::milliseconds(20)));
+    }
+  }
+  bool stopRequested() const override { return g_stop.load(); }
+
+ private:
+  void progress(const std::string& text) {
+    if (quiet_) return;
+    std::fprintf(stderr, "%s\n", TerminalText(text).c_str());
+    std::fflush(stderr);
+  }
+  bool quiet_;
+};
+
+struct Options {
+  std::string config;
+  std::optional<std::string> login;
+  std::optional<std::string> serviceCookie;
+  std::optional<std::string> marketCookie;
+  std::optional<std::string> marketCookieFile;
+  std::optional<std::string> monitor;
+  int delayMs = 200;
+  std::optional<std::string> now;
+  RowFormat format = RowFormat::Tsv;
+  bool quiet = false;
+  bool help = false;
+  std::string command;
+  std::vector<std::string> arguments;
+};
+
+std::string ProgramDirectory(const char* argv0) {
+  char buffer[4096];
+  const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+  std::string path = n > 0 ? std::string(buffer, static_cast<size_t>(n)) : std::string(argv0);
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
+}
+
+bool ReadWholeFile(const std::string& path, std::string& out) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return !in.bad();
+}
+
+bool ParseDelay(const std::string& text, int& ms) {
+  if (text.empty() || text.size() > 9) return false;
+  for (char c : text)
+    if (c < '0' || c > '9') return false;
+  ms = std::stoi(text);
+  return true;
+}
+
+bool ParseNow(const std::string& text, DateTime& value) {
+  int y, mo, d, h, mi, s, consumed = 0;
+  if (std::sscanf(text.c_str(), "%4d-%2d-%2d %2d:%2d:%2d%n", &y, &mo, &d, &h, &mi, &s, &consumed) != 6 ||
+      static_cast<size_t>(consumed) != text.size())
+    return false;
+  if (y < 100 || mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || s > 59 || h < 0 ||
+      mi < 0 || s < 0)
+    return false;
+  value = MakeDateTime(y, mo, d, h, mi, s);
+  const DateParts back = SplitDateTime(value);
+  return back.year == y && back.month == mo && back.day == d;  // refuses 2月30日 and the like
+}
+
+// Parses the global options and the command; false with `error` set on a usage error.
+bool ParseCommandLine(int argc, char** argv, Options& o, std::string& error) {
+  int i = 1;
+  for (; i < argc; ++i) {
+    std::string arg = argv[i];
+    if (arg.size() < 2 || arg.compare(0, 2, "--") != 0) break;
+    std::string name = arg, value;
+    bool hasValue = false;
+    if (const size_t eq = arg.find('='); eq != std::string::npos) {
+      name = arg.substr(0, eq);
+      value = arg.substr(eq + 1);
+      hasValue = true;
+    }
+    auto takeValue = [&]() -> bool {
+      if (hasValue) return true;
+      if (i + 1 >= argc) {
+        error = name + " needs a value";
+        return false;
+      }
+      value = argv[++i];
+      return true;
+    };
+    if (name == "--help") {
+      o.help = true;
+    } else if (name == "--quiet") {
+      o.quiet = true;
+    } else if (name == "--config") {
+      if (!takeValue()) return false;
+      o.config = value;
+    } else if (name == "--login") {
+      if (!takeValue()) return false;
+      o.login = value;
+    } else if (name == "--service-cookie") {
+      if (!takeValue()) return false;
+      o.serviceCookie = value;
+    } else if (name == "--market-cookie") {
+      if (!takeValue()) return false;
+      o.marketCookie = value;
+    } else if (name == "--market-cookie-file") {
+      if (!takeValue()) return false;
+      o.marketCookieFile = value;
+    } else if (name == "--monitor") {
+      if (!takeValue()) return false;
+      o.monitor = value;
+    } else if (name == "--delay") {
+      if (!takeValue()) return false;
+      if (!ParseDelay(value, o.delayMs)) {
+        error = "--delay wants a number of milliseconds, not \"" + value + "\"";
+        return false;
+      }
+    } else if (name == "--now") {
+      if (!takeValue()) return false;
+      o.now = value;
+    } else if (name == "--format") {
+      if (!takeValue()) return false;
+      if (value == "tsv") o.format = RowFormat::Tsv;
+      else if (value == "jsonl") o.format = RowFormat::Jsonl;
+      else {
+        error = "--format is tsv or jsonl, not \"" + value + "\"";
+        return false;
+      }
+    } else {
+      error = "unknown option " + name;
+      return false;
+    }
+  }
+  if (o.help) return true;
+  if (i >= argc) {
+    error = "no command given (try --help)";
+    return false;
+  }
+  o.command = argv[i++];
+  for (; i < argc; ++i) o.arguments.push_back(argv[i]);
+  if (o.login && o.serviceCookie) {
+    error = "--login and --service-cookie exclude each other";
+    return false;
+  }
+  if (o.marketCookie && o.marketCookieFile) {
+    error = "--market-cookie and --market-cookie-file exclude each other";
+    return false;
+  }
+  return true;
+}
+
+void PrintRow(const RowCells& cells, RowFormat format) {
+  const std::string line = FormatRow(cells, format);
+  std::fwrite(line.data(), 1, line.size(), stdout);
+  std::fputc('\n', stdout);
+  std::fflush(stdout);
+}
+
+void PrintCaptionIfTsv(RowFormat format) {
+  if (format != RowFormat::Tsv) return;
+  const std::string line = CaptionLine();
+  std::fwrite(line.data(), 1, line.size(), stdout);
+  std::fputc('\n', stdout);
+  std::fflush(stdout);
+}
+
+int RunItem(const Options& o, CliHost& host) {
+  if (o.arguments.empty()) {
+    ErrorLine("item: no address given");
+    return kExitUsage;
+  }
+  ResultsTable table;
+  PrintCaptionIfTsv(o.format);
+  for (size_t n = 0; n < o.arguments.size(); ++n) {
+    if (host.stopRequested()) break;
+    if (n > 0) {
+      // The grab delay plus one millisecond spaces the items' requests.
+      host.pause(o.delayMs + 1);
+      if (host.stopRequested()) break;
+    }
+    const int32_t row = table.addRow(NumberText(static_cast<int64_t>(table.rowCount()) + 1));
+    table.setCell(row, ResultColumn::Link, Utf8ToGbk(o.arguments[n]));
+    FillResultRow(table, row, host);
+    PrintRow(table.row(row), o.format);
+  }
+  if (host.stopRequested()) ErrorLine("interrupted; the rows above are complete");
+  return kExitOk;
+}
+
+int RunRetry(const Options& o, CliHost& host) {
+  if (o.arguments.size() > 1) {
+    ErrorLine("retry: one rows file at most");
+    return kExitUsage;
+  }
+  std::string input;
+  std::string source = o.arguments.empty() ? std::string("-") : o.arguments[0];
+  if (source == "-") {
+    input.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
+    source = "stdin";
+  } else if (!ReadWholeFile(source, input)) {
+    ErrorLine("retry: cannot read " + source);
+    return kExitUsage;
+  }
+  std::vector<RowCells> rows;
+  std::string error;
+  if (!ParseRows(input, rows, error)) {
+    ErrorLine("retry: " + source + ": " + error);
+    return kExitUsage;
+  }
+  ResultsTable table;
+  for (const RowCells& cells : rows) table.setRow(table.addRow(), cells);
+  RetryFailedRows(table, host);
+  if (host.stopRequested()) ErrorLine("interrupted; rows not reached are printed as they were read");
+  PrintCaptionIfTsv(o.format);
+  for (const RowCells& cells : table.snapshot()) PrintRow(cells, o.format);
+  return kExitOk;
+}
+
+bool IsLaterCommand(const std::string& command) {
+  for (const char* c : {"keyword", "list", "categories", "category", "shop", "report", "export", "pages"})
+    if (command == c) return true;
+  return false;
+}
+
+// Line breaks of a file read on any system become the CR LF of an edit box, so
+// that the cookie cleaning removes them all and none reaches a request header.
+std::string AsEditBoxText(const std::string& text) {
+  std::string out;
+  out.reserve(text.size() + 16);
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r') {
+      out += "\r\n";
+      if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    } else if (text[i] == '\n') {
+      out += "\r\n";
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+int Run(int argc, char** argv) {
+  Options o;
+  std::string error;
+  if (!ParseCommandLine(argc, argv, o, error)) {
+    ErrorLine(error);
+    return kExitUsage;
+  }
+  if (o.help) {
+    std::fputs(kUsage, stdout);
+    return kExitOk;
+  }
+  const std::string programDir = ProgramDirectory(argv[0]);
+
+  Settings settings;
+  if (!LoadProgramSettings(o.config, programDir, settings, error) || !ApplySettings(settings, error)) {
+    ErrorLine(error);
+    return kExitUsage;
+  }
+
+  if (o.command != "item" && o.command != "retry") {
+    ErrorLine(IsLaterCommand(o.command) ? o.command + ": not yet available"
+                                        : "unknown command " + o.command + " (try --help)");
+    return kExitUsage;
+  }
+
+  if (o.now) {
+    DateTime now;
+    if (!ParseNow(*o.now, now)) {
+      ErrorLine("--now wants \"YYYY-MM-DD HH:MM:SS\", not \"" + *o.now + "\"");
+      return kExitUsage;
+    }
+    SetNowOverride(now);
+  }
+
+  if (o.marketCookie || o.marketCookieFile) {
+    std::string pasted;
+    if (o.marketCookieFile) {
+      if (!ReadWholeFile(*o.marketCookieFile, pasted)) {
+        ErrorLine("cannot read " + *o.marketCookieFile);
+        return kExitUsage;
+      }
+    } else {
+      pasted = *o.marketCookie;
+    }
+    const CookieTextResult cookie = NormalizeCookieText(Utf8ToGbk(AsEditBoxText(pasted)));
+    if (!cookie.accepted) {
+      std::fprintf(stderr, "%s\n", TerminalText(cookie.refusal).c_str());
+      return kExitUsage;
+    }
+    SetMarketCookie(cookie.cookie);
+  }
+
+  LoadMonitoredItems(o.monitor ? *o.monitor : programDir + "/cfg_jsid.txt");
+
+  CliHost host(o.quiet);
+  InstallInterruptHandler();
+
+  if (o.serviceCookie) SetServiceCookie(Utf8ToGbk(*o.serviceCookie));
+  if (o.login) {
+    const size_t colon = o.login->find(':');
+    if (colon == std::string::npos) {
+      ErrorLine("--login wants USER:PASSWORD");
+      return kExitUsage;
+    }
+    const LoginResult login =
+        ServiceLogin(Utf8ToGbk(o.login->substr(0, colon)), Utf8ToGbk(o.login->substr(colon + 1)));
+    if (login.outcome != LoginOutcome::Success) {
+      if (login.message.empty()) ErrorLine("sign-in refused by the lookup service");
+      else std::fprintf(stderr, "%s\n", TerminalText(login.message).c_str());
+      return kExitLogin;
+    }
+    if (login.cookie.empty()) {
+      ErrorLine("sign-in answer carried no session cookie");
+      return kExitLogin;
+    }
+    if (!o.quiet) std::fprintf(stderr, "%s\n", TerminalText(login.message).c_str());
+  }
+
+  if (o.command == "item") return RunItem(o, host);
+  return RunRetry(o, host);
+}
+
+}  // namespace
+}  // namespace kelvora::cli
+
+int main(int argc, char** argv) { return kelvora::cli::Run(argc, argv); }
