@@ -31,8 +31,19 @@ size_t FindAt(std::string_view text, std::string_view sought, size_t from) {
   while (from < text.size()) {
     size_t p = text.find(sought, from);
     if (p == std::string_view::npos) return p;
-    // Walk character by character up to the candidate.
-    while (boundary < p) boundary += CharWidth(text, boundary);
+    // Walk character by character up to the candidate, eight bytes at a time
+    // over runs of ASCII (every such byte is a character start).
+    while (boundary < p) {
+      if (p - boundary >= 8) {
+        uint64_t word;
+        std::memcpy(&word, text.data() + boundary, 8);
+        if ((word & 0x8080808080808080ULL) == 0) {
+          boundary += 8;
+          continue;
+        }
+      }
+      boundary += CharWidth(text, boundary);
+    }
     if (boundary == p) return p;
     // The candidate began on a trail byte; resume at the next character start.
     from = boundary;
