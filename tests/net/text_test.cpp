@@ -210,6 +210,8 @@ TEST(TextTraditionalToSimplified, Cases) {
   // Bytes that are no character are copied as they are.
   EXPECT_EQ(TraditionalToSimplified(G("國") + "\xFF\xFF" + G("門") + "\x81"),
             G("国") + "\xFF\xFF" + G("门") + "\x81");
+  // 俓 simplifies to a character outside GBK, so it stays as it was.
+  EXPECT_EQ(TraditionalToSimplified(G("俓國")), G("俓国"));
   // A four-byte character (written by the codec for text outside GBK) survives.
   const std::string emoji = Utf8ToGbk("\xF0\x9F\x98\x80");
   ASSERT_EQ(emoji.size(), 4u);
