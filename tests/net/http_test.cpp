@@ -120,6 +120,14 @@ TEST_F(HttpTest, CookieArgumentOrStoredMarketCookie) {
     // An empty Cookie still goes out, with nothing after the colon.
     EXPECT_EQ(Only().header("Cookie"), c.sent) << c.argument;
   }
+
+  // Line breaks inside a pasted cookie text never start a header of their own.
+  server.clearRequests();
+  EXPECT_EQ(Fetch(server.url("/c"), "r\r\nX-Referer-Line: 1", "a=1\r\nX-Cookie-Line: 1"), "ok");
+  RecordedRequest r = Only();
+  EXPECT_EQ(r.header("Cookie"), "a=1X-Cookie-Line: 1");
+  EXPECT_EQ(r.header("X-Cookie-Line"), std::nullopt);
+  EXPECT_EQ(r.header("X-Referer-Line"), std::nullopt);
 }
 
 TEST_F(HttpTest, AddressIsTrimmedAndProtocolRelativeBecomesHttp) {
