@@ -1,0 +1,353 @@
+#include "lookup/item_page.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "net/datetime.h"
+#include "net/endpoints.h"
+#include "net/shared_state.h"
+#include "net/text.h"
+#include "support/fixtures.h"
+#include "support/recording_server.h"
+
+namespace kelvora {
+namespace {
+
+using test::CannedResponse;
+using test::G;
+using test::ReadFixture;
+using test::ReadFixtureAsGbk;
+using test::RecordingServer;
+
+CannedResponse Gbk(std::string body) {
+  return {.headers = {{"Content-Type", "text/html; charset=gbk"}}, .body = std::move(body)};
+}
+
+// A Taobao item page in the layout the marketplace served: the page script's
+// aligned keys and the bid form's hidden item id.
+std::string TaobaoPage(const std::string& title, const std::string& nick, const std::string& sibUrl,
+                       const std::string& itemId) {
+  return "<html><head><meta charset=\"gbk\"><title>" + title +
+         "</title></head><body><script>\nvar g_config = {\n    sellerNick       : '" + nick +
+         "',\n    sibUrl           : '" + sibUrl +
+         "',\n};\n</script><form id=\"J_FrmBid\"><input type=\"hidden\" name=\"item_id\" value=\"" +
+         itemId + "\"></form></body></html>";
+}
+
+// A sib answer in its callback, with the misspelt sales key the marketplace uses.
+std::string SibAnswer(const std::string& quanity, const std::string& virtQuantity,
+                      const std::string& price, const std::string& sellable) {
+  return "onSibRequestSuccess({\"data\":{\"quanity\":\"" + quanity + "\",\"virtQuantity\":\"" +
+         virtQuantity + "\",\"price\":\"" + price + "\",\"sendCity\":\"\\u676d\\u5dde\"," +
+         "\"dynStock\":{\"sellableQuantity\":" + sellable + "}}});";
+}
+
+class ItemPageTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    saved_ = *CurrentEndpoints();
+    Endpoints e = saved_;
+    e.ITEM_NY_SITE = server_.url("/ny");
+    e.BANG_SITE = server_.url("/bang");
+    e.SERVICE_BASE = server_.url("/svc/");
+    SetEndpoints(e);
+    SetMarketCookie("t=1");
+    // 2014-11-04 21:26:41 and 2014-11-18 21:20:01 (UTC+8).
+    server_.on("/svc/index.php/Getinfo/get",
+               Gbk("{\"data\":{\"sjsj\":\"1415107601\",\"xjsj\":1416316801000}}"));
+    SetNowOverride(MakeDateTime(2014, 11, 18, 18, 0, 0));
+  }
+  void TearDown() override {
+    SetEndpoints(saved_);
+    SetMarketCookie("");
+    SetNowOverride(std::nullopt);
+  }
+
+  std::vector<std::string> Targets() const {
+    std::vector<std::string> out;
+    for (const auto& r : server_.requests()) out.push_back(r.target);
+    return out;
+  }
+  size_t LookupCount() const {
+    size_t n = 0;
+    for (const auto& r : server_.requests()) n += r.path() == "/svc/index.php/Getinfo/get";
+    return n;
+  }
+
+  RecordingServer server_;
+  Endpoints saved_;
+};
+
+TEST_F(ItemPageTest, TaobaoItemReadsPageAndSibAnswer) {
+  server_.on("/item.htm", Gbk(TaobaoPage(G("风镜-淘宝网"), "%C4%E3%BA%C3", server_.url("/sib?itemId=45383"),
+                                          "45383")));
+  server_.on("/sib", Gbk(SibAnswer("35", "", "\\\" 12.50 ", "7")));
+
+  ResultRow r = AnalyseItemPage(server_.url("/item.htm?id=45383"), false);
+
+  EXPECT_EQ(r.title, G("风镜"));
+  EXPECT_EQ(r.link, server_.url("/item.htm?id=45383"));
+  EXPECT_EQ(r.seller, G("你好"));  // percent-encoded GBK decoded
+  EXPECT_EQ(r.itemId, "45383");
+  EXPECT_FALSE(r.isTmall);
+  EXPECT_EQ(r.sales, "35");
+  EXPECT_EQ(r.price, "12.50");  // quotes and blanks trimmed
+  EXPECT_EQ(r.location, G("杭州"));
+  EXPECT_EQ(r.stock, "7");
+  EXPECT_EQ(r.listedAt, G("2014年11月4日21时26分41秒"));
+  EXPECT_EQ(r.delistAt, G("2014年11月18日21时20分1秒"));
+  EXPECT_EQ(r.hoursLeft, 3);
+
+  auto seen = server_.requests();
+  ASSERT_EQ(seen.size(), 3u);
+  EXPECT_EQ(seen[1].target, "/sib?itemId=45383&callback=onSibRequestSuccess");
+  EXPECT_EQ(seen[1].header("Referer").value_or("-"), r.link);
+  EXPECT_EQ(seen[1].header("Cookie").value_or("-"), "t=1");
+  EXPECT_EQ(seen[2].target.rfind("/svc/index.php/Getinfo/get?tid=45383&_=", 0), 0u);
+}
+
+TEST_F(ItemPageTest, TaobaoStockAndItemIdRules) {
+  struct Case {
+    std::string itemId, virtQuantity, sellable;
+    std::string wantId, wantStock;
+  } cases[] = {
+      {"1234", "", "5", "", "5"},                          // four digits: too short
+      {"12345", "", "5", "12345", "5"},
+      {"123456789012345", "", "5", "123456789012345", "5"},
+      {"1234567890123456", "", "5", "", "5"},              // sixteen digits: too long
+      {"12345", "9", "5", "12345", "9"},                   // the page's own stock wins
+      {"12345", "-3", "5", "12345", ""},                   // negative stock shows nothing
+      {"12345", "", "-2", "12345", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.itemId + " " + c.virtQuantity + " " + c.sellable);
+    server_.clearRequests();
+    server_.on("/item.htm", Gbk(TaobaoPage("t", "n", server_.url("/sib?x=1"), c.itemId)));
+    server_.on("/sib", Gbk(SibAnswer("1", c.virtQuantity, "1.00", c.sellable)));
+    ResultRow r = AnalyseItemPage(server_.url("/item.htm"), false);
+    EXPECT_EQ(r.itemId, c.wantId);
+    EXPECT_EQ(r.stock, c.wantStock);
+    // The lookup is asked with whatever id was kept, empty included.
+    auto seen = server_.requests();
+    ASSERT_EQ(seen.size(), 3u);
+    EXPECT_EQ(seen[2].target.rfind("/svc/index.php/Getinfo/get?tid=" + c.wantId + "&_=", 0), 0u);
+  }
+}
+
+TEST_F(ItemPageTest, TmallItemFromRealSetupAndMdskipAnswer) {
+  // The real page data, with its mdskip address moved to the test server
+  // (protocol-relative, as the page writes it).
+  std::string setup = ReadFixture("real/tmall-setup-540216229552.json");
+  const std::string from = "//mdskip.taobao.com/core/initItemDetail.htm?";
+  ASSERT_NE(setup.find(from), std::string::npos);
+  setup.replace(setup.find(from), from.size(),
+                "//127.0.0.1:" + std::to_string(server_.port()) + "/mdskip?");
+  std::string page = "<html><head><title>" + G("美特斯邦威夹克-tmall.com天猫") + "</title>" +
+                     CurrentEndpoints()->TMALL_LINK_MARKER + " href=\"x\"></head><body>" +
+                     "<input type=\"hidden\" name=\"seller_nickname\" value=\"" + G("美特斯邦威東門") +
+                     "\" />\n<script>TShop.Setup(" + setup + ");</script></body></html>";
+  server_.on("/tm.htm", Gbk(page));
+  server_.on("/mdskip", Gbk(ReadFixtureAsGbk("real/mdskip-answer-20181020.txt")));
+
+  ResultRow r = AnalyseItemPage(server_.url("/tm.htm?id=540216229552"), false);
+
+  EXPECT_TRUE(r.isTmall);
+  EXPECT_EQ(r.title, G("美特斯邦威夹克"));
+  EXPECT_EQ(r.seller, G("美特斯邦威东门"));  // traditional characters converted
+  EXPECT_EQ(r.itemId, "540216229552");
+  EXPECT_EQ(r.stock, "2846");
+  EXPECT_EQ(r.sales, "67");
+  EXPECT_EQ(r.price, "128.00 -> 125.00");
+  EXPECT_EQ(r.location, G("日本"));
+  auto seen = server_.requests();
+  ASSERT_EQ(seen.size(), 3u);
+  EXPECT_EQ(seen[1].path(), "/mdskip");
+  EXPECT_NE(seen[1].target.find("&callback=setMdskip&timestamp=1415107601378"), std::string::npos);
+  EXPECT_EQ(seen[1].header("Referer").value_or("-"), r.link);
+}
+
+TEST_F(ItemPageTest, TaobaoNicknameIsNotConverted) {
+  server_.on("/item.htm", Gbk(TaobaoPage("t", G("東門"), server_.url("/sib"), "12345")));
+  ResultRow r = AnalyseItemPage(server_.url("/item.htm"), false);
+  EXPECT_EQ(r.seller, G("東門"));
+}
+
+TEST_F(ItemPageTest, PageKindsThatEndEarly) {
+  const std::string bang = "<a href=\"" + server_.url("/bang") + "/register/guide.htm\">" + G("注册");
+  struct Case {
+    const char* name;
+    std::string body;
+    std::string wantTitle, wantItemId, wantTimes;
+  } cases[] = {
+      {"blank answer", "  \xa1\xa1 ", G("获取数据失败！"), "0", G("无时间")},
+      {"removed", "<title>x-" + G("淘宝网") + "</title>" + ReadFixtureAsGbk("real/removed-item-fragment.html"),
+       G("该商品已下架。"), "", ""},
+      {"unsupported", "<title>" + G("帮派-淘宝网") + "</title>" + bang, G("帮派"), "", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    server_.clearRequests();
+    server_.on("/k.htm", Gbk(c.body));
+    ResultRow r = AnalyseItemPage(server_.url("/k.htm?id=9"), false);
+    EXPECT_EQ(r.title, c.wantTitle);
+    EXPECT_EQ(r.link, server_.url("/k.htm?id=9"));
+    EXPECT_EQ(r.itemId, c.wantItemId);
+    EXPECT_EQ(r.listedAt, c.wantTimes);
+    EXPECT_EQ(r.delistAt, c.wantTimes);
+    EXPECT_EQ(r.seller, "");
+    EXPECT_EQ(r.sales, "");
+    EXPECT_EQ(r.hoursLeft, 0);
+    EXPECT_EQ(server_.requestCount(), 1u);  // no secondary request, no lookup
+  }
+}
+
+TEST_F(ItemPageTest, AlternateHostIsAskedOnceWithTheQuery) {
+  const std::string marker = "<script>if('" + server_.url("/ny") + "/item.htm'){location.href='x'}</script>";
+  server_.on("/item.htm", Gbk(marker));
+  // The second page holds the marker too; it is read as an item all the same.
+  server_.on("/ny/item.htm", Gbk(marker + TaobaoPage("ny", "n", server_.url("/sib"), "77777")));
+
+  ResultRow r = AnalyseItemPage(server_.url("/item.htm?id=77777&a=1"), false);
+
+  EXPECT_EQ(r.link, server_.url("/ny/item.htm?id=77777&a=1"));
+  EXPECT_EQ(r.title, "ny");
+  EXPECT_EQ(r.itemId, "77777");
+  auto t = Targets();
+  ASSERT_EQ(t.size(), 4u);
+  EXPECT_EQ(t[0], "/item.htm?id=77777&a=1");
+  EXPECT_EQ(t[1], "/ny/item.htm?id=77777&a=1");
+  EXPECT_EQ(t[2].rfind("/sib", 0), 0u);
+}
+
+TEST_F(ItemPageTest, AddressesAreNormalisedBeforeUse) {
+  server_.on("/n.htm", Gbk(TaobaoPage("t", "n", server_.url("/sib"), "12345")));
+  const std::string plain = server_.url("/n.htm?id=1");
+  struct Case {
+    std::string given, wantLink;
+  } cases[] = {
+      {plain + "\" target=\"_blank", plain},  // cut before the quote
+      {"  //127.0.0.1:" + std::to_string(server_.port()) + "/n.htm?id=1 ", plain},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.given);
+    server_.clearRequests();
+    ResultRow r = AnalyseItemPage(c.given, false);
+    EXPECT_EQ(r.link, c.wantLink);
+    EXPECT_EQ(r.itemId, "12345");
+    ASSERT_GE(server_.requestCount(), 1u);
+    EXPECT_EQ(server_.requests()[0].target, "/n.htm?id=1");
+  }
+  // A quote in the first position leaves no address at all.
+  server_.clearRequests();
+  ResultRow r = AnalyseItemPage("\"" + plain, false);
+  EXPECT_EQ(r.title, G("获取数据失败！"));
+  EXPECT_EQ(r.link, "");
+  EXPECT_EQ(server_.requestCount(), 0u);
+}
+
+TEST_F(ItemPageTest, FailingSecondaryRequestLeavesEmptyReadings) {
+  // Nothing listens on port 1.
+  server_.on("/item.htm", Gbk(TaobaoPage("t", "n", "http://127.0.0.1:1/sib?x", "12345")));
+  ResultRow r = AnalyseItemPage(server_.url("/item.htm"), false);
+  EXPECT_EQ(r.itemId, "12345");
+  EXPECT_EQ(r.sales, "0");
+  EXPECT_EQ(r.price, "");
+  EXPECT_EQ(r.location, "");
+  EXPECT_EQ(r.stock, "");
+  EXPECT_EQ(r.listedAt, G("2014年11月4日21时26分41秒"));  // the lookup is still asked
+}
+
+// The real Taobao page, analysed without the network; the sib answer is a real one
+// of another item, given back in its callback.
+TEST(ItemPageRealPage, TaobaoExcerpt) {
+  const std::string page = Trim(ReadFixtureAsGbk("real/taobao-item-45383717461-excerpt.html"));
+  std::string answer = ReadFixture("real/sib-answer-563661869008.txt");
+  answer = "onSibRequestSuccess(" + answer.substr(0, answer.size() - 1) + ");";
+  const std::string url = "http://item.taobao.com/item.htm?id=45383717461";
+  std::vector<std::pair<std::string, std::string>> asked;
+  ItemPageReading reading =
+      AnalyseFetchedPage(page, url, false, [&](std::string& address, const std::string& referer) {
+        asked.emplace_back(address, referer);
+        return answer;
+      });
+  const ResultRow& r = reading.row;
+  EXPECT_EQ(r.title, G("AMZ小贝同款头盔镜片哈雷三扣式带框架复古风镜飞行盔多色泡泡镜"));
+  EXPECT_EQ(r.seller, G("amz品牌工作室"));
+  EXPECT_EQ(r.itemId, "45383717461");
+  EXPECT_FALSE(r.isTmall);
+  EXPECT_EQ(r.link, url);
+  EXPECT_EQ(r.price, "6.90");
+  EXPECT_EQ(r.stock, "744");
+  EXPECT_EQ(r.location, G("广东汕头"));
+  EXPECT_TRUE(reading.wantsTimes);
+  EXPECT_TRUE(reading.altHostUrl.empty());
+  ASSERT_EQ(asked.size(), 1u);
+  EXPECT_EQ(asked[0].first.rfind("//detailskip.taobao.com/service/getData/1/p1/item/detail/sib.htm?itemId=45383717461", 0), 0u);
+  EXPECT_EQ(Right(asked[0].first, 29), "&callback=onSibRequestSuccess");
+  EXPECT_EQ(asked[0].second, url);
+}
+
+// What the readers give on the real answers, as stored.
+TEST(ItemPageReaders, RealAnswers) {
+  const std::string sib1 = ReadFixture("real/sib-answer-563661869008.txt");     // no callback name
+  const std::string sib2 = ReadFixture("real/sib-answer-566923463991.txt");     // "({...});"
+  const std::string sib3 = ReadFixture("real/sib-answer-576700654210.txt");     // broken JSON
+  const std::string mdskip = ReadFixtureAsGbk("real/mdskip-answer-20181020.txt");
+  struct Case {
+    const char* name;
+    std::string answer;
+    bool tmall;
+    std::string sales, price, location, stock;
+  } cases[] = {
+      {"sib 563661869008", sib1, false, "", "", G("广东汕头"), ""},
+      {"sib 566923463991", sib2, false, "", "", G("广东汕头"), ""},
+      {"sib 566923463991 in its callback", "onSibRequestSuccess" + sib2, false, "", "9.80", G("广东汕头"),
+       "2676"},
+      {"sib 576700654210", sib3, false, "", "", G("广东佛山"), ""},
+      {"mdskip", mdskip, true, "67,success:true", "128.00 -> 125.00", G("日本"), ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(ReadSalesCount(c.answer, c.tmall), c.sales);
+    EXPECT_EQ(ReadPrice(c.answer, c.tmall), c.price);
+    EXPECT_EQ(ReadLocation(c.answer, c.tmall), c.location);
+    if (!c.tmall) {
+      EXPECT_EQ(ReadStock(c.answer), c.stock);
+    }
+  }
+  EXPECT_EQ(ToInt32(ReadSalesCount(mdskip, true)), 67);
+}
+
+TEST(ItemPageReaders, SmallAnswers) {
+  struct Case {
+    const char* name;
+    std::string answer;
+    bool tmall;
+    std::string sales, price, location;
+  } cases[] = {
+      {"tmall promotion", "{\"sellCountDO\":{\"sellCount\":\"12\"},\r\n\"priceInfo\":{\"def\":{\"price\":\"99.00\","
+       "\"promotionList\":[{\"price\":\"80.00\",\"type\":1}]}},\"deliveryAddress\":'\xba\xbc\xd6\xdd',",
+       true, "12", "99.00 -> 80.00", "\xba\xbc\xd6\xdd"},
+      {"tmall promotion price with a brace", "{\"priceInfo\":{\"def\":{\"price\":\"99.00\",\"promotionList\":"
+       "[{\"price\":{\"amount\":80}},{\"x\":1}]}}}", true, "", "99.00", ""},
+      {"tmall without promotion", "{\"priceInfo\":{\"d\":{\"price\":\"99.00\",\"tag\":1}}}", true, "", "99.00", ""},
+      {"tmall price before priceInfo is skipped", "{\"price\":\"1.00\",\"priceInfo\":{\"price\":\"2.00\",}}", true,
+       "", "2.00", ""},
+      {"taobao g_config price", "g_config.Price=\"15.00\";onSibRequestSuccess({\"data\":{\"price\":\"1\"}});",
+       false, "", "15.00", ""},
+      {"taobao sales with blanks and line breaks", "{\"quanity\" : \r\n 42 ,\"sendCity\":\"\xba\xbc\"}", false,
+       "42", "", "\xba\xbc"},
+      {"taobao not JSON in the callback", "onSibRequestSuccess({data:);", false, "", "", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(ReadSalesCount(c.answer, c.tmall), c.sales);
+    EXPECT_EQ(ReadPrice(c.answer, c.tmall), c.price);
+    EXPECT_EQ(ReadLocation(c.answer, c.tmall), c.location);
+  }
+}
+
+}  // namespace
+}  // namespace kelvora

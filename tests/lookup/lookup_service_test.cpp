@@ -1,0 +1,235 @@
+#include "lookup/lookup_service.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "net/datetime.h"
+#include "net/endpoints.h"
+#include "net/shared_state.h"
+#include "support/fixtures.h"
+#include "support/recording_server.h"
+
+namespace kelvora {
+namespace {
+
+using test::CannedResponse;
+using test::G;
+using test::RecordingServer;
+
+CannedResponse Gbk(std::string body) {
+  return {.headers = {{"Content-Type", "text/html; charset=gbk"}}, .body = std::move(body)};
+}
+
+struct RecordingHost : Host {
+  void setStatus(const std::string&) override {}
+  void setRowCountLabel(const std::string& text) override { labels.push_back(text); }
+  void message(const std::string&) override {}
+  void pause(int) override {}
+  void processEvents() override { ++events; }
+  bool stopRequested() const override { return stopAfterEvents >= 0 && events > stopAfterEvents; }
+  std::vector<std::string> labels;
+  int events = 0;
+  int stopAfterEvents = -1;
+};
+
+std::string ItemPage(const std::string& itemId) {
+  return "<title>item " + itemId + "</title><script>\n  sellerNick       : 'nick',\n" +
+         "  sibUrl           : 'http://127.0.0.1:1/sib?',\n</script>" +
+         "<input type=\"hidden\" name=\"item_id\" value=\"" + itemId + "\">";
+}
+
+class LookupTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    saved_ = *CurrentEndpoints();
+    Endpoints e = saved_;
+    e.SERVICE_BASE = server_.url("/svc/");
+    SetEndpoints(e);
+    SetNowOverride(MakeDateTime(2014, 11, 18, 18, 0, 0));
+  }
+  void TearDown() override {
+    SetEndpoints(saved_);
+    SetNowOverride(std::nullopt);
+    SetMonitoredItemIds({});
+    SetServiceCookie("");
+  }
+  void Answer(const std::string& json) { server_.on("/svc/index.php/Getinfo/get", Gbk(json)); }
+
+  RecordingServer server_;
+  Endpoints saved_;
+};
+
+TEST_F(LookupTest, AnswersToCellTexts) {
+  const std::string listed = G("2014年11月4日21时26分41秒");
+  const std::string delisted = G("2014年11月18日21时20分1秒");
+  const std::string none = G("无时间");
+  struct Case {
+    const char* name;
+    std::string answer, listedAt, delistAt;
+    int hours;
+  } cases[] = {
+      {"seconds as strings", R"({"data":{"sjsj":"1415107601","xjsj":"1416316801"}})", listed, delisted, 3},
+      {"milliseconds as numbers", R"({"data":{"sjsj":1415107601000,"xjsj":1416316801000}})", listed, delisted, 3},
+      {"listing time missing", R"({"data":{"xjsj":"1416316801"}})", none, delisted, 3},
+      {"delisting time zero", R"({"data":{"sjsj":"1415107601","xjsj":0}})", listed, none, 0},
+      {"no data member", R"({"code":1})", none, none, 0},
+      {"not JSON", "<html>error</html>", none, none, 0},
+      {"empty", "", none, none, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Answer(c.answer);
+    ResultRow row;
+    LookupService::queryTimes("45383717461", row);
+    EXPECT_EQ(row.listedAt, c.listedAt);
+    EXPECT_EQ(row.delistAt, c.delistAt);
+    EXPECT_EQ(row.hoursLeft, c.hours);
+  }
+}
+
+TEST_F(LookupTest, RequestCarriesTheIdAndADecimalCacheBuster) {
+  SetServiceCookie("PHPSESSID=abc");
+  Answer("{}");
+  for (std::string id : {"12345", ""}) {
+    server_.clearRequests();
+    ResultRow row;
+    LookupService::queryTimes(id, row);
+    ASSERT_EQ(server_.requestCount(), 1u);
+    auto req = server_.requests()[0];
+    const std::string prefix = "/svc/index.php/Getinfo/get?tid=" + id + "&_=";
+    ASSERT_EQ(req.target.rfind(prefix, 0), 0u) << req.target;
+    std::string bust = req.target.substr(prefix.size());
+    ASSERT_FALSE(bust.empty());
+    EXPECT_EQ(bust.find_first_not_of("0123456789"), std::string::npos) << bust;
+    EXPECT_LE(std::stoll(bust), 32767LL * 32767LL);
+    EXPECT_EQ(req.header("Cookie").value_or("-"), "PHPSESSID=abc");
+  }
+}
+
+TEST_F(LookupTest, HoursLeftCountsFromUtc8Now) {
+  const DateTime now = MakeDateTime(2014, 11, 18, 12, 0, 0);
+  struct Case {
+    std::string delist;
+    int hours;
+  } cases[] = {
+      {G("2014年11月18日14时30分"), 2},   // two and a half hours ahead
+      {G("2014年11月18日11时"), 0},       // an hour past
+      {G("2014年11月18日15时"), 3},       // exactly on the hour
+      {G("2014年11月18日12时"), 0},
+      {G("无时间"), 0},
+  };
+  for (const Case& c : cases) EXPECT_EQ(LookupService::HoursLeft(c.delist, now), c.hours) << c.delist;
+
+  // The lookup takes now from the UTC+8 clock (here fixed), not the computer's zone.
+  Answer(R"({"data":{"sjsj":"1415107601","xjsj":"1416290400"}})");  // 2014-11-18 14:00:00 UTC+8
+  for (auto [hour, want] : {std::pair{11, 2}, {15, 0}}) {
+    SetNowOverride(MakeDateTime(2014, 11, 18, hour, 30, 0));
+    ResultRow row;
+    LookupService::queryTimes("12345", row);
+    EXPECT_EQ(row.hoursLeft, want) << hour;
+  }
+}
+
+TEST_F(LookupTest, FillResultRowWritesEveryCell) {
+  Answer(R"({"data":{"sjsj":"1415107601","xjsj":"1416316801"}})");
+  server_.on("/a.htm", Gbk(ItemPage("11111")));
+  ResultsTable table;
+  RecordingHost host;
+  table.addRow("1");
+  table.setCell(0, ResultColumn::Link, server_.url("/a.htm"));
+  table.setCell(0, ResultColumn::Monitored, "kept");
+  table.addRow("2");  // empty address: read as an empty page
+  FillResultRow(table, 0, host);
+  FillResultRow(table, 1, host);
+
+  RowCells first = table.row(0);
+  RowCells expect = {"0", "11111", "item 11111", server_.url("/a.htm"), "nick",
+                     G("2014年11月4日21时26分41秒"), G("2014年11月18日21时20分1秒"), "3", G("店铺"),
+                     "0", "", "", "", "kept"};
+  EXPECT_EQ(first, expect);
+  RowCells second = table.row(1);
+  RowCells failed = {"1", "0", G("获取数据失败！"), "", "", G("无时间"), G("无时间"), "0", G("店铺"),
+                     "", "", "", "", ""};
+  EXPECT_EQ(second, failed);
+  EXPECT_EQ(host.labels, (std::vector<std::string>{G("条数：2"), G("条数：2")}));
+
+  // The label keeps its text over a clear; the next completed row rewrites it.
+  table.clearRows();
+  table.addRow();
+  FillResultRow(table, 0, host);
+  EXPECT_EQ(host.labels.back(), G("条数：1"));
+}
+
+TEST_F(LookupTest, MonitoredMark) {
+  Answer("{}");
+  server_.on("/m.htm", Gbk(ItemPage("22222")));
+  server_.on("/short.htm", Gbk(ItemPage("2222")));  // too short: the id reads empty
+  SetMonitoredItemIds({"", "2222", "22222 ", "22222"});
+  ResultsTable table;
+  RecordingHost host;
+  for (const char* path : {"/m.htm", "/short.htm"}) {
+    int32_t r = table.addRow();
+    table.setCell(r, ResultColumn::Link, server_.url(path));
+    FillResultRow(table, r, host);
+  }
+  EXPECT_EQ(table.cellText(0, ResultColumn::ItemId), "22222");
+  EXPECT_EQ(table.cellText(0, ResultColumn::Monitored), G("√"));
+  EXPECT_EQ(table.cellText(1, ResultColumn::ItemId), "");
+  EXPECT_EQ(table.cellText(1, ResultColumn::Monitored), "");
+}
+
+TEST_F(LookupTest, ClearDuringTheRequestsLeavesNewRowsAlone) {
+  Answer("{}");
+  ResultsTable table;
+  RecordingHost host;
+  table.addRow();
+  table.setCell(0, ResultColumn::Link, server_.url("/slow.htm"));
+  server_.on("/slow.htm", [&](const test::RecordedRequest&) {
+    // Another search clears the table and appends its own row meanwhile.
+    table.clearRows();
+    int32_t r = table.addRow("other");
+    table.setCell(r, ResultColumn::Link, "http://other");
+    return Gbk(ItemPage("33333"));
+  });
+  FillResultRow(table, 0, host);
+  EXPECT_EQ(table.rowCount(), 1);
+  EXPECT_EQ(table.cellText(0, ResultColumn::Index), "other");
+  EXPECT_EQ(table.cellText(0, ResultColumn::Link), "http://other");
+  EXPECT_EQ(table.cellText(0, ResultColumn::ItemId), "");
+  EXPECT_EQ(host.labels, std::vector<std::string>{G("条数：1")});
+}
+
+TEST_F(LookupTest, RetryVisitsOnlyRowsWithoutTime) {
+  Answer(R"({"data":{"sjsj":"1415107601","xjsj":"1416316801"}})");
+  ResultsTable table;
+  const char* listed[] = {"2014\xc4\xea", "\xce\xde\xca\xb1\xbc\xe4", ""};  // a date, 无时间, empty
+  for (int i = 0; i < 3; ++i) {
+    server_.on("/r" + std::to_string(i) + ".htm", Gbk(ItemPage("4444" + std::to_string(i))));
+    table.addRow();
+    table.setCell(i, ResultColumn::Link, server_.url("/r" + std::to_string(i) + ".htm"));
+    table.setCell(i, ResultColumn::ListedAt, listed[i]);
+  }
+  RecordingHost host;
+  RetryFailedRows(table, host);
+  EXPECT_EQ(host.events, 3);
+  auto seen = server_.requests();
+  ASSERT_EQ(seen.size(), 2u);  // the page of the second row and its lookup
+  EXPECT_EQ(seen[0].target, "/r1.htm");
+  EXPECT_EQ(table.cellText(1, ResultColumn::ItemId), "44441");
+  EXPECT_EQ(table.cellText(1, ResultColumn::ListedAt), G("2014年11月4日21时26分41秒"));
+  EXPECT_EQ(table.cellText(0, ResultColumn::ItemId), "");
+  EXPECT_EQ(table.cellText(2, ResultColumn::ItemId), "");
+
+  // A stop request ends the retry between rows.
+  server_.clearRequests();
+  table.setCell(1, ResultColumn::ListedAt, G("无时间"));
+  RecordingHost stopping;
+  stopping.stopAfterEvents = 1;
+  RetryFailedRows(table, stopping);
+  EXPECT_EQ(server_.requestCount(), 0u);
+}
+
+}  // namespace
+}  // namespace kelvora
