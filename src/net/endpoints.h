@@ -1,6 +1,8 @@
 #pragma once
 // Addresses and page texts of the two outside services. Built-in defaults are
 // the marketplace's public hosts; a settings file can override every one.
+// SERVICE_BASE and VENDOR_SITE belong to an installation: their built-ins are
+// loopback placeholders that the settings file (or --demo) replaces.
 #include <memory>
 #include <string>
 #include <string_view>
