@@ -1,8 +1,11 @@
 #include "lookup/lookup_service.h"
 
+#include <chrono>
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <random>
+#include <thread>
 
 #include "lookup/item_page.h"
 #include "net/datetime.h"
@@ -14,9 +17,18 @@
 namespace kelvora {
 namespace {
 
+unsigned SeedForThisThread() {
+  try {
+    return std::random_device{}();
+  } catch (...) {  // no entropy source: the clock and the thread will do
+    return static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+           static_cast<unsigned>(std::hash<std::thread::id>{}(std::this_thread::get_id()));
+  }
+}
+
 // 0..32767, like the C library's rand(); one generator per thread.
 int CacheBusterPart() {
-  thread_local std::minstd_rand engine{std::random_device{}()};
+  thread_local std::minstd_rand engine{SeedForThisThread()};
   return std::uniform_int_distribution<int>(0, 32767)(engine);
 }
 

@@ -339,6 +339,8 @@ TEST(ItemPageReaders, SmallAnswers) {
        false, "", "15.00", ""},
       {"taobao sales with blanks and line breaks", "{\"quanity\" : \r\n 42 ,\"sendCity\":\"\xba\xbc\"}", false,
        "42", "", "\xba\xbc"},
+      {"taobao callback with line breaks", "onSibRequestSuccess({\n\"data\":{\"price\":\"3.00\"}\n});", false,
+       "", "3.00", ""},
       {"taobao not JSON in the callback", "onSibRequestSuccess({data:);", false, "", "", ""},
   };
   for (const Case& c : cases) {
