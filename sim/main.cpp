@@ -1,6 +1,133 @@
-#include <cstdio>
+// kelvora-sim: a local stand-in for the marketplace and the vendor's lookup service.
+#include <httplib.h>
+#include <pthread.h>
+#include <signal.h>
 
-int main() {
-  std::fprintf(stderr, "kelvora-sim: not yet available\n");
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <future>
+#include <string>
+#include <thread>
+
+#include "app.h"
+
+namespace {
+
+using kelvora::sim::Options;
+
+int Usage(const char* message) {
+  if (message) std::fprintf(stderr, "kelvora-sim: %s\n", message);
+  std::fprintf(stderr,
+               "usage: kelvora-sim [--port N] [--seed N] [--items N] [--now \"YYYY-MM-DD HH:MM:SS\"]\n"
+               "                   [--write-config FILE] [--log FILE] [--latency-ms N] [--fail-rate P]\n"
+               "                   [--hang-rate P] [--malformed-rate P]\n");
   return 2;
+}
+
+bool ParseNow(const std::string& text, int64_t& out) {
+  std::tm tm{};
+  int y, mo, d, h, mi, s;
+  if (std::sscanf(text.c_str(), "%d-%d-%d %d:%d:%d", &y, &mo, &d, &h, &mi, &s) != 6) return false;
+  if (mo < 1 || mo > 12 || d < 1 || d > 31 || h < 0 || h > 23 || mi < 0 || mi > 59 || s < 0 || s > 60) return false;
+  tm.tm_year = y - 1900;
+  tm.tm_mon = mo - 1;
+  tm.tm_mday = d;
+  tm.tm_hour = h;
+  tm.tm_min = mi;
+  tm.tm_sec = s;
+  out = static_cast<int64_t>(timegm(&tm)) - 8 * 3600;  // the text is UTC+8 wall-clock time
+  return true;
+}
+
+bool ParseNumber(const char* text, double& out) {
+  char* end = nullptr;
+  out = std::strtod(text, &end);
+  return end != text && *end == '\0';
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options options;
+  options.now = static_cast<int64_t>(std::time(nullptr));
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
+    const char* v = nullptr;
+    double n = 0;
+    if (arg == "--help" || arg == "-h") {
+      Usage(nullptr);
+      return 0;
+    }
+    if (!(v = value())) return Usage(("missing value after " + arg).c_str());
+    if (arg == "--write-config") { options.writeConfig = v; continue; }
+    if (arg == "--log") { options.logPath = v; continue; }
+    if (arg == "--now") {
+      if (!ParseNow(v, options.now)) return Usage("--now wants \"YYYY-MM-DD HH:MM:SS\"");
+      continue;
+    }
+    if (!ParseNumber(v, n) || n < 0) return Usage(("bad value for " + arg).c_str());
+    if (arg == "--port" && n <= 65535) options.port = static_cast<int>(n);
+    else if (arg == "--seed") options.seed = static_cast<uint64_t>(n);
+    else if (arg == "--items" && n >= 1 && n <= 1000000) options.items = static_cast<int>(n);
+    else if (arg == "--latency-ms") options.latencyMs = static_cast<int>(n);
+    else if (arg == "--fail-rate" && n <= 1) options.failRate = n;
+    else if (arg == "--hang-rate" && n <= 1) options.hangRate = n;
+    else if (arg == "--malformed-rate" && n <= 1) options.malformedRate = n;
+    else return Usage(("unknown option or value out of range: " + arg).c_str());
+  }
+
+  // Signals are taken by sigwait on the main thread; every other thread blocks them.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+
+  httplib::Server server;
+  server.new_task_queue = [] { return new httplib::ThreadPool(96); };
+  server.set_keep_alive_max_count(100000);
+  server.set_keep_alive_timeout(10);
+  server.set_tcp_nodelay(true);
+  int port = options.port;
+  if (port == 0) {
+    port = server.bind_to_any_port("127.0.0.1");
+    if (port <= 0) {
+      std::fprintf(stderr, "kelvora-sim: cannot listen on 127.0.0.1\n");
+      return 1;
+    }
+  } else if (!server.bind_to_port("127.0.0.1", port)) {
+    std::fprintf(stderr, "kelvora-sim: cannot listen on 127.0.0.1:%d\n", port);
+    return 1;
+  }
+
+  kelvora::sim::App app(options, port);
+  if (!options.writeConfig.empty()) {
+    std::FILE* f = std::fopen(options.writeConfig.c_str(), "wb");
+    std::string text = app.settingsText();
+    if (!f || std::fwrite(text.data(), 1, text.size(), f) != text.size() || std::fclose(f) != 0) {
+      std::fprintf(stderr, "kelvora-sim: cannot write %s: %s\n", options.writeConfig.c_str(), std::strerror(errno));
+      return 1;
+    }
+  }
+  app.registerRoutes(server);
+
+  std::printf("kelvora-sim listening on http://127.0.0.1:%d/\n", port);
+  std::fflush(stdout);
+
+  auto done = std::async(std::launch::async, [&server] { server.listen_after_bind(); });
+  int sig = 0;
+  sigwait(&stopSignals, &sig);
+  app.shutdown();
+  server.stop();
+  // Idle keep-alive connections end at their own pace; don't wait long for them.
+  if (done.wait_for(std::chrono::milliseconds(1500)) != std::future_status::ready) {
+    std::fflush(nullptr);
+    std::_Exit(0);
+  }
+  return 0;
 }

@@ -1,0 +1,103 @@
+#pragma once
+// The simulator's state and its HTTP routes.
+#include <httplib.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <cstdio>
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+
+#include "catalogue.h"
+
+namespace kelvora::sim {
+
+struct Options {
+  int port = 0;
+  uint64_t seed = 1;
+  int items = 2000;
+  std::string writeConfig;
+  std::string logPath;
+  int latencyMs = 0;
+  double failRate = 0;
+  double hangRate = 0;
+  double malformedRate = 0;
+  int64_t now = 0;  // Unix seconds
+};
+
+// The fixed marketplace cookie value that is always accepted (the demo cookie text).
+inline constexpr const char* kDemoMarketCookie2 = "kelvorademo0000";
+// A lookup-service session token that is always accepted (for --service-cookie).
+inline constexpr const char* kDemoServiceToken = "kelvorademo-session";
+
+class App {
+ public:
+  App(const Options& options, int port);
+  ~App();
+
+  void registerRoutes(httplib::Server& server);
+  // Releases every request that was told to hang.
+  void shutdown();
+
+  const std::string& base() const { return base_; }      // "http://127.0.0.1:P"
+  const std::string& pbase() const { return pbase_; }    // "//127.0.0.1:P"
+  std::string settingsText() const;
+
+  // --- shared by the route files ---
+  const Options& options() const { return options_; }
+  const Catalogue& catalogue() const { return catalogue_; }
+  bool hasMarketLogin(const httplib::Request& req);
+  std::string issueMarketCookie();
+  std::string issueServiceSession(const std::string& user, int uid);
+  // The account of the request's service session, or nullptr.
+  bool serviceUser(const httplib::Request& req, std::string& user, int& uid);
+  uint64_t nextToken();
+
+  std::string loginSite() const { return base_ + "/login/member/login.jhtml"; }
+
+ private:
+  using Handler = std::function<void(const httplib::Request&, httplib::Response&)>;
+  Handler wrap(Handler handler, bool faults = true);
+  void logRequest(const httplib::Request& req);
+  void routeMarket(httplib::Server& server);
+  void routeService(httplib::Server& server);
+  void routeTruth(httplib::Server& server);
+  void routeSearch(httplib::Server& server);
+  void routeList(httplib::Server& server);
+
+  Options options_;
+  std::string base_, pbase_;
+  Catalogue catalogue_;
+
+  std::mutex mutex_;
+  std::set<std::string> marketCookies_;
+  std::map<std::string, std::pair<std::string, int>> sessions_;  // token -> user, uid
+  std::map<std::string, uint64_t> seen_;                         // fault key -> times asked
+  uint64_t tokens_ = 0;
+
+  std::mutex logMutex_;
+  std::FILE* log_ = nullptr;
+
+  std::mutex hangMutex_;
+  std::condition_variable hangCv_;
+  bool stopping_ = false;
+};
+
+// Helpers shared by the route files.
+void SendGbk(httplib::Response& res, const std::string& utf8, const char* type = "text/html");
+void SendUtf8Json(httplib::Response& res, const std::string& json);
+std::string Esc(const std::string& text);  // HTML escaping
+
+// Page texts (UTF-8) of the marketplace, defined in market.cpp.
+std::string LoginPageText(const App& app, const std::string& message);
+std::string TaobaoPageText(const App& app, const Item& it, const Seller& seller);
+std::string TmallPageText(const App& app, const Item& it, const Seller& seller);
+std::string SibAnswerText(const Item& it);
+std::string MdskipAnswerText(const Item& it);
+// The address of an item page as lists give it: protocol-relative, or http: when `absolute`.
+std::string ItemAddress(const App& app, const Item& it, bool absolute);
+
+}  // namespace kelvora::sim
