@@ -123,9 +123,9 @@ std::vector<std::string> CatalogueAddresses(const std::string& base, int count) 
   const std::string list = reader.getLength("c.items") > 0 ? "c.items" : "c";
   for (int i = 0; i < reader.getLength(list); ++i) {
     const std::string at = list + "[" + std::to_string(i) + "]";
-    std::string address = reader.getText(at + ".url");
-    if (address.empty()) address = reader.getText(at + ".address");
-    if (!address.empty()) addresses.push_back(address);
+    const bool tmall = reader.getText(at + ".kind") == "tmall";
+    addresses.push_back(base + (tmall ? "detail/item.htm?id=" : "item/item.htm?id=") +
+                        reader.getText(at + ".id"));
   }
   return addresses;
 }
