@@ -1,0 +1,329 @@
+// kelvora-cli against kelvora-sim: complete rows equal to what the simulator
+// knows about its items, in both printed forms, and the sign-in and cookie refusals.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include "net/codec.h"
+#include "net/datetime.h"
+#include "net/json.h"
+#include "support/sim_process.h"
+
+namespace kelvora {
+namespace {
+
+using test::SimProcess;
+namespace fs = std::filesystem;
+
+const std::string kDemoCookie = "cookie2=kelvorademo0000; _tb_token_=kelvora; t=kelvorademo";
+const std::string kNoTime = "无时间";
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void WriteFile(const fs::path& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+struct CliRun {
+  int exitCode = -1;
+  std::string out, err;
+};
+
+// Starts kelvora-cli with `args`, stdin from `input`, stdout and stderr into files of `dir`.
+pid_t StartCli(const fs::path& dir, const std::vector<std::string>& args, const std::string& input) {
+  WriteFile(dir / "stdin", input);
+  std::vector<std::string> all = {std::string(KELVORA_BIN_DIR) + "/kelvora-cli"};
+  all.insert(all.end(), args.begin(), args.end());
+  const std::string in = (dir / "stdin").string(), out = (dir / "stdout").string(),
+                    err = (dir / "stderr").string();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int i = open(in.c_str(), O_RDONLY), o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644),
+              e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(i, 0);
+    dup2(o, 1);
+    dup2(e, 2);
+    std::vector<char*> argv;
+    for (std::string& a : all) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  return pid;
+}
+
+CliRun FinishCli(const fs::path& dir, pid_t pid) {
+  int status = 0;
+  waitpid(pid, &status, 0);
+  CliRun run;
+  run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  run.out = ReadFile(dir / "stdout");
+  run.err = ReadFile(dir / "stderr");
+  return run;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    lines.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return lines;
+}
+
+using Row = std::vector<std::string>;
+
+Row TsvCells(const std::string& line) {
+  Row cells(1);
+  for (size_t i = 0; i < line.size(); ++i) {
+    if (line[i] == '\t') {
+      cells.emplace_back();
+    } else if (line[i] == '\\' && i + 1 < line.size()) {
+      const char n = line[++i];
+      cells.back() += n == 't' ? '\t' : n == 'r' ? '\r' : n == 'n' ? '\n' : n;
+    } else {
+      cells.back() += line[i];
+    }
+  }
+  return cells;
+}
+
+Row JsonlCells(const std::string& line) {
+  JsonReader reader;
+  reader.load("r", Utf8ToGbk(line));
+  Row cells;
+  for (int i = 0; i < reader.getLength("r"); ++i)
+    cells.push_back(GbkToUtf8(reader.getText("r[" + std::to_string(i) + "]")));
+  return cells;
+}
+
+// "YYYY-MM-DD HH:MM:SS" of a Unix time on the UTC+8 wall clock.
+std::string WallClockText(int64_t unix) {
+  const DateParts p = SplitDateTime(UnixToDate(unix));
+  char text[32];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", p.year, p.month, p.day, p.hour,
+                p.minute, p.second);
+  return text;
+}
+
+class CliAgainstSim : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = sim_.tempDir();
+    client_ = std::make_unique<httplib::Client>("127.0.0.1", sim_.port());
+    JsonReader info = get("/sim/info.json");
+    simNow_ = std::stoll(GbkToUtf8(info.getText("i.now")));
+    // Two hours and a bit after the simulator's now, so that the hours left are not trivial.
+    now_ = simNow_ + 2 * 3600 + 1234;
+    JsonReader catalogue = get("/sim/catalogue.json?offset=0&limit=200");
+    for (int i = 0; i < catalogue.getLength("i.items"); ++i) {
+      const std::string at = "i.items[" + std::to_string(i) + "]";
+      const std::string kind = catalogue.getText(at + ".kind"), id = catalogue.getText(at + ".id");
+      if (kind == "taobao" && taobao_.empty()) taobao_ = id;
+      if (kind == "tmall" && tmall_.empty()) tmall_ = id;
+      if (kind == "removed" && removed_.empty()) removed_ = id;
+    }
+    ASSERT_FALSE(taobao_.empty() || tmall_.empty() || removed_.empty());
+  }
+
+  JsonReader get(const std::string& target) {
+    JsonReader reader;
+    auto answer = client_->Get(target.c_str());
+    EXPECT_TRUE(answer && answer->status == 200) << target;
+    if (answer) reader.load("i", Utf8ToGbk(answer->body));
+    return reader;
+  }
+
+  std::string url(const std::string& id) { return truthText(id, "url"); }
+  std::string truthText(const std::string& id, const std::string& member) {
+    return GbkToUtf8(get("/sim/item/" + id + ".json").getText("i." + member));
+  }
+
+  // The fourteen cells a correct run shows for item `id` in row `index`.
+  Row expectedRow(const std::string& id, int index) {
+    JsonReader t = get("/sim/item/" + id + ".json");
+    auto text = [&](const char* m) { return GbkToUtf8(t.getText(std::string("i.") + m)); };
+    auto timeCell = [&](const char* m) -> std::string {
+      const std::string v = text(m);
+      if (v.empty()) return "";  // never asked
+      if (std::stoll(v) == 0) return kNoTime;
+      return GbkToUtf8(DateText(UnixToDate(std::stoll(v))));
+    };
+    const std::string delist = text("delistAt");
+    const int64_t left = delist.empty() || std::stoll(delist) == 0 ? 0 : std::stoll(delist) - now_;
+    return {std::to_string(index), text("itemId"),   text("title"),    text("link"),
+            text("seller"),        timeCell("listedAt"), timeCell("delistAt"),
+            std::to_string(left > 0 ? left / 3600 : 0), text("shopType"), text("sales"),
+            text("stock"),         text("price"),    text("location"), ""};
+  }
+
+  std::vector<std::string> common(const std::string& format) {
+    return {"--config", sim_.configPath(), "--login", "demo:demo123", "--market-cookie", kDemoCookie,
+            "--now", WallClockText(now_), "--delay", "0", "--format", format, "--quiet",
+            "--monitor", (fs::path(dir_) / "no-such-file.txt").string()};
+  }
+
+  CliRun run(std::vector<std::string> args, const std::string& input = {}) {
+    return FinishCli(dir_, StartCli(dir_, args, input));
+  }
+
+  static std::vector<std::string> Concat(std::vector<std::string> a, const std::vector<std::string>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+  }
+
+  SimProcess sim_;
+  fs::path dir_;
+  std::unique_ptr<httplib::Client> client_;
+  int64_t simNow_ = 0, now_ = 0;
+  std::string taobao_, tmall_, removed_;
+};
+
+TEST_F(CliAgainstSim, ItemRowsEqualTheSimulatorsItemsInBothForms) {
+  const std::vector<std::string> ids = {taobao_, tmall_, removed_};
+  std::vector<Row> expected;
+  for (size_t i = 0; i < ids.size(); ++i) expected.push_back(expectedRow(ids[i], static_cast<int>(i)));
+  const std::vector<std::string> items = {"item", url(taobao_), url(tmall_), url(removed_)};
+
+  const CliRun tsv = run(Concat(common("tsv"), items));
+  ASSERT_EQ(tsv.exitCode, 0) << tsv.err;
+  const auto lines = Lines(tsv.out);
+  ASSERT_EQ(lines.size(), 4u) << tsv.out;
+  EXPECT_EQ(lines[0],
+            "序号\titemID\t标题\t链接\t卖家\t上架时间\t下架时间\t剩余小时数\t店铺类型\t当前销量\t当前库存\t售价"
+            "\t所在地\t监测");
+  for (size_t i = 0; i < ids.size(); ++i) EXPECT_EQ(TsvCells(lines[i + 1]), expected[i]) << ids[i];
+
+  const CliRun jsonl = run(Concat(common("jsonl"), items));
+  ASSERT_EQ(jsonl.exitCode, 0) << jsonl.err;
+  const auto jsonLines = Lines(jsonl.out);
+  ASSERT_EQ(jsonLines.size(), 3u) << jsonl.out;
+  for (size_t i = 0; i < ids.size(); ++i) EXPECT_EQ(JsonlCells(jsonLines[i]), expected[i]) << ids[i];
+  EXPECT_NE(expected[0][5], kNoTime);  // the demo session really reached the lookup
+}
+
+TEST_F(CliAgainstSim, MonitoredIdsMarkTheirRows) {
+  // A hand-edited file: blanks and a dash are not part of an id, an empty line is no id.
+  WriteFile(fs::path(dir_) / "ids.txt", " " + tmall_ + " \r\n\r\n12-3\r\n");
+  auto args = common("jsonl");
+  args.back() = (fs::path(dir_) / "ids.txt").string();
+  const CliRun r = run(Concat(args, {"item", url(taobao_), url(tmall_)}));
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  const auto lines = Lines(r.out);
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(JsonlCells(lines[0])[13], "");
+  EXPECT_EQ(JsonlCells(lines[1])[13], "√");
+}
+
+TEST_F(CliAgainstSim, RetryRefillsOnlyTheRowWithoutTime) {
+  // Rows 0 and 2 carry made-up cells that a re-run would overwrite.
+  const std::string kept0 = "0\t1\tKEPT ROW\\tA\t" + url(taobao_) + "\tx\t2014年11月4日21时\t\t0\t店铺\t\t\t\t\t";
+  const std::string failed = "1\t\t获取数据失败！\t" + url(tmall_) + "\t\t无时间\t无时间\t0\t店铺\t\t\t\t\t";
+  const std::string kept2 = "2\t3\tKEPT ROW C\t" + url(taobao_) + "\tz\t无时间 \t\t0\t店铺\t\t\t\t\t";
+  const std::string input =
+      "序号\titemID\t标题\t链接\t卖家\t上架时间\t下架时间\t剩余小时数\t店铺类型\t当前销量\t当前库存\t售价\t所在地"
+      "\t监测\r\n" + kept0 + "\r\n" + failed + "\r\n" + kept2 + "\r\n";
+  const CliRun r = run(Concat(common("tsv"), {"retry"}), input);
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  const auto lines = Lines(r.out);
+  ASSERT_EQ(lines.size(), 4u) << r.out;
+  EXPECT_EQ(lines[1], kept0);
+  EXPECT_EQ(TsvCells(lines[2]), expectedRow(tmall_, 1));
+  EXPECT_EQ(lines[3], kept2);
+
+  // The same rows as JSON lines from a file.
+  std::string jsonInput;
+  for (const std::string& line : {kept0, failed, kept2}) {
+    std::string json = "[";
+    for (const std::string& cell : TsvCells(line)) {
+      std::string escaped;
+      for (char c : cell) escaped += c == '\t' ? std::string("\\t") : std::string(1, c);
+      json += (json.size() > 1 ? ",\"" : "\"") + escaped + "\"";
+    }
+    jsonInput += json + "]\n";
+  }
+  WriteFile(fs::path(dir_) / "rows.jsonl", jsonInput);
+  const CliRun j = run(Concat(common("jsonl"), {"retry", (fs::path(dir_) / "rows.jsonl").string()}));
+  ASSERT_EQ(j.exitCode, 0) << j.err;
+  const auto jl = Lines(j.out);
+  ASSERT_EQ(jl.size(), 3u) << j.out;
+  EXPECT_EQ(JsonlCells(jl[0]), TsvCells(kept0));
+  EXPECT_EQ(JsonlCells(jl[1]), expectedRow(tmall_, 1));
+  EXPECT_EQ(JsonlCells(jl[2]), TsvCells(kept2));
+}
+
+TEST_F(CliAgainstSim, SignInAndCookieRefusals) {
+  struct Case {
+    std::vector<std::string> options;
+    int exitCode;
+    std::string message;
+  } cases[] = {
+      {{"--login", "demo:wrongpass"}, 3, "用户密码错误。请重新输入"},
+      {{"--login", "nobody:whatever1"}, 3, "用户名不存在。请重新输入"},
+      {{"--login", "broken:whatever1"}, 3, "登录错误请重试"},
+      {{"--login", "demo:12345"}, 3, "请输入正确的用户名和密码"},
+      {{"--login", "demo:demo123", "--market-cookie", "t=short"}, 2,
+       "您提供的值可能不正确。请重新提取\n此处不是填写任何帐号或者密码信息\n详情请看窗口上的说明"},
+      {{"--login", "demo:demo123", "--market-cookie", " \t "}, 2, "请输入内容"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.options[1]);
+    const CliRun r = run(Concat(Concat({"--config", sim_.configPath()}, c.options), {"item", url(taobao_)}));
+    EXPECT_EQ(r.exitCode, c.exitCode);
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    EXPECT_EQ(r.out, "");
+  }
+  // err 3 has no message of its own, but it is no sign-in either.
+  const CliRun expired = run({"--config", sim_.configPath(), "--login", "expired:whatever1", "item", url(taobao_)});
+  EXPECT_EQ(expired.exitCode, 3);
+  EXPECT_EQ(expired.out, "");
+}
+
+TEST_F(CliAgainstSim, PasswordWithFormCharactersSignsIn) {
+  auto args = common("jsonl");
+  args[3] = "special:a&b=c+d%e f";
+  const CliRun r = run(Concat(args, {"item", url(tmall_)}));
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  const auto lines = Lines(r.out);
+  ASSERT_EQ(lines.size(), 1u) << r.out;
+  EXPECT_EQ(JsonlCells(lines[0]), expectedRow(tmall_, 0));
+}
+
+TEST_F(CliAgainstSim, InterruptKeepsThePrintedRows) {
+  auto args = common("tsv");
+  args[9] = "4000";  // --delay: long enough to interrupt during the pause
+  const pid_t pid = StartCli(dir_, Concat(args, {"item", url(taobao_), url(tmall_), url(removed_)}), "");
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (Lines(ReadFile(fs::path(dir_) / "stdout")).size() < 2 && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  const auto interrupted = std::chrono::steady_clock::now();
+  kill(pid, SIGINT);
+  const CliRun r = FinishCli(dir_, pid);
+  EXPECT_LT(std::chrono::steady_clock::now() - interrupted, std::chrono::seconds(3));
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  const auto lines = Lines(r.out);
+  ASSERT_EQ(lines.size(), 2u) << r.out;
+  EXPECT_EQ(TsvCells(lines[1]), expectedRow(taobao_, 0));
+}
+
+}  // namespace
+}  // namespace kelvora
