@@ -76,6 +76,20 @@ void BM_AnalyseFetchedPage(benchmark::State& state) {
 }
 BENCHMARK(BM_AnalyseFetchedPage)->Unit(benchmark::kMicrosecond);
 
+// A Tmall page of 1 MB whose seller inputs are never closed: the seller pattern
+// must not turn into a search of every start against the rest of the page.
+void BM_AnalyseUnclosedTmallSeller(benchmark::State& state) {
+  std::string page = "<title>t</title><link title=\"tmall.com\xcc\xec\xc3\xa8\">";
+  while (page.size() < 1024 * 1024) page += "<input type=\"hidden\" name=\"seller_nickname\" value=\"x";
+  kelvora::SecondaryFetch fetch = [](std::string&, const std::string&) { return std::string(); };
+  for (auto _ : state) {
+    kelvora::ItemPageReading r = kelvora::AnalyseFetchedPage(page, "http://a/", false, fetch);
+    if (!r.row.isTmall || !r.row.seller.empty()) state.SkipWithError("unexpected reading");
+    benchmark::DoNotOptimize(r);
+  }
+}
+BENCHMARK(BM_AnalyseUnclosedTmallSeller)->Unit(benchmark::kMillisecond)->Iterations(1);
+
 }  // namespace
 
 BENCHMARK_MAIN();

@@ -30,23 +30,37 @@ constexpr const char* kSibCallback = "&callback=onSibRequestSuccess";
 // The Tmall page script asks with this fixed timestamp, the same on every request.
 constexpr const char* kMdskipCallback = "&callback=setMdskip&timestamp=1415107601378";
 
-const boost::regex& TmallSellerPattern() {
-  static const boost::regex re(
-      "<input type=\"hidden\" name=\"seller_nickname\" value=\"(.+?)\" />", boost::regex::perl);
-  return re;
+// A pattern of the form prefix(.+?)suffix, with the two literals kept beside it.
+struct WrappedValuePattern {
+  std::string prefix, suffix;
+  boost::regex re;
+};
+
+const WrappedValuePattern& TmallSellerPattern() {
+  static const WrappedValuePattern p{
+      "<input type=\"hidden\" name=\"seller_nickname\" value=\"", "\" />",
+      boost::regex("<input type=\"hidden\" name=\"seller_nickname\" value=\"(.+?)\" />",
+                   boost::regex::perl)};
+  return p;
 }
 
-const boost::regex& SibCallbackPattern() {
-  static const boost::regex re("onSibRequestSuccess\\((.+?)\\);", boost::regex::perl);
-  return re;
+const WrappedValuePattern& SibCallbackPattern() {
+  static const WrappedValuePattern p{"onSibRequestSuccess(", ");",
+                                     boost::regex("onSibRequestSuccess\\((.+?)\\);", boost::regex::perl)};
+  return p;
 }
 
-// Capture group 1 of the first match, empty when there is none. A pattern that
-// exhausts the engine on hostile input counts as no match.
-std::string FirstGroup(const std::string& text, const boost::regex& re) {
+// Capture group 1 of the first match, empty when there is none. Without a suffix
+// after the first prefix there is no match at all; checking that first keeps a
+// page full of unclosed prefixes from costing a scan of the rest per prefix. A
+// search that still exhausts the engine counts as no match.
+std::string FirstGroup(const std::string& text, const WrappedValuePattern& p) {
+  const size_t a = text.find(p.prefix);
+  if (a == std::string::npos || text.find(p.suffix, a + p.prefix.size() + 1) == std::string::npos)
+    return {};
   try {
     boost::smatch m;
-    if (boost::regex_search(text, m, re, boost::match_default) && m.size() > 1 && m[1].matched)
+    if (boost::regex_search(text, m, p.re, boost::match_default) && m.size() > 1 && m[1].matched)
       return m[1].str();
   } catch (const std::exception&) {
   }

@@ -341,6 +341,7 @@ TEST(ItemPageReaders, SmallAnswers) {
        "42", "", "\xba\xbc"},
       {"taobao callback with line breaks", "onSibRequestSuccess({\n\"data\":{\"price\":\"3.00\"}\n});", false,
        "", "3.00", ""},
+      {"taobao callback never closed", "x);onSibRequestSuccess({\"data\":{\"price\":\"3.00\"}})", false, "", "", ""},
       {"taobao not JSON in the callback", "onSibRequestSuccess({data:);", false, "", "", ""},
   };
   for (const Case& c : cases) {
