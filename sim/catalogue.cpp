@@ -136,7 +136,7 @@ Catalogue::Catalogue(uint64_t seed, int itemCount, int64_t now) : seed_(seed), n
   items_.reserve(n);
   for (size_t i = 0; i < n; ++i) {
     Item it;
-    it.seller = i < firstSellerShare && i % 2 == 0 ? 0 : 1 + rng.below(sellerCount - 1);
+    it.seller = i < firstSellerShare * 2 && i % 2 == 0 ? 0 : 1 + rng.below(sellerCount - 1);
     if (i == 5 || i == 9) {  // the edge ids belong to ordinary Taobao shops
       it.seller = 2;
       while (it.seller < sellerCount && sellers_[it.seller].tmall) ++it.seller;

@@ -116,10 +116,12 @@ int main(int argc, char** argv) {
   }
   app.registerRoutes(server);
 
+  auto done = std::async(std::launch::async, [&server] { server.listen_after_bind(); });
+  // stop() only acts on a running server: announce ourselves once the accept loop runs.
+  while (!server.is_running() && done.wait_for(std::chrono::milliseconds(1)) != std::future_status::ready) {
+  }
   std::printf("kelvora-sim listening on http://127.0.0.1:%d/\n", port);
   std::fflush(stdout);
-
-  auto done = std::async(std::launch::async, [&server] { server.listen_after_bind(); });
   int sig = 0;
   sigwait(&stopSignals, &sig);
   app.shutdown();

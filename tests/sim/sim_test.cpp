@@ -3,8 +3,13 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -169,6 +174,15 @@ std::string CallbackJson(const std::string& answer, const std::string& name) {
   std::regex re(name + R"(\(([\s\S]+?)\);)");
   return std::regex_search(answer, m, re) ? m[1].str() : "";
 }
+std::string Pct(const std::string& bytes) {
+  std::string out;
+  for (unsigned char c : bytes) {
+    char buf[4];
+    std::snprintf(buf, sizeof buf, std::isalnum(c) ? "%c" : "%%%02X", c);
+    out += buf;
+  }
+  return out;
+}
 std::string G(const std::string& utf8) { return Utf8ToGbk(utf8); }
 std::string U(const std::string& gbk) { return GbkToUtf8(gbk); }
 
@@ -273,6 +287,258 @@ TEST_F(SimTest, WritesSettingsPointingAtItself) {
        {"SERVICE_BASE=" + base + "/service/", "ITEM_NY_SITE=" + base + "/ny", "BANG_SITE=" + base + "/bang",
         "LOGIN_SITE=" + base + "/login/member/login.jhtml", std::string("TMALL_LINK_MARKER=<link title=\"tmall.com天猫\"")})
     EXPECT_NE(text.find(line + "\n"), std::string::npos) << line;
+}
+
+// The cookie text a client keeps after a login: every Set-Cookie value plus ";".
+std::string ServiceCookieOf(const httplib::Result& r) {
+  std::string cookie;
+  for (size_t i = 0; i < r->get_header_value_count("Set-Cookie"); ++i) cookie += r->get_header_value("Set-Cookie", i) + ";";
+  return cookie;
+}
+
+std::string Seconds(const std::string& t) { return t.size() == 10 ? t : t.substr(0, 10); }
+
+TEST_F(SimTest, LoginAnswersAndLookupWithTheSession) {
+  struct Case { std::string body; std::string err; };
+  const Case cases[] = {
+      {"username_box=demo&password_box=demo123", "0"},
+      {"username_box=special&password_box=a%26b%3Dc%2Bd%25e+f", "0"},
+      {"username_box=special&password_box=a&b=c+d%e f", "2"},  // not encoded: the password breaks up
+      {"username_box=demo&password_box=demo124", "2"},
+      {"username_box=nobody&password_box=whatever", "1"},
+      {"username_box=broken&password_box=whatever", "-1"},
+      {"username_box=expired&password_box=whatever", "3"},
+  };
+  for (const Case& c : cases) {
+    auto r = Client().Post("/service/index.php/Login/handle_login", c.body, "application/x-www-form-urlencoded");
+    ASSERT_TRUE(r) << c.body;
+    EXPECT_EQ(MiniJson(r->body).get({"err"}).value_or("?"), c.err) << c.body;
+    EXPECT_EQ(r->get_header_value_count("Set-Cookie"), c.err == "0" ? 2u : 0u) << c.body;
+  }
+
+  auto login = Client().Post("/service/index.php/Login/handle_login", "username_box=demo&password_box=demo123",
+                             "application/x-www-form-urlencoded");
+  ASSERT_TRUE(login);
+  EXPECT_EQ(MiniJson(login->body).get({"login_uid"}), "1001");
+  std::string session = ServiceCookieOf(login);
+
+  MiniJson who(Get("/service/index.php/Getinfo/getJifen", session));
+  EXPECT_EQ(who.get({"err"}), "0");
+  EXPECT_EQ(who.get({"login_user"}), "demo");
+  EXPECT_NE(MiniJson(Get("/service/index.php/Getinfo/getJifen", "")).get({"err"}).value_or("0"), "0");
+
+  // Times of a few items: with the session they match the truth, without it there are none.
+  MiniJson cat(Get("/sim/catalogue.json?offset=0&limit=40", ""));
+  int withBoth = 0;
+  for (int i = 0; i < 40; ++i) {
+    std::string id = *cat.get({"items", std::to_string(i), "id"});
+    MiniJson truth(Get("/sim/item/" + id + ".json", ""));
+    MiniJson answer(Get("/service/index.php/Getinfo/get?tid=" + id + "&_=123456", session));
+    std::string listed = *truth.get({"listedAt"}), delist = *truth.get({"delistAt"});
+    if (listed == "null" || truth.get({"itemId"}) == "") continue;  // the client never asks for these
+    EXPECT_EQ(Seconds(answer.get({"data", "sjsj"}).value_or("0")), listed) << id;
+    EXPECT_EQ(Seconds(answer.get({"data", "xjsj"}).value_or("0")), delist) << id;
+    if (listed != "0") {
+      ++withBoth;
+      EXPECT_EQ(std::stoll(delist) - std::stoll(listed), 7 * 86400) << id;
+    }
+    EXPECT_FALSE(MiniJson(Get("/service/index.php/Getinfo/get?tid=" + id + "&_=1", "")).get({"data", "sjsj"})) << id;
+  }
+  EXPECT_GT(withBoth, 20);
+}
+
+TEST_F(SimTest, EveryKindOfItemReadsAsItsTruth) {
+  MiniJson sellers(Get("/sim/sellers.json", ""));
+  std::map<std::string, std::string> pageNick;
+  for (size_t i = 0, n = sellers.length({"sellers"}); i < n; ++i)
+    pageNick[*sellers.get({"sellers", std::to_string(i), "nick"})] = *sellers.get({"sellers", std::to_string(i), "pageNick"});
+
+  MiniJson cat(Get("/sim/catalogue.json?offset=0&limit=300", ""));
+  std::map<std::string, int> kinds;
+  int traditional = 0, promos = 0, emptyIds = 0;
+  for (size_t i = 0, n = cat.length({"items"}); i < n; ++i) {
+    std::string id = *cat.get({"items", std::to_string(i), "id"});
+    MiniJson truth(Get("/sim/item/" + id + ".json", ""));
+    std::string kind = *truth.get({"kind"});
+    ++kinds[kind];
+    Fields f = Read(*truth.get({"url"}));
+    SCOPED_TRACE(id + " " + kind);
+    EXPECT_EQ(f.title, truth.get({"title"}));
+    EXPECT_EQ(f.itemId, truth.get({"itemId"}));
+    EXPECT_EQ(f.shopType, truth.get({"shopType"}));
+    EXPECT_EQ(f.sales, truth.get({"sales"}));
+    EXPECT_EQ(f.stock, truth.get({"stock"}));
+    EXPECT_EQ(f.price, truth.get({"price"}));
+    EXPECT_EQ(f.location, truth.get({"location"}));
+    std::string seller = *truth.get({"seller"});
+    if (kind == "tmall") {
+      EXPECT_EQ(f.seller, pageNick[seller]);  // the client turns it into simplified characters
+      traditional += f.seller != seller;
+      promos += truth.get({"price"})->find(" -> ") != std::string::npos;
+    } else {
+      EXPECT_EQ(f.seller, seller);
+    }
+    emptyIds += kind == "taobao" && truth.get({"itemId"}) == "";
+  }
+  for (const char* k : {"taobao", "tmall", "removed", "unsupported", "alt"}) EXPECT_GT(kinds[k], 0) << k;
+  EXPECT_GT(traditional, 0);
+  EXPECT_GT(promos, 0);
+  EXPECT_EQ(emptyIds, 2);  // the ids of four and of sixteen digits
+}
+
+TEST_F(SimTest, LoginWallAndCart) {
+  MiniJson cat(Get("/sim/catalogue.json?offset=0&limit=20", ""));
+  std::string taobao;
+  for (int i = 0; i < 20 && taobao.empty(); ++i)
+    if (cat.get({"items", std::to_string(i), "kind"}) == "taobao") taobao = *cat.get({"items", std::to_string(i), "id"});
+  ASSERT_FALSE(taobao.empty());
+  const std::string page = "/item/item.htm?id=" + taobao;
+  const std::string sib = "/detailskip/json/sib.htm?itemId=" + taobao + "&callback=onSibRequestSuccess";
+  const std::string cart = "/cart/cart.htm";
+  for (const std::string& cookie : {std::string(""), std::string("cookie2=forged; t=1"), std::string("t=kelvorademo0000")}) {
+    EXPECT_EQ(Get(page, cookie).find("sibUrl"), std::string::npos) << cookie;
+    EXPECT_EQ(Get(sib, cookie).find("quanity"), std::string::npos) << cookie;
+    EXPECT_EQ(Get(cart, cookie).find(G("我的购物车</title>")), std::string::npos) << cookie;
+  }
+  EXPECT_NE(Get(cart).find(G("我的购物车</title>")), std::string::npos);
+
+  // A login on the marketplace's login page issues a cookie2 that opens the wall.
+  auto r = Client().Get("/login/member/login.jhtml?user=buyer&password=secret");
+  ASSERT_TRUE(r);
+  std::string cookie;
+  for (size_t i = 0; i < r->get_header_value_count("Set-Cookie"); ++i) {
+    std::string v = r->get_header_value("Set-Cookie", i);
+    cookie += v.substr(0, v.find(';')) + "; ";
+    if (v.rfind("cookie2=", 0) == 0) EXPECT_NE(v.find("HttpOnly"), std::string::npos);
+  }
+  EXPECT_NE(Get(page, cookie).find("sibUrl           : '"), std::string::npos);
+  EXPECT_NE(Get(cart, cookie).find(G("我的购物车</title>")), std::string::npos);
+  auto refused = Client().Get("/login/member/login.jhtml?user=buyer&password=wrong");
+  ASSERT_TRUE(refused);
+  EXPECT_EQ(refused->get_header_value_count("Set-Cookie"), 0u);
+}
+
+TEST_F(SimTest, PagingOfSearchListAndShop) {
+  // Keyword pages of 44: the pages together give the keyword's items in order, then an empty page.
+  std::string kw = "机械手表 a";  // no title holds it: a fixed share of the catalogue answers
+  MiniJson expected(Get("/sim/keyword.json?q=" + Pct(kw), ""));
+  size_t total = expected.length({"ids"});
+  ASSERT_GT(total, 44u);
+  std::string q = Pct(G(kw));  // the client's keyword encoding: letters and digits stay, other bytes %XX
+  std::vector<std::string> ids;
+  for (size_t s = 0;; s += 44) {
+    std::string page = Get("/s/search?q=" + q + "&source=tbsy&style=list&tab=all&s=" + std::to_string(s));
+    size_t a = page.find('{', page.find("g_page_config"));
+    std::string json = page.substr(a, page.find("};", a) + 1 - a);
+    MiniJson j(json);
+    size_t n = j.length({"mods", "itemlist", "data", "auctions"});
+    EXPECT_EQ(n, std::min<size_t>(44, total - std::min(total, s))) << s;
+    for (size_t i = 0; i < n; ++i) {
+      std::string url = *j.get({"mods", "itemlist", "data", "auctions", std::to_string(i), "detail_url"});
+      ids.push_back(url.substr(url.find("id=") + 3));
+    }
+    if (n == 0) break;
+  }
+  ASSERT_EQ(ids.size(), total);
+  for (size_t i = 0; i < total; ++i) EXPECT_EQ(ids[i], *expected.get({"ids", std::to_string(i)}));
+
+  // The two markup forms carry one matching link per item.
+  std::string old1 = Get("/s/search?q=" + std::string("%BE%C9%B0%E6") + "&s=0");  // 旧版
+  std::string old2 = Get("/s/search?q=" + std::string("%C0%CF%B0%E6") + "&s=0");  // 老版
+  std::regex first(R"re(<a trace="auction"  traceNum="\d"  data-pid="(?:[\s\S]+?)" href="([\s\S]+?)" target="_blank" class="s([\s\S]+?)">)re");
+  std::regex second(R"re(<a trace="auction" traceidx="(?:[\s\S]+?)" href="([\s\S]+?)")re");
+  EXPECT_EQ(old1.find("g_page_config"), std::string::npos);
+  EXPECT_EQ(std::distance(std::sregex_iterator(old1.begin(), old1.end(), first), std::sregex_iterator()), 44);
+  EXPECT_EQ(std::distance(std::sregex_iterator(old2.begin(), old2.end(), first), std::sregex_iterator()), 0);
+  EXPECT_EQ(std::distance(std::sregex_iterator(old2.begin(), old2.end(), second), std::sregex_iterator()), 44);
+
+  // Shop list: the first seller holds 200 items with --items >= 400; 95 a page.
+  std::string nick = *MiniJson(Get("/sim/sellers.json", "")).get({"sellers", "0", "nick"});
+  std::vector<size_t> counts;
+  for (size_t s = 0; s <= 285; s += 95) {
+    std::string answer = Get("/list/itemlist/default.htm?_input_charset=utf-8&json=on&atype=b&cat=0&nick=" +
+                             Pct(nick) + "&pSize=95&s=" + std::to_string(s) +
+                             "&callback=jsonp60");
+    answer = Without(answer, {"\r\n"});
+    ASSERT_EQ(answer.rfind("jsonp60(", 0), 0u);
+    counts.push_back(MiniJson(answer.substr(8, answer.size() - 9)).length({"itemList"}));
+  }
+  EXPECT_EQ(counts, (std::vector<size_t>{95, 95, 10, 0}));
+
+  // Category lists: grouped and flat sub-lists, 40 items a page at data-value offsets.
+  MiniJson tops(Get("/list/itemlist/default.htm?_input_charset=utf-8&json=on&cat=0&pSize=1"));
+  ASSERT_EQ(tops.get({"cat", "catList", "0", "value"}), "16");
+  MiniJson grouped(Get("/list/itemlist/default.htm?_input_charset=utf-8&json=on&cat=16&pSize=1"));
+  EXPECT_EQ(grouped.get({"cat", "hasGroup"}), "1");
+  EXPECT_EQ(grouped.length({"cat", "catGroupList"}), 3u);
+  MiniJson flat(Get("/list/itemlist/default.htm?_input_charset=utf-8&json=on&cat=30&pSize=1"));
+  EXPECT_EQ(flat.get({"cat", "hasGroup"}), "0");
+  EXPECT_EQ(flat.length({"cat", "catList"}), 5u);
+  size_t listed = 0;
+  for (size_t off = 0;; off += 40) {
+    MiniJson page(Get("/list/itemlist/default.htm?_input_charset=utf-8&json=on&ratesumto=20&cat=16&fromPage=adSearch"
+                      "&fromPage=adSearch&&viewIndex=1&spm=&pSize=40&data-key=s&data-value=" + std::to_string(off) +
+                      "&module=page&style=list"));
+    size_t n = page.length({"itemList"});
+    listed += n;
+    if (n < 40) break;
+  }
+  MiniJson all(Get("/sim/catalogue.json?offset=0&limit=1000", ""));
+  size_t inCat = 0;
+  for (size_t i = 0, n = all.length({"items"}); i < n; ++i) inCat += all.get({"items", std::to_string(i), "top"}) == "16";
+  EXPECT_EQ(listed, inCat);
+}
+
+// Outcome of each request of a fixed sequence: 'o' ok, 'f' 500 or dropped, 'h' no answer in time, 'm' malformed.
+std::string Outcomes(const std::vector<std::string>& args, int requests) {
+  SimProcess sim(args);
+  EXPECT_TRUE(sim.running());
+  httplib::Client c("127.0.0.1", sim.port());
+  c.set_read_timeout(0, 300000);
+  std::string out;
+  for (int i = 0; i < requests; ++i) {
+    auto r = c.Get(("/service/index.php/Login/Notice?ver=3.3&n=" + std::to_string(i % 50)).c_str());
+    if (!r) out += 'x';
+    else if (r->status == 500) out += 'f';
+    else if (r->body.find("</html>\n") == std::string::npos || r->body.find("<corrupt>") != std::string::npos) out += 'm';
+    else out += 'o';
+  }
+  return out;
+}
+
+TEST(SimFaults, HappenAtTheAskedRateAndRepeatWithTheSeed) {
+  std::string a = Outcomes({"--seed", "9", "--fail-rate", "0.2", "--malformed-rate", "0.1"}, 400);
+  std::string b = Outcomes({"--seed", "9", "--fail-rate", "0.2", "--malformed-rate", "0.1"}, 400);
+  std::string c = Outcomes({"--seed", "10", "--fail-rate", "0.2", "--malformed-rate", "0.1"}, 400);
+  EXPECT_EQ(a, b);
+  EXPECT_NE(a, c);
+  auto count = [&](char k) { return std::count(a.begin(), a.end(), k); };
+  EXPECT_NEAR(count('f') + count('x'), 80, 28);  // 500s and dropped connections
+  EXPECT_NEAR(count('m'), 40, 20);
+
+  std::string h = Outcomes({"--seed", "9", "--hang-rate", "0.25"}, 40);
+  EXPECT_NEAR(std::count(h.begin(), h.end(), 'x'), 10, 7);
+  EXPECT_EQ(std::count(h.begin(), h.end(), 'o') + std::count(h.begin(), h.end(), 'x'), 40);
+}
+
+TEST(SimLog, KeepsHeaderSpellingAndBody) {
+  char dir[] = "/tmp/kelvora-simlog-XXXXXX";
+  ASSERT_TRUE(::mkdtemp(dir));
+  std::string log = std::string(dir) + "/requests.jsonl";
+  {
+    SimProcess sim({"--log", log});
+    httplib::Client c("127.0.0.1", sim.port());
+    c.Post("/service/index.php/Login/handle_login", {{"X-Odd-Case", "v"}}, "username_box=a&password_box=b",
+           "application/x-www-form-urlencoded");
+  }
+  std::ifstream in(log);
+  std::string line;
+  std::getline(in, line);
+  EXPECT_NE(line.find("\"method\":\"POST\""), std::string::npos);
+  EXPECT_NE(line.find("\"target\":\"/service/index.php/Login/handle_login\""), std::string::npos);
+  EXPECT_NE(line.find("[\"X-Odd-Case\",\"v\"]"), std::string::npos);
+  EXPECT_NE(line.find("\"body\":\"username_box=a&password_box=b\""), std::string::npos);
+  std::filesystem::remove_all(dir);
 }
 
 }  // namespace
