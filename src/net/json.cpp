@@ -67,9 +67,10 @@ struct Doc {
   std::string_view key(const Node& n) const { return {arena.data() + n.keyOff, n.keyLen}; }
 };
 
-// Containers deeper than this are refused: answers nest a dozen levels at most,
-// and a hostile one must not exhaust the stack.
-constexpr int kMaxDepth = 1024;
+// Containers nested deeper than this are refused: answers nest a dozen levels
+// at most, and a hostile one must not exhaust the stack. It stays below the
+// parsers' own limit (1024), which the slower path must never reach.
+constexpr int kMaxDepth = 1000;
 // Offsets are 32-bit; answers are far smaller.
 constexpr size_t kMaxInput = size_t{1} << 30;
 

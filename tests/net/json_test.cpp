@@ -204,10 +204,19 @@ TEST(JsonReaderTest, AcceptsOnlyHarmlessWrapping) {
       {"{\"a\":NaN}", ""},
       {"{\"a\":\"bad \\x escape\"}", ""},
       {"{\"a\":01}", ""},
+      {"{\"a\" \"ok\"}", ""},
+      {"{\"a\":\"ok\" \"b\":1}", ""},
+      {"{\"a\":[\"ok\"}", ""},
+      {"{\"b\":tru,\"a\":\"ok\"}", ""},
+      {"{\"b\":nul,\"a\":\"ok\"}", ""},
+      {"{\"a\":-}", ""},
   };
   for (const auto& c : cases) {
-    JsonReader reader = Loaded(c.json);
-    EXPECT_EQ(reader.getText("data.a"), c.expected) << c.json;
+    EXPECT_EQ(Loaded(c.json).getText("data.a"), c.expected) << c.json;
+    // The same through the slower path, which a number beyond the double range takes.
+    std::string forced = c.json;
+    forced.insert(forced.find('{') + 1, "\"n\":1e999,");
+    EXPECT_EQ(Loaded(forced).getText("data.a"), c.expected) << forced;
   }
 }
 
@@ -298,7 +307,10 @@ TEST(JsonReaderTest, SurvivesHostileText) {
   std::vector<std::string> hostile = {
       std::string(100000, '['),
       std::string(100000, '[') + std::string(100000, ']'),
-      std::string(50000, '{') ,
+      std::string(50000, '{'),
+      std::string(1000, '[') + "1e999",
+      "[1e999," + std::string(100000, '[') + std::string(100000, ']') + "]",
+      std::string(2000, '[') + "1e999" + std::string(2000, ']'),
       "{\"a\":" + std::string(200000, '9') + "}",
       "{\"a\":1e99999999999999999999}",
       "{\"a\":\"\xFF\xFE\x80\"}",
@@ -322,6 +334,7 @@ TEST(JsonReaderTest, SurvivesHostileText) {
   // Hostile but readable: each defines the variable.
   EXPECT_EQ(Loaded("{\"a\":" + std::string(400, '9') + "}").getText("data.a"), std::string(400, '9'));
   EXPECT_EQ(Loaded(std::string(500, '[') + std::string(500, ']')).getLength("data"), 1);
+  EXPECT_EQ(Loaded(std::string(1000, '[') + "1e999" + std::string(1000, ']')).getText("data"), "Infinity");
   EXPECT_EQ(Loaded(std::string("{\"a\":\"x\\u0000y\"}")).getText("data.a"), std::string("x\0y", 3));
   // Raw bytes that are no GBK character read as replacement characters, not garbage.
   std::string replaced = Loaded("{\"a\":\"\x80z\"}").getText("data.a");
