@@ -284,10 +284,15 @@ TEST_F(CliAgainstSim, SignInAndCookieRefusals) {
       {{"--login", "demo:demo123", "--market-cookie", "t=short"}, 2,
        "您提供的值可能不正确。请重新提取\n此处不是填写任何帐号或者密码信息\n详情请看窗口上的说明"},
       {{"--login", "demo:demo123", "--market-cookie", " \t "}, 2, "请输入内容"},
+      // A file holding only the line break an editor adds is as blank as an empty box.
+      {{"--login", "demo:demo123", "--market-cookie-file", "blank.txt"}, 2, "请输入内容"},
   };
+  WriteFile(fs::path(dir_) / "blank.txt", "\n \n");
   for (const Case& c : cases) {
     SCOPED_TRACE(c.options[1]);
-    const CliRun r = run(Concat(Concat({"--config", sim_.configPath()}, c.options), {"item", url(taobao_)}));
+    std::vector<std::string> options = c.options;
+    if (options.back() == "blank.txt") options.back() = (fs::path(dir_) / "blank.txt").string();
+    const CliRun r = run(Concat(Concat({"--config", sim_.configPath()}, options), {"item", url(taobao_)}));
     EXPECT_EQ(r.exitCode, c.exitCode);
     EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
     EXPECT_EQ(r.out, "");
@@ -306,6 +311,19 @@ TEST_F(CliAgainstSim, PasswordWithFormCharactersSignsIn) {
   const auto lines = Lines(r.out);
   ASSERT_EQ(lines.size(), 1u) << r.out;
   EXPECT_EQ(JsonlCells(lines[0]), expectedRow(tmall_, 0));
+}
+
+TEST_F(CliAgainstSim, CookieTableFileWithPlainLineBreaksIsFlattened) {
+  // A cookie table saved by a Unix editor: the session cookie sits on its second line.
+  WriteFile(fs::path(dir_) / "cookie.txt", "键 值\nCookie\tt=kelvorademo;\nCookie\tcookie2=kelvorademo0000\n");
+  auto args = common("jsonl");
+  args[4] = "--market-cookie-file";
+  args[5] = (fs::path(dir_) / "cookie.txt").string();
+  const CliRun r = run(Concat(args, {"item", url(taobao_)}));
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  const auto lines = Lines(r.out);
+  ASSERT_EQ(lines.size(), 1u) << r.out;
+  EXPECT_EQ(JsonlCells(lines[0]), expectedRow(taobao_, 0));
 }
 
 TEST_F(CliAgainstSim, InterruptKeepsThePrintedRows) {
