@@ -2,11 +2,11 @@
 
 #include <simdjson.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
 #include <limits>
-#include <algorithm>
 #include <type_traits>
 #include <unordered_map>
 #include <unordered_set>
@@ -116,17 +116,17 @@ std::string GbkTextToUtf8(std::string_view gbk) {
     asciiStart = i;
   }
   std::string converted = GbkToUtf8(runs);
+  if (static_cast<size_t>(std::count(converted.begin(), converted.end(), '\n')) + 1 != spans.size())
+    return GbkToUtf8(gbk);  // never expected; stay correct
   std::string out;
-  out.reserve(gbk.size() + converted.size() - runs.size() + simdjson::SIMDJSON_PADDING);
+  out.reserve(gbk.size() + converted.size() + simdjson::SIMDJSON_PADDING);
   size_t from = 0;
   for (const auto& [start, len] : spans) {
     out.append(gbk.substr(start, len));
-    size_t end = converted.find('\n', from);
-    if (end == std::string::npos) end = converted.size();
+    size_t end = std::min(converted.find('\n', from), converted.size());
     out.append(converted, from, end - from);
     from = end + 1;
   }
-  if (from < converted.size()) return GbkToUtf8(gbk);  // never expected; stay correct
   out.append(gbk.substr(asciiStart));
   return out;
 }
@@ -826,12 +826,19 @@ JsonReader& JsonReader::operator=(const JsonReader&) = default;
 void JsonReader::load(std::string_view name, std::string_view json) {
   // A variable name is one identifier; anything else defines nothing.
   if (name.empty() || ScanIdent(name, 0) != name.size()) return;
+  thread_local Parsers parsers;
   try {
-    thread_local Parsers parsers;
     auto doc = Parse(parsers, json);
     if (doc) state_->variables[std::string(name)] = std::move(doc);
   } catch (...) {
     // Out of memory on a huge answer: it defines nothing, like any unreadable one.
+  }
+  // The parsers grow to the largest text they read; an unusually large one
+  // should not keep its memory for the rest of the thread's life.
+  constexpr size_t kKeepBuffersUpTo = size_t{16} << 20;
+  if (json.size() > kKeepBuffersUpTo) {
+    parsers.dom = simdjson::dom::parser();
+    parsers.fallback = simdjson::ondemand::parser();
   }
 }
 
