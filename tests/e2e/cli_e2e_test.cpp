@@ -297,6 +297,15 @@ TEST_F(CliAgainstSim, SignInAndCookieRefusals) {
     EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
     EXPECT_EQ(r.out, "");
   }
+  // A settings file with an unknown endpoint name is refused before anything is sent.
+  WriteFile(fs::path(dir_) / "bad.ini", "[endpoints]\r\nSERVICE_BASE=http://127.0.0.1:1/\r\nSERVICE_BAES=x\r\n");
+  const CliRun badConfig = run({"--config", (fs::path(dir_) / "bad.ini").string(), "item", url(taobao_)});
+  EXPECT_EQ(badConfig.exitCode, 2);
+  EXPECT_NE(badConfig.err.find("bad.ini:3"), std::string::npos) << badConfig.err;
+  const CliRun later = run({"--config", sim_.configPath(), "shop", "x"});
+  EXPECT_EQ(later.exitCode, 2);
+  EXPECT_NE(later.err.find("not yet available"), std::string::npos) << later.err;
+
   // err 3 has no message of its own, but it is no sign-in either.
   const CliRun expired = run({"--config", sim_.configPath(), "--login", "expired:whatever1", "item", url(taobao_)});
   EXPECT_EQ(expired.exitCode, 3);
