@@ -222,8 +222,9 @@ TEST_F(CliAgainstSim, ItemRowsEqualTheSimulatorsItemsInBothForms) {
 }
 
 TEST_F(CliAgainstSim, MonitoredIdsMarkTheirRows) {
-  // A hand-edited file: blanks and a dash are not part of an id, an empty line is no id.
-  WriteFile(fs::path(dir_) / "ids.txt", " " + tmall_ + " \r\n\r\n12-3\r\n");
+  // A hand-edited file: blanks and a dash are not part of an id, an empty line is no id,
+  // and a line may end with a plain LF.
+  WriteFile(fs::path(dir_) / "ids.txt", "12-3\r\n\r\n " + tmall_ + " \n");
   auto args = common("jsonl");
   args.back() = (fs::path(dir_) / "ids.txt").string();
   const CliRun r = run(Concat(args, {"item", url(taobao_), url(tmall_)}));
