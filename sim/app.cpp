@@ -89,14 +89,12 @@ void App::shutdown() {
   hangCv_.notify_all();
 }
 
-void App::logRequest(const httplib::Request& req) {
+void App::logRequest(const RawRequest& req) {
   if (!log_) return;
   std::string line = "{\"method\":" + JsonString(req.method) + ",\"target\":" + JsonString(req.target) +
                      ",\"headers\":[";
   bool first = true;
   for (const auto& [name, value] : req.headers) {
-    // httplib files the peer's addresses among the headers; they were not sent.
-    if (name == "REMOTE_ADDR" || name == "REMOTE_PORT" || name == "LOCAL_ADDR" || name == "LOCAL_PORT") continue;
     if (!first) line += ",";
     first = false;
     line += "[" + JsonString(name) + "," + JsonString(value) + "]";
@@ -136,7 +134,6 @@ std::string FaultKey(const httplib::Request& req) {
 
 App::Handler App::wrap(Handler handler, bool faults) {
   return [this, handler, faults](const httplib::Request& req, httplib::Response& res) {
-    logRequest(req);
     if (!faults) {
       handler(req, res);
       return;
@@ -158,9 +155,9 @@ App::Handler App::wrap(Handler handler, bool faults) {
         res.status = 500;
         res.set_content("<html><body><h1>500 Internal Server Error</h1></body></html>", "text/html");
       } else {
-        // Drop the connection: headers go out, then the body never comes.
-        res.set_content_provider(
-            4096, "text/html", [](size_t, size_t, httplib::DataSink&) { return false; });
+        // Drop the connection: the head goes out, then the body never comes.
+        res.set_header(kDropHeader, "1");
+        res.set_content("", "text/html");
       }
       return;
     }
@@ -168,8 +165,8 @@ App::Handler App::wrap(Handler handler, bool faults) {
     if (u >= 0 && u < options_.hangRate) {
       std::unique_lock<std::mutex> lock(hangMutex_);
       hangCv_.wait_for(lock, std::chrono::seconds(120), [this] { return stopping_; });
-      res.set_content_provider(
-          4096, "text/html", [](size_t, size_t, httplib::DataSink&) { return false; });
+      res.set_header(kDropHeader, "1");
+      res.set_content("", "text/html");
       return;
     }
     u -= options_.hangRate;
@@ -186,7 +183,7 @@ App::Handler App::wrap(Handler handler, bool faults) {
   };
 }
 
-void App::registerRoutes(httplib::Server& server) {
+void App::registerRoutes(Server& server) {
   routeTruth(server);
   routeService(server);
   routeMarket(server);

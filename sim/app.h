@@ -12,6 +12,7 @@
 #include <string>
 
 #include "catalogue.h"
+#include "server.h"
 
 namespace kelvora::sim {
 
@@ -38,7 +39,9 @@ class App {
   App(const Options& options, int port);
   ~App();
 
-  void registerRoutes(httplib::Server& server);
+  void registerRoutes(Server& server);
+  // Writes one line of the request log.
+  void logRequest(const RawRequest& req);
   // Releases every request that was told to hang.
   void shutdown();
 
@@ -61,12 +64,11 @@ class App {
  private:
   using Handler = std::function<void(const httplib::Request&, httplib::Response&)>;
   Handler wrap(Handler handler, bool faults = true);
-  void logRequest(const httplib::Request& req);
-  void routeMarket(httplib::Server& server);
-  void routeService(httplib::Server& server);
-  void routeTruth(httplib::Server& server);
-  void routeSearch(httplib::Server& server);
-  void routeList(httplib::Server& server);
+  void routeMarket(Server& server);
+  void routeService(Server& server);
+  void routeTruth(Server& server);
+  void routeSearch(Server& server);
+  void routeList(Server& server);
 
   Options options_;
   std::string base_, pbase_;

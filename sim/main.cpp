@@ -1,18 +1,18 @@
 // kelvora-sim: a local stand-in for the marketplace and the vendor's lookup service.
-#include <httplib.h>
 #include <pthread.h>
 #include <signal.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cerrno>
 #include <cstring>
 #include <ctime>
-#include <future>
 #include <string>
 #include <thread>
 
 #include "app.h"
+#include "server.h"
 
 namespace {
 
@@ -88,20 +88,10 @@ int main(int argc, char** argv) {
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
   signal(SIGPIPE, SIG_IGN);
 
-  httplib::Server server;
-  server.new_task_queue = [] { return new httplib::ThreadPool(96); };
-  server.set_keep_alive_max_count(100000);
-  server.set_keep_alive_timeout(10);
-  server.set_tcp_nodelay(true);
-  int port = options.port;
-  if (port == 0) {
-    port = server.bind_to_any_port("127.0.0.1");
-    if (port <= 0) {
-      std::fprintf(stderr, "kelvora-sim: cannot listen on 127.0.0.1\n");
-      return 1;
-    }
-  } else if (!server.bind_to_port("127.0.0.1", port)) {
-    std::fprintf(stderr, "kelvora-sim: cannot listen on 127.0.0.1:%d\n", port);
+  kelvora::sim::Server server;
+  int port = server.bind(options.port);
+  if (port <= 0) {
+    std::fprintf(stderr, "kelvora-sim: cannot listen on 127.0.0.1:%d: %s\n", options.port, std::strerror(errno));
     return 1;
   }
 
@@ -109,25 +99,27 @@ int main(int argc, char** argv) {
   if (!options.writeConfig.empty()) {
     std::FILE* f = std::fopen(options.writeConfig.c_str(), "wb");
     std::string text = app.settingsText();
-    if (!f || std::fwrite(text.data(), 1, text.size(), f) != text.size() || std::fclose(f) != 0) {
+    bool ok = f && std::fwrite(text.data(), 1, text.size(), f) == text.size();
+    if (f && std::fclose(f) != 0) ok = false;
+    if (!ok) {
       std::fprintf(stderr, "kelvora-sim: cannot write %s: %s\n", options.writeConfig.c_str(), std::strerror(errno));
       return 1;
     }
   }
   app.registerRoutes(server);
+  server.setLogger([&app](const kelvora::sim::RawRequest& req) { app.logRequest(req); });
 
-  auto done = std::async(std::launch::async, [&server] { server.listen_after_bind(); });
-  // stop() only acts on a running server: announce ourselves once the accept loop runs.
-  while (!server.is_running() && done.wait_for(std::chrono::milliseconds(1)) != std::future_status::ready) {
-  }
+  // The socket listens already: connections made now wait in the backlog.
+  std::thread loop([&server] { server.run(); });
   std::printf("kelvora-sim listening on http://127.0.0.1:%d/\n", port);
   std::fflush(stdout);
+
   int sig = 0;
   sigwait(&stopSignals, &sig);
-  app.shutdown();
-  server.stop();
-  // Idle keep-alive connections end at their own pace; don't wait long for them.
-  if (done.wait_for(std::chrono::milliseconds(1500)) != std::future_status::ready) {
+  app.shutdown();  // releases held ("hanging") requests first
+  bool idle = server.stop();
+  loop.join();
+  if (!idle) {  // a connection thread still runs: don't tear the state down under it
     std::fflush(nullptr);
     std::_Exit(0);
   }

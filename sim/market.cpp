@@ -11,23 +11,6 @@ namespace kelvora::sim {
 
 namespace {
 
-std::string Utf8Param(const httplib::Request& req, const char* name) {
-  std::string v = req.get_param_value(name);
-  std::string charset = req.get_param_value("_input_charset");
-  if (charset == "utf-8" || charset == "UTF-8" || IsValidUtf8(v)) return v;
-  return FromGbk(v);
-}
-
-long ParamInt(const httplib::Request& req, const char* name, long fallback) {
-  if (!req.has_param(name)) return fallback;
-  std::string v = req.get_param_value(name);
-  char* end = nullptr;
-  long n = std::strtol(v.c_str(), &end, 10);
-  return end == v.c_str() ? fallback : n;
-}
-
-int PriceCentsOf(const std::string& price) { return static_cast<int>(std::atof(price.c_str()) * 100 + 0.5); }
-
 std::string Description(const Item& it, const Seller& seller) {
   std::string d = "<ul class=\"attributes-list\">\n";
   d += "<li title=\"" + Esc(seller.shopName) + "\">品牌:&nbsp;" + Esc(seller.shopName) + "</li>\n";
@@ -240,7 +223,7 @@ std::string MdskipAnswerText(const Item& it) {
 // ---------------------------------------------------------------------------
 // Routes
 
-void App::routeMarket(httplib::Server& server) {
+void App::routeMarket(Server& server) {
   // Item pages: the two usual hosts and the alternate host.
   auto itemPage = [this](bool altHost) {
     return wrap([this, altHost](const httplib::Request& req, httplib::Response& res) {

@@ -39,7 +39,7 @@ std::string Trimmed(std::string t) {
 
 }  // namespace
 
-void App::routeSearch(httplib::Server& server) {
+void App::routeSearch(Server& server) {
   server.Get("/s/search", wrap([this](const httplib::Request& req, httplib::Response& res) {
     std::string raw = req.get_param_value("q");
     std::string keyword = IsValidUtf8(raw) && req.get_param_value("ie") == "utf8" ? raw : FromGbk(raw);
@@ -132,7 +132,7 @@ void App::routeSearch(httplib::Server& server) {
   }));
 }
 
-void App::routeList(httplib::Server& server) {
+void App::routeList(Server& server) {
   server.Get("/list/itemlist/default.htm", wrap([this](const httplib::Request& req, httplib::Response& res) {
     const auto& items = catalogue().items();
     long cat = std::strtol(req.get_param_value("cat").c_str(), nullptr, 10);

@@ -37,7 +37,7 @@ std::string SimplePage(const std::string& title, const std::string& body) {
 
 }  // namespace
 
-void App::routeService(httplib::Server& server) {
+void App::routeService(Server& server) {
   server.Post("/service/index.php/Login/handle_login", wrap([this](const httplib::Request& req, httplib::Response& res) {
     std::string user, password;
     bool haveUser = false;

@@ -62,7 +62,7 @@ std::string TruthJson(const App& app, const Item& it) {
 
 }  // namespace
 
-void App::routeTruth(httplib::Server& server) {
+void App::routeTruth(Server& server) {
   server.Get(R"(/sim/item/(\d+)\.json)", wrap(
       [this](const httplib::Request& req, httplib::Response& res) {
         const Item* it = catalogue().find(req.matches[1]);
