@@ -18,8 +18,9 @@
 // copied into a small tree of our own so that nothing in an answer can run.
 //
 // What load accepts besides strict JSON, because the marketplace sends it and
-// reading it is harmless: blanks, tabs and line breaks around the text, any
-// number of trailing ";", and outer parentheses "( ... )" around the value.
+// reading it is harmless: blanks, tabs and line breaks around the text, a
+// leading byte-order mark, any number of trailing ";", and outer parentheses
+// "( ... )" around the value.
 // Unquoted keys, single-quoted strings, comments, NaN and the like are refused.
 //
 // Values that strict parsers refuse but script engines read:
@@ -141,8 +142,12 @@ std::string_view TrimSpace(std::string_view s) {
   return s;
 }
 
-// Blanks, trailing semicolons and outer parentheses around the value.
+// Blanks, trailing semicolons and outer parentheses around the value, and a
+// byte-order mark in front (a UTF-8 answer with one keeps it through the
+// conversion to GBK).
 std::string_view StripWrapping(std::string_view s) {
+  constexpr std::string_view kByteOrderMark = "\x84\x31\x95\x33";
+  if (s.substr(0, kByteOrderMark.size()) == kByteOrderMark) s.remove_prefix(kByteOrderMark.size());
   s = TrimSpace(s);
   while (!s.empty() && s.back() == ';') s = TrimSpace(s.substr(0, s.size() - 1));
   while (s.size() >= 2 && s.front() == '(' && s.back() == ')') s = TrimSpace(s.substr(1, s.size() - 2));

@@ -191,6 +191,7 @@ TEST(JsonReaderTest, AcceptsOnlyHarmlessWrapping) {
       {"{\"a\":\"ok\"} ; ; ", "ok"},
       {"({\"a\":\"ok\"});", "ok"},
       {"(({\"a\":\"ok\"}))", "ok"},
+      {"\x84\x31\x95\x33{\"a\":\"ok\"}", "ok"},  // U+FEFF in GB18030
       // What only a script engine reads stays unread.
       {"{a:\"ok\"}", ""},
       {"{'a':'ok'}", ""},
