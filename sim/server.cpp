@@ -229,7 +229,7 @@ void Server::serve(int fd) {
     }
 
     bool keepAlive = raw.version == "HTTP/1.1";
-    bool chunked = false;
+    bool chunked = false, expectContinue = false;
     size_t length = 0;
     for (const auto& [name, value] : raw.headers) {
       std::string n = Lower(name);
@@ -241,8 +241,13 @@ void Server::serve(int fd) {
         length = std::strtoull(value.c_str(), nullptr, 10);
       } else if (n == "transfer-encoding" && Lower(value).find("chunked") != std::string::npos) {
         chunked = true;
+      } else if (n == "expect" && Lower(value) == "100-continue") {
+        expectContinue = true;
       }
     }
+    if (expectContinue && (chunked || length > 0) && in.buf.empty() &&
+        !SendAll(fd, "HTTP/1.1 100 Continue\r\n\r\n"))
+      return;
     if (chunked) {
       while (true) {
         if (!in.line(line)) return;
