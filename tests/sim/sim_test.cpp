@@ -526,6 +526,14 @@ TEST(SimFaults, HappenAtTheAskedRateAndRepeatWithTheSeed) {
   EXPECT_NEAR(count('f') + count('x'), 80, 28);  // 500s and dropped connections
   EXPECT_NEAR(count('m'), 40, 20);
 
+  {
+    SimProcess slow({"--latency-ms", "150"});
+    httplib::Client client("127.0.0.1", slow.port());
+    auto t0 = std::chrono::steady_clock::now();
+    ASSERT_TRUE(client.Get("/www/"));
+    EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(150));
+  }
+
   std::string h = Outcomes({"--seed", "9", "--hang-rate", "0.25"}, 40);
   EXPECT_NEAR(std::count(h.begin(), h.end(), 'x'), 10, 7);
   EXPECT_EQ(std::count(h.begin(), h.end(), 'o') + std::count(h.begin(), h.end(), 'x'), 40);
