@@ -69,9 +69,15 @@ int main(int argc, char** argv) {
       if (!ParseNow(v, options.now)) return Usage("--now wants \"YYYY-MM-DD HH:MM:SS\"");
       continue;
     }
+    if (arg == "--seed") {
+      char* end = nullptr;
+      errno = 0;
+      options.seed = std::strtoull(v, &end, 10);
+      if (end == v || *end != '\0' || errno != 0 || *v == '-') return Usage("bad value for --seed");
+      continue;
+    }
     if (!ParseNumber(v, n) || n < 0) return Usage(("bad value for " + arg).c_str());
     if (arg == "--port" && n <= 65535) options.port = static_cast<int>(n);
-    else if (arg == "--seed") options.seed = static_cast<uint64_t>(n);
     else if (arg == "--items" && n >= 1 && n <= 1000000) options.items = static_cast<int>(n);
     else if (arg == "--latency-ms") options.latencyMs = static_cast<int>(n);
     else if (arg == "--fail-rate" && n <= 1) options.failRate = n;
