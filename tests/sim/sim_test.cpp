@@ -335,6 +335,7 @@ TEST_F(SimTest, LoginAnswersAndLookupWithTheSession) {
 
   // Times of a few items: with the session they match the truth, without it there are none.
   MiniJson cat(Get("/sim/catalogue.json?offset=0&limit=40", ""));
+  const long long now = std::stoll(*MiniJson(Get("/sim/info.json", "")).get({"now"}));
   int withBoth = 0;
   for (int i = 0; i < 40; ++i) {
     std::string id = *cat.get({"items", std::to_string(i), "id"});
@@ -347,6 +348,8 @@ TEST_F(SimTest, LoginAnswersAndLookupWithTheSession) {
     if (listed != "0") {
       ++withBoth;
       EXPECT_EQ(std::stoll(delist) - std::stoll(listed), 7 * 86400) << id;
+      EXPECT_GT(std::stoll(listed), now - 7 * 86400) << id;  // listed during the last seven days
+      EXPECT_LT(std::stoll(listed), now) << id;
     }
     EXPECT_FALSE(MiniJson(Get("/service/index.php/Getinfo/get?tid=" + id + "&_=1", "")).get({"data", "sjsj"})) << id;
   }
