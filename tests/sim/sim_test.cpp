@@ -542,6 +542,25 @@ TEST(SimFaults, HappenAtTheAskedRateAndRepeatWithTheSeed) {
   EXPECT_EQ(std::count(h.begin(), h.end(), 'o') + std::count(h.begin(), h.end(), 'x'), 40);
 }
 
+TEST(SimNow, IsReadAsUtc8WallClockAndFixesTheTimes) {
+  std::string first, second;
+  for (std::string* truth : {&first, &second}) {
+    SimProcess sim({"--now", "2014-11-04 21:26:41", "--items", "50"});
+    httplib::Client c("127.0.0.1", sim.port());
+    auto info = c.Get("/sim/info.json");
+    ASSERT_TRUE(info);
+    EXPECT_EQ(MiniJson(info->body).get({"now"}), "1415107601");
+    auto cat = c.Get("/sim/catalogue.json?limit=1");
+    ASSERT_TRUE(cat);
+    auto item = c.Get(("/sim/item/" + *MiniJson(cat->body).get({"items", "0", "id"}) + ".json").c_str());
+    ASSERT_TRUE(item);
+    *truth = item->body;
+  }
+  // Same seed and now: the same item with the same times (the addresses differ by port).
+  for (const char* field : {"id", "title", "listedAt", "delistAt"})
+    EXPECT_EQ(MiniJson(first).get({field}), MiniJson(second).get({field})) << field;
+}
+
 TEST(SimLog, KeepsHeadersInOrderAndSpellingAndTheBody) {
   char dir[] = "/tmp/kelvora-simlog-XXXXXX";
   ASSERT_TRUE(::mkdtemp(dir));
