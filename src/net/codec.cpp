@@ -6,16 +6,56 @@
 #include <cctype>
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
 namespace kelvora {
 namespace {
+
+const iconv_t kNoConverter = reinterpret_cast<iconv_t>(-1);
+
+// Opening a converter loads glibc's gconv module each time, which costs more than
+// converting a whole page; each thread keeps the few converters it uses open
+// (a descriptor must not be shared between threads).
+class ConverterCache {
+ public:
+  ~ConverterCache() {
+    for (auto& e : entries_)
+      if (e.cd != kNoConverter) iconv_close(e.cd);
+  }
+  iconv_t get(const char* from, const char* to) {
+    for (auto& e : entries_)
+      if (e.from == from && e.to == to) return e.cd;
+    iconv_t cd = iconv_open(to, from);
+    // Remember failures too, so an unknown charset is not looked up again and again;
+    // keep the cache small since charsets come from the network.
+    if (entries_.size() >= 16) {
+      if (entries_.front().cd != kNoConverter) iconv_close(entries_.front().cd);
+      entries_.erase(entries_.begin());
+    }
+    entries_.push_back({from, to, cd});
+    return cd;
+  }
+
+ private:
+  struct Entry {
+    std::string from, to;
+    iconv_t cd;
+  };
+  std::vector<Entry> entries_;
+};
+
+iconv_t CachedConverter(const char* from, const char* to) {
+  thread_local ConverterCache cache;
+  return cache.get(from, to);
+}
 
 // One conversion with iconv. Input that cannot be converted is replaced by
 // `replacement` (already in the target charset), one input unit at a time.
 std::optional<std::string> Convert(std::string_view input, const char* from, const char* to,
                                    std::string_view replacement, size_t skipUnit) {
-  iconv_t cd = iconv_open(to, from);
-  if (cd == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
+  iconv_t cd = CachedConverter(from, to);
+  if (cd == kNoConverter) return std::nullopt;
+  iconv(cd, nullptr, nullptr, nullptr, nullptr);  // start from the initial shift state
   std::string out;
   out.reserve(input.size() * 3 / 2 + 16);
   char* in = const_cast<char*>(input.data());
@@ -38,7 +78,6 @@ std::optional<std::string> Convert(std::string_view input, const char* from, con
   size_t outLeft = sizeof buffer;
   iconv(cd, nullptr, nullptr, &outPtr, &outLeft);
   out.append(buffer, outPtr - buffer);
-  iconv_close(cd);
   return out;
 }
 

@@ -1,0 +1,67 @@
+#include "net/codec.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+#include <vector>
+
+namespace kelvora {
+namespace {
+
+TEST(Codec, GbkAndUtf8RoundTrip) {
+  const std::string gbk = "\xc4\xe3\xba\xc3 ok";  // 你好 ok
+  EXPECT_EQ(GbkToUtf8(gbk), "\xe4\xbd\xa0\xe5\xa5\xbd ok");
+  EXPECT_EQ(Utf8ToGbk(GbkToUtf8(gbk)), gbk);
+  // An emoji has no GBK form; GB18030's four-byte form keeps it.
+  const std::string emoji = "\xf0\x9f\x98\x80";
+  EXPECT_EQ(GbkToUtf8(Utf8ToGbk(emoji)), emoji);
+}
+
+TEST(Codec, BadInputIsReplacedNotDropped) {
+  EXPECT_EQ(Utf8ToGbk("a\xff" "b"), "a?b");
+  EXPECT_EQ(GbkToUtf8("a\x81"), "a\xef\xbf\xbd");  // truncated double-byte character at the end
+  EXPECT_EQ(Utf16ToGbk(u"\xd800x"), "?x");          // lone surrogate
+  EXPECT_EQ(Utf16ToGbk(u"\u5e7f\u4e1c"), "\xb9\xe3\xb6\xab");  // 广东
+}
+
+TEST(Codec, ValidUtf8) {
+  struct Case { const char* bytes; bool valid; } cases[] = {
+      {"plain", true},
+      {"\xe4\xbd\xa0", true},
+      {"\xf0\x9f\x98\x80", true},
+      {"\xc0\xaf", false},          // overlong '/'
+      {"\xed\xa0\x80", false},      // surrogate
+      {"\xe4\xbd", false},          // truncated
+      {"\xc4\xe3\xba\xc3", false},  // GBK 你好
+      {"\xf4\x90\x80\x80", false},  // past U+10FFFF
+  };
+  for (const auto& c : cases) EXPECT_EQ(IsValidUtf8(c.bytes), c.valid) << c.bytes;
+}
+
+TEST(Codec, DeclaredCharsets) {
+  EXPECT_EQ(ConvertToGbk("\xc4\xe3", "gb2312").value(), "\xc4\xe3");
+  EXPECT_EQ(ConvertToGbk("\xe4\xbd\xa0", "utf-8").value(), "\xc4\xe3");
+  EXPECT_EQ(ConvertToGbk("caf\xe9", "ISO-8859-1").value(), "caf\xa8\xa6");
+  EXPECT_FALSE(ConvertToGbk("x", "no-such-charset").has_value());
+  // A failed lookup does not spoil the next conversion.
+  EXPECT_EQ(ConvertToGbk("\xe4\xbd\xa0", "UTF-8").value(), "\xc4\xe3");
+}
+
+// Converters are kept open per thread; threads converting at once must not mix states.
+TEST(Codec, ConcurrentConversions) {
+  std::vector<std::thread> threads;
+  std::vector<int> wrong(4, 0);
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([t, &wrong] {
+      for (int i = 0; i < 2000; ++i) {
+        std::string utf8 = "\xe4\xbd\xa0" + std::to_string(t * 10000 + i);
+        if (GbkToUtf8(Utf8ToGbk(utf8)) != utf8) ++wrong[t];
+      }
+    });
+  }
+  for (auto& th : threads) th.join();
+  for (int w : wrong) EXPECT_EQ(w, 0);
+}
+
+}  // namespace
+}  // namespace kelvora
