@@ -91,15 +91,15 @@ void App::shutdown() {
 
 void App::logRequest(const RawRequest& req) {
   if (!log_) return;
-  std::string line = "{\"method\":" + JsonString(req.method) + ",\"target\":" + JsonString(req.target) +
+  std::string line = "{\"method\":" + JsonQuote(req.method) + ",\"target\":" + JsonQuote(req.target) +
                      ",\"headers\":[";
   bool first = true;
   for (const auto& [name, value] : req.headers) {
     if (!first) line += ",";
     first = false;
-    line += "[" + JsonString(name) + "," + JsonString(value) + "]";
+    line += "[" + JsonQuote(name) + "," + JsonQuote(value) + "]";
   }
-  line += "],\"body\":" + JsonString(req.body) + "}\n";
+  line += "],\"body\":" + JsonQuote(req.body) + "}\n";
   std::lock_guard<std::mutex> lock(logMutex_);
   std::fwrite(line.data(), 1, line.size(), log_);
   std::fflush(log_);

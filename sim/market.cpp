@@ -133,11 +133,11 @@ std::string TmallPageText(const App& app, const Item& it, const Seller& seller) 
   t += "\"initApi\":\"" + p + "/mdskip/core/initItemDetail.htm?itemId=" + it.id +
        "&isUseInventoryCenter=false&tmallBuySupport=true&isAreaSell=false&service3C=false&cartEnable=true"
        "&cachedTimestamp=1481286011479&addressLevel=2&isSecKill=false\",";
-  t += "\"itemDO\":{\"brand\":" + JsonString(seller.nick) + ",\"categoryId\":\"" + std::to_string(it.sub) +
-       "\",\"hasSku\":false,\"isOnline\":true,\"itemId\":\"" + it.id + "\",\"prov\":" + JsonString(it.location) +
+  t += "\"itemDO\":{\"brand\":" + JsonQuote(seller.nick) + ",\"categoryId\":\"" + std::to_string(it.sub) +
+       "\",\"hasSku\":false,\"isOnline\":true,\"itemId\":\"" + it.id + "\",\"prov\":" + JsonQuote(it.location) +
        ",\"quantity\":" + std::to_string(it.stock) + ",\"reservePrice\":\"" + it.price + "\",\"rootCatId\":\"" +
        std::to_string(it.top) + "\",\"sellerNickName\":\"" + PercentEncodeAll(seller.nick) + "\",\"title\":" +
-       JsonString(it.title) + ",\"userId\":\"" + std::to_string(seller.sellerId) + "\"},";
+       JsonQuote(it.title) + ",\"userId\":\"" + std::to_string(seller.sellerId) + "\"},";
   t += "\"isSevenDaysRefundment\":true,\"isTmallComboSupport\":false,\"rstShopId\":" + std::to_string(seller.shopId) +
        "});\n</script>\n</body>\n</html>\n";
   return t;
@@ -199,9 +199,9 @@ std::string SibAnswerText(const Item& it) {
 
 std::string MdskipAnswerText(const Item& it) {
   std::string t = "setMdskip({\"defaultModel\":{\"bannerDO\":{\"success\":true},";
-  t += "\"deliveryDO\":{\"areaId\":110101,\"deliveryAddress\":" + JsonString(it.location) +
+  t += "\"deliveryDO\":{\"areaId\":110101,\"deliveryAddress\":" + JsonQuote(it.location) +
        ",\"deliverySkuMap\":{\"default\":[{\"money\":\"0.00\",\"name\":\"运费\",\"postageFree\":true,"
-       "\"skuDeliveryAddress\":" + JsonString(it.location) + ",\"type\":1}]},\"destination\":\"北京市\",\"success\":true},";
+       "\"skuDeliveryAddress\":" + JsonQuote(it.location) + ",\"type\":1}]},\"destination\":\"北京市\",\"success\":true},";
   t += "\"inventoryDO\":{\"hidden\":false,\"icTotalQuantity\":" + std::to_string(it.stock) +
        ",\"success\":true,\"totalQuantity\":" + std::to_string(it.stock) + ",\"type\":1},";
   t += "\"itemPriceResultDO\":{\"areaId\":110100,\"priceInfo\":{\"def\":{\"areaSold\":true,\"onlyShowOnePrice\":false,"

@@ -112,12 +112,12 @@ void App::routeSearch(Server& server) {
           const Seller& seller = catalogue().sellerOf(it);
           if (k) json += ",";
           json += "{\"p4pTags\":[],\"nid\":\"" + it.id + "\",\"category\":\"" + std::to_string(it.sub) +
-                  "\",\"pid\":\"\",\"title\":" + JsonString(it.title) + ",\"raw_title\":" + JsonString(it.title) +
+                  "\",\"pid\":\"\",\"title\":" + JsonQuote(it.title) + ",\"raw_title\":" + JsonQuote(it.title) +
                   ",\"pic_url\":\"" + pbase() + "/img/" + it.id + ".jpg\",\"detail_url\":\"" +
                   ItemAddress(*this, it, page[k] % 5 == 3) + "\",\"view_price\":\"" + it.price +
-                  "\",\"view_fee\":\"0.00\",\"item_loc\":" + JsonString(it.location) + ",\"view_sales\":\"" +
+                  "\",\"view_fee\":\"0.00\",\"item_loc\":" + JsonQuote(it.location) + ",\"view_sales\":\"" +
                   std::to_string(it.sales) + "人付款\",\"comment_count\":\"" + std::to_string(it.sales / 3) +
-                  "\",\"user_id\":\"" + std::to_string(seller.sellerId) + "\",\"nick\":" + JsonString(seller.nick) +
+                  "\",\"user_id\":\"" + std::to_string(seller.sellerId) + "\",\"nick\":" + JsonQuote(seller.nick) +
                   ",\"shopcard\":{\"isTmall\":" + (seller.tmall ? "true" : "false") + "}}";
         }
       }
@@ -156,7 +156,7 @@ void App::routeList(Server& server) {
     for (const Category& c : catalogue().categories())
       if (c.value == cat) top = &c;
     auto entry = [](const std::string& name, int value) {
-      return "{\"name\":" + JsonString(name) + ",\"value\":\"" + std::to_string(value) + "\"}";
+      return "{\"name\":" + JsonQuote(name) + ",\"value\":\"" + std::to_string(value) + "\"}";
     };
     if (cat == 0) {
       catJson = "{\"hasGroup\":\"0\",\"catList\":[";
@@ -172,7 +172,7 @@ void App::routeList(Server& server) {
       for (const SubCategory& s : top->subs)
         if (std::find(groups.begin(), groups.end(), s.group) == groups.end()) groups.push_back(s.group);
       for (size_t g = 0; g < groups.size(); ++g) {
-        catJson += (g ? ",{" : "{") + std::string("\"name\":") + JsonString(groups[g]) + ",\"catList\":[";
+        catJson += (g ? ",{" : "{") + std::string("\"name\":") + JsonQuote(groups[g]) + ",\"catList\":[";
         bool first = true;
         for (const SubCategory& s : top->subs)
           if (s.group == groups[g]) {
@@ -209,9 +209,9 @@ void App::routeList(Server& server) {
       const Item& it = items[found[k]];
       const Seller& seller = catalogue().sellerOf(it);
       if (k > offset) list += ",";
-      list += "{\"href\":\"" + ItemAddress(*this, it, found[k] % 7 == 2) + "\",\"title\":" + JsonString(it.title) +
+      list += "{\"href\":\"" + ItemAddress(*this, it, found[k] % 7 == 2) + "\",\"title\":" + JsonQuote(it.title) +
               ",\"image\":\"" + pbase() + "/img/" + it.id + ".jpg\",\"price\":\"" + it.price +
-              "\",\"currency\":\"&yen;\",\"nick\":" + JsonString(seller.nick) + ",\"loc\":" + JsonString(it.location) +
+              "\",\"currency\":\"&yen;\",\"nick\":" + JsonQuote(seller.nick) + ",\"loc\":" + JsonQuote(it.location) +
               ",\"tradeNum\":\"" + std::to_string(it.sales) + "\",\"isTmall\":" + (seller.tmall ? "true" : "false") + "}";
     }
     list += "]";

@@ -57,7 +57,7 @@ void App::routeService(Server& server) {
       res.set_header("Set-Cookie", "PHPSESSID=" + Hex(nextToken(), 16) + Hex(nextToken(), 10) + "; path=/");
       res.set_header("Set-Cookie", "kv_auth=" + token + "; path=/; HttpOnly");
       return SendUtf8Json(res, "{\"err\":0,\"login_uid\":" + std::to_string(a.uid) + ",\"login_user\":" +
-                                   JsonString(a.user) + ",\"msg\":\"ok\"}");
+                                   JsonQuote(a.user) + ",\"msg\":\"ok\"}");
     }
     SendUtf8Json(res, "{\"err\":1,\"msg\":\"no such user\"}");
   }));
@@ -91,7 +91,7 @@ void App::routeService(Server& server) {
     std::string user;
     int uid = 0;
     if (!serviceUser(req, user, uid)) return SendUtf8Json(res, "{\"err\":-1,\"login_uid\":0,\"msg\":\"please log in\"}");
-    SendUtf8Json(res, "{\"err\":0,\"login_uid\":" + std::to_string(uid) + ",\"login_user\":" + JsonString(user) +
+    SendUtf8Json(res, "{\"err\":0,\"login_uid\":" + std::to_string(uid) + ",\"login_user\":" + JsonQuote(user) +
                           ",\"jifen\":\"100\"}");
   }));
 

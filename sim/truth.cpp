@@ -8,7 +8,7 @@ namespace kelvora::sim {
 
 namespace {
 
-std::string Str(const std::string& key, const std::string& value) { return JsonString(key) + ":" + JsonString(value); }
+std::string Str(const std::string& key, const std::string& value) { return JsonQuote(key) + ":" + JsonQuote(value); }
 
 std::string TruthJson(const App& app, const Item& it) {
   const Seller& seller = app.catalogue().sellerOf(it);
@@ -113,7 +113,7 @@ void App::routeTruth(Server& server) {
         std::string t = "{\"ids\":[";
         bool first = true;
         for (size_t i : catalogue().keywordResults(req.get_param_value("q"))) {
-          t += (first ? "" : ",") + JsonString(catalogue().items()[i].id);
+          t += (first ? "" : ",") + JsonQuote(catalogue().items()[i].id);
           first = false;
         }
         SendUtf8Json(res, t + "]}");

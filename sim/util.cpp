@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "net/codec.h"
+#include "net/json.h"
 
 namespace kelvora::sim {
 
@@ -10,69 +11,6 @@ uint64_t HashText(uint64_t seed, std::string_view text) {
   uint64_t h = Mix64(seed ^ 0x6B656C766F7261ull);
   for (unsigned char c : text) h = Mix64(h ^ c);
   return h;
-}
-
-namespace {
-
-// Decodes one UTF-8 sequence at s[i]; returns its length, 0 when invalid.
-size_t DecodeUtf8(std::string_view s, size_t i, uint32_t& cp) {
-  auto b = static_cast<unsigned char>(s[i]);
-  size_t n = 0;
-  if (b < 0x80) { cp = b; return 1; }
-  if ((b & 0xE0) == 0xC0) { cp = b & 0x1F; n = 2; }
-  else if ((b & 0xF0) == 0xE0) { cp = b & 0x0F; n = 3; }
-  else if ((b & 0xF8) == 0xF0) { cp = b & 0x07; n = 4; }
-  else return 0;
-  if (i + n > s.size()) return 0;
-  for (size_t k = 1; k < n; ++k) {
-    auto c = static_cast<unsigned char>(s[i + k]);
-    if ((c & 0xC0) != 0x80) return 0;
-    cp = (cp << 6) | (c & 0x3F);
-  }
-  if ((n == 2 && cp < 0x80) || (n == 3 && cp < 0x800) || (n == 4 && cp < 0x10000) || cp > 0x10FFFF ||
-      (cp >= 0xD800 && cp <= 0xDFFF))
-    return 0;
-  return n;
-}
-
-}  // namespace
-
-std::string JsonString(std::string_view s) {
-  std::string out = "\"";
-  char buf[8];
-  for (size_t i = 0; i < s.size();) {
-    auto c = static_cast<unsigned char>(s[i]);
-    if (c >= 0x80) {
-      uint32_t cp = 0;
-      size_t n = DecodeUtf8(s, i, cp);
-      if (n == 0) {
-        std::snprintf(buf, sizeof buf, "\\u%04x", c);
-        out += buf;
-        ++i;
-      } else {
-        out.append(s.substr(i, n));
-        i += n;
-      }
-      continue;
-    }
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default:
-        if (c < 0x20) {
-          std::snprintf(buf, sizeof buf, "\\u%04x", c);
-          out += buf;
-        } else {
-          out += static_cast<char>(c);
-        }
-    }
-    ++i;
-  }
-  out += '"';
-  return out;
 }
 
 std::string JavaEscape(std::string_view s) {

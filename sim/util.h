@@ -5,6 +5,8 @@
 #include <string_view>
 #include <vector>
 
+#include "net/json.h"  // JsonQuote
+
 namespace kelvora::sim {
 
 // SplitMix64 step; the simulator's only source of "randomness".
@@ -31,9 +33,6 @@ class Rng {
   uint64_t state_;
 };
 
-// JSON string literal (quotes included) of UTF-8 text. Bytes that are not valid
-// UTF-8 are written as \u00XX so that the line stays valid JSON.
-std::string JsonString(std::string_view utf8);
 // Every non-ASCII character of UTF-8 text as \uXXXX (upper-case hex, surrogate
 // pairs above the basic plane), the way the marketplace's scripts escape text.
 std::string JavaEscape(std::string_view utf8);

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "net/codec.h"
+#include "net/json.h"
 
 namespace kelvora::cli {
 namespace {
@@ -37,48 +38,6 @@ std::string UnescapeTsvCell(const std::string& text) {
     out += text[i];
   }
   return out;
-}
-
-std::string JsonString(const std::string& utf8) {
-  std::string out = "\"";
-  for (char ch : utf8) {
-    const unsigned char c = static_cast<unsigned char>(ch);
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default:
-        if (c < 0x20 || c == 0x7f) {
-          char buffer[8];
-          std::snprintf(buffer, sizeof buffer, "\\u%04x", c);
-          out += buffer;
-        } else {
-          out += ch;
-        }
-    }
-  }
-  out += '"';
-  return out;
-}
-
-void AppendUtf8(std::string& out, uint32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
 }
 
 // A JSON array of strings; anything else is refused.
@@ -222,7 +181,7 @@ std::string FormatRow(const RowCells& cells, RowFormat format) {
     line = "[";
     for (int c = 0; c < kResultColumnCount; ++c) {
       if (c) line += ',';
-      line += JsonString(GbkToUtf8(cells[c]));
+      line += JsonQuote(GbkToUtf8(cells[c]));
     }
     line += ']';
   }

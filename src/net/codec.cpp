@@ -97,30 +97,52 @@ std::string Utf16ToGbk(std::u16string_view utf16) {
   return *Convert(bytes, "UTF-16LE", "GB18030", "?", 2);
 }
 
+size_t DecodeUtf8(std::string_view s, size_t i, uint32_t& cp) {
+  const auto b = static_cast<unsigned char>(s[i]);
+  size_t n;
+  if (b < 0x80) { cp = b; return 1; }
+  if ((b & 0xE0) == 0xC0) { cp = b & 0x1F; n = 2; }
+  else if ((b & 0xF0) == 0xE0) { cp = b & 0x0F; n = 3; }
+  else if ((b & 0xF8) == 0xF0) { cp = b & 0x07; n = 4; }
+  else return 0;
+  if (i + n > s.size()) return 0;
+  for (size_t k = 1; k < n; ++k) {
+    const auto c = static_cast<unsigned char>(s[i + k]);
+    if ((c & 0xC0) != 0x80) return 0;
+    cp = (cp << 6) | (c & 0x3F);
+  }
+  if ((n == 2 && cp < 0x80) || (n == 3 && cp < 0x800) || (n == 4 && cp < 0x10000) ||
+      cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+    return 0;
+  return n;
+}
+
 bool IsValidUtf8(std::string_view s) {
-  size_t i = 0, n = s.size();
-  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
-  while (i < n) {
-    unsigned char c = p[i];
-    if (c < 0x80) { ++i; continue; }
-    size_t len;
-    uint32_t cp;
-    if ((c & 0xE0) == 0xC0) { len = 2; cp = c & 0x1F; }
-    else if ((c & 0xF0) == 0xE0) { len = 3; cp = c & 0x0F; }
-    else if ((c & 0xF8) == 0xF0) { len = 4; cp = c & 0x07; }
-    else return false;
-    if (i + len > n) return false;
-    for (size_t k = 1; k < len; ++k) {
-      if ((p[i + k] & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (p[i + k] & 0x3F);
-    }
-    // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
-    if ((len == 2 && cp < 0x80) || (len == 3 && cp < 0x800) || (len == 4 && cp < 0x10000) ||
-        cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
-      return false;
-    i += len;
+  uint32_t cp;
+  for (size_t i = 0; i < s.size();) {
+    const size_t n = DecodeUtf8(s, i, cp);
+    if (n == 0) return false;
+    i += n;
   }
   return true;
+}
+
+void AppendUtf8(std::string& out, uint32_t cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (cp >> 18));
+    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
 }
 
 std::optional<std::string> ConvertToGbk(std::string_view bytes, std::string_view charset) {

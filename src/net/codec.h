@@ -1,6 +1,8 @@
 #pragma once
 // Character-set conversions at the edges of the core: the core keeps GBK text,
 // decoded and encoded as GB18030 so that characters outside GBK survive.
+#include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -14,6 +16,10 @@ std::string Utf8ToGbk(std::string_view utf8);
 // UTF-16 code units (host order) to GBK; a lone surrogate becomes '?'.
 std::string Utf16ToGbk(std::u16string_view utf16);
 bool IsValidUtf8(std::string_view bytes);
+// Length of the valid UTF-8 sequence at s[i] with its code point in `codePoint`;
+// 0 when the bytes there are not UTF-8 (overlong forms and surrogates included).
+size_t DecodeUtf8(std::string_view s, size_t i, uint32_t& codePoint);
+void AppendUtf8(std::string& out, uint32_t codePoint);
 // Any charset iconv knows to GBK; nullopt when iconv does not know `charset`.
 std::optional<std::string> ConvertToGbk(std::string_view bytes, std::string_view charset);
 

@@ -1,5 +1,7 @@
 #include "net/json.h"
 
+#include <cstdio>
+
 #include <simdjson.h>
 
 #include <algorithm>
@@ -175,24 +177,6 @@ bool IsJsonNumber(std::string_view s) {
     if (!digits()) return false;
   }
   return i == n;
-}
-
-void AppendUtf8(std::string& out, uint32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
 }
 
 bool Hex4(std::string_view s, size_t i, uint32_t& v) {
@@ -935,6 +919,44 @@ int32_t JsonReader::getKeys(std::string_view path, std::vector<std::string>& key
   } catch (...) {
   }
   return ClampCount(static_cast<uint32_t>(keys.size()));
+}
+
+std::string JsonQuote(std::string_view s) {
+  std::string out = "\"";
+  char buf[8];
+  for (size_t i = 0; i < s.size();) {
+    auto c = static_cast<unsigned char>(s[i]);
+    if (c >= 0x80) {
+      uint32_t cp = 0;
+      size_t n = DecodeUtf8(s, i, cp);
+      if (n == 0) {
+        std::snprintf(buf, sizeof buf, "\\u%04x", c);
+        out += buf;
+        ++i;
+      } else {
+        out.append(s.substr(i, n));
+        i += n;
+      }
+      continue;
+    }
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (c < 0x20) {
+          std::snprintf(buf, sizeof buf, "\\u%04x", c);
+          out += buf;
+        } else {
+          out += static_cast<char>(c);
+        }
+    }
+    ++i;
+  }
+  out += '"';
+  return out;
 }
 
 }  // namespace kelvora

@@ -9,6 +9,10 @@
 
 namespace kelvora {
 
+// A JSON string literal of UTF-8 text. Bytes that are not UTF-8 are written as
+// \u00XX escapes of their value, so the result is always valid JSON.
+std::string JsonQuote(std::string_view utf8);
+
 class JsonReader {
  public:
   JsonReader();

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "net/codec.h"
 #include "support/fixtures.h"
 
 namespace kelvora {
@@ -341,6 +342,25 @@ TEST(JsonReaderTest, SurvivesHostileText) {
   std::string replaced = Loaded("{\"a\":\"\x80z\"}").getText("data.a");
   EXPECT_EQ(replaced.back(), 'z');
   EXPECT_GT(replaced.size(), 1u);
+}
+
+}  // namespace
+}  // namespace kelvora
+
+namespace kelvora {
+namespace {
+
+// Quoted texts must read back as the same text, whatever bytes they hold.
+TEST(JsonQuoteTest, QuotedTextReadsBack) {
+  const std::string cases[] = {"plain", "a\"b\\c", "tab\there\r\nline", std::string("nul\0x", 5),
+                               "\xe5\xb9\xbf\xe4\xb8\x9c" /* 广东 */};
+  for (const auto& utf8 : cases) {
+    JsonReader r;
+    r.load("data", Utf8ToGbk("[" + JsonQuote(utf8) + "]"));
+    EXPECT_EQ(r.getText("data[0]"), Utf8ToGbk(utf8)) << JsonQuote(utf8);
+  }
+  // A byte that is not UTF-8 is escaped, so the literal stays valid JSON.
+  EXPECT_EQ(JsonQuote("a\xff"), "\"a\\u00ff\"");
 }
 
 }  // namespace
