@@ -40,105 +40,19 @@ std::string UnescapeTsvCell(const std::string& text) {
   return out;
 }
 
-// A JSON array of strings; anything else is refused.
-class ArrayReader {
- public:
-  explicit ArrayReader(const std::string& text) : s_(text) {}
-
-  bool read(std::vector<std::string>& items) {
-    skipBlanks();
-    if (!take('[')) return false;
-    skipBlanks();
-    if (take(']')) return atEnd();
-    for (;;) {
-      std::string item;
-      skipBlanks();
-      if (!readString(item)) return false;
-      items.push_back(std::move(item));
-      skipBlanks();
-      if (take(']')) return atEnd();
-      if (!take(',')) return false;
-    }
+// One jsonl line: a JSON array of strings, read into GBK cells; anything else is refused.
+bool ReadJsonRow(const std::string& utf8Line, std::vector<std::string>& gbkCells) {
+  JsonReader reader;
+  reader.load("row", Utf8ToGbk(utf8Line));
+  if (!reader.isArray("row")) return false;
+  const int32_t n = reader.getLength("row");
+  for (int32_t i = 0; i < n; ++i) {
+    const std::string path = "row[" + std::to_string(i) + "]";
+    if (!reader.isString(path)) return false;
+    gbkCells.push_back(reader.getText(path));
   }
-
- private:
-  bool atEnd() {
-    skipBlanks();
-    return i_ == s_.size();
-  }
-  void skipBlanks() {
-    while (i_ < s_.size() && (s_[i_] == ' ' || s_[i_] == '\t' || s_[i_] == '\r' || s_[i_] == '\n'))
-      ++i_;
-  }
-  bool take(char c) {
-    if (i_ < s_.size() && s_[i_] == c) {
-      ++i_;
-      return true;
-    }
-    return false;
-  }
-  bool readHex4(uint32_t& value) {
-    if (i_ + 4 > s_.size()) return false;
-    value = 0;
-    for (int k = 0; k < 4; ++k) {
-      const char c = s_[i_++];
-      value <<= 4;
-      if (c >= '0' && c <= '9') value |= c - '0';
-      else if (c >= 'a' && c <= 'f') value |= c - 'a' + 10;
-      else if (c >= 'A' && c <= 'F') value |= c - 'A' + 10;
-      else return false;
-    }
-    return true;
-  }
-  bool readString(std::string& out) {
-    if (!take('"')) return false;
-    while (i_ < s_.size()) {
-      const char c = s_[i_++];
-      if (c == '"') return true;
-      if (static_cast<unsigned char>(c) < 0x20) return false;
-      if (c != '\\') {
-        out += c;
-        continue;
-      }
-      if (i_ >= s_.size()) return false;
-      const char e = s_[i_++];
-      switch (e) {
-        case '"': out += '"'; break;
-        case '\\': out += '\\'; break;
-        case '/': out += '/'; break;
-        case 'b': out += '\b'; break;
-        case 'f': out += '\f'; break;
-        case 'n': out += '\n'; break;
-        case 'r': out += '\r'; break;
-        case 't': out += '\t'; break;
-        case 'u': {
-          uint32_t cp;
-          if (!readHex4(cp)) return false;
-          if (cp >= 0xD800 && cp < 0xDC00 && i_ + 1 < s_.size() && s_[i_] == '\\' &&
-              s_[i_ + 1] == 'u') {
-            const size_t save = i_;
-            i_ += 2;
-            uint32_t low;
-            if (readHex4(low) && low >= 0xDC00 && low < 0xE000) {
-              cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
-            } else {
-              i_ = save;
-            }
-          }
-          if (cp >= 0xD800 && cp < 0xE000) cp = '?';  // a lone surrogate
-          AppendUtf8(out, cp);
-          break;
-        }
-        default:
-          return false;
-      }
-    }
-    return false;
-  }
-
-  const std::string& s_;
-  size_t i_ = 0;
-};
+  return true;
+}
 
 std::vector<std::string> SplitLines(const std::string& text) {
   std::vector<std::string> lines;
@@ -209,7 +123,7 @@ bool ParseRows(const std::string& utf8Input, std::vector<RowCells>& rows, std::s
     if (line.empty()) continue;
     std::vector<std::string> cells;
     if (jsonl) {
-      if (!ArrayReader(line).read(cells)) {
+      if (!ReadJsonRow(line, cells)) {
         error = LineError(n + 1, "not a JSON array of strings");
         return false;
       }
@@ -217,7 +131,7 @@ bool ParseRows(const std::string& utf8Input, std::vector<RowCells>& rows, std::s
       size_t start = 0;
       for (;;) {
         const size_t tab = line.find('\t', start);
-        cells.push_back(UnescapeTsvCell(line.substr(start, tab == std::string::npos ? tab : tab - start)));
+        cells.push_back(Utf8ToGbk(UnescapeTsvCell(line.substr(start, tab == std::string::npos ? tab : tab - start))));
         if (tab == std::string::npos) break;
         start = tab + 1;
       }
@@ -227,7 +141,7 @@ bool ParseRows(const std::string& utf8Input, std::vector<RowCells>& rows, std::s
       return false;
     }
     RowCells row;
-    for (int c = 0; c < kResultColumnCount; ++c) row[c] = Utf8ToGbk(cells[c]);
+    for (int c = 0; c < kResultColumnCount; ++c) row[c] = std::move(cells[c]);
     rows.push_back(std::move(row));
   }
   return true;

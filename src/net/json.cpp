@@ -861,6 +861,23 @@ int32_t JsonReader::getLength(std::string_view path) const {
   return 0;
 }
 
+bool JsonReader::hasKind(std::string_view path, uint8_t kind) const {
+  try {
+    Target t = state_->resolve(path);
+    return t.node && static_cast<uint8_t>(t.node->kind) == kind;
+  } catch (...) {
+    return false;
+  }
+}
+
+bool JsonReader::isString(std::string_view path) const {
+  return hasKind(path, static_cast<uint8_t>(Kind::String));
+}
+
+bool JsonReader::isArray(std::string_view path) const {
+  return hasKind(path, static_cast<uint8_t>(Kind::Array));
+}
+
 int32_t JsonReader::getMemberCount(std::string_view path) const {
   std::vector<std::string> keys;
   return getKeys(path, keys);

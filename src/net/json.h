@@ -32,8 +32,12 @@ class JsonReader {
   // Member names joined by ",,".
   std::string getKeyList(std::string_view path) const;
   int32_t getKeys(std::string_view path, std::vector<std::string>& keys) const;
+  // The kind of value at `path`, for callers that accept only one kind.
+  bool isString(std::string_view path) const;
+  bool isArray(std::string_view path) const;
 
  private:
+  bool hasKind(std::string_view path, uint8_t kind) const;
   struct State;
   std::shared_ptr<State> state_;
 };

@@ -307,6 +307,22 @@ TEST_F(CliAgainstSim, SignInAndCookieRefusals) {
   EXPECT_EQ(later.exitCode, 2);
   EXPECT_NE(later.err.find("not yet available"), std::string::npos) << later.err;
 
+  // Rows to retry must be fourteen text cells; anything else is refused before a request.
+  struct BadRows { const char* name; std::string text; const char* message; } badRows[] = {
+      {"number.jsonl", "[\"0\",1,\"\",\"\",\"\",\"\",\"\",\"\",\"\",\"\",\"\",\"\",\"\",\"\"]\n", "line 1"},
+      {"object.jsonl", "{\"a\":\"b\"}\n", "line 1"},
+      {"short.jsonl", "[\"a\"]\n", "line 1"},
+      {"broken.jsonl", "[\"a\",\n", "line 1"},
+  };
+  for (const auto& b : badRows) {
+    WriteFile(fs::path(dir_) / b.name, b.text);
+    const CliRun r = run({"--config", sim_.configPath(), "--service-cookie", "x", "retry",
+                          (fs::path(dir_) / b.name).string()});
+    EXPECT_EQ(r.exitCode, 2) << b.name;
+    EXPECT_NE(r.err.find(b.message), std::string::npos) << b.name << ": " << r.err;
+    EXPECT_EQ(r.out, "") << b.name;
+  }
+
   // err 3 has no message of its own, but it is no sign-in either.
   const CliRun expired = run({"--config", sim_.configPath(), "--login", "expired:whatever1", "item", url(taobao_)});
   EXPECT_EQ(expired.exitCode, 3);

@@ -365,3 +365,22 @@ TEST(JsonQuoteTest, QuotedTextReadsBack) {
 
 }  // namespace
 }  // namespace kelvora
+
+namespace kelvora {
+namespace {
+
+TEST(JsonKinds, StringAndArrayAreToldApart) {
+  JsonReader r;
+  r.load("data", R"({"s":"12","n":12,"a":[],"o":{},"z":null})");
+  EXPECT_TRUE(r.isString("data.s"));
+  EXPECT_FALSE(r.isString("data.n"));  // reads as "12" too, but is a number
+  EXPECT_TRUE(r.isArray("data.a"));
+  EXPECT_FALSE(r.isArray("data.o"));
+  EXPECT_FALSE(r.isString("data.z"));
+  EXPECT_FALSE(r.isArray("data.missing.deeper"));
+  JsonReader fresh;
+  EXPECT_FALSE(fresh.isArray("data"));
+}
+
+}  // namespace
+}  // namespace kelvora
