@@ -2,7 +2,7 @@
 // loopback) next to a bare libcurl loop that makes the same requests, one easy
 // handle per request, with the same headers. Prints the ratio road / bare.
 //
-//   road_bench [--items N] [--rounds R]
+//   road_bench [--items N] [--rounds R] [--only road|bare]
 #include <curl/curl.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -159,6 +159,12 @@ std::vector<Request> LoggedRequests(const std::filesystem::path& log, size_t off
   return requests;
 }
 
+double ThreadCpuSeconds() {
+  timespec ts{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+  return ts.tv_sec + ts.tv_nsec * 1e-9;
+}
+
 double Median(std::vector<double> v) {
   std::sort(v.begin(), v.end());
   return v[v.size() / 2];
@@ -168,7 +174,9 @@ double Median(std::vector<double> v) {
 
 int main(int argc, char** argv) {
   int items = 300, rounds = 5;
+  std::string only;  // "road" or "bare": one side alone, for a profiler
   for (int i = 1; i + 1 < argc; i += 2) {
+    if (!std::strcmp(argv[i], "--only")) only = argv[i + 1];
     if (!std::strcmp(argv[i], "--items")) items = std::atoi(argv[i + 1]);
     if (!std::strcmp(argv[i], "--rounds")) rounds = std::atoi(argv[i + 1]);
   }
@@ -226,24 +234,39 @@ int main(int argc, char** argv) {
   for (int round = 0; round < rounds; ++round) {
     kelvora::ResultsTable table;
     Clock::duration road{}, bare{};
+    double roadCpu = 0, bareCpu = 0;
     for (size_t i = 0; i < addresses.size(); ++i) {
-      auto t0 = Clock::now();
-      const int32_t row = table.addRow();
-      table.setCell(row, kelvora::ResultColumn::Link, addresses[i]);
-      kelvora::FillResultRow(table, row, host);
-      auto t1 = Clock::now();
-      BareLoop(origin, groups[i]);
-      auto t2 = Clock::now();
-      road += t1 - t0;
-      bare += t2 - t1;
+      auto runRoad = [&] {
+        const auto t0 = Clock::now();
+        const double c0 = ThreadCpuSeconds();
+        const int32_t row = table.addRow();
+        table.setCell(row, kelvora::ResultColumn::Link, addresses[i]);
+        kelvora::FillResultRow(table, row, host);
+        road += Clock::now() - t0;
+        roadCpu += ThreadCpuSeconds() - c0;
+      };
+      auto runBare = [&] {
+        const auto t0 = Clock::now();
+        const double c0 = ThreadCpuSeconds();
+        BareLoop(origin, groups[i]);
+        bare += Clock::now() - t0;
+        bareCpu += ThreadCpuSeconds() - c0;
+      };
+      // Each goes first every other item, so neither always meets the server
+      // still busy closing the other's connections.
+      if (only == "road") { runRoad(); continue; }
+      if (only == "bare") { runBare(); continue; }
+      if (i % 2 == 0) { runRoad(); runBare(); } else { runBare(); runRoad(); }
     }
     const double roadSeconds = std::chrono::duration<double>(road).count();
     const double bareSeconds = std::chrono::duration<double>(bare).count();
     roadRates.push_back(addresses.size() / roadSeconds);
     bareRates.push_back(addresses.size() / bareSeconds);
     ratios.push_back(roadSeconds / bareSeconds);
-    std::printf("round %d: road %.1f items/s, bare %.1f items/s, road/bare %.3f\n", round + 1,
-                roadRates.back(), bareRates.back(), ratios.back());
+    std::printf("round %d: road %.1f items/s, bare %.1f items/s, road/bare %.3f; "
+                "client CPU per item: road %.0f us, bare %.0f us\n",
+                round + 1, roadRates.back(), bareRates.back(), ratios.back(),
+                roadCpu * 1e6 / addresses.size(), bareCpu * 1e6 / addresses.size());
   }
   std::printf("items %zu, requests per item %.2f\n", addresses.size(),
               static_cast<double>(logged.size()) / addresses.size());

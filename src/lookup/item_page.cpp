@@ -80,13 +80,35 @@ std::string Flatten(const std::string& answer, bool apostrophesToo) {
   return ReplaceAll(t, " ");
 }
 
-// The JSON wrapped in the sib callback, read at `path` with a fresh reader.
-std::string SibJsonText(const std::string& answer, const char* path) {
-  std::string json = FirstGroup(answer, SibCallbackPattern());
-  if (json.empty()) return {};
-  JsonReader reader;
-  reader.load("data", json);
-  return reader.getText(path);
+// The JSON wrapped in the sib callback. Parsed on the first read and only once,
+// however many values the analysis takes from it.
+class SibJson {
+ public:
+  explicit SibJson(const std::string& answer) : answer_(answer) {}
+  std::string text(const char* path) {
+    if (!parsed_) {
+      parsed_ = true;
+      const std::string json = FirstGroup(answer_, SibCallbackPattern());
+      if (!json.empty()) reader_.load("data", json);
+    }
+    return reader_.getText(path);
+  }
+
+ private:
+  const std::string& answer_;
+  bool parsed_ = false;
+  JsonReader reader_;
+};
+
+std::string ReadTaobaoPrice(const std::string& answer, SibJson& json) {
+  if (Find(answer, "g_config.") != -1) return TextBetween(answer, "g_config.Price=\"", "\"");
+  return json.text("data.data.price");
+}
+
+std::string ReadTaobaoStock(const std::string& answer, SibJson& json) {
+  int32_t n = ToInt32(TextBetween(answer, "virtQuantity\":\"", "\""));
+  if (n != 0) return NumberText(static_cast<int64_t>(n));
+  return json.text("data.data.dynStock.sellableQuantity");
 }
 
 void ReadTmall(const std::string& page, const std::string& url, const SecondaryFetch& fetch,
@@ -106,9 +128,10 @@ void ReadTaobao(const std::string& page, const SecondaryFetch& fetch, ResultRow&
   std::string address = TextBetween(page, kSibUrlMarker, "'") + kSibCallback;
   std::string answer = fetch ? fetch(address, row.link) : std::string();
   row.sales = NumberText(static_cast<int64_t>(ToInt32(ReadSalesCount(answer, false))));
-  row.price = ReadPrice(answer, false);
+  SibJson json(answer);
+  row.price = ReadTaobaoPrice(answer, json);
   row.location = ReadLocation(answer, false);
-  row.stock = ReadStock(answer);
+  row.stock = ReadTaobaoStock(answer, json);
   row.itemId = TextBetween(page, kItemIdInputMarker, "\"");
   if (row.itemId.size() > 15 || row.itemId.size() < 5) row.itemId.clear();
   if (ToInt32(row.stock) < 0) row.stock.clear();
@@ -198,8 +221,8 @@ std::string ReadPrice(const std::string& answer, bool isTmall) {
     if (Find(promo, "{") != -1 || Find(promo, "}") != -1) return base;
     return base + " -> " + promo;
   }
-  if (Find(answer, "g_config.") != -1) return TextBetween(answer, "g_config.Price=\"", "\"");
-  return SibJsonText(answer, "data.data.price");
+  SibJson json(answer);
+  return ReadTaobaoPrice(answer, json);
 }
 
 std::string ReadLocation(const std::string& answer, bool isTmall) {
@@ -210,9 +233,8 @@ std::string ReadLocation(const std::string& answer, bool isTmall) {
 }
 
 std::string ReadStock(const std::string& answer) {
-  int32_t n = ToInt32(TextBetween(answer, "virtQuantity\":\"", "\""));
-  if (n != 0) return NumberText(static_cast<int64_t>(n));
-  return SibJsonText(answer, "data.data.dynStock.sellableQuantity");
+  SibJson json(answer);
+  return ReadTaobaoStock(answer, json);
 }
 
 }  // namespace kelvora

@@ -198,7 +198,7 @@ Outcome Perform(const Request& req) {
   curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
 
   std::string url = WireUrl(req.url);
-  const std::string firstHost = HostOf(url);
+  std::string firstHost;  // parsed only when a redirect asks where the cookie may go
   bool post = req.post;
   bool ok = false;
   for (int hop = 0;; ++hop) {
@@ -253,6 +253,7 @@ Outcome Perform(const Request& req) {
       break;
     }
     if (hop >= kMaxRedirects) break;
+    if (hop == 0) firstHost = HostOf(url);
     url = WireUrl(next);
     if (post && status != 307 && status != 308) post = false;
   }

@@ -174,6 +174,9 @@ std::string Trim(std::string_view text) {
     if (w == 0) break;
     begin += w;
   }
+  // A blank ends in 0x20 or 0xA1; any other last byte ends a non-blank character.
+  if (begin < text.size() && text.back() != ' ' && Byte(text, text.size() - 1) != 0xA1)
+    return std::string(text.substr(begin));
   // Walk the remaining characters to know where the last non-blank one ends.
   size_t end = begin;
   for (size_t i = begin; i < text.size();) {
