@@ -36,17 +36,49 @@ bool ValidColumn(int column) { return column >= 0 && column < kResultColumnCount
 
 }  // namespace
 
+const char* RequestPartName(RequestPart part) {
+  switch (part) {
+    case RequestPart::Page: return "page";
+    case RequestPart::Alternate: return "alternate";
+    case RequestPart::Secondary: return "secondary";
+    case RequestPart::Lookup: return "lookup";
+  }
+  return "";
+}
+
+const char* FailureKindName(FailureKind kind) {
+  switch (kind) {
+    case FailureKind::None: return "";
+    case FailureKind::NoAnswer: return "no answer";
+    case FailureKind::ErrorStatus: return "error status";
+    case FailureKind::CutShort: return "cut short";
+    case FailureKind::Refused: return "refused";
+  }
+  return "";
+}
+
+// One registered listener. `call` is held while the listener runs, so removal
+// can wait for a call under way; it is recursive because a listener may remove
+// itself from inside its own call.
+struct ResultsTable::ListenerEntry {
+  Listener* listener;
+  std::recursive_mutex call;
+  bool removed = false;
+};
+
 // Every mutation takes the row lock for the change alone and tells the listeners
 // afterwards, so a listener may read the table back without deadlocking.
 template <typename Fn>
-static void Notify(std::mutex& listenersMutex, const std::vector<ResultsTable::Listener*>& listeners,
-                   Fn&& fn) {
-  std::vector<ResultsTable::Listener*> copy;
+void ResultsTable::notify(Fn&& fn) {
+  std::vector<std::shared_ptr<ListenerEntry>> copy;
   {
-    std::lock_guard lock(listenersMutex);
-    copy = listeners;
+    std::lock_guard lock(listenersMutex_);
+    copy = listeners_;
   }
-  for (ResultsTable::Listener* l : copy) fn(*l);
+  for (const auto& entry : copy) {
+    std::lock_guard call(entry->call);
+    if (!entry->removed) fn(*entry->listener);
+  }
 }
 
 int32_t ResultsTable::addRow(const std::string& caption) {
@@ -56,9 +88,10 @@ int32_t ResultsTable::addRow(const std::string& caption) {
     RowCells cells;
     cells[0] = caption;
     rows_.push_back(std::move(cells));
+    failures_.emplace_back();
     index = static_cast<int32_t>(rows_.size() - 1);
   }
-  Notify(listenersMutex_, listeners_, [&](Listener& l) { l.rowsAppended(index, index); });
+  notify([&](Listener& l) { l.rowsAppended(index, index); });
   return index;
 }
 
@@ -69,7 +102,7 @@ void ResultsTable::setCell(int32_t row, int column, const std::string& text) {
     if (row < 0 || static_cast<size_t>(row) >= rows_.size()) return;
     rows_[static_cast<size_t>(row)][static_cast<size_t>(column)] = text;
   }
-  Notify(listenersMutex_, listeners_, [&](Listener& l) { l.rowChanged(row); });
+  notify([&](Listener& l) { l.rowChanged(row); });
 }
 
 void ResultsTable::setRow(int32_t row, const RowCells& cells) {
@@ -78,7 +111,7 @@ void ResultsTable::setRow(int32_t row, const RowCells& cells) {
     if (row < 0 || static_cast<size_t>(row) >= rows_.size()) return;
     rows_[static_cast<size_t>(row)] = cells;
   }
-  Notify(listenersMutex_, listeners_, [&](Listener& l) { l.rowChanged(row); });
+  notify([&](Listener& l) { l.rowChanged(row); });
 }
 
 uint64_t ResultsTable::epoch() const {
@@ -97,7 +130,7 @@ bool ResultsTable::writeColumns(int32_t row, const RowCells& cells, int first, i
     RowCells& target = rows_[static_cast<size_t>(row)];
     for (int c = first; c <= last; ++c) target[static_cast<size_t>(c)] = cells[static_cast<size_t>(c)];
   }
-  Notify(listenersMutex_, listeners_, [&](Listener& l) { l.rowChanged(row); });
+  notify([&](Listener& l) { l.rowChanged(row); });
   return true;
 }
 
@@ -114,6 +147,22 @@ RowCells ResultsTable::row(int32_t row) const {
   return rows_[static_cast<size_t>(row)];
 }
 
+RowFailures ResultsTable::failures(int32_t row) const {
+  std::lock_guard lock(mutex_);
+  if (row < 0 || static_cast<size_t>(row) >= failures_.size()) return {};
+  return failures_[static_cast<size_t>(row)];
+}
+
+bool ResultsTable::setFailures(int32_t row, const RowFailures& failures, uint64_t epoch) {
+  {
+    std::lock_guard lock(mutex_);
+    if (epoch != epoch_ || row < 0 || static_cast<size_t>(row) >= failures_.size()) return false;
+    failures_[static_cast<size_t>(row)] = failures;
+  }
+  notify([&](Listener& l) { l.rowChanged(row); });
+  return true;
+}
+
 int32_t ResultsTable::rowCount() const {
   std::lock_guard lock(mutex_);
   return static_cast<int32_t>(rows_.size());
@@ -123,10 +172,11 @@ void ResultsTable::clearRows() {
   {
     std::lock_guard lock(mutex_);
     rows_.clear();
+    failures_.clear();
     selected_ = -1;  // no row is left to be selected
     ++epoch_;
   }
-  Notify(listenersMutex_, listeners_, [](Listener& l) { l.rowsCleared(); });
+  notify([](Listener& l) { l.rowsCleared(); });
 }
 
 std::vector<RowCells> ResultsTable::snapshot() const {
@@ -147,13 +197,29 @@ void ResultsTable::setSelectedRow(int32_t row) {
 void ResultsTable::addListener(Listener* listener) {
   if (!listener) return;
   std::lock_guard lock(listenersMutex_);
-  if (std::find(listeners_.begin(), listeners_.end(), listener) == listeners_.end())
-    listeners_.push_back(listener);
+  for (const auto& entry : listeners_)
+    if (entry->listener == listener) return;
+  auto entry = std::make_shared<ListenerEntry>();
+  entry->listener = listener;
+  listeners_.push_back(std::move(entry));
 }
 
 void ResultsTable::removeListener(Listener* listener) {
-  std::lock_guard lock(listenersMutex_);
-  listeners_.erase(std::remove(listeners_.begin(), listeners_.end(), listener), listeners_.end());
+  std::shared_ptr<ListenerEntry> gone;
+  {
+    std::lock_guard lock(listenersMutex_);
+    for (auto it = listeners_.begin(); it != listeners_.end(); ++it) {
+      if ((*it)->listener == listener) {
+        gone = *it;
+        listeners_.erase(it);
+        break;
+      }
+    }
+  }
+  if (!gone) return;
+  // Waits for a call under way on another thread; later calls see `removed`.
+  std::lock_guard call(gone->call);
+  gone->removed = true;
 }
 
 }  // namespace kelvora

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -48,6 +49,29 @@ struct ResultRow {
 
 using RowCells = std::array<std::string, kResultColumnCount>;
 
+// The requests behind one row, and how each one failed. A row keeps this beside
+// its cells, so views can mark the cells it spoiled and a retry can revisit it.
+enum class RequestPart : int { Page = 0, Alternate, Secondary, Lookup };
+inline constexpr int kRequestPartCount = 4;
+enum class FailureKind : uint8_t { None = 0, NoAnswer, ErrorStatus, CutShort, Refused };
+
+struct RowFailures {
+  std::array<FailureKind, kRequestPartCount> parts{};
+  FailureKind& operator[](RequestPart p) { return parts[static_cast<size_t>(p)]; }
+  FailureKind operator[](RequestPart p) const { return parts[static_cast<size_t>(p)]; }
+  bool any() const {
+    for (FailureKind k : parts)
+      if (k != FailureKind::None) return true;
+    return false;
+  }
+  bool operator==(const RowFailures&) const = default;
+};
+
+// "page", "alternate", "secondary", "lookup": the names rows files and messages use.
+const char* RequestPartName(RequestPart part);
+// "no answer", "error status", "cut short", "refused" (plain ASCII).
+const char* FailureKindName(FailureKind kind);
+
 // "条数：" followed by the count (GBK).
 std::string RowCountLabelText(int32_t count);
 
@@ -81,6 +105,12 @@ class ResultsTable {
     return cellText(row, static_cast<int>(column));
   }
   RowCells row(int32_t row) const;
+  // What failed while the row was last filled; all None for out-of-range rows.
+  RowFailures failures(int32_t row) const;
+  // Records the failures of `row` (one change notification), unless the table was
+  // cleared since `epoch`.
+  bool setFailures(int32_t row, const RowFailures& failures, uint64_t epoch);
+  void setFailures(int32_t row, const RowFailures& failures) { setFailures(row, failures, epoch()); }
   int32_t rowCount() const;
   void clearRows();
   std::vector<RowCells> snapshot() const;
@@ -89,16 +119,25 @@ class ResultsTable {
   int32_t selectedRow() const;
   void setSelectedRow(int32_t row);
 
+  // A listener is called on the thread that made the change, never twice at once.
+  // removeListener waits for a call to that listener under way on another thread,
+  // so the listener may be destroyed as soon as it returns. Listeners must not
+  // change the table from inside a call.
   void addListener(Listener* listener);
   void removeListener(Listener* listener);
 
  private:
+  struct ListenerEntry;
+  template <typename Fn>
+  void notify(Fn&& fn);
+
   mutable std::mutex mutex_;
   std::vector<RowCells> rows_;
+  std::vector<RowFailures> failures_;
   int32_t selected_ = -1;
   uint64_t epoch_ = 0;
   std::mutex listenersMutex_;
-  std::vector<Listener*> listeners_;
+  std::vector<std::shared_ptr<ListenerEntry>> listeners_;
 };
 
 }  // namespace kelvora

@@ -16,7 +16,7 @@
 
 #include "app/host.h"
 #include "app/results_table.h"
-#include "cli/rows.h"
+#include "cli/common.h"
 #include "lookup/lookup_service.h"
 #include "net/codec.h"
 #include "net/datetime.h"
@@ -30,12 +30,6 @@
 namespace kelvora::cli {
 namespace {
 
-constexpr int kExitOk = 0;
-constexpr int kExitUsage = 2;
-constexpr int kExitLogin = 3;
-
-std::atomic<bool> g_stop{false};
-static_assert(std::atomic<bool>::is_always_lock_free);
 
 extern "C" void OnInterrupt(int) { g_stop.store(true); }
 
@@ -70,76 +64,12 @@ const char kUsage[] =
     "\n"
     "Ctrl-C stops after the current item; the rows printed so far stay valid.\n";
 
-void ErrorLine(const std::string& utf8) {
-  std::fprintf(stderr, "kelvora-cli: %s\n", utf8.c_str());
-  std::fflush(stderr);
-}
-
-// Message texts of the core are GBK with CR LF breaks; the terminal wants UTF-8 lines.
-std::string TerminalText(const std::string& gbk) {
-  std::string text = ReplaceAll(GbkToUtf8(gbk), "\r\n", "\n");
-  while (!text.empty() && text.back() == '\n') text.pop_back();
-  return text;
-}
-
-class CliHost : public Host {
- public:
-  explicit CliHost(bool quiet) : quiet_(quiet) {}
-  void setStatus(const std::string& text) override { progress(text); }
-  void setRowCountLabel(const std::string& text) override { progress(text); }
-  void message(const std::string& text) override {
-    std::fprintf(stderr, "%s\n", TerminalText(text).c_str());
-    std::fflush(stderr);
-  }
-  void pause(int ms) override {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (!stopRequested()) {
-      const auto now = std::chrono::steady_clock::now();
-      if (now >= until) break;
-      std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
-          until - now, std::chrono::milliseconds(20)));
-    }
-  }
-  bool stopRequested() const override { return g_stop.load(); }
-
- private:
-  void progress(const std::string& text) {
-    if (quiet_) return;
-    std::fprintf(stderr, "%s\n", TerminalText(text).c_str());
-    std::fflush(stderr);
-  }
-  bool quiet_;
-};
-
-struct Options {
-  std::string config;
-  std::optional<std::string> login;
-  std::optional<std::string> serviceCookie;
-  std::optional<std::string> marketCookie;
-  std::optional<std::string> marketCookieFile;
-  std::optional<std::string> monitor;
-  int delayMs = 200;
-  std::optional<std::string> now;
-  RowFormat format = RowFormat::Tsv;
-  bool quiet = false;
-  bool help = false;
-  std::string command;
-  std::vector<std::string> arguments;
-};
-
 std::string ProgramDirectory(const char* argv0) {
   char buffer[4096];
   const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
   std::string path = n > 0 ? std::string(buffer, static_cast<size_t>(n)) : std::string(argv0);
   const size_t slash = path.rfind('/');
   return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
-}
-
-bool ReadWholeFile(const std::string& path, std::string& out) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return !in.bad();
 }
 
 bool ParseDelay(const std::string& text, int& ms) {
@@ -247,77 +177,30 @@ bool ParseCommandLine(int argc, char** argv, Options& o, std::string& error) {
   return true;
 }
 
-void PrintRow(const RowCells& cells, RowFormat format) {
-  const std::string line = FormatRow(cells, format);
-  std::fwrite(line.data(), 1, line.size(), stdout);
-  std::fputc('\n', stdout);
-  std::fflush(stdout);
-}
+using CommandFn = int (*)(const Options&, CliHost&);
+struct Command {
+  const char* name;
+  CommandFn run;  // null: not built yet
+};
 
-void PrintCaptionIfTsv(RowFormat format) {
-  if (format != RowFormat::Tsv) return;
-  const std::string line = CaptionLine();
-  std::fwrite(line.data(), 1, line.size(), stdout);
-  std::fputc('\n', stdout);
-  std::fflush(stdout);
-}
+// One line per command; a command group lives in its own file.
+constexpr Command kCommands[] = {
+    {"item", RunItem},
+    {"retry", RunRetry},
+    {"keyword", nullptr},
+    {"list", nullptr},
+    {"categories", nullptr},
+    {"category", nullptr},
+    {"shop", nullptr},
+    {"report", nullptr},
+    {"export", nullptr},
+    {"pages", nullptr},
+};
 
-int RunItem(const Options& o, CliHost& host) {
-  if (o.arguments.empty()) {
-    ErrorLine("item: no address given");
-    return kExitUsage;
-  }
-  ResultsTable table;
-  PrintCaptionIfTsv(o.format);
-  for (size_t n = 0; n < o.arguments.size(); ++n) {
-    if (host.stopRequested()) break;
-    if (n > 0) {
-      // The grab delay plus one millisecond spaces the items' requests.
-      host.pause(o.delayMs + 1);
-      if (host.stopRequested()) break;
-    }
-    const int32_t row = table.addRow(NumberText(static_cast<int64_t>(table.rowCount()) + 1));
-    table.setCell(row, ResultColumn::Link, Utf8ToGbk(o.arguments[n]));
-    FillResultRow(table, row, host);
-    PrintRow(table.row(row), o.format);
-  }
-  if (host.stopRequested()) ErrorLine("interrupted; the rows above are complete");
-  return kExitOk;
-}
-
-int RunRetry(const Options& o, CliHost& host) {
-  if (o.arguments.size() > 1) {
-    ErrorLine("retry: one rows file at most");
-    return kExitUsage;
-  }
-  std::string input;
-  std::string source = o.arguments.empty() ? std::string("-") : o.arguments[0];
-  if (source == "-") {
-    input.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
-    source = "stdin";
-  } else if (!ReadWholeFile(source, input)) {
-    ErrorLine("retry: cannot read " + source);
-    return kExitUsage;
-  }
-  std::vector<RowCells> rows;
-  std::string error;
-  if (!ParseRows(input, rows, error)) {
-    ErrorLine("retry: " + source + ": " + error);
-    return kExitUsage;
-  }
-  ResultsTable table;
-  for (const RowCells& cells : rows) table.setRow(table.addRow(), cells);
-  RetryFailedRows(table, host);
-  if (host.stopRequested()) ErrorLine("interrupted; rows not reached are printed as they were read");
-  PrintCaptionIfTsv(o.format);
-  for (const RowCells& cells : table.snapshot()) PrintRow(cells, o.format);
-  return kExitOk;
-}
-
-bool IsLaterCommand(const std::string& command) {
-  for (const char* c : {"keyword", "list", "categories", "category", "shop", "report", "export", "pages"})
-    if (command == c) return true;
-  return false;
+const Command* FindCommand(const std::string& name) {
+  for (const Command& c : kCommands)
+    if (name == c.name) return &c;
+  return nullptr;
 }
 
 // Line breaks of a file read on any system become the CR LF of an edit box, so
@@ -349,7 +232,8 @@ int Run(int argc, char** argv) {
     std::fputs(kUsage, stdout);
     return kExitOk;
   }
-  const std::string programDir = ProgramDirectory(argv[0]);
+  o.programDir = ProgramDirectory(argv[0]);
+  const std::string& programDir = o.programDir;
 
   Settings settings;
   if (!LoadProgramSettings(o.config, programDir, settings, error) || !ApplySettings(settings, error)) {
@@ -357,9 +241,10 @@ int Run(int argc, char** argv) {
     return kExitUsage;
   }
 
-  if (o.command != "item" && o.command != "retry") {
-    ErrorLine(IsLaterCommand(o.command) ? o.command + ": not yet available"
-                                        : "unknown command " + o.command + " (try --help)");
+  const Command* command = FindCommand(o.command);
+  if (!command || !command->run) {
+    ErrorLine(command ? o.command + ": not yet available"
+                      : "unknown command " + o.command + " (try --help)");
     return kExitUsage;
   }
 
@@ -416,8 +301,7 @@ int Run(int argc, char** argv) {
     if (!o.quiet) std::fprintf(stderr, "%s\n", TerminalText(login.message).c_str());
   }
 
-  if (o.command == "item") return RunItem(o, host);
-  return RunRetry(o, host);
+  return command->run(o, host);
 }
 
 }  // namespace

@@ -131,5 +131,84 @@ TEST(ResultsTable, ConcurrentAppendsAndListenerCounts) {
   EXPECT_EQ(listener.appended, kThreads * kRows);
 }
 
+
+TEST(ResultsTable, FailuresFollowTheirRowAndAreClearedWithIt) {
+  ResultsTable t;
+  t.addRow();
+  t.addRow();
+  RowFailures f;
+  f[RequestPart::Secondary] = FailureKind::CutShort;
+  EXPECT_TRUE(t.setFailures(1, f, t.epoch()));
+  EXPECT_FALSE(t.failures(0).any());
+  EXPECT_EQ(t.failures(1), f);
+  EXPECT_FALSE(t.setFailures(2, f, t.epoch()));  // no such row
+  const uint64_t before = t.epoch();
+  t.clearRows();
+  t.addRow();
+  t.addRow();
+  EXPECT_FALSE(t.failures(1).any());                // a new row starts clean
+  EXPECT_FALSE(t.setFailures(1, f, before));        // stale writer
+  EXPECT_FALSE(t.failures(1).any());
+  EXPECT_STREQ(RequestPartName(RequestPart::Alternate), "alternate");
+  EXPECT_STREQ(FailureKindName(FailureKind::NoAnswer), "no answer");
+}
+
+// A listener that touches its own memory on every call: destroyed right after
+// removeListener returns, any call still under way would be a use after free
+// (ASan) or a race (TSan).
+struct FragileListener : ResultsTable::Listener {
+  void rowsAppended(int32_t, int32_t) override { touch(); }
+  void rowChanged(int32_t) override { touch(); }
+  void rowsCleared() override { touch(); }
+  void touch() {
+    for (int i = 0; i < 50; ++i) calls[i % 8] += 1;
+  }
+  long calls[8] = {};
+};
+
+struct SelfRemovingListener : ResultsTable::Listener {
+  explicit SelfRemovingListener(ResultsTable& t) : table(t) {}
+  void rowsAppended(int32_t, int32_t) override { table.removeListener(this); ++calls; }
+  void rowChanged(int32_t) override {}
+  void rowsCleared() override {}
+  ResultsTable& table;
+  int calls = 0;
+};
+
+TEST(ResultsTable, ListenersComeAndGoWhileWritersRun) {
+  ResultsTable t;
+  std::atomic<bool> done{false};
+  std::vector<std::thread> writers;
+  for (int k = 0; k < 3; ++k) {
+    writers.emplace_back([&t, &done, k] {
+      int n = 0;
+      while (!done.load()) {
+        const int32_t r = t.addRow();
+        t.setCell(r, ResultColumn::Title, "t");
+        RowFailures f;
+        f[RequestPart::Lookup] = FailureKind::NoAnswer;
+        t.setFailures(r, f);
+        if (k == 0 && ++n % 200 == 0) t.clearRows();
+      }
+    });
+  }
+  for (int i = 0; i < 2000; ++i) {
+    auto* l = new FragileListener;
+    t.addListener(l);
+    std::this_thread::yield();
+    t.removeListener(l);
+    delete l;
+  }
+  done = true;
+  for (auto& w : writers) w.join();
+
+  // A listener may take itself off from inside its own call.
+  SelfRemovingListener self(t);
+  t.addListener(&self);
+  t.addRow();
+  t.addRow();
+  EXPECT_EQ(self.calls, 1);
+}
+
 }  // namespace
 }  // namespace kelvora
