@@ -14,6 +14,9 @@ PACKAGES=(
   libxlsxwriter-dev
   libcpp-httplib-dev
   curl
+  qt6-base-dev qt6-webengine-dev libqt6webenginecore6-bin libgl-dev
+  xvfb xauth fonts-noto-cjk
+  python3-xlrd python3-openpyxl
 )
 
 missing=()
