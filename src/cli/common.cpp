@@ -1,19 +1,33 @@
 #include "cli/common.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <thread>
 
 #include "net/codec.h"
+#include "net/file_input.h"
 #include "net/text.h"
 
 namespace kelvora::cli {
 
 std::atomic<bool> g_stop{false};
+std::atomic<int> g_stopSignal{0};
 static_assert(std::atomic<bool>::is_always_lock_free);
+static_assert(std::atomic<int>::is_always_lock_free);
+
+namespace {
+std::stop_source& StopSource() {
+  static std::stop_source source;
+  return source;
+}
+}  // namespace
+
+std::stop_token CliStopToken() { return StopSource().get_token(); }
+void RequestCliStop() { StopSource().request_stop(); }
 
 void ErrorLine(const std::string& utf8) {
   std::fprintf(stderr, "kelvora-cli: %s\n", utf8.c_str());
@@ -48,26 +62,45 @@ void CliHost::progress(const std::string& text) {
   std::fflush(stderr);
 }
 
-bool ReadWholeFile(const std::string& path, std::string& out) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return !in.bad();
+bool ReadSmallFile(const std::string& path, std::string& out, std::string& error) {
+  const FileReadResult read = ReadInputFile(path, kSmallFileLimit, out);
+  if (!read.ok()) error = read.error;
+  return read.ok();
 }
 
-void PrintRow(const RowCells& cells, RowFormat format) {
-  const std::string line = FormatRow(cells, format);
-  std::fwrite(line.data(), 1, line.size(), stdout);
-  std::fputc('\n', stdout);
-  std::fflush(stdout);
+bool WriteOut(const std::string& bytes) {
+  std::fflush(stdout);  // whatever went through stdio first stays first
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(STDOUT_FILENO, bytes.data() + done, bytes.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+void PrintRow(const RowCells& cells, RowFormat format, const RowFailures& failures) {
+  WriteOut(FormatRow(cells, format, failures) + "\n");
 }
 
 void PrintCaptionIfTsv(RowFormat format) {
   if (format != RowFormat::Tsv) return;
-  const std::string line = CaptionLine();
-  std::fwrite(line.data(), 1, line.size(), stdout);
-  std::fputc('\n', stdout);
-  std::fflush(stdout);
+  WriteOut(CaptionLine() + "\n");
+}
+
+void ReportFailedRequests(const CliHost& host, int32_t index, const RowFailures& failures) {
+  if (host.quiet() || !failures.any()) return;
+  std::string text;
+  for (int p = 0; p < kRequestPartCount; ++p) {
+    const FailureKind kind = failures.parts[static_cast<size_t>(p)];
+    if (kind == FailureKind::None) continue;
+    if (!text.empty()) text += ", ";
+    text += std::string(RequestPartName(static_cast<RequestPart>(p))) + " (" + FailureKindName(kind) + ")";
+  }
+  ErrorLine("row " + std::to_string(index) + ": " + text + " failed");
 }
 
 }  // namespace kelvora::cli

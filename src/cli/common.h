@@ -3,6 +3,7 @@
 // the core's progress into stderr lines, and the row printers.
 #include <atomic>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,14 @@ inline constexpr int kExitLogin = 3;
 
 // Set by the interrupt handler; the running command ends after the current row.
 extern std::atomic<bool> g_stop;
+// The signal that asked to stop (SIGINT or SIGTERM), 0 while none came.
+extern std::atomic<int> g_stopSignal;
+// Stopped with g_stop: requests in flight on a thread that holds it (the main
+// thread does) end at once. A worker thread of a command passes it to
+// SetThreadStopToken.
+std::stop_token CliStopToken();
+// Stops CliStopToken (from the signal watcher thread, never from a handler).
+void RequestCliStop();
 
 struct Options {
   std::string config;
@@ -56,10 +65,20 @@ class CliHost : public Host {
   bool quiet_;
 };
 
-bool ReadWholeFile(const std::string& path, std::string& out);
+// Reads a small input file (a cookie text) through the safe file reader: a regular
+// file of at most 16 MiB. False with `error` set ("PATH: ...") otherwise. Row
+// files go through ReadRows (rows.h) instead, which has no size limit.
+bool ReadSmallFile(const std::string& path, std::string& out, std::string& error);
 
-void PrintRow(const RowCells& cells, RowFormat format);
+// Writes all of `bytes` to stdout in one go, finishing a write that a signal cut
+// short, so that no printed line is ever half a line. False when stdout is gone.
+bool WriteOut(const std::string& bytes);
+// One row and its line break. In jsonl a row with failed requests carries them.
+void PrintRow(const RowCells& cells, RowFormat format, const RowFailures& failures = {});
 void PrintCaptionIfTsv(RowFormat format);
+// The stderr line for row `index` whose requests failed (nothing when none did, or
+// when quiet): "row N: secondary (cut short), lookup (no answer) failed".
+void ReportFailedRequests(const CliHost& host, int32_t index, const RowFailures& failures);
 
 // Commands: each takes the options and the host and returns the exit code.
 int RunItem(const Options& o, CliHost& host);

@@ -1,9 +1,9 @@
 #include "search/monitored.h"
 
 #include <cstring>
-#include <fstream>
-#include <iterator>
 
+#include "net/codec.h"
+#include "net/file_input.h"
 #include "net/shared_state.h"
 #include "net/text.h"
 
@@ -32,10 +32,14 @@ std::string StripMonitorText(const std::string& text) {
   return out;
 }
 
-std::vector<std::string> LoadMonitoredItems(const std::string& path) {
+std::vector<std::string> LoadMonitoredItems(const std::string& path, std::string* statusText) {
   std::string bytes;
-  if (std::ifstream in{path, std::ios::binary}) {
-    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  const FileReadResult read = ReadInputFile(path, kSmallFileLimit, bytes);
+  if (statusText) statusText->clear();
+  if (!read.ok() && read.status != FileReadStatus::Missing && statusText) {
+    // 监测列表无法读取，按空列表处理：
+    *statusText = "\xbc\xe0\xb2\xe2\xc1\xd0\xb1\xed\xce\xde\xb7\xa8\xb6\xc1\xc8\xa1\xa3\xac"
+                  "\xb0\xb4\xbf\xd5\xc1\xd0\xb1\xed\xb4\xa6\xc0\xed\xa3\xba" + Utf8ToGbk(read.error);
   }
   // The text ends at the first zero byte.
   bytes.resize(std::strlen(bytes.c_str()));
