@@ -1,5 +1,6 @@
 // kelvora-cli: the core without windows, for batch runs, scripts and tests.
 #include <fcntl.h>
+#include <pthread.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -53,6 +54,13 @@ class StopWatcher {
   StopWatcher() {
     if (::pipe2(fds_, O_CLOEXEC) != 0) return;
     gWakeFd = fds_[1];
+    // The watcher never takes the signals itself: they reach the thread doing the
+    // work, whose interrupted calls must cope (and do: writes resume, curl retries).
+    sigset_t stopSignals, old;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, &old);
     thread_ = std::thread([this] {
       for (;;) {
         char c = 0;
@@ -62,6 +70,7 @@ class StopWatcher {
         RequestCliStop();
       }
     });
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
   }
   ~StopWatcher() {
     if (!thread_.joinable()) return;
