@@ -29,6 +29,8 @@ for _ in $(seq 1 100); do
 done
 base=$(sed -n 's/^kelvora-sim listening on \(http:[^ ]*\)\/$/\1/p' "$work/sim.out")
 [ -n "$base" ] || { echo "kelvora-sim did not start" >&2; exit 1; }
+# A request that gets no whole answer is sent again, twice at most.
+printf '[http]\nretries=2\n' >> "$work/kelvora.ini"
 
 # Three Taobao and two Tmall items of the simulated catalogue.
 catalogue=$(curl -s "$base/sim/catalogue.json?offset=0&limit=100")

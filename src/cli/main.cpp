@@ -128,7 +128,13 @@ const char kUsage[] =
     "                             whose requests failed\n"
     "\n"
     "Ctrl-C (or SIGTERM) stops after the current item, aborting its request in flight;\n"
-    "every printed row is whole and the exit code is 130 (SIGTERM: 143).\n";
+    "every printed row is whole and the exit code is 130 (SIGTERM: 143).\n"
+    "\n"
+    "A row whose requests failed gets a line on stderr, and in jsonl a fifteenth\n"
+    "element {\"failed\":[...]}; retry runs it again. Example settings file:\n"
+    "  [http]\n"
+    "  retries=2            ; send a GET that got no whole answer again, twice at most\n"
+    "  total_timeout=120    ; seconds for one request\n";
 
 std::string ProgramDirectory(const char* argv0) {
   char buffer[4096];

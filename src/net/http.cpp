@@ -521,6 +521,7 @@ HttpLimits CurrentHttpLimits() {
 void SetHttpLimits(const HttpLimits& limits) {
   std::lock_guard lock(gLimitsMutex);
   gLimits = limits;
+  gLimits.maxBodyBytes = std::min(gLimits.maxBodyBytes, kMaxBodyLimit);
 }
 
 std::string CaBundleWith(const std::string& extraPem) {

@@ -291,7 +291,8 @@ TEST_F(SimTest, WritesSettingsPointingAtItself) {
   std::string base = sim_->baseUrl();
   for (const std::string& line :
        {"SERVICE_BASE=" + base + "/service/", "ITEM_NY_SITE=" + base + "/ny", "BANG_SITE=" + base + "/bang",
-        "LOGIN_SITE=" + base + "/login/member/login.jhtml", std::string("TMALL_LINK_MARKER=<link title=\"tmall.com天猫\"")})
+        "LOGIN_SITE=" + base + "/login/member/login.jhtml", std::string("TMALL_LINK_MARKER=<link title=\"tmall.com天猫\""),
+        std::string("MARKET_COOKIE_DOMAINS=.localhost")})
     EXPECT_NE(text.find(line + "\n"), std::string::npos) << line;
 }
 
