@@ -31,8 +31,7 @@
 namespace kelvora::cli {
 namespace {
 
-
-int gWakeFd = -1;  // write end of the watcher's pipe
+std::atomic<int> gWakeFd{-1};  // write end of the watcher's pipe
 
 // Only async-signal-safe work here: the flags, and a byte that wakes the watcher.
 extern "C" void OnStopSignal(int sig) {
@@ -40,9 +39,9 @@ extern "C" void OnStopSignal(int sig) {
   int none = 0;
   g_stopSignal.compare_exchange_strong(none, sig);
   g_stop.store(true);
-  if (gWakeFd >= 0) {
+  if (const int fd = gWakeFd.load(); fd >= 0) {
     const char one = 1;
-    [[maybe_unused]] const ssize_t n = ::write(gWakeFd, &one, 1);
+    [[maybe_unused]] const ssize_t n = ::write(fd, &one, 1);
   }
   errno = savedErrno;
 }

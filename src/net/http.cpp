@@ -422,7 +422,8 @@ bool SleepUnlessStopped(int ms, const std::stop_token& stop) {
   std::mutex m;
   std::condition_variable_any cv;
   std::unique_lock lock(m);
-  return !cv.wait_for(lock, stop, std::chrono::milliseconds(ms), [] { return false; });
+  cv.wait_for(lock, stop, std::chrono::milliseconds(ms), [] { return false; });
+  return !stop.stop_requested();
 }
 
 int BackoffMs(int attempt) {

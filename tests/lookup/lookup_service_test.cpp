@@ -268,7 +268,7 @@ TEST_F(LookupTest, FailuresGoWithTheCellsAndASuccessfulRunClearsThem) {
   table.addListener(&changes);
 
   FillResultRow(table, 0, host);
-  EXPECT_EQ(table.cellText(0, ResultColumn::Sales), "0");  // what the Part shows
+  EXPECT_EQ(table.cellText(0, ResultColumn::Sales), "0");  // what a failed answer always showed
   EXPECT_EQ(table.failures(0)[RequestPart::Secondary], FailureKind::CutShort);
   EXPECT_EQ(changes.count, 1);  // cells and failures in one change
 

@@ -501,6 +501,22 @@ TEST_F(HttpTest, StopTokenAbortsARequestInFlight) {
   EXPECT_EQ(Fetch(server.url("/ok")), "");
   SetThreadStopToken({});
   EXPECT_EQ(Fetch(server.url("/ok")), "ok");
+
+  // A stop also ends the pause before a resend (ten resends would take minutes).
+  limits.retries = 10;
+  SetHttpLimits(limits);
+  server.on("/busy", CannedResponse{.status = 503, .body = "busy"});
+  server.clearRequests();
+  std::stop_source second;
+  auto busy = std::async(std::launch::async, [&] {
+    SetThreadStopToken(second.get_token());
+    return Fetch(server.url("/busy"));
+  });
+  ASSERT_TRUE(server.waitForRequests(2, std::chrono::seconds(5)));
+  second.request_stop();
+  ASSERT_EQ(busy.wait_for(std::chrono::seconds(3)), std::future_status::ready);
+  busy.get();  // the last answer, or nothing when the stop cut the second one off
+  EXPECT_LE(server.requestCount(), 3u);
 }
 
 // An https server on loopback with a certificate of our own authority, made
