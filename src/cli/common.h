@@ -18,6 +18,10 @@ inline constexpr int kExitLogin = 3;
 
 // Set by the interrupt handler; the running command ends after the current row.
 extern std::atomic<bool> g_stop;
+// The signal that set g_stop (SIGINT or SIGTERM), 0 before any.
+extern std::atomic<int> g_stopSignal;
+// 0, or 128 + the signal that stopped the command (130 after Ctrl-C, 143 after SIGTERM).
+int ExitCodeAfterRun();
 
 struct Options {
   std::string config;
@@ -49,14 +53,21 @@ class CliHost : public Host {
   void message(const std::string& text) override;
   void pause(int ms) override;
   bool stopRequested() const override { return g_stop.load(); }
+  // One line rewritten in place, only when stderr is a terminal.
+  void setProgress(int pagesDone, int pagesAsked, int itemsDone) override;
   bool quiet() const { return quiet_; }
 
  private:
   void progress(const std::string& text);
+  void clearProgressLine();
   bool quiet_;
+  bool progressShown_ = false;
+  int terminal_ = -1;  // -1: not asked yet
 };
 
 bool ReadWholeFile(const std::string& path, std::string& out);
+// Line breaks of a file read on any system as the CR LF of an edit box.
+std::string AsEditBoxText(const std::string& text);
 
 void PrintRow(const RowCells& cells, RowFormat format);
 void PrintCaptionIfTsv(RowFormat format);
@@ -64,5 +75,10 @@ void PrintCaptionIfTsv(RowFormat format);
 // Commands: each takes the options and the host and returns the exit code.
 int RunItem(const Options& o, CliHost& host);
 int RunRetry(const Options& o, CliHost& host);
+int RunKeyword(const Options& o, CliHost& host);
+int RunList(const Options& o, CliHost& host);
+int RunCategories(const Options& o, CliHost& host);
+int RunCategory(const Options& o, CliHost& host);
+int RunShop(const Options& o, CliHost& host);
 
 }  // namespace kelvora::cli

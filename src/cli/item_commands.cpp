@@ -29,7 +29,7 @@ int RunItem(const Options& o, CliHost& host) {
     PrintRow(table.row(row), o.format);
   }
   if (host.stopRequested()) ErrorLine("interrupted; the rows above are complete");
-  return kExitOk;
+  return ExitCodeAfterRun();
 }
 
 int RunRetry(const Options& o, CliHost& host) {
@@ -58,7 +58,7 @@ int RunRetry(const Options& o, CliHost& host) {
   if (host.stopRequested()) ErrorLine("interrupted; rows not reached are printed as they were read");
   PrintCaptionIfTsv(o.format);
   for (const RowCells& cells : table.snapshot()) PrintRow(cells, o.format);
-  return kExitOk;
+  return ExitCodeAfterRun();
 }
 
 }  // namespace kelvora::cli

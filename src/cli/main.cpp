@@ -31,7 +31,11 @@ namespace kelvora::cli {
 namespace {
 
 
-extern "C" void OnInterrupt(int) { g_stop.store(true); }
+extern "C" void OnInterrupt(int signal) {
+  int none = 0;
+  g_stopSignal.compare_exchange_strong(none, signal);
+  g_stop.store(true);
+}
 
 void InstallInterruptHandler() {
   struct sigaction action {};
@@ -40,6 +44,7 @@ void InstallInterruptHandler() {
   // A second Ctrl-C ends the program at once.
   action.sa_flags = SA_RESETHAND;
   sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
 }
 
 const char kUsage[] =
@@ -61,6 +66,11 @@ const char kUsage[] =
     "commands:\n"
     "  item ADDRESS...            one row per item page address\n"
     "  retry [FILE]               re-run the rows whose listing time is missing\n"
+    "  keyword KEYWORD [--pages N]  keyword search (N: page-count box text, default 3)\n"
+    "  list [--mode list|item] [FILE]  list-page or item-page addresses, one a line (stdin without FILE)\n"
+    "  categories [--cat ID]      first-level categories, or the second-level ones of ID\n"
+    "  category --cat ID [--sub ID] [--keyword TEXT] [--pages N]  category search (N default 3)\n"
+    "  shop NICKNAME [--pages N]  a seller's items (N default 5)\n"
     "\n"
     "Ctrl-C stops after the current item; the rows printed so far stay valid.\n";
 
@@ -187,11 +197,11 @@ struct Command {
 constexpr Command kCommands[] = {
     {"item", RunItem},
     {"retry", RunRetry},
-    {"keyword", nullptr},
-    {"list", nullptr},
-    {"categories", nullptr},
-    {"category", nullptr},
-    {"shop", nullptr},
+    {"keyword", RunKeyword},
+    {"list", RunList},
+    {"categories", RunCategories},
+    {"category", RunCategory},
+    {"shop", RunShop},
     {"report", nullptr},
     {"export", nullptr},
     {"pages", nullptr},
@@ -201,24 +211,6 @@ const Command* FindCommand(const std::string& name) {
   for (const Command& c : kCommands)
     if (name == c.name) return &c;
   return nullptr;
-}
-
-// Line breaks of a file read on any system become the CR LF of an edit box, so
-// that the cookie cleaning removes them all and none reaches a request header.
-std::string AsEditBoxText(const std::string& text) {
-  std::string out;
-  out.reserve(text.size() + 16);
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\r') {
-      out += "\r\n";
-      if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
-    } else if (text[i] == '\n') {
-      out += "\r\n";
-    } else {
-      out += text[i];
-    }
-  }
-  return out;
 }
 
 int Run(int argc, char** argv) {

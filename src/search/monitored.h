@@ -13,4 +13,13 @@ std::string StripMonitorText(const std::string& text);
 // puts the ids into effect as MonitoredItemIds and returns them.
 std::vector<std::string> LoadMonitoredItems(const std::string& path);
 
+// The id file's text as stored (GBK, up to a zero byte), for the editor; empty
+// when the file is missing, not a regular file or implausibly large.
+std::string ReadMonitoredFile(const std::string& path);
+
+// Writes StripMonitorText(editText) to `path` through a temporary file renamed
+// over it, so a failure or a crash leaves the old list whole. False on failure.
+// The in-memory list is not changed: the new ids count from the next start.
+bool SaveMonitoredItems(const std::string& path, const std::string& editText);
+
 }  // namespace kelvora

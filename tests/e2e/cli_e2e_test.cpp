@@ -363,7 +363,7 @@ TEST_F(CliAgainstSim, InterruptKeepsThePrintedRows) {
   kill(pid, SIGINT);
   const CliRun r = FinishCli(dir_, pid);
   EXPECT_LT(std::chrono::steady_clock::now() - interrupted, std::chrono::seconds(3));
-  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.exitCode, 130) << r.err;
   const auto lines = Lines(r.out);
   ASSERT_EQ(lines.size(), 2u) << r.out;
   EXPECT_EQ(TsvCells(lines[1]), expectedRow(taobao_, 0));
