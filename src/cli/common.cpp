@@ -31,7 +31,8 @@ void ErrorLine(const std::string& utf8) {
 
 // Message texts of the core are GBK with CR LF breaks; the terminal wants UTF-8 lines.
 std::string TerminalText(const std::string& gbk) {
-  std::string text = ReplaceAll(GbkToUtf8(gbk), "\r\n", "\n");
+  // Line breaks go while the text is still GBK: the GBK-aware replace would misread UTF-8.
+  std::string text = GbkToUtf8(ReplaceAll(gbk, "\r\n", "\n"));
   while (!text.empty() && text.back() == '\n') text.pop_back();
   return text;
 }
