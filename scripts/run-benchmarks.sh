@@ -12,3 +12,6 @@ for b in text_bench json_bench item_page_bench sim_bench; do
 done
 echo "== road_bench (road vs bare libcurl loop) =="
 "$BUILD/bench/road_bench" --items 500 --rounds 7
+echo
+echo "== search_bench (keyword search of 3 pages vs bare libcurl loop) =="
+"$BUILD/bench/search_bench" --rounds 7
