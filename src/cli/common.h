@@ -80,5 +80,6 @@ int RunList(const Options& o, CliHost& host);
 int RunCategories(const Options& o, CliHost& host);
 int RunCategory(const Options& o, CliHost& host);
 int RunShop(const Options& o, CliHost& host);
+int RunPages(const Options& o, CliHost& host);
 
 }  // namespace kelvora::cli

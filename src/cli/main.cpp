@@ -71,6 +71,7 @@ const char kUsage[] =
     "  categories [--cat ID]      first-level categories, or the second-level ones of ID\n"
     "  category --cat ID [--sub ID] [--keyword TEXT] [--pages N]  category search (N default 3)\n"
     "  shop NICKNAME [--pages N]  a seller's items (N default 5)\n"
+    "  pages --first TEXT --last TEXT ADDRESS  one list-page address a page\n"
     "\n"
     "Ctrl-C stops after the current item; the rows printed so far stay valid.\n";
 
@@ -204,7 +205,7 @@ constexpr Command kCommands[] = {
     {"shop", RunShop},
     {"report", nullptr},
     {"export", nullptr},
-    {"pages", nullptr},
+    {"pages", RunPages},
 };
 
 const Command* FindCommand(const std::string& name) {

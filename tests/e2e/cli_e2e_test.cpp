@@ -457,5 +457,13 @@ TEST_F(CliAgainstSim, InterruptedShopSearchEndsAfterTheCurrentRow) {
   for (size_t i = 1; i < lines.size(); ++i) EXPECT_EQ(TsvCells(lines[i]).size(), 14u) << lines[i];
 }
 
+TEST_F(CliAgainstSim, PagesPrintsOneAddressAPage) {
+  const CliRun r = run({"--config", sim_.configPath(), "pages", "--first", "２", "--last", "3", " http://h/s?q=a "});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out, "http://h/s?s=44&q=a\nhttp://h/s?s=88&q=a\n");
+  EXPECT_EQ(run({"--config", sim_.configPath(), "pages", "--first", "5", "http://h/s?q=a"}).out, "");
+  EXPECT_EQ(run({"--config", sim_.configPath(), "pages", "--first", "1"}).exitCode, 2);
+}
+
 }  // namespace
 }  // namespace kelvora
