@@ -61,6 +61,8 @@ const char kUsage[] =
     "commands:\n"
     "  item ADDRESS...            one row per item page address\n"
     "  retry [FILE]               re-run the rows whose listing time is missing\n"
+    "  report [FILE] [--html OUT] delisting counts by hour and quarter hour, the weekday\n"
+    "                             series and the listing advice; --html writes the page\n"
     "\n"
     "Ctrl-C stops after the current item; the rows printed so far stay valid.\n";
 
@@ -192,7 +194,7 @@ constexpr Command kCommands[] = {
     {"categories", nullptr},
     {"category", nullptr},
     {"shop", nullptr},
-    {"report", nullptr},
+    {"report", RunReport},
     {"export", nullptr},
     {"pages", nullptr},
 };
