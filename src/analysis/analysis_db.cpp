@@ -2,6 +2,8 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
+#include <memory>
 #include <unordered_map>
 
 #include "net/codec.h"
@@ -24,8 +26,14 @@ const char kAnalysisTableSql[] =
 
 namespace {
 
-constexpr char kInsertSql[] =
-    "INSERT INTO tab (itemid, shangjia, xiajia, dplx, loc) VALUES (?1, ?2, ?3, ?4, ?5)";
+constexpr size_t kInsertBatch = 50;  // rows per statement, 250 parameters
+
+// "INSERT INTO tab (itemid, shangjia, xiajia, dplx, loc) VALUES (?, ?, ?, ?, ?)" for `rows` rows.
+std::string InsertSql(size_t rows) {
+  std::string sql = "INSERT INTO tab (itemid, shangjia, xiajia, dplx, loc) VALUES ";
+  for (size_t i = 0; i < rows; ++i) sql += i ? ",(?, ?, ?, ?, ?)" : "(?, ?, ?, ?, ?)";
+  return sql;
+}
 
 // A prepared statement released on every way out.
 class Statement {
@@ -51,13 +59,12 @@ int ColumnByName(sqlite3_stmt* stmt, std::string_view name) {
 }
 
 // Shop types and locations repeat across thousands of rows; convert each distinct
-// text once.
+// text once. Entries stay put while bound to a statement (no eviction).
 class Utf8Cache {
  public:
   const std::string& get(const std::string& gbk) {
     auto it = map_.find(gbk);
     if (it != map_.end()) return it->second;
-    if (map_.size() > 4096) map_.clear();
     return map_.emplace(gbk, GbkToUtf8(gbk)).first->second;
   }
 
@@ -126,37 +133,47 @@ AnalysisLoadStatus AnalysisDb::load(const std::vector<RowCells>& rows, std::stop
   if (!open()) return AnalysisLoadStatus::OpenFailed;
   if (!exec(kAnalysisTableSql)) return AnalysisLoadStatus::CreateFailed;
   exec("BEGIN TRANSACTION");
-  Statement insert(db_, kInsertSql);
-  if (!insert) {
+  // Rows go in by batches: one statement per row would spend most of the load on
+  // the statement itself and on the AUTOINCREMENT bookkeeping.
+  const size_t total = rows.size();
+  const size_t fullBatch = std::min(kInsertBatch, std::max<size_t>(total, 1));
+  Statement full(db_, InsertSql(fullBatch));
+  std::unique_ptr<Statement> tail;
+  if (total % fullBatch) tail = std::make_unique<Statement>(db_, InsertSql(total % fullBatch));
+  if (!full || (tail && !*tail)) {
     exec("ROLLBACK TRANSACTION");
     return AnalysisLoadStatus::InsertFailed;
   }
-  sqlite3_stmt* s = insert.get();
   Utf8Cache shopTypes, locations;
-  std::string itemId;
-  for (size_t i = 0; i < rows.size(); ++i) {
-    if ((i & 1023) == 0 && stop.stop_requested()) {
+  std::vector<std::string> itemIds(fullBatch);
+  for (size_t first = 0; first < total; first += fullBatch) {
+    if (stop.stop_requested()) {
       exec("ROLLBACK TRANSACTION");
       return AnalysisLoadStatus::Stopped;
     }
-    const RowCells& row = rows[i];
-    const std::string& id = row[static_cast<int>(ResultColumn::ItemId)];
-    itemId = IsAscii(id) ? id : GbkToUtf8(id);
-    const std::string& shop = shopTypes.get(row[static_cast<int>(ResultColumn::ShopType)]);
-    const std::string& loc = locations.get(row[static_cast<int>(ResultColumn::Location)]);
+    const size_t count = std::min(fullBatch, total - first);
+    sqlite3_stmt* s = count == fullBatch ? full.get() : tail->get();
     sqlite3_reset(s);
-    sqlite3_bind_text(s, 1, itemId.data(), static_cast<int>(itemId.size()), SQLITE_STATIC);
-    sqlite3_bind_int64(s, 2, TimeTextSeconds(row[static_cast<int>(ResultColumn::ListedAt)]));
-    sqlite3_bind_int64(s, 3, TimeTextSeconds(row[static_cast<int>(ResultColumn::DelistAt)]));
-    sqlite3_bind_text(s, 4, shop.data(), static_cast<int>(shop.size()), SQLITE_STATIC);
-    sqlite3_bind_text(s, 5, loc.data(), static_cast<int>(loc.size()), SQLITE_STATIC);
-    if (sqlite3_step(s) != SQLITE_DONE) {
-      sqlite3_reset(s);
+    for (size_t k = 0; k < count; ++k) {
+      const RowCells& row = rows[first + k];
+      const std::string& id = row[static_cast<int>(ResultColumn::ItemId)];
+      const std::string& itemId = IsAscii(id) ? id : (itemIds[k] = GbkToUtf8(id));
+      const std::string& shop = shopTypes.get(row[static_cast<int>(ResultColumn::ShopType)]);
+      const std::string& loc = locations.get(row[static_cast<int>(ResultColumn::Location)]);
+      const int p = static_cast<int>(k) * 5;
+      sqlite3_bind_text(s, p + 1, itemId.data(), static_cast<int>(itemId.size()), SQLITE_STATIC);
+      sqlite3_bind_int64(s, p + 2, TimeTextSeconds(row[static_cast<int>(ResultColumn::ListedAt)]));
+      sqlite3_bind_int64(s, p + 3, TimeTextSeconds(row[static_cast<int>(ResultColumn::DelistAt)]));
+      sqlite3_bind_text(s, p + 4, shop.data(), static_cast<int>(shop.size()), SQLITE_STATIC);
+      sqlite3_bind_text(s, p + 5, loc.data(), static_cast<int>(loc.size()), SQLITE_STATIC);
+    }
+    const int rc = sqlite3_step(s);
+    sqlite3_reset(s);
+    if (rc != SQLITE_DONE) {
       exec("ROLLBACK TRANSACTION");
       return AnalysisLoadStatus::InsertFailed;
     }
   }
-  sqlite3_reset(s);
   exec("COMMIT TRANSACTION");
   return AnalysisLoadStatus::Ok;
 }

@@ -89,6 +89,21 @@ TEST(AnalysisDbTest, TableAndRowsAsTheWindowStoresThem) {
   EXPECT_EQ(db.countBetween(1415030400, 1415710800), 2);
 }
 
+TEST(AnalysisDbTest, ManyRowsKeepTheirOrder) {
+  std::vector<RowCells> input;
+  for (int i = 0; i < 123; ++i)
+    input.push_back(Row(std::to_string(i), "", G("2014年11月4日") + std::to_string(i % 24) + G("时"), "", G("北京")));
+  AnalysisDb db;
+  ASSERT_EQ(db.load(input), AnalysisLoadStatus::Ok);
+  std::vector<std::string> columns;
+  std::vector<std::vector<SqlValue>> rows;
+  ASSERT_TRUE(db.select("select id, itemid, xiajia, loc from tab", columns, rows));
+  ASSERT_EQ(rows.size(), input.size());
+  for (int i = 0; i < 123; ++i)
+    EXPECT_EQ(rows[i], (std::vector<SqlValue>{int64_t{i + 1}, std::to_string(i),
+                                              int64_t{1415030400 + 3600 * (i % 24)}, std::string("北京")}));
+}
+
 TEST(AnalysisDbTest, EmptyTableCommitsWithNoRows) {
   AnalysisDb db;
   ASSERT_EQ(db.load({}), AnalysisLoadStatus::Ok);
