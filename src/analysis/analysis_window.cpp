@@ -203,9 +203,9 @@ void AnalysisWindow::startLoading() {
 
 void AnalysisWindow::showGrid(std::shared_ptr<const std::vector<RowCells>> rows) {
   model_->setRows(std::move(rows));
-  const auto& columns = ResultColumns();
-  for (int c = 0; c < kResultColumnCount; ++c)
-    grid_->setColumnWidth(c, std::max(columns[static_cast<size_t>(c)].width + 30, 70));
+  // Wide enough for an item id, a title's start and a whole date-time.
+  static constexpr int kWidths[kResultColumnCount] = {50, 110, 220, 220, 110, 165, 165, 80, 70, 70, 70, 90, 100, 50};
+  for (int c = 0; c < kResultColumnCount; ++c) grid_->setColumnWidth(c, kWidths[c]);
   loadingLine2_->setText(QStringLiteral("载入分析图表。。。"));
 }
 
