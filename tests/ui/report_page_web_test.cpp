@@ -8,6 +8,8 @@
 #include <QFile>
 #include <QImage>
 #include <QPointer>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QSignalSpy>
 #include <QTabWidget>
 #include <QTest>
@@ -201,6 +203,44 @@ class ReportPageWebTest : public QObject {
                  .toString(),
              QStringLiteral("SyntaxError"));
     QVERIFY2(page_->errors.isEmpty(), qPrintable(page_->errors.join('\n')));
+  }
+
+  void standalonePageOpensOnItsOwn() {
+    // kelvora-cli report --html: one file, no server, no file beside it.
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    std::string tsv = "序号\titemID\t标题\t链接\t卖家\t上架时间\t下架时间\t剩余小时数\t店铺类型\t当前销量\t当前库存\t售价\t所在地\t监测\n";
+    for (const RowCells& r : MarketRows(600)) {
+      for (size_t c = 0; c < r.size(); ++c) tsv += (c ? "\t" : "") + GbkToUtf8(r[c]);
+      tsv += "\n";
+    }
+    QFile rows(dir.filePath("rows.tsv"));
+    QVERIFY(rows.open(QIODevice::WriteOnly));
+    rows.write(tsv.data(), static_cast<qint64>(tsv.size()));
+    rows.close();
+    const QString out = dir.filePath("report.html");
+    QProcess cli;
+    cli.start(QStringLiteral(KELVORA_BIN_DIR "/kelvora-cli"),
+              {"--now", "2024-03-03 10:00:00", "report", rows.fileName(), "--html", out});
+    QVERIFY(cli.waitForFinished(30000));
+    QCOMPARE(cli.exitCode(), 0);
+
+    QWebEngineView view;
+    auto* page = new ConsolePage(&view);
+    view.setPage(page);
+    view.resize(1100, 800);
+    view.show();
+    QSignalSpy loaded(&view, &QWebEngineView::loadFinished);
+    view.load(QUrl::fromLocalFile(out));
+    QVERIFY(loaded.wait(20000));
+    QTRY_VERIFY_WITH_TIMEOUT(RunJs(page, "typeof reportTexts.tj").toString() == "string", 10000);
+    const Texts expected = BuildTexts(MarketRows(600));
+    QCOMPARE(RunJs(page, "reportTexts.fgh").toString().toStdString(), GbkToUtf8(expected.report.weekdaySeries));
+    QCOMPARE(RunJs(page, "document.querySelectorAll('#chart-heat canvas, #chart-line canvas, #chart-scatter canvas').length > 2")
+                 .toBool(),
+             true);
+    QCOMPARE(RunJs(page, "document.querySelectorAll('#tables table.counts').length").toInt(), 2);
+    QVERIFY2(page->errors.isEmpty(), qPrintable(page->errors.join('\n')));
   }
 
   void analysisWindowHandsThePageItsTexts() {
