@@ -202,6 +202,7 @@ void AnalysisWindow::startLoading() {
 }
 
 void AnalysisWindow::showGrid(std::shared_ptr<const std::vector<RowCells>> rows) {
+  if (closing_) return;
   model_->setRows(std::move(rows));
   // Wide enough for an item id, a title's start and a whole date-time.
   static constexpr int kWidths[kResultColumnCount] = {50, 110, 220, 220, 110, 165, 165, 80, 70, 70, 70, 90, 100, 50};
@@ -210,6 +211,7 @@ void AnalysisWindow::showGrid(std::shared_ptr<const std::vector<RowCells>> rows)
 }
 
 void AnalysisWindow::showReport(std::shared_ptr<const Report> report, const QString& failure) {
+  if (closing_) return;
   loading_ = false;
   loadingPanel_->hide();
   emit loadFinished();
@@ -242,6 +244,7 @@ void AnalysisWindow::callPage() {
 
 void AnalysisWindow::done(int result) {
   // Closing drops the report and the grid; opening again loads everything anew.
+  closing_ = true;
   worker_.request_stop();
   if (view_) view_->setUrl(QUrl(QStringLiteral("about:blank")));
   model_->clear();

@@ -74,6 +74,7 @@ class AnalysisWindow : public QDialog {
   QLabel* loadingLine2_ = nullptr;
   bool loading_ = false;
   bool pageReady_ = false;
+  bool closing_ = false;  // what the worker still sends is dropped
   std::shared_ptr<const Report> report_;
   QStringList pageErrors_;
   std::jthread worker_;
