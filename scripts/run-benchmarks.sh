@@ -10,6 +10,9 @@ for b in text_bench json_bench item_page_bench sim_bench; do
   "$BUILD/bench/$b" --benchmark_min_time=1
   echo
 done
+echo "== analysis_bench (report opening vs one count query per bucket) =="
+"$BUILD/bench/analysis_bench" --rows 100000 --rounds 5
+echo
 echo "== road_bench (road vs bare libcurl loop) =="
 "$BUILD/bench/road_bench" --items 500 --rounds 7
 echo

@@ -81,5 +81,6 @@ int RunCategories(const Options& o, CliHost& host);
 int RunCategory(const Options& o, CliHost& host);
 int RunShop(const Options& o, CliHost& host);
 int RunPages(const Options& o, CliHost& host);
+int RunReport(const Options& o, CliHost& host);
 
 }  // namespace kelvora::cli

@@ -72,6 +72,8 @@ const char kUsage[] =
     "  category --cat ID [--sub ID] [--keyword TEXT] [--pages N]  category search (N default 3)\n"
     "  shop NICKNAME [--pages N]  a seller's items (N default 5)\n"
     "  pages --first TEXT --last TEXT ADDRESS  one list-page address a page\n"
+    "  report [FILE] [--html OUT] delisting counts by hour and quarter hour, the weekday\n"
+    "                             series and the listing advice; --html writes the page\n"
     "\n"
     "Ctrl-C stops after the current item; the rows printed so far stay valid.\n";
 
@@ -203,7 +205,7 @@ constexpr Command kCommands[] = {
     {"categories", RunCategories},
     {"category", RunCategory},
     {"shop", RunShop},
-    {"report", nullptr},
+    {"report", RunReport},
     {"export", nullptr},
     {"pages", RunPages},
 };
