@@ -64,5 +64,6 @@ void PrintCaptionIfTsv(RowFormat format);
 // Commands: each takes the options and the host and returns the exit code.
 int RunItem(const Options& o, CliHost& host);
 int RunRetry(const Options& o, CliHost& host);
+int RunExport(const Options& o, CliHost& host);
 
 }  // namespace kelvora::cli

@@ -61,6 +61,7 @@ const char kUsage[] =
     "commands:\n"
     "  item ADDRESS...            one row per item page address\n"
     "  retry [FILE]               re-run the rows whose listing time is missing\n"
+    "  export --out PATH [FILE]   write rows to an Excel workbook (.xls or .xlsx by PATH)\n"
     "\n"
     "Ctrl-C stops after the current item; the rows printed so far stay valid.\n";
 
@@ -193,7 +194,7 @@ constexpr Command kCommands[] = {
     {"category", nullptr},
     {"shop", nullptr},
     {"report", nullptr},
-    {"export", nullptr},
+    {"export", RunExport},
     {"pages", nullptr},
 };
 

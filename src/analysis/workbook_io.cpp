@@ -1,0 +1,203 @@
+#include "analysis/workbook_io.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+
+#include "analysis/workbook.h"
+#include "net/codec.h"
+
+namespace kelvora::workbook {
+namespace {
+
+bool IsAscii(std::string_view s) {
+  for (char c : s)
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  return true;
+}
+
+// The sheet text of a cell in UTF-8, not yet cut. Most cells are plain ASCII
+// (ids, links, numbers) and skip the converter.
+void SheetUtf8(std::string_view gbk, std::string& utf8) {
+  std::string laidOut;
+  if (gbk.find('\r') != std::string_view::npos) {
+    laidOut = SheetCellText(gbk);
+    gbk = laidOut;
+  }
+  if (IsAscii(gbk)) utf8.assign(gbk);
+  else utf8 = GbkToUtf8(gbk);
+}
+
+size_t Utf8SequenceLength(unsigned char lead) {
+  if (lead < 0x80) return 1;
+  if ((lead & 0xE0) == 0xC0) return 2;
+  if ((lead & 0xF0) == 0xE0) return 3;
+  return 4;
+}
+
+std::string ErrnoText(int error) {
+  char buffer[256];
+  // GNU strerror_r returns the text, which need not be in the buffer.
+  return strerror_r(error, buffer, sizeof buffer);
+}
+
+}  // namespace
+
+bool CellUtf8(std::string_view gbk, std::string& utf8) {
+  SheetUtf8(gbk, utf8);
+  // UTF-8 never takes fewer bytes than UTF-16 code units.
+  if (utf8.size() <= kMaxCellChars) return false;
+  size_t units = 0;
+  for (size_t i = 0; i < utf8.size();) {
+    const size_t n = Utf8SequenceLength(static_cast<unsigned char>(utf8[i]));
+    const size_t u = n == 4 ? 2 : 1;
+    if (units + u > kMaxCellChars) {
+      utf8.resize(i);
+      return true;
+    }
+    units += u;
+    i += n;
+  }
+  return false;
+}
+
+bool CellUtf16(std::string_view gbk, std::u16string& utf16, bool& compressible) {
+  std::string utf8;
+  SheetUtf8(gbk, utf8);
+  utf16.clear();
+  utf16.reserve(utf8.size());
+  compressible = true;
+  uint32_t cp = 0;
+  for (size_t i = 0; i < utf8.size();) {
+    size_t n = DecodeUtf8(utf8, i, cp);
+    if (n == 0) {  // the converter writes valid UTF-8; be safe anyway
+      cp = 0xFFFD;
+      n = 1;
+    }
+    const size_t u = cp >= 0x10000 ? 2 : 1;
+    if (utf16.size() + u > kMaxCellChars) return true;
+    if (u == 2) {
+      utf16.push_back(static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10)));
+      utf16.push_back(static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
+      compressible = false;
+    } else {
+      utf16.push_back(static_cast<char16_t>(cp));
+      if (cp >= 0x100) compressible = false;
+    }
+    i += n;
+  }
+  return false;
+}
+
+TempFile::~TempFile() {
+  if (fd_ >= 0) ::close(fd_);
+  if (!path_.empty() && !committed_) ::unlink(path_.c_str());
+}
+
+bool TempFile::create() {
+  static std::atomic<unsigned> counter{0};
+  const size_t slash = target_.rfind('/');
+  const std::string folder = slash == std::string::npos ? std::string(".") : target_.substr(0, slash + 1);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string candidate = folder;
+    if (candidate.back() != '/') candidate += '/';
+    candidate += ".kelvora-export-" + std::to_string(::getpid()) + "-" +
+                 std::to_string(counter.fetch_add(1)) + ".tmp";
+    const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      fd_ = fd;
+      path_ = std::move(candidate);
+      return true;
+    }
+    if (errno != EEXIST) {
+      error_ = errno;
+      return false;
+    }
+  }
+  error_ = EEXIST;
+  return false;
+}
+
+bool TempFile::flush() {
+  size_t done = 0;
+  while (done < buffer_.size()) {
+    const ssize_t n = ::write(fd_, buffer_.data() + done, buffer_.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      error_ = errno;
+      return false;
+    }
+    done += static_cast<size_t>(n);
+  }
+  buffer_.clear();
+  return true;
+}
+
+bool TempFile::write(const void* data, size_t size) {
+  if (error_ != 0 || fd_ < 0) return false;
+  constexpr size_t kChunk = 1 << 20;
+  if (buffer_.capacity() < kChunk) buffer_.reserve(kChunk);
+  buffer_.append(static_cast<const char*>(data), size);
+  return buffer_.size() < kChunk || flush();
+}
+
+bool TempFile::closeForReuse() {
+  if (fd_ >= 0 && ::close(fd_) != 0 && error_ == 0) error_ = errno;
+  fd_ = -1;
+  return error_ == 0;
+}
+
+bool TempFile::commit() {
+  if (error_ == 0 && fd_ < 0) {
+    // Filled by someone else through the path: open it again to sync it.
+    fd_ = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd_ < 0) error_ = errno;
+  }
+  if (error_ == 0) flush();
+  // The data must be on disk before the name points at it, or a crash could
+  // leave an empty workbook under the user's name.
+  if (error_ == 0 && ::fsync(fd_) != 0) error_ = errno;
+  if (fd_ >= 0 && ::close(fd_) != 0 && error_ == 0) error_ = errno;
+  fd_ = -1;
+  if (error_ == 0 && ::rename(path_.c_str(), target_.c_str()) != 0) error_ = errno;
+  if (error_ != 0) {
+    ::unlink(path_.c_str());
+    return false;
+  }
+  committed_ = true;
+  return true;
+}
+
+std::string WriteFailureText(const std::string& pathUtf8, const std::string& reasonGbk) {
+  return Utf8ToGbk("无法写入文件“" + pathUtf8 + "”：") + reasonGbk;
+}
+
+std::string WriteFailure(const std::string& pathUtf8, int error) {
+  const char* reason = nullptr;
+  switch (error) {
+    case ENOENT:
+    case ENOTDIR: reason = "文件夹不存在"; break;
+    case EACCES:
+    case EPERM: reason = "没有写入这个文件夹的权限"; break;
+    case EROFS: reason = "文件系统只读"; break;
+    case ENOSPC:
+    case EDQUOT: reason = "磁盘空间不足"; break;
+    case EISDIR: reason = "同名的文件夹已存在"; break;
+    case ENAMETOOLONG: reason = "文件名太长"; break;
+    case EFBIG: reason = "文件太大"; break;
+    default: break;
+  }
+  std::string text = reason ? std::string(reason) + "（" + ErrnoText(error) + "）" : ErrnoText(error);
+  return WriteFailureText(pathUtf8, Utf8ToGbk(text));
+}
+
+std::string CutCellsWarning(int64_t cutCells) {
+  if (cutCells <= 0) return {};
+  return Utf8ToGbk("有 " + std::to_string(cutCells) + " 个单元格超过 Excel 的 " +
+                   std::to_string(kMaxCellChars) + " 个字符上限，已截断。");
+}
+
+}  // namespace kelvora::workbook

@@ -1,0 +1,67 @@
+// .xlsx workbooks through libxlsxwriter, in its constant-memory mode: rows go to
+// a temporary file as they come, so a large table costs no more memory than a row.
+#include <xlsxwriter.h>
+
+#include <string>
+#include <vector>
+
+#include "analysis/workbook.h"
+#include "analysis/workbook_io.h"
+#include "net/codec.h"
+
+namespace kelvora {
+namespace {
+
+WorkbookResult Failure(const std::string& message) {
+  WorkbookResult r;
+  r.message = message;
+  return r;
+}
+
+}  // namespace
+
+WorkbookResult WriteXlsx(const std::string& pathUtf8, const std::vector<RowCells>& rows) {
+  if (rows.size() > kMaxXlsxDataRows)
+    return Failure(Utf8ToGbk("无法导出到“" + pathUtf8 + "”：表格有 " + std::to_string(rows.size()) +
+                             " 行，超出 .xlsx 文件最多容纳的 " + std::to_string(kMaxXlsxDataRows) +
+                             " 行。"));
+
+  // The name is taken first, so the library writes into a file of ours that
+  // disappears again whatever happens.
+  workbook::TempFile file(pathUtf8);
+  if (!file.create() || !file.closeForReuse())
+    return Failure(workbook::WriteFailure(pathUtf8, file.error()));
+
+  lxw_workbook_options options{};
+  options.constant_memory = LXW_TRUE;
+  lxw_workbook* book = workbook_new_opt(file.path().c_str(), &options);
+  if (!book) return Failure(workbook::WriteFailureText(pathUtf8, "cannot start the workbook"));
+  lxw_worksheet* sheet = workbook_add_worksheet(book, nullptr);
+  lxw_error error = sheet ? LXW_NO_ERROR : LXW_ERROR_CREATING_TMPFILE;
+
+  WorkbookResult result;
+  std::string utf8;
+  const RowCells header = SheetHeaderRow();
+  for (size_t r = 0; error == LXW_NO_ERROR && r <= rows.size(); ++r) {
+    const RowCells& cells = r == 0 ? header : rows[r - 1];
+    for (int c = 0; c < kResultColumnCount; ++c) {
+      if (workbook::CellUtf8(cells[c], utf8)) ++result.cutCells;
+      // An empty text is an empty cell, as Excel itself stores it.
+      if (utf8.empty()) continue;
+      error = worksheet_write_string(sheet, static_cast<lxw_row_t>(r), static_cast<lxw_col_t>(c),
+                                     utf8.c_str(), nullptr);
+      if (error != LXW_NO_ERROR) break;
+    }
+  }
+  // Closing also frees the workbook, so it runs even after a failed write.
+  const lxw_error closeError = workbook_close(book);
+  if (error == LXW_NO_ERROR) error = closeError;
+  if (error != LXW_NO_ERROR) return Failure(workbook::WriteFailureText(pathUtf8, lxw_strerror(error)));
+  if (!file.commit()) return Failure(workbook::WriteFailure(pathUtf8, file.error()));
+
+  result.ok = true;
+  result.warning = workbook::CutCellsWarning(result.cutCells);
+  return result;
+}
+
+}  // namespace kelvora
