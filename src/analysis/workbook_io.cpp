@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <vector>
 
 #include "analysis/workbook.h"
 #include "net/codec.h"
@@ -13,22 +14,14 @@
 namespace kelvora::workbook {
 namespace {
 
-bool IsAscii(std::string_view s) {
-  for (char c : s)
-    if (static_cast<unsigned char>(c) >= 0x80) return false;
-  return true;
-}
-
-// The sheet text of a cell in UTF-8, not yet cut. Most cells are plain ASCII
-// (ids, links, numbers) and skip the converter.
+// The sheet text of a cell in UTF-8 through the converter, not yet cut.
 void SheetUtf8(std::string_view gbk, std::string& utf8) {
   std::string laidOut;
   if (gbk.find('\r') != std::string_view::npos) {
     laidOut = SheetCellText(gbk);
     gbk = laidOut;
   }
-  if (IsAscii(gbk)) utf8.assign(gbk);
-  else utf8 = GbkToUtf8(gbk);
+  utf8 = GbkToUtf8(gbk);
 }
 
 size_t Utf8SequenceLength(unsigned char lead) {
@@ -36,6 +29,58 @@ size_t Utf8SequenceLength(unsigned char lead) {
   if ((lead & 0xE0) == 0xC0) return 2;
   if ((lead & 0xF0) == 0xE0) return 3;
   return 4;
+}
+
+constexpr unsigned kTrailCount = 0xFE - 0x40 + 1;
+
+// The characters of every two-byte sequence, as the converter decodes them; 0
+// where a sequence is no character. A whole table costs a few milliseconds once;
+// a workbook has up to a million cells, and the converter costs a call per cell.
+const std::vector<char16_t>& TwoByteCharacters() {
+  static const std::vector<char16_t> table = [] {
+    std::vector<char16_t> t((0xFE - 0x81 + 1) * kTrailCount, 0);
+    for (unsigned lead = 0x81; lead <= 0xFE; ++lead)
+      for (unsigned trail = 0x40; trail <= 0xFE; ++trail) {
+        if (trail == 0x7F) continue;
+        const char pair[2] = {static_cast<char>(lead), static_cast<char>(trail)};
+        const std::string utf8 = GbkToUtf8(std::string_view(pair, 2));
+        uint32_t cp = 0;
+        if (!utf8.empty() && DecodeUtf8(utf8, 0, cp) == utf8.size() && cp != 0xFFFD && cp < 0x10000)
+          t[(lead - 0x81) * kTrailCount + (trail - 0x40)] = static_cast<char16_t>(cp);
+      }
+    return t;
+  }();
+  return table;
+}
+
+// Hands the characters of the sheet text of `gbk` (CR LF made one blank) to
+// `put`. False, part-way, at anything but ASCII and two-byte characters (the
+// four-byte ones, broken bytes): the caller then goes through the converter.
+template <typename Put>
+bool DecodeSheetText(std::string_view gbk, Put&& put) {
+  const char16_t* table = TwoByteCharacters().data();
+  const size_t n = gbk.size();
+  for (size_t i = 0; i < n;) {
+    const auto b = static_cast<unsigned char>(gbk[i]);
+    if (b < 0x80) {
+      if (b == '\r' && i + 1 < n && gbk[i + 1] == '\n') {
+        put(u' ');
+        i += 2;
+      } else {
+        put(static_cast<char16_t>(b));
+        ++i;
+      }
+      continue;
+    }
+    if (b < 0x81 || b > 0xFE || i + 1 >= n) return false;
+    const auto t = static_cast<unsigned char>(gbk[i + 1]);
+    if (t < 0x40 || t > 0xFE) return false;
+    const char16_t ch = table[(b - 0x81) * kTrailCount + (t - 0x40)];
+    if (ch == 0) return false;
+    put(ch);
+    i += 2;
+  }
+  return true;
 }
 
 std::string ErrnoText(int error) {
@@ -47,7 +92,12 @@ std::string ErrnoText(int error) {
 }  // namespace
 
 bool CellUtf8(std::string_view gbk, std::string& utf8) {
-  SheetUtf8(gbk, utf8);
+  utf8.clear();
+  const bool fast = DecodeSheetText(gbk, [&](char16_t ch) {
+    if (ch < 0x80) utf8 += static_cast<char>(ch);
+    else AppendUtf8(utf8, ch);
+  });
+  if (!fast) SheetUtf8(gbk, utf8);
   // UTF-8 never takes fewer bytes than UTF-16 code units.
   if (utf8.size() <= kMaxCellChars) return false;
   size_t units = 0;
@@ -65,31 +115,42 @@ bool CellUtf8(std::string_view gbk, std::string& utf8) {
 }
 
 bool CellUtf16(std::string_view gbk, std::u16string& utf16, bool& compressible) {
-  std::string utf8;
-  SheetUtf8(gbk, utf8);
   utf16.clear();
-  utf16.reserve(utf8.size());
-  compressible = true;
-  uint32_t cp = 0;
-  for (size_t i = 0; i < utf8.size();) {
-    size_t n = DecodeUtf8(utf8, i, cp);
-    if (n == 0) {  // the converter writes valid UTF-8; be safe anyway
-      cp = 0xFFFD;
-      n = 1;
+  char16_t widest = 0;
+  const bool fast = DecodeSheetText(gbk, [&](char16_t ch) {
+    utf16.push_back(ch);
+    widest |= ch;
+  });
+  if (!fast) {
+    utf16.clear();
+    widest = 0;
+    std::string utf8;
+    SheetUtf8(gbk, utf8);
+    uint32_t cp = 0;
+    for (size_t i = 0; i < utf8.size();) {
+      size_t n = DecodeUtf8(utf8, i, cp);
+      if (n == 0) {  // the converter writes valid UTF-8; be safe anyway
+        cp = 0xFFFD;
+        n = 1;
+      }
+      if (cp >= 0x10000) {
+        utf16.push_back(static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10)));
+        utf16.push_back(static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
+        widest = 0xFFFF;
+      } else {
+        utf16.push_back(static_cast<char16_t>(cp));
+        widest |= static_cast<char16_t>(cp);
+      }
+      i += n;
     }
-    const size_t u = cp >= 0x10000 ? 2 : 1;
-    if (utf16.size() + u > kMaxCellChars) return true;
-    if (u == 2) {
-      utf16.push_back(static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10)));
-      utf16.push_back(static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
-      compressible = false;
-    } else {
-      utf16.push_back(static_cast<char16_t>(cp));
-      if (cp >= 0x100) compressible = false;
-    }
-    i += n;
   }
-  return false;
+  compressible = widest < 0x100;
+  if (utf16.size() <= kMaxCellChars) return false;
+  size_t keep = kMaxCellChars;
+  // Never keep half of a surrogate pair.
+  if (utf16[keep - 1] >= 0xD800 && utf16[keep - 1] <= 0xDBFF) --keep;
+  utf16.resize(keep);
+  return true;
 }
 
 TempFile::~TempFile() {

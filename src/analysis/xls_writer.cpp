@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <functional>
+#include <exception>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -142,6 +143,14 @@ std::string Window2() {
 // followed by its characters (one byte each when compressible, else UTF-16LE).
 class SharedStrings {
  public:
+  // Room for `cells` texts of `bytes` GBK bytes in all: address space only, the
+  // pages are touched as texts arrive, and nothing is copied while it grows.
+  void reserve(size_t cells, size_t bytes) {
+    pool_.reserve(2 * bytes + cells);
+    starts_.reserve(cells + 1);
+    hashes_.reserve(cells);
+  }
+
   uint32_t intern(const std::u16string& units, bool compressible) {
     key_.clear();
     key_ += static_cast<char>(compressible ? 0 : 1);
@@ -189,31 +198,45 @@ class SharedStrings {
   std::vector<uint32_t> slots_;  // open addressing; 0 is empty, else index + 1
 };
 
-// Writes records into `out`, starting CONTINUE records whenever a body is full.
+// Counts what would be written, to place the sheet before writing the strings.
+struct ByteCounter {
+  uint64_t bytes = 0;
+  void write(std::string_view data) { bytes += data.size(); }
+};
+
+// Records written to `sink` one body at a time, starting CONTINUE records
+// whenever a body is full. `position` is the stream position of the first one.
+template <typename Sink>
 class RecordStream {
  public:
-  explicit RecordStream(std::string& out) : out_(out) {}
+  RecordStream(Sink& sink, uint64_t position) : sink_(sink), start_(position) {}
   void begin(uint16_t type) {
-    start_ = out_.size();
-    Put16(out_, type);
-    Put16(out_, 0);
+    record_.clear();
+    Put16(record_, type);
+    Put16(record_, 0);
   }
   void end() {
-    const size_t body = out_.size() - start_ - 4;
-    out_[start_ + 2] = static_cast<char>(body & 0xFF);
-    out_[start_ + 3] = static_cast<char>(body >> 8);
+    const size_t body = record_.size() - 4;
+    record_[2] = static_cast<char>(body & 0xFF);
+    record_[3] = static_cast<char>(body >> 8);
+    sink_.write(record_);
+    start_ += record_.size();
+    record_.clear();
   }
-  size_t room() const { return kMaxRecordData - (out_.size() - start_ - 4); }
+  size_t room() const { return kMaxRecordData - (record_.size() - 4); }
   void next() {
     end();
     begin(kContinue);
   }
-  size_t recordStart() const { return start_; }
-  std::string& out() { return out_; }
+  std::string& body() { return record_; }
+  uint64_t position() const { return start_ + record_.size(); }
+  // Offset of the next byte from the start of the record it goes in.
+  size_t offsetInRecord() const { return record_.size(); }
 
  private:
-  std::string& out_;
-  size_t start_ = 0;
+  Sink& sink_;
+  std::string record_;
+  uint64_t start_;
 };
 
 bool IsHighSurrogate(std::string_view utf16le, size_t at) {
@@ -230,13 +253,15 @@ size_t FirstCharacterBytes(std::string_view chars, size_t width) {
 // SST with its CONTINUE records, then EXTSST with the position of every
 // `bucket`-th string. A string's header never ends a record; its characters may
 // go on in the next record, which then starts with the option byte again.
-void WriteSharedStrings(std::string& out, const SharedStrings& strings, uint32_t references) {
+template <typename Sink>
+void WriteSharedStrings(Sink& sink, uint64_t position, const SharedStrings& strings, uint32_t references) {
   const uint32_t count = strings.size();
   const uint32_t bucket = std::max<uint32_t>(8, (count + 127) / 128);
   std::string extSst;
   Put16(extSst, static_cast<uint16_t>(bucket));
 
-  RecordStream s(out);
+  RecordStream<Sink> s(sink, position);
+  std::string& out = s.body();
   s.begin(kSst);
   Put32(out, references);
   Put32(out, count);
@@ -248,8 +273,8 @@ void WriteSharedStrings(std::string& out, const SharedStrings& strings, uint32_t
     const size_t length = chars.size() / width;
     if (s.room() < 3 + FirstCharacterBytes(chars, width)) s.next();
     if (i % bucket == 0) {
-      Put32(extSst, static_cast<uint32_t>(out.size()));
-      Put16(extSst, static_cast<uint16_t>(out.size() - s.recordStart()));
+      Put32(extSst, static_cast<uint32_t>(s.position()));
+      Put16(extSst, static_cast<uint16_t>(s.offsetInRecord()));
       Put16(extSst, 0);
     }
     Put16(out, static_cast<uint16_t>(length));
@@ -266,7 +291,9 @@ void WriteSharedStrings(std::string& out, const SharedStrings& strings, uint32_t
     }
   }
   s.end();
-  Record(out, kExtSst, extSst);
+  std::string record;
+  Record(record, kExtSst, extSst);
+  sink.write(record);
 }
 
 // ---- compound document ----
@@ -380,7 +407,9 @@ WorkbookResult Failure(const std::string& message) {
 
 }  // namespace
 
-WorkbookResult WriteXls(const std::string& pathUtf8, const std::vector<RowCells>& rows) {
+namespace {
+
+WorkbookResult WriteXlsUnguarded(const std::string& pathUtf8, const std::vector<RowCells>& rows) {
   if (rows.size() > kMaxXlsDataRows)
     return Failure(Utf8ToGbk("无法导出到“" + pathUtf8 + "”：表格有 " + std::to_string(rows.size()) +
                              " 行，.xls 文件最多容纳 " + std::to_string(kMaxXlsDataRows) +
@@ -390,6 +419,12 @@ WorkbookResult WriteXls(const std::string& pathUtf8, const std::vector<RowCells>
   const size_t sheetRows = rows.size() + 1;
   std::vector<uint32_t> cellStrings(sheetRows * kResultColumnCount, kNoString);
   SharedStrings strings;
+  {
+    size_t bytes = 0;
+    for (const RowCells& row : rows)
+      for (const std::string& cell : row) bytes += cell.size();
+    strings.reserve(sheetRows * kResultColumnCount, bytes + 256);
+  }
   WorkbookResult result;
   uint32_t references = 0;
   std::u16string units;
@@ -424,9 +459,11 @@ WorkbookResult WriteXls(const std::string& pathUtf8, const std::vector<RowCells>
   sheetEntry += "Sheet1";
   const size_t sheetPositionAt = globals.size() + 4;
   Record(globals, kBoundSheet, sheetEntry);
-  WriteSharedStrings(globals, strings, references);
-  Record(globals, kEof, {});
-  Set32(globals, sheetPositionAt, static_cast<uint32_t>(globals.size()));
+  // The strings go straight to the file; counting them first places the sheet.
+  ByteCounter sharedStringBytes;
+  WriteSharedStrings(sharedStringBytes, globals.size(), strings, references);
+  const uint64_t sheetPosition = globals.size() + sharedStringBytes.bytes + 4;
+  Set32(globals, sheetPositionAt, static_cast<uint32_t>(sheetPosition));
 
   const std::string sheetHead = [&] {
     std::string s;
@@ -441,7 +478,7 @@ WorkbookResult WriteXls(const std::string& pathUtf8, const std::vector<RowCells>
     return s;
   }();
   const uint64_t cellBytes = static_cast<uint64_t>(references) * 14;
-  const uint64_t used = globals.size() + sheetHead.size() + cellBytes + sheetTail.size();
+  const uint64_t used = sheetPosition + sheetHead.size() + cellBytes + sheetTail.size();
   // Stream positions are 32-bit and compound documents of this version stop at 2 GB.
   if (used > 0x7FFF0000)
     return Failure(Utf8ToGbk("无法导出到“" + pathUtf8 +
@@ -453,7 +490,8 @@ WorkbookResult WriteXls(const std::string& pathUtf8, const std::vector<RowCells>
   if (!file.create()) return Failure(workbook::WriteFailure(pathUtf8, file.error()));
   file.write(Header(layout));
   file.write(globals);
-  globals = std::string();
+  WriteSharedStrings(file, globals.size(), strings, references);
+  file.write(std::string("\x0A\x00\x00\x00", 4));  // EOF of the globals
   file.write(sheetHead);
   std::string cell;
   for (size_t r = 0; r < sheetRows; ++r) {
@@ -479,6 +517,16 @@ WorkbookResult WriteXls(const std::string& pathUtf8, const std::vector<RowCells>
   result.ok = true;
   result.warning = workbook::CutCellsWarning(result.cutCells);
   return result;
+}
+
+}  // namespace
+
+WorkbookResult WriteXls(const std::string& pathUtf8, const std::vector<RowCells>& rows) {
+  try {
+    return WriteXlsUnguarded(pathUtf8, rows);
+  } catch (const std::exception&) {  // allocation failures of a huge table
+    return Failure(workbook::WriteFailureText(pathUtf8, Utf8ToGbk("内存不足")));
+  }
 }
 
 }  // namespace kelvora

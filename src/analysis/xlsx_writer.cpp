@@ -2,6 +2,8 @@
 // a temporary file as they come, so a large table costs no more memory than a row.
 #include <xlsxwriter.h>
 
+#include <exception>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -20,7 +22,9 @@ WorkbookResult Failure(const std::string& message) {
 
 }  // namespace
 
-WorkbookResult WriteXlsx(const std::string& pathUtf8, const std::vector<RowCells>& rows) {
+namespace {
+
+WorkbookResult WriteXlsxUnguarded(const std::string& pathUtf8, const std::vector<RowCells>& rows) {
   if (rows.size() > kMaxXlsxDataRows)
     return Failure(Utf8ToGbk("无法导出到“" + pathUtf8 + "”：表格有 " + std::to_string(rows.size()) +
                              " 行，超出 .xlsx 文件最多容纳的 " + std::to_string(kMaxXlsxDataRows) +
@@ -34,9 +38,14 @@ WorkbookResult WriteXlsx(const std::string& pathUtf8, const std::vector<RowCells
 
   lxw_workbook_options options{};
   options.constant_memory = LXW_TRUE;
-  lxw_workbook* book = workbook_new_opt(file.path().c_str(), &options);
+  // Closing is the one way to free a workbook; on an exception its file goes
+  // away with the temporary name.
+  struct Closer {
+    void operator()(lxw_workbook* b) const { workbook_close(b); }
+  };
+  std::unique_ptr<lxw_workbook, Closer> book(workbook_new_opt(file.path().c_str(), &options));
   if (!book) return Failure(workbook::WriteFailureText(pathUtf8, "cannot start the workbook"));
-  lxw_worksheet* sheet = workbook_add_worksheet(book, nullptr);
+  lxw_worksheet* sheet = workbook_add_worksheet(book.get(), nullptr);
   lxw_error error = sheet ? LXW_NO_ERROR : LXW_ERROR_CREATING_TMPFILE;
 
   WorkbookResult result;
@@ -54,7 +63,7 @@ WorkbookResult WriteXlsx(const std::string& pathUtf8, const std::vector<RowCells
     }
   }
   // Closing also frees the workbook, so it runs even after a failed write.
-  const lxw_error closeError = workbook_close(book);
+  const lxw_error closeError = workbook_close(book.release());
   if (error == LXW_NO_ERROR) error = closeError;
   if (error != LXW_NO_ERROR) return Failure(workbook::WriteFailureText(pathUtf8, lxw_strerror(error)));
   if (!file.commit()) return Failure(workbook::WriteFailure(pathUtf8, file.error()));
@@ -62,6 +71,16 @@ WorkbookResult WriteXlsx(const std::string& pathUtf8, const std::vector<RowCells
   result.ok = true;
   result.warning = workbook::CutCellsWarning(result.cutCells);
   return result;
+}
+
+}  // namespace
+
+WorkbookResult WriteXlsx(const std::string& pathUtf8, const std::vector<RowCells>& rows) {
+  try {
+    return WriteXlsxUnguarded(pathUtf8, rows);
+  } catch (const std::exception&) {  // allocation failures of a huge table
+    return Failure(workbook::WriteFailureText(pathUtf8, Utf8ToGbk("内存不足")));
+  }
 }
 
 }  // namespace kelvora
