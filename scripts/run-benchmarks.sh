@@ -12,3 +12,6 @@ for b in text_bench json_bench item_page_bench sim_bench; do
 done
 echo "== road_bench (road vs bare libcurl loop) =="
 "$BUILD/bench/road_bench" --items 500 --rounds 7
+echo
+echo "== export_bench (65 535 rows to .xls and .xlsx, one process per round) =="
+"$BUILD/bench/export_bench" --rounds 5
