@@ -368,7 +368,7 @@ void DirectoryEntry(std::string& d, std::u16string_view name, uint8_t type, uint
   Put32(d, 0);
 }
 
-std::string DirectorySector(const Layout& l, uint64_t streamSize) {
+std::string DirectorySector(uint64_t streamSize) {
   std::string d;
   DirectoryEntry(d, u"Root Entry", 5, 1, kEndOfChain, 0);
   DirectoryEntry(d, u"Workbook", 2, kNoStream, 0, streamSize);
@@ -510,7 +510,7 @@ WorkbookResult WriteXlsUnguarded(const std::string& pathUtf8, const std::vector<
   }
   file.write(sheetTail);
   file.write(std::string(static_cast<size_t>(uint64_t{layout.streamSectors} * kSectorSize - used), '\0'));
-  file.write(DirectorySector(layout, streamSize));
+  file.write(DirectorySector(streamSize));
   file.write(AllocationTables(layout));
   if (!file.commit()) return Failure(workbook::WriteFailure(pathUtf8, file.error()));
 

@@ -1,4 +1,5 @@
 // export: rows into an Excel workbook.
+#include <cstdio>
 #include <iostream>
 #include <iterator>
 
