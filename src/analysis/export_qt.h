@@ -28,7 +28,8 @@ void SetExportPrompts(const ExportPrompts* prompts);
 // Asks for a path (cancelling does nothing at all), takes the rows of `table` as
 // they are at that moment and writes them on a worker. Returns at once; `parent`
 // is disabled under a busy cursor until the file is written. Then "完成操作"
-// when the file is complete, else a message naming the path and the reason.
+// when the file is complete (followed by a note when cells were cut to Excel's
+// limit), else a message naming the path and the reason.
 void ExportToExcel(QWidget* parent, const ResultsTable& table);
 void ExportToExcel(QWidget* parent, const ResultsTable& table, const ExportPrompts& prompts);
 

@@ -91,20 +91,24 @@ std::string ErrnoText(int error) {
 
 }  // namespace
 
-bool CellUtf8(std::string_view gbk, std::string& utf8) {
-  utf8.clear();
-  const bool fast = DecodeSheetText(gbk, [&](char16_t ch) {
-    if (ch < 0x80) utf8 += static_cast<char>(ch);
-    else AppendUtf8(utf8, ch);
-  });
-  if (!fast) SheetUtf8(gbk, utf8);
+size_t Utf16Units(std::string_view utf8) {
+  size_t units = 0;
+  for (size_t i = 0; i < utf8.size();) {
+    const size_t n = Utf8SequenceLength(static_cast<unsigned char>(utf8[i]));
+    units += n == 4 ? 2 : 1;
+    i += n;
+  }
+  return units;
+}
+
+bool CutToUnits(std::string& utf8, size_t maxUnits) {
   // UTF-8 never takes fewer bytes than UTF-16 code units.
-  if (utf8.size() <= kMaxCellChars) return false;
+  if (utf8.size() <= maxUnits) return false;
   size_t units = 0;
   for (size_t i = 0; i < utf8.size();) {
     const size_t n = Utf8SequenceLength(static_cast<unsigned char>(utf8[i]));
     const size_t u = n == 4 ? 2 : 1;
-    if (units + u > kMaxCellChars) {
+    if (units + u > maxUnits) {
       utf8.resize(i);
       return true;
     }
@@ -112,6 +116,16 @@ bool CellUtf8(std::string_view gbk, std::string& utf8) {
     i += n;
   }
   return false;
+}
+
+bool CellUtf8(std::string_view gbk, std::string& utf8) {
+  utf8.clear();
+  const bool fast = DecodeSheetText(gbk, [&](char16_t ch) {
+    if (ch < 0x80) utf8 += static_cast<char>(ch);
+    else AppendUtf8(utf8, ch);
+  });
+  if (!fast) SheetUtf8(gbk, utf8);
+  return CutToUnits(utf8, kMaxCellChars);
 }
 
 bool CellUtf16(std::string_view gbk, std::u16string& utf16, bool& compressible) {

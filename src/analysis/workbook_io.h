@@ -12,6 +12,11 @@ namespace kelvora::workbook {
 // The sheet text of a results cell (CR LF made one blank) in UTF-8, cut to the
 // cell limit without splitting a character. True when it was cut.
 bool CellUtf8(std::string_view gbk, std::string& utf8);
+// UTF-16 code units of UTF-8 text.
+size_t Utf16Units(std::string_view utf8);
+// Cuts UTF-8 text to at most `maxUnits` UTF-16 code units, never inside a
+// character. True when it cut.
+bool CutToUnits(std::string& utf8, size_t maxUnits);
 // The same as UTF-16 code units; `compressible` tells whether every unit is below
 // 0x100, so the text can be stored one byte a character.
 bool CellUtf16(std::string_view gbk, std::u16string& utf16, bool& compressible);

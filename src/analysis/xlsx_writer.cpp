@@ -14,6 +14,45 @@
 namespace kelvora {
 namespace {
 
+bool IsHex(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+// Excel reads "_xHHHH_" in a text as the character HHHH; a text that holds such
+// a sequence keeps it when its underscore is written "_x005F", as Excel saves it.
+// False when the text has none.
+bool EscapeCharacterCodes(const std::string& text, std::string& escaped) {
+  if (text.find("_x") == std::string::npos) return false;
+  escaped.clear();
+  bool any = false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '_' && i + 6 < text.size() && text[i + 1] == 'x' && IsHex(text[i + 2]) &&
+        IsHex(text[i + 3]) && IsHex(text[i + 4]) && IsHex(text[i + 5]) && text[i + 6] == '_') {
+      escaped += "_x005F";
+      any = true;
+    }
+    escaped += text[i];
+  }
+  return any;
+}
+
+// The cell text as the sheet stores it; true when it had to be cut.
+bool StoredText(std::string_view gbk, std::string& text, std::string& escaped, const char*& stored) {
+  bool cut = workbook::CellUtf8(gbk, text);
+  for (;;) {
+    stored = text.c_str();
+    if (!EscapeCharacterCodes(text, escaped)) break;
+    stored = escaped.c_str();
+    // The limit counts the characters Excel reads, but the library counts the
+    // stored ones.
+    const size_t units = workbook::Utf16Units(escaped);
+    if (units <= kMaxCellChars) break;
+    workbook::CutToUnits(text, workbook::Utf16Units(text) - (units - kMaxCellChars));
+    cut = true;
+  }
+  return cut;
+}
+
 WorkbookResult Failure(const std::string& message) {
   WorkbookResult r;
   r.message = message;
@@ -49,16 +88,17 @@ WorkbookResult WriteXlsxUnguarded(const std::string& pathUtf8, const std::vector
   lxw_error error = sheet ? LXW_NO_ERROR : LXW_ERROR_CREATING_TMPFILE;
 
   WorkbookResult result;
-  std::string utf8;
+  std::string text, escaped;
+  const char* stored = nullptr;
   const RowCells header = SheetHeaderRow();
   for (size_t r = 0; error == LXW_NO_ERROR && r <= rows.size(); ++r) {
     const RowCells& cells = r == 0 ? header : rows[r - 1];
     for (int c = 0; c < kResultColumnCount; ++c) {
-      if (workbook::CellUtf8(cells[c], utf8)) ++result.cutCells;
+      if (StoredText(cells[c], text, escaped, stored)) ++result.cutCells;
       // An empty text is an empty cell, as Excel itself stores it.
-      if (utf8.empty()) continue;
-      error = worksheet_write_string(sheet, static_cast<lxw_row_t>(r), static_cast<lxw_col_t>(c),
-                                     utf8.c_str(), nullptr);
+      if (*stored == '\0') continue;
+      error = worksheet_write_string(sheet, static_cast<lxw_row_t>(r), static_cast<lxw_col_t>(c), stored,
+                                     nullptr);
       if (error != LXW_NO_ERROR) break;
     }
   }

@@ -278,6 +278,23 @@ TEST_P(WorkbookFormats, ExistingFileIsReplacedWhole) {
   EXPECT_EQ(dir.entries().size(), 1u);
 }
 
+// Excel reads "_xHHHH_" in an .xlsx text as a character code; such a text is
+// stored with its underscore escaped, as Excel stores it, also at the cell limit.
+// (openpyxl shows the stored form; .xls has no such codes.)
+TEST(XlsxWorkbook, TextsThatLookLikeCharacterCodesAreStoredEscaped) {
+  ScratchDir dir;
+  const fs::path path = dir.path() / "codes.xlsx";
+  const std::string nearLimit = "_x0041_" + Repeat("y", 32760);
+  const WorkbookResult result = WriteWorkbook(path.string(), {Row({"_x0041_", "_x00zz_ _X0041_", nearLimit})});
+  ASSERT_TRUE(result.ok) << GbkToUtf8(result.message);
+  EXPECT_EQ(result.cutCells, 1);
+  const test::WorkbookContents book = ReadBack(path);
+  ASSERT_EQ(book.rowCount, 2);
+  EXPECT_EQ(book.rows[1][0], "_x005F_x0041_");
+  EXPECT_EQ(book.rows[1][1], "_x00zz_ _X0041_");
+  EXPECT_EQ(book.rows[1][2], "_x005F_x0041_" + Repeat("y", 32754));
+}
+
 // 65 536 sheet rows fill an .xls sheet (and need the compound document's
 // extended allocation table); one more data row is refused, not cut.
 TEST(XlsWorkbook, FullSheetIsWrittenAndOneRowMoreIsRefused) {
