@@ -123,6 +123,21 @@ class ExportTest : public QObject {
     QVERIFY(QDir(dir.path()).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden));
   }
 
+  void cutCellsAreNotedAfterDone() {
+    QTemporaryDir dir;
+    QWidget window;
+    ResultsTable table;
+    Fill(table, 1);
+    table.setCell(0, ResultColumn::Title, std::string(40000, 'x'));
+    Recorder recorder;
+    recorder.path = dir.filePath("long.xls");
+    ExportToExcel(&window, table, recorder.prompts());
+    QTRY_COMPARE_WITH_TIMEOUT(recorder.messages.size(), 2, 30000);
+    QCOMPARE(recorder.messages[0].text, QStringLiteral("完成操作"));
+    QVERIFY2(recorder.messages[1].text.contains("32767"), qPrintable(recorder.messages[1].text));
+    QCOMPARE(recorder.messages[1].caption, QStringLiteral("信息："));
+  }
+
   // The installed prompts reach the one-argument form the window's button calls.
   void installedPromptsReplaceTheDialog() {
     QTemporaryDir dir;
