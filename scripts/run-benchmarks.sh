@@ -18,3 +18,5 @@ echo "== road_bench (road vs bare libcurl loop) =="
 echo
 echo "== search_bench (keyword search of 3 pages vs bare libcurl loop) =="
 "$BUILD/bench/search_bench" --rounds 7
+echo "== export_bench (65 535 rows to .xls and .xlsx, one process per round) =="
+"$BUILD/bench/export_bench" --rounds 5

@@ -82,5 +82,6 @@ int RunCategory(const Options& o, CliHost& host);
 int RunShop(const Options& o, CliHost& host);
 int RunPages(const Options& o, CliHost& host);
 int RunReport(const Options& o, CliHost& host);
+int RunExport(const Options& o, CliHost& host);
 
 }  // namespace kelvora::cli

@@ -74,6 +74,7 @@ const char kUsage[] =
     "  pages --first TEXT --last TEXT ADDRESS  one list-page address a page\n"
     "  report [FILE] [--html OUT] delisting counts by hour and quarter hour, the weekday\n"
     "                             series and the listing advice; --html writes the page\n"
+    "  export --out PATH [FILE]   write rows to an Excel workbook (.xls or .xlsx by PATH)\n"
     "\n"
     "Ctrl-C stops after the current item; the rows printed so far stay valid.\n";
 
@@ -206,7 +207,7 @@ constexpr Command kCommands[] = {
     {"category", RunCategory},
     {"shop", RunShop},
     {"report", RunReport},
-    {"export", nullptr},
+    {"export", RunExport},
     {"pages", RunPages},
 };
 
