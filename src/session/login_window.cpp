@@ -66,8 +66,6 @@ LoginWindow::LoginWindow(QWidget* parent)
   notice_->setGeometry(11, 287 - 96 - 11, 360, 96);
 
   connect(loginButton_, &QPushButton::clicked, this, &LoginWindow::login);
-  connect(userBox_, &QLineEdit::returnPressed, this, &LoginWindow::login);
-  connect(passwordBox_, &QLineEdit::returnPressed, this, &LoginWindow::login);
   connect(registerLink_, &QLabel::linkActivated, this, [this] { openServicePage("index.php/register"); });
   connect(findPasswordLink_, &QLabel::linkActivated, this,
           [this] { openServicePage("index.php/Login/Findpwd"); });
