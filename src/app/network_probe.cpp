@@ -134,6 +134,7 @@ bool IsOurReply(const uint8_t* packet, size_t size, int family, bool raw, uint16
 }  // namespace
 
 ProbeOutcome ProbeEcho(const std::string& hostName, int timeoutMs, std::stop_token stop) {
+  if (stop.stop_requested()) return ProbeOutcome::Stopped;
   if (hostName.empty()) return ProbeOutcome::NotResolved;
   sockaddr_storage address{};
   socklen_t length = 0;
