@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
+#include <QIcon>
 #include <QTimer>
 #include <cstdio>
 #include <memory>
@@ -103,6 +104,7 @@ int main(int argc, char** argv) {
   QApplication::setApplicationName(QStringLiteral("kelvora"));
   QApplication::setApplicationVersion(QStringLiteral("3.3"));
   QGuiApplication::setDesktopFileName(QStringLiteral("kelvora"));
+  QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("kelvora")));
 
   Arguments args;
   QString error;
