@@ -12,3 +12,6 @@ for b in text_bench json_bench item_page_bench sim_bench; do
 done
 echo "== road_bench (road vs bare libcurl loop) =="
 "$BUILD/bench/road_bench" --items 500 --rounds 7
+echo
+echo "== results_view_bench (100 000 rows into the shown results view, offscreen) =="
+"$BUILD/bench/results_view_bench" --rows 100000

@@ -54,16 +54,28 @@ QString ResultsModel::failureTip(const RowFailures& failures, int column) const 
   return QStringLiteral("请求失败：") + parts.join(QStringLiteral("，"));
 }
 
+const ResultsModel::CachedRow& ResultsModel::cachedRow(int row) const {
+  auto it = cache_.find(row);
+  if (it != cache_.end()) return it->second;
+  // A screenful is a few dozen rows; a cache grown past that is dropped whole.
+  if (cache_.size() >= 512) cache_.clear();
+  CachedRow& entry = cache_[row];
+  entry.cells = table_.row(row);
+  entry.failures = table_.failures(row);
+  return entry;
+}
+
 QVariant ResultsModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || index.row() >= shownRows_) return {};
   const int column = index.column();
+  if (column < 0 || column >= kResultColumnCount) return {};
   switch (role) {
     case Qt::DisplayRole:
-      return FromGbk(table_.cellText(index.row(), column));
+      return FromGbk(cachedRow(index.row()).cells[static_cast<size_t>(column)]);
     case Qt::BackgroundRole:
     case Qt::ForegroundRole:
     case Qt::ToolTipRole: {
-      const RowFailures failures = table_.failures(index.row());
+      const RowFailures& failures = cachedRow(index.row()).failures;
       if (!failures.any()) return {};
       const QString tip = failureTip(failures, column);
       if (tip.isEmpty()) return {};
@@ -124,6 +136,7 @@ void ResultsModel::flush() {
     pendingClear_ = false;
     changedFirst_ = changedLast_ = -1;
   }
+  cache_.clear();
   if (clear && shownRows_ > 0) {
     beginResetModel();
     shownRows_ = 0;

@@ -8,6 +8,7 @@
 #include <QTimer>
 #include <atomic>
 #include <mutex>
+#include <unordered_map>
 
 #include "app/results_table.h"
 
@@ -47,8 +48,17 @@ class ResultsModel : public QAbstractTableModel, private ResultsTable::Listener 
   Q_INVOKABLE void startBatchTimer();
   QString failureTip(const RowFailures& failures, int column) const;
 
+  // A painted row asks for a dozen roles of fourteen cells; it reads the store
+  // once. The cache lives until the next flush, which brings the changes anyway.
+  struct CachedRow {
+    RowCells cells;
+    RowFailures failures;
+  };
+  const CachedRow& cachedRow(int row) const;
+
   ResultsTable& table_;
   int shownRows_ = 0;  // rows the view knows of; UI thread only
+  mutable std::unordered_map<int, CachedRow> cache_;
   QTimer batchTimer_;
 
   // Changes heard from the store since the last flush.
