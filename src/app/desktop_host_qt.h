@@ -43,6 +43,8 @@ class DesktopHost : public QObject, public Host {
   void pause(int ms) override;
   void processEvents() override;
   bool stopRequested() const override;
+  // RefreshAccountLabel: AccountLabelText on a thread of its own, the answer
+  // written into 标签_yhxx by the UI thread; the refresh that ends last wins.
   void startAccountRefresh() override;
   void setProgress(int pagesDone, int pagesAsked, int itemsDone) override;
   void setQueryEnabled(const std::string& button, bool enabled) override;

@@ -92,7 +92,7 @@ MainWindow::MainWindow(MainWindowOptions options, QWidget* parent)
   host_ = std::make_unique<DesktopHost>(
       DesktopHost::Controls{this, statusLabel_, countLabel_, accountLabel_, progress_});
   connect(stopButton_, &QPushButton::clicked, this, [this] { host_->requestStop(); });
-  if (options_.noticeBrowser) buildNotice();
+  buildNotice();
 }
 
 MainWindow::~MainWindow() {
@@ -235,13 +235,22 @@ void MainWindow::buildControls() {
 }
 
 void MainWindow::buildNotice() {
-  // Nothing of the browsing here is kept on disk.
-  noticeProfile_ = new QWebEngineProfile(this);
-  noticeView_ = new QWebEngineView(findChild<QGroupBox*>(QStringLiteral("分组框1")));
-  noticeView_->setPage(new QWebEnginePage(noticeProfile_, noticeView_));
-  noticeView_->setObjectName(QStringLiteral("超文本界面框1"));
-  noticeView_->setGeometry(550, 13, 344, 128);
-  noticeArea_ = noticeView_;
+  auto* group = findChild<QGroupBox*>(QStringLiteral("分组框1"));
+  if (!options_.noticeBrowser) {
+    // Where the browser engine cannot draw: the address the page would come from.
+    auto* placeholder = new QLabel(group);
+    placeholder->setWordWrap(true);
+    placeholder->setFrameShape(QFrame::StyledPanel);
+    noticeArea_ = placeholder;
+  } else {
+    // Nothing of the browsing here is kept on disk.
+    noticeProfile_ = new QWebEngineProfile(this);
+    noticeView_ = new QWebEngineView(group);
+    noticeView_->setPage(new QWebEnginePage(noticeProfile_, noticeView_));
+    noticeArea_ = noticeView_;
+  }
+  noticeArea_->setObjectName(QStringLiteral("超文本界面框1"));
+  noticeArea_->setGeometry(550, 13, 344, 128);
 }
 
 StartupOutcome MainWindow::startUp(const StartupHooks& hooks) {
@@ -270,17 +279,8 @@ StartupOutcome MainWindow::startUp(const StartupHooks& hooks) {
   noticeAddress_ = VendorAddress("/softdir/vandel/xzs.htm?ver=3.3");
   if (noticeView_) {
     noticeView_->setUrl(QUrl(noticeAddress_));
-  } else {
-    if (!noticeArea_) {
-      auto* placeholder = new QLabel(findChild<QGroupBox*>(QStringLiteral("分组框1")));
-      placeholder->setObjectName(QStringLiteral("超文本界面框1"));
-      placeholder->setGeometry(550, 13, 344, 128);
-      placeholder->setWordWrap(true);
-      placeholder->setFrameShape(QFrame::StyledPanel);
-      placeholder->show();
-      noticeArea_ = placeholder;
-    }
-    static_cast<QLabel*>(noticeArea_)->setText(noticeAddress_);
+  } else if (auto* placeholder = qobject_cast<QLabel*>(noticeArea_)) {
+    placeholder->setText(noticeAddress_);
   }
 
   // The version stamp. "Default" is the key that QSettings maps to a registry

@@ -58,7 +58,9 @@ void Tour::checkDialogs() {
 }
 
 void Tour::start() {
-  if (dialogTimer_) dialogTimer_->stop();
+  // The watcher stays on: a message that comes up during a step is photographed
+  // and closed instead of holding up the tour.
+  watchDialogs();
   QTimer::singleShot(0, this, &Tour::runNext);
 }
 
@@ -68,6 +70,10 @@ void Tour::fail(const QString& step) {
 }
 
 void Tour::runNext() {
+  if (!failedDialog_.isEmpty()) {
+    fail(failedDialog_);
+    return;
+  }
   if (next_ >= steps_.size()) {
     std::fprintf(stderr, "kelvora: tour done, %d pictures in %s\n", shots_, dir_.toUtf8().constData());
     QCoreApplication::exit(0);
@@ -171,7 +177,7 @@ void AddMainWindowSteps(Tour& tour, MainWindow& window, const QString& simBase) 
     for (int32_t r = 0; r < table.rowCount(); ++r)
       if (!table.cellText(r, ResultColumn::Title).empty() && !table.cellText(r, ResultColumn::ItemId).empty()) ++titled;
     if (titled < 4) return false;
-    window.findChild<QLabel*>(QStringLiteral("透明标签10"))->setText(QStringLiteral("演示：已查询 %1 个商品").arg(table.rowCount()));
+    host.setStatus(ToGbk(QStringLiteral("演示：已查询 %1 个商品").arg(table.rowCount())));
     Tour::waitUntil([] { return false; }, 200);
     return tour.shoot(&window, QStringLiteral("lookups"));
   });

@@ -31,7 +31,8 @@ class Tour : public QObject {
   // While start-up runs, a modal window whose objectName is `objectName` is
   // photographed as `shotName` and handed to `act` (which fills and closes it).
   void addDialogStep(const QString& objectName, const QString& shotName, DialogFn act);
-  // Watches for the modal windows of start-up; call before MainWindow::startUp.
+  // Watches for modal windows from now on; call before MainWindow::startUp so
+  // that the windows of start-up are seen.
   void watchDialogs();
   // Runs the steps; the application then exits 0, or 1 after naming the failed
   // step on stderr.

@@ -141,6 +141,7 @@ class MainWindowTest : public QObject {
     QCOMPARE(Find<QPushButton>(w, "按钮15")->geometry().topLeft(), QPoint(550, 141));
     QCOMPARE(Find<QWidget>(w, "按钮4")->geometry().left(), 457);
 
+    QCOMPARE(Find<QWidget>(w, "超文本界面框1")->geometry(), QRect(550, 13, 344, 128));
     auto* view = Find<QTableView>(w, "超级列表框1");
     QCOMPARE(view->geometry(), QRect(1, 168, 904, 440));
     QCOMPARE(view->model()->columnCount(), kResultColumnCount);
