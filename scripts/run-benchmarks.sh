@@ -20,3 +20,5 @@ echo "== search_bench (keyword search of 3 pages vs bare libcurl loop) =="
 "$BUILD/bench/search_bench" --rounds 7
 echo "== export_bench (65 535 rows to .xls and .xlsx, one process per round) =="
 "$BUILD/bench/export_bench" --rounds 5
+echo "== results_view_bench (100 000 rows into the shown results view, offscreen) =="
+"$BUILD/bench/results_view_bench" --rows 100000
