@@ -10,5 +10,15 @@ for b in text_bench json_bench item_page_bench sim_bench; do
   "$BUILD/bench/$b" --benchmark_min_time=1
   echo
 done
+echo "== analysis_bench (report opening vs one count query per bucket) =="
+"$BUILD/bench/analysis_bench" --rows 100000 --rounds 5
+echo
 echo "== road_bench (road vs bare libcurl loop) =="
 "$BUILD/bench/road_bench" --items 500 --rounds 7
+echo
+echo "== search_bench (keyword search of 3 pages vs bare libcurl loop) =="
+"$BUILD/bench/search_bench" --rounds 7
+echo "== export_bench (65 535 rows to .xls and .xlsx, one process per round) =="
+"$BUILD/bench/export_bench" --rounds 5
+echo "== results_view_bench (100 000 rows into the shown results view, offscreen) =="
+"$BUILD/bench/results_view_bench" --rows 100000

@@ -31,6 +31,25 @@ std::string RemoveAll(std::string text, const std::string& what) {
   return text;
 }
 
+// The list site's JSONP answers come broken into lines of about 512 bytes, the
+// breaks falling anywhere (inside strings too), never inside a character.
+std::string BreakLines(const std::string& utf8) {
+  constexpr size_t kLine = 512;
+  std::string out;
+  out.reserve(utf8.size() + utf8.size() / kLine * 2 + 2);
+  size_t run = 0;
+  for (char c : utf8) {
+    const bool continuation = (static_cast<unsigned char>(c) & 0xC0) == 0x80;
+    if (run >= kLine && !continuation) {
+      out += "\r\n";
+      run = 0;
+    }
+    out += c;
+    ++run;
+  }
+  return out;
+}
+
 std::string Trimmed(std::string t) {
   while (!t.empty() && t.front() == ' ') t.erase(0, 1);
   while (!t.empty() && t.back() == ' ') t.pop_back();
@@ -224,7 +243,7 @@ void App::routeList(Server& server) {
     bool safe = !callback.empty() && std::all_of(callback.begin(), callback.end(), [](char c) {
       return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
     });
-    if (safe) SendGbk(res, "\r\n" + callback + "(" + json + ")", "text/javascript");
+    if (safe) SendGbk(res, "\r\n" + callback + "(" + BreakLines(json) + ")", "text/javascript");
     else SendGbk(res, json, "application/json");
   }));
 }

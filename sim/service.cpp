@@ -113,11 +113,19 @@ void App::routeService(Server& server) {
   server.Get("/vendor", vendorHome);
   server.Get("/vendor/", vendorHome);
   server.Get("/vendor/notice.htm", vendorHome);
-  server.Get("/vendor/help.htm", wrap([](const httplib::Request&, httplib::Response& res) {
+  // The addresses the desktop program shows: its notice pane and its help button.
+  server.Get("/vendor/softdir/vandel/xzs.htm", wrap([](const httplib::Request& req, httplib::Response& res) {
+    SendGbk(res, SimplePage("Kelvora 公告", "<div style=\"font-size:12px\"><b>Kelvora " + Esc(req.get_param_value("ver")) +
+                                            " 公告</b><p>这是本地演示环境，所有商品数据均为模拟数据。"
+                                            "演示帐号 demo，密码 demo123。</p></div>"));
+  }));
+  auto help = wrap([](const httplib::Request&, httplib::Response& res) {
     SendGbk(res, SimplePage("Kelvora 帮助",
                             "<h2>使用帮助</h2><ol><li>登录查询服务。</li><li>提供淘宝登录后的 cookies。</li>"
                             "<li>选择搜索方式并点击 查 询。</li></ol>"));
-  }));
+  });
+  server.Get("/vendor/softdir/vandel/help.htm", help);
+  server.Get("/vendor/help.htm", help);
 }
 
 }  // namespace kelvora::sim

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <thread>
 
 #include "net/codec.h"
@@ -29,6 +30,11 @@ std::stop_source& StopSource() {
 std::stop_token CliStopToken() { return StopSource().get_token(); }
 void RequestCliStop() { StopSource().request_stop(); }
 
+int ExitCodeAfterRun(int code) {
+  const int signal = g_stopSignal.load();
+  return signal > 0 ? 128 + signal : code;
+}
+
 void ErrorLine(const std::string& utf8) {
   std::fprintf(stderr, "kelvora-cli: %s\n", utf8.c_str());
   std::fflush(stderr);
@@ -36,12 +42,14 @@ void ErrorLine(const std::string& utf8) {
 
 // Message texts of the core are GBK with CR LF breaks; the terminal wants UTF-8 lines.
 std::string TerminalText(const std::string& gbk) {
-  std::string text = ReplaceAll(GbkToUtf8(gbk), "\r\n", "\n");
+  // Line breaks go while the text is still GBK: the GBK-aware replace would misread UTF-8.
+  std::string text = GbkToUtf8(ReplaceAll(gbk, "\r\n", "\n"));
   while (!text.empty() && text.back() == '\n') text.pop_back();
   return text;
 }
 
 void CliHost::message(const std::string& text) {
+  clearProgressLine();
   std::fprintf(stderr, "%s\n", TerminalText(text).c_str());
   std::fflush(stderr);
 }
@@ -56,8 +64,32 @@ void CliHost::pause(int ms) {
   }
 }
 
+void CliHost::setProgress(int pagesDone, int pagesAsked, int itemsDone) {
+  if (quiet_) return;
+  if (terminal_ < 0) terminal_ = ::isatty(STDERR_FILENO) ? 1 : 0;
+  if (!terminal_) return;
+  if (pagesAsked > 0)
+    std::fprintf(stderr, "\r\x1b[Kpages %d/%d, items %d", pagesDone, pagesAsked, itemsDone);
+  else
+    std::fprintf(stderr, "\r\x1b[Kitems %d", itemsDone);
+  std::fflush(stderr);
+  progressShown_ = true;
+}
+
+void CliHost::clearProgressLine() {
+  if (!progressShown_) return;
+  std::fputs("\r\x1b[K", stderr);
+  progressShown_ = false;
+}
+
+void CliHost::errorLine(const std::string& utf8) {
+  clearProgressLine();
+  ErrorLine(utf8);
+}
+
 void CliHost::progress(const std::string& text) {
   if (quiet_) return;
+  clearProgressLine();
   std::fprintf(stderr, "%s\n", TerminalText(text).c_str());
   std::fflush(stderr);
 }
@@ -66,6 +98,44 @@ bool ReadSmallFile(const std::string& path, std::string& out, std::string& error
   const FileReadResult read = ReadInputFile(path, kSmallFileLimit, out);
   if (!read.ok()) error = read.error;
   return read.ok();
+}
+
+std::string AsEditBoxText(const std::string& text) {
+  std::string out;
+  out.reserve(text.size() + 16);
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r') {
+      out += "\r\n";
+      if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    } else if (text[i] == '\n') {
+      out += "\r\n";
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+
+bool ReadSmallInput(const std::string& source, std::string& out, std::string& error) {
+  if (source != "-") return ReadSmallFile(source, out, error);
+  out.clear();
+  char buffer[65536];
+  for (;;) {
+    const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      error = std::string("stdin: cannot be read: ") + std::strerror(errno);
+      return false;
+    }
+    if (n == 0) return true;
+    if (out.size() + static_cast<size_t>(n) > kSmallFileLimit) {
+      out.clear();
+      error = "stdin: larger than " + std::to_string(kSmallFileLimit >> 20) + " MiB";
+      return false;
+    }
+    out.append(buffer, static_cast<size_t>(n));
+  }
 }
 
 bool WriteOut(const std::string& bytes) {
@@ -91,7 +161,7 @@ void PrintCaptionIfTsv(RowFormat format) {
   WriteOut(CaptionLine() + "\n");
 }
 
-void ReportFailedRequests(const CliHost& host, int32_t index, const RowFailures& failures) {
+void ReportFailedRequests(CliHost& host, int32_t index, const RowFailures& failures) {
   if (host.quiet() || !failures.any()) return;
   std::string text;
   for (int p = 0; p < kRequestPartCount; ++p) {
@@ -100,7 +170,7 @@ void ReportFailedRequests(const CliHost& host, int32_t index, const RowFailures&
     if (!text.empty()) text += ", ";
     text += std::string(RequestPartName(static_cast<RequestPart>(p))) + " (" + FailureKindName(kind) + ")";
   }
-  ErrorLine("row " + std::to_string(index) + ": " + text + " failed");
+  host.errorLine("row " + std::to_string(index) + ": " + text + " failed");
 }
 
 }  // namespace kelvora::cli

@@ -27,6 +27,10 @@ extern std::atomic<int> g_stopSignal;
 std::stop_token CliStopToken();
 // Stops CliStopToken (from the signal watcher thread, never from a handler).
 void RequestCliStop();
+// What a command returns: 130 after Ctrl-C, 143 after SIGTERM (128 + the signal
+// that stopped it), else `code`. Every command ends through it, and Run passes
+// each command's result through it once more for the early returns.
+int ExitCodeAfterRun(int code = kExitOk);
 
 struct Options {
   std::string config;
@@ -58,17 +62,29 @@ class CliHost : public Host {
   void message(const std::string& text) override;
   void pause(int ms) override;
   bool stopRequested() const override { return g_stop.load(); }
+  // One line rewritten in place, only when stderr is a terminal.
+  void setProgress(int pagesDone, int pagesAsked, int itemsDone) override;
   bool quiet() const { return quiet_; }
+  // ErrorLine on a line of its own, below a progress line shown before.
+  void errorLine(const std::string& utf8);
 
  private:
   void progress(const std::string& text);
+  void clearProgressLine();
   bool quiet_;
+  bool progressShown_ = false;
+  int terminal_ = -1;  // -1: not asked yet
 };
 
-// Reads a small input file (a cookie text) through the safe file reader: a regular
-// file of at most 16 MiB. False with `error` set ("PATH: ...") otherwise. Row
-// files go through ReadRows (rows.h) instead, which has no size limit.
+// Reads a small input file (a cookie text, an address list, the report page)
+// through the safe file reader: a regular file of at most 16 MiB. False with
+// `error` set ("PATH: ...") otherwise. Row files go through ReadRows (rows.h)
+// instead, which has no size limit.
 bool ReadSmallFile(const std::string& path, std::string& out, std::string& error);
+// ReadSmallFile, or all of stdin (at most 16 MiB as well) when `source` is "-".
+bool ReadSmallInput(const std::string& source, std::string& out, std::string& error);
+// Line breaks of a file read on any system as the CR LF of an edit box.
+std::string AsEditBoxText(const std::string& text);
 
 // Writes all of `bytes` to stdout in one go, finishing a write that a signal cut
 // short, so that no printed line is ever half a line. False when stdout is gone.
@@ -78,10 +94,18 @@ void PrintRow(const RowCells& cells, RowFormat format, const RowFailures& failur
 void PrintCaptionIfTsv(RowFormat format);
 // The stderr line for row `index` whose requests failed (nothing when none did, or
 // when quiet): "row N: secondary (cut short), lookup (no answer) failed".
-void ReportFailedRequests(const CliHost& host, int32_t index, const RowFailures& failures);
+void ReportFailedRequests(CliHost& host, int32_t index, const RowFailures& failures);
 
 // Commands: each takes the options and the host and returns the exit code.
 int RunItem(const Options& o, CliHost& host);
 int RunRetry(const Options& o, CliHost& host);
+int RunKeyword(const Options& o, CliHost& host);
+int RunList(const Options& o, CliHost& host);
+int RunCategories(const Options& o, CliHost& host);
+int RunCategory(const Options& o, CliHost& host);
+int RunShop(const Options& o, CliHost& host);
+int RunPages(const Options& o, CliHost& host);
+int RunReport(const Options& o, CliHost& host);
+int RunExport(const Options& o, CliHost& host);
 
 }  // namespace kelvora::cli

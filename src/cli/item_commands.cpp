@@ -28,7 +28,7 @@ int RunItem(const Options& o, CliHost& host) {
     ReportFailedRequests(host, row, failures);
   }
   if (host.stopRequested()) ErrorLine("interrupted; the rows above are complete");
-  return kExitOk;
+  return ExitCodeAfterRun();
 }
 
 namespace {
@@ -78,7 +78,7 @@ int RunRetry(const Options& o, CliHost& host) {
     PrintRow(cells[i], o.format, failures);
     if (rerun[i]) ReportFailedRequests(host, static_cast<int32_t>(i), failures);
   }
-  return kExitOk;
+  return ExitCodeAfterRun();
 }
 
 }  // namespace kelvora::cli

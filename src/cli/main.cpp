@@ -99,12 +99,6 @@ void InstallStopHandlers() {
   sigaction(SIGTERM, &action, nullptr);
 }
 
-// 130 after Ctrl-C, 143 after SIGTERM: the shell's codes for a run a signal ended.
-int ExitCode(int code) {
-  const int sig = g_stopSignal.load();
-  return sig ? 128 + sig : code;
-}
-
 const char kUsage[] =
     "usage: kelvora-cli [global options] COMMAND [arguments]\n"
     "\n"
@@ -125,6 +119,15 @@ const char kUsage[] =
     "  item ADDRESS...            one row per item page address\n"
     "  retry [FILE]               re-run the rows whose listing time is missing or\n"
     "                             whose requests failed\n"
+    "  keyword KEYWORD [--pages N]  keyword search (N: page-count box text, default 3)\n"
+    "  list [--mode list|item] [FILE]  list-page or item-page addresses, one a line (stdin without FILE)\n"
+    "  categories [--cat ID]      first-level categories, or the second-level ones of ID\n"
+    "  category --cat ID [--sub ID] [--keyword TEXT] [--pages N]  category search (N default 3)\n"
+    "  shop NICKNAME [--pages N]  a seller's items (N default 5)\n"
+    "  pages --first TEXT --last TEXT ADDRESS  one list-page address a page\n"
+    "  report [FILE] [--html OUT] delisting counts by hour and quarter hour, the weekday\n"
+    "                             series and the listing advice; --html writes the page\n"
+    "  export --out PATH [FILE]   write rows to an Excel workbook (.xls or .xlsx by PATH)\n"
     "\n"
     "Ctrl-C (or SIGTERM) stops after the current item, aborting its request in flight;\n"
     "every printed row is whole and the exit code is 130 (SIGTERM: 143).\n"
@@ -258,38 +261,20 @@ struct Command {
 constexpr Command kCommands[] = {
     {"item", RunItem},
     {"retry", RunRetry},
-    {"keyword", nullptr},
-    {"list", nullptr},
-    {"categories", nullptr},
-    {"category", nullptr},
-    {"shop", nullptr},
-    {"report", nullptr},
-    {"export", nullptr},
-    {"pages", nullptr},
+    {"keyword", RunKeyword},
+    {"list", RunList},
+    {"categories", RunCategories},
+    {"category", RunCategory},
+    {"shop", RunShop},
+    {"report", RunReport},
+    {"export", RunExport},
+    {"pages", RunPages},
 };
 
 const Command* FindCommand(const std::string& name) {
   for (const Command& c : kCommands)
     if (name == c.name) return &c;
   return nullptr;
-}
-
-// Line breaks of a file read on any system become the CR LF of an edit box, so
-// that the cookie cleaning removes them all and none reaches a request header.
-std::string AsEditBoxText(const std::string& text) {
-  std::string out;
-  out.reserve(text.size() + 16);
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\r') {
-      out += "\r\n";
-      if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
-    } else if (text[i] == '\n') {
-      out += "\r\n";
-    } else {
-      out += text[i];
-    }
-  }
-  return out;
 }
 
 int Run(int argc, char** argv) {
@@ -366,7 +351,7 @@ int Run(int argc, char** argv) {
     const LoginResult login =
         ServiceLogin(Utf8ToGbk(o.login->substr(0, colon)), Utf8ToGbk(o.login->substr(colon + 1)));
     if (login.outcome != LoginOutcome::Success) {
-      if (g_stopSignal.load()) return ExitCode(kExitLogin);
+      if (g_stopSignal.load()) return ExitCodeAfterRun(kExitLogin);
       if (login.message.empty()) ErrorLine("sign-in refused by the lookup service");
       else std::fprintf(stderr, "%s\n", TerminalText(login.message).c_str());
       return kExitLogin;
@@ -378,7 +363,7 @@ int Run(int argc, char** argv) {
     if (!o.quiet) std::fprintf(stderr, "%s\n", TerminalText(login.message).c_str());
   }
 
-  return ExitCode(command->run(o, host));
+  return ExitCodeAfterRun(command->run(o, host));
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "net/settings.h"
 
+#include <atomic>
 #include <cctype>
 #include <filesystem>
 
@@ -89,7 +90,37 @@ bool ReadHttpKey(std::string_view key, std::string_view value, const std::string
   return true;
 }
 
+// first * 100 + last, one value so that a reader never sees half a change.
+std::atomic<int> g_shopHours{9 * 100 + 23};
+
+bool ParseHour(std::string_view text, int& hour) {
+  text = StripSpaces(text);
+  if (text.empty() || text.size() > 2) return false;
+  hour = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    hour = hour * 10 + (c - '0');
+  }
+  return hour <= 23;
+}
+
 }  // namespace
+
+bool ParseShopHours(std::string_view text, ShopHours& out) {
+  const size_t dash = text.find('-');
+  if (dash == std::string_view::npos) return false;
+  ShopHours h;
+  if (!ParseHour(text.substr(0, dash), h.first) || !ParseHour(text.substr(dash + 1), h.last))
+    return false;
+  if (h.last - h.first < 2) return false;
+  out = h;
+  return true;
+}
+
+ShopHours CurrentShopHours() {
+  const int v = g_shopHours.load(std::memory_order_acquire);
+  return {v / 100, v % 100};
+}
 
 bool ParseSettingsText(const std::string& text, const std::string& fileName, Settings& out,
                        std::string& error) {
@@ -180,8 +211,18 @@ bool ApplySettings(const Settings& settings, std::string& error) {
     }
     limits.caBundle = std::make_shared<const std::string>(CaBundleWith(pem));
   }
+  ShopHours shopHours = CurrentShopHours();
+  if (auto report = settings.sections.find("report"); report != settings.sections.end()) {
+    if (auto it = report->second.find("shop_hours"); it != report->second.end() &&
+                                                     !ParseShopHours(it->second, shopHours)) {
+      error = "[report] shop_hours: not FIRST-LAST whole hours 0-23 spanning three hours or more: '" +
+              it->second + "'";
+      return false;
+    }
+  }
   SetEndpoints(settings.endpoints);
   SetHttpLimits(limits);
+  g_shopHours.store(shopHours.first * 100 + shopHours.last, std::memory_order_release);
   return true;
 }
 

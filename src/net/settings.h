@@ -3,6 +3,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "net/endpoints.h"
 
@@ -34,8 +35,20 @@ bool LoadSettingsFile(const std::string& path, Settings& out, std::string& error
 bool ParseSettingsText(const std::string& text, const std::string& fileName, Settings& out,
                        std::string& error);
 
-// Puts the settings into effect: endpoints and the [http] bounds. Returns false and
-// sets `error` (naming the file and line) when the ca_file cannot be read.
+// The hours of the day when buyers shop: [report] shop_hours=FIRST-LAST, whole
+// hours 0-23, both included, at least three of them (default 9-23).
+struct ShopHours {
+  int first = 9;
+  int last = 23;
+  bool operator==(const ShopHours&) const = default;
+};
+bool ParseShopHours(std::string_view text, ShopHours& out);
+// The shop hours in effect (set by ApplySettings).
+ShopHours CurrentShopHours();
+
+// Puts the settings into effect: endpoints, the [http] bounds and [report] values.
+// Returns false and sets `error` when the ca_file cannot be read (naming the file
+// and line) or a [report] value is not valid.
 bool ApplySettings(const Settings& settings, std::string& error);
 
 // The settings a program starts with: the file `configOption` (--config) when it is

@@ -16,4 +16,15 @@ std::string StripMonitorText(const std::string& text);
 std::vector<std::string> LoadMonitoredItems(const std::string& path,
                                             std::string* statusText = nullptr);
 
+// The id file's text as stored (GBK, up to a zero byte), read through the safe
+// file reader; LoadMonitoredItems and the editor both read it this way. Empty when
+// the file is missing or cannot be read, and then `statusText` is set as for
+// LoadMonitoredItems.
+std::string ReadMonitoredFile(const std::string& path, std::string* statusText = nullptr);
+
+// Writes StripMonitorText(editText) to `path` through a temporary file renamed
+// over it, so a failure or a crash leaves the old list whole. False on failure.
+// The in-memory list is not changed: the new ids count from the next start.
+bool SaveMonitoredItems(const std::string& path, const std::string& editText);
+
 }  // namespace kelvora

@@ -303,9 +303,9 @@ TEST_F(CliAgainstSim, SignInAndCookieRefusals) {
   const CliRun badConfig = run({"--config", (fs::path(dir_) / "bad.ini").string(), "item", url(taobao_)});
   EXPECT_EQ(badConfig.exitCode, 2);
   EXPECT_NE(badConfig.err.find("bad.ini:3"), std::string::npos) << badConfig.err;
-  const CliRun later = run({"--config", sim_.configPath(), "shop", "x"});
-  EXPECT_EQ(later.exitCode, 2);
-  EXPECT_NE(later.err.find("not yet available"), std::string::npos) << later.err;
+  const CliRun unknown = run({"--config", sim_.configPath(), "frobnicate"});
+  EXPECT_EQ(unknown.exitCode, 2);
+  EXPECT_NE(unknown.err.find("unknown command frobnicate"), std::string::npos) << unknown.err;
 
   // Rows to retry must be fourteen text cells; anything else is refused before a request.
   struct BadRows { const char* name; std::string text; const char* message; } badRows[] = {
@@ -367,6 +367,102 @@ TEST_F(CliAgainstSim, InterruptKeepsThePrintedRows) {
   const auto lines = Lines(r.out);
   ASSERT_EQ(lines.size(), 2u) << r.out;
   EXPECT_EQ(TsvCells(lines[1]), expectedRow(taobao_, 0));
+}
+
+TEST_F(CliAgainstSim, SearchCommandsPrintTheirRows) {
+  // shop: every row of the first seller as the driver writes it; the keyword search
+  // and the list address of the same result page give the same rows.
+  JsonReader sellers = get("/sim/sellers.json");
+  const std::string nick = GbkToUtf8(sellers.getText("i.sellers[0].nick"));
+  const CliRun shop = run(Concat(common("jsonl"), {"shop", nick, "--pages", "1"}));
+  ASSERT_EQ(shop.exitCode, 0) << shop.err;
+  const auto shopLines = Lines(shop.out);
+  ASSERT_EQ(shopLines.size(), 95u);
+  const Row first = JsonlCells(shopLines[0]);
+  const std::string firstId = first[1];
+  ASSERT_FALSE(firstId.empty());
+  EXPECT_EQ(first, expectedRow(firstId, 0));
+
+  const CliRun keyword = run(Concat(common("tsv"), {"keyword", "连衣裙", "--pages", "1"}));
+  ASSERT_EQ(keyword.exitCode, 0) << keyword.err;
+  const std::string page = sim_.baseUrl() + "/s/search?q=%C1%AC%D2%C2%C8%B9&source=tbsy&style=list&tab=all&s=0";
+  const CliRun list = run(Concat(common("tsv"), {"list"}), page + "\n");
+  ASSERT_EQ(list.exitCode, 0) << list.err;
+  EXPECT_EQ(list.out, keyword.out);
+  EXPECT_EQ(Lines(keyword.out).size(), 20u);
+
+  const CliRun items = run(Concat(common("tsv"), {"list", "--mode", "item"}), " " + url(taobao_) + "\n" + url(tmall_));
+  ASSERT_EQ(items.exitCode, 0) << items.err;
+  ASSERT_EQ(Lines(items.out).size(), 3u);
+  EXPECT_EQ(TsvCells(Lines(items.out)[2]), expectedRow(tmall_, 1));
+}
+
+TEST_F(CliAgainstSim, CategoryCommands) {
+  const CliRun tops = run(Concat(common("tsv"), {"categories"}));
+  ASSERT_EQ(tops.exitCode, 0) << tops.err;
+  const auto lines = Lines(tops.out);
+  ASSERT_EQ(lines.size(), 11u);
+  EXPECT_EQ(lines[0], "0\t请选择一级分类");
+  EXPECT_EQ(lines[1].rfind("16\t", 0), 0u);
+  const CliRun subs = run(Concat(common("tsv"), {"categories", "--cat", "30"}));
+  ASSERT_EQ(subs.exitCode, 0) << subs.err;
+  EXPECT_EQ(Lines(subs.out)[0], "0\t请选择二级分类");
+  EXPECT_GT(Lines(subs.out).size(), 1u);
+
+  const std::string sub = TsvCells(Lines(subs.out)[1])[0];
+  const CliRun category = run(Concat(common("jsonl"), {"category", "--cat", "30", "--sub", sub, "--pages", "1"}));
+  ASSERT_EQ(category.exitCode, 0) << category.err;
+  for (const std::string& line : Lines(category.out)) EXPECT_EQ(JsonlCells(line).size(), 14u);
+}
+
+TEST_F(CliAgainstSim, RefusedSearchInputs) {
+  struct Case {
+    std::vector<std::string> command;
+    std::string input, message;
+  };
+  const Case cases[] = {
+      {{"keyword", ""}, "", "请输入关键词"},
+      {{"keyword", "see http://x"}, "", "请输入关键词。\n使用网址请转到高级搜索"},
+      {{"keyword", "a.127.0.0.1"}, "", "请输入关键词。\n使用网址请转到高级搜索"},
+      {{"shop", "  "}, "", "昵称不能为空"},
+      {{"list"}, "", "请输入网址"},
+      {{"category", "--cat", "0"}, "", "请选择一级分类。"},
+      {{"category"}, "", "请选择一级分类。"},
+  };
+  for (const Case& c : cases) {
+    const CliRun r = run(Concat(common("tsv"), c.command), c.input);
+    EXPECT_EQ(r.exitCode, 2) << c.command[0];
+    EXPECT_EQ(r.err, c.message + "\n") << c.command[0];
+    EXPECT_EQ(r.out, "") << c.command[0];
+  }
+  // "HTTPS://" in capitals is a keyword like any other.
+  const CliRun upper = run(Concat(common("tsv"), {"keyword", "HTTPS://x", "--pages", "1"}));
+  EXPECT_EQ(upper.exitCode, 0) << upper.err;
+}
+
+TEST_F(CliAgainstSim, InterruptedShopSearchEndsAfterTheCurrentRow) {
+  JsonReader sellers = get("/sim/sellers.json");
+  auto args = common("tsv");
+  args[9] = "4000";  // --delay, which the shop search does not use: its waits are 5 ms
+  const pid_t pid = StartCli(dir_, Concat(args, {"shop", GbkToUtf8(sellers.getText("i.sellers[0].nick"))}), "");
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (Lines(ReadFile(fs::path(dir_) / "stdout")).size() < 3 && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  kill(pid, SIGTERM);
+  const CliRun r = FinishCli(dir_, pid);
+  EXPECT_EQ(r.exitCode, 143) << r.err;
+  const auto lines = Lines(r.out);
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_LT(lines.size(), 201u);
+  for (size_t i = 1; i < lines.size(); ++i) EXPECT_EQ(TsvCells(lines[i]).size(), 14u) << lines[i];
+}
+
+TEST_F(CliAgainstSim, PagesPrintsOneAddressAPage) {
+  const CliRun r = run({"--config", sim_.configPath(), "pages", "--first", "２", "--last", "3", " http://h/s?q=a "});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out, "http://h/s?s=44&q=a\nhttp://h/s?s=88&q=a\n");
+  EXPECT_EQ(run({"--config", sim_.configPath(), "pages", "--first", "5", "http://h/s?q=a"}).out, "");
+  EXPECT_EQ(run({"--config", sim_.configPath(), "pages", "--first", "1"}).exitCode, 2);
 }
 
 }  // namespace

@@ -188,6 +188,12 @@ TEST_F(CliReliability, FileInputsThatAreNoFilesOrTooLargeAreRefused) {
       {with({"retry", "/dev/zero"}), "/dev/zero: is a device, not a regular file"},
       // Row files have no size limit; this one is one long line that is no row.
       {with({"retry", bigPath}), bigPath + ": line 1: not a JSON array of strings"},
+      // The other row and address inputs go through the same reader.
+      {with({"report", folder}), folder + ": is a folder, not a regular file"},
+      {with({"export", "--out", (dir_ / "out.xlsx").string(), "/dev/zero"}), "/dev/zero: is a device, not a regular file"},
+      {with({"list", folder}), folder + ": is a folder, not a regular file"},
+      {with({"list", "--mode", "item", "/dev/zero"}), "/dev/zero: is a device, not a regular file"},
+      {with({"list", bigPath}), bigPath + ": larger than 16 MiB"},
   };
   for (const Case& c : refused) {
     const Result r = RunCli(dir_, c.args);
@@ -195,10 +201,13 @@ TEST_F(CliReliability, FileInputsThatAreNoFilesOrTooLargeAreRefused) {
     EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
     EXPECT_EQ(r.out, "") << c.message;
   }
-  // Rows from a stdin that is a folder.
-  const Result fromFolder = RunCli(dir_, with({"retry"}), {.stdinPath = folder});
-  EXPECT_EQ(fromFolder.code, 2);
-  EXPECT_NE(fromFolder.err.find("stdin: cannot be read"), std::string::npos) << fromFolder.err;
+  // Rows and addresses from a stdin that is a folder.
+  for (const char* command : {"retry", "report", "list"}) {
+    const Result fromFolder = RunCli(dir_, with({command}), {.stdinPath = folder});
+    EXPECT_EQ(fromFolder.code, 2) << command;
+    EXPECT_NE(fromFolder.err.find("stdin: cannot be read"), std::string::npos) << command << fromFolder.err;
+  }
+  EXPECT_FALSE(fs::exists(dir_ / "out.xlsx"));
 
   // An id file that cannot be read is an empty list: the run goes on and says why.
   for (const std::string& ids : {folder, std::string("/dev/zero"), bigPath}) {
@@ -325,6 +334,28 @@ TEST_F(CliReliability, FailedRequestsAreMarkedAndRetryRerunsThemFromJsonl) {
   }
 }
 
+// The search commands print their rows as the driver completes them: with their
+// failed requests in jsonl and a stderr line, as item does.
+TEST_F(CliReliability, SearchRowsCarryTheirFailedRequests) {
+  WriteFile(dir_ / "none.ini", "");
+  const std::string closed = "http://127.0.0.1:1/item.htm?id=1";
+  const Result r = RunCli(dir_,
+                          {"--config", (dir_ / "none.ini").string(), "--monitor", (dir_ / "none").string(),
+                           "--delay", "0", "--format", "jsonl", "list", "--mode", "item"},
+                          {.input = closed + "\n" + closed});
+  EXPECT_EQ(r.code, 0) << r.err;
+  const auto lines = Lines(r.out);
+  ASSERT_EQ(lines.size(), 2u) << r.out;
+  for (int i = 0; i < 2; ++i) {
+    const JsonRow row = ReadJsonRow(lines[i]);
+    EXPECT_EQ(row.cells[2], "获取数据失败！");
+    ASSERT_FALSE(row.failed.empty()) << lines[i];
+    EXPECT_EQ(row.failed[0], "page");
+    EXPECT_NE(r.err.find("kelvora-cli: row " + std::to_string(i) + ": page (no answer) failed"), std::string::npos)
+        << r.err;
+  }
+}
+
 // A page that sends 100 bytes every 100 ms for half a minute: never a stall, so
 // only the total time-out or a signal ends it.
 TEST_F(CliReliability, TricklingAnswerEndsByTotalTimeoutOrBySignal) {
@@ -346,19 +377,33 @@ TEST_F(CliReliability, TricklingAnswerEndsByTotalTimeoutOrBySignal) {
   EXPECT_EQ(TsvCells(lines[1])[2], "获取数据失败！");
   EXPECT_NE(r.err.find("row 0: page (cut short) failed"), std::string::npos) << r.err;
 
-  for (int sig : {SIGINT, SIGTERM}) {
-    server.clearRequests();
-    Cli cli(dir_, args("long.ini"));
-    ASSERT_TRUE(server.waitForRequests(1, std::chrono::seconds(10)));
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    start = Clock::now();
-    cli.signal(sig);
-    EXPECT_EQ(cli.finish(), 128 + sig);
-    EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
-    lines = Lines(cli.out());
-    ASSERT_EQ(lines.size(), 2u) << cli.out();
-    EXPECT_EQ(TsvCells(lines[1]).size(), 14u);
-    EXPECT_EQ(cli.out().back(), '\n');
+  // A signal aborts the request in flight, of item and of a search command alike.
+  struct Run {
+    const char* name;
+    std::vector<std::string> args;
+    Launch how;
+  };
+  std::vector<std::string> listArgs = args("long.ini");
+  listArgs.pop_back();
+  listArgs.back() = "list";
+  listArgs.insert(listArgs.end(), {"--mode", "item"});
+  const Run runs[] = {{"item", args("long.ini"), {}}, {"list --mode item", listArgs, {.input = url}}};
+  for (const Run& run : runs) {
+    for (int sig : {SIGINT, SIGTERM}) {
+      SCOPED_TRACE(std::string(run.name) + ", signal " + std::to_string(sig));
+      server.clearRequests();
+      Cli cli(dir_, run.args, run.how);
+      ASSERT_TRUE(server.waitForRequests(1, std::chrono::seconds(10)));
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      start = Clock::now();
+      cli.signal(sig);
+      EXPECT_EQ(cli.finish(), 128 + sig);
+      EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
+      lines = Lines(cli.out());
+      ASSERT_EQ(lines.size(), 2u) << cli.out();
+      EXPECT_EQ(TsvCells(lines[1]).size(), 14u);
+      EXPECT_EQ(cli.out().back(), '\n');
+    }
   }
 }
 

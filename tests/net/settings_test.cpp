@@ -140,6 +140,38 @@ TEST(SettingsTest, CaFileIsReadBesideTheSettingsFile) {
   fs::remove_all(dir);
 }
 
+TEST(SettingsTest, ShopHoursOfTheReport) {
+  struct Case {
+    std::string text;
+    bool ok;
+    ShopHours hours;
+  } cases[] = {
+      {"9-23", true, {9, 23}}, {" 20 - 23 ", true, {20, 23}}, {"0-2", true, {0, 2}},
+      {"21-23", true, {21, 23}}, {"22-23", false, {}}, {"9-24", false, {}},
+      {"23-9", false, {}}, {"9", false, {}}, {"a-b", false, {}}, {"-1-5", false, {}}, {"", false, {}},
+  };
+  for (const Case& c : cases) {
+    ShopHours h{1, 4};
+    EXPECT_EQ(ParseShopHours(c.text, h), c.ok) << c.text;
+    EXPECT_EQ(h, (c.ok ? c.hours : ShopHours{1, 4})) << c.text;
+  }
+
+  ASSERT_EQ(CurrentShopHours(), (ShopHours{9, 23}));
+  Settings s;
+  std::string error;
+  ASSERT_TRUE(ParseSettingsText("[report]\nshop_hours=19-23\n", "r.ini", s, error)) << error;
+  ASSERT_TRUE(ApplySettings(s, error)) << error;
+  EXPECT_EQ(CurrentShopHours(), (ShopHours{19, 23}));
+  ASSERT_TRUE(ParseSettingsText("[report]\nshop_hours=late\n", "r.ini", s, error));
+  EXPECT_FALSE(ApplySettings(s, error));
+  EXPECT_EQ(error, "[report] shop_hours: not FIRST-LAST whole hours 0-23 spanning three hours or more: 'late'");
+  EXPECT_EQ(CurrentShopHours(), (ShopHours{19, 23})) << "a refused file changes nothing";
+  ASSERT_TRUE(ApplySettings(Settings{}, error));
+  EXPECT_EQ(CurrentShopHours(), (ShopHours{19, 23})) << "a file without the key keeps the value";
+  s.sections["report"]["shop_hours"] = "9-23";
+  ASSERT_TRUE(ApplySettings(s, error));
+}
+
 TEST(SettingsTest, ProgramSettingsComeFromOptionThenProgramDirectory) {
   namespace fs = std::filesystem;
   fs::path dir = fs::temp_directory_path() / ("kelvora-settings-" + std::to_string(::getpid()));

@@ -1,0 +1,55 @@
+#include "analysis/workbook.h"
+
+#include <cctype>
+
+#include "net/codec.h"
+
+namespace kelvora {
+
+WorkbookFormat WorkbookFormatOf(std::string_view path) {
+  auto endsWith = [&](std::string_view suffix) {
+    if (path.size() <= suffix.size()) return false;
+    const std::string_view tail = path.substr(path.size() - suffix.size());
+    for (size_t i = 0; i < suffix.size(); ++i)
+      if (std::tolower(static_cast<unsigned char>(tail[i])) != suffix[i]) return false;
+    // "folder/.xls" names no file.
+    return path[path.size() - suffix.size() - 1] != '/';
+  };
+  if (endsWith(".xls")) return WorkbookFormat::Xls;
+  if (endsWith(".xlsx")) return WorkbookFormat::Xlsx;
+  return WorkbookFormat::Unknown;
+}
+
+RowCells SheetHeaderRow() {
+  RowCells header;
+  for (int c = 0; c < kResultColumnCount; ++c) header[c] = std::string(ResultColumns()[c].caption) + "a";
+  return header;
+}
+
+std::string SheetCellText(std::string_view gbk) {
+  std::string out;
+  out.reserve(gbk.size());
+  for (size_t i = 0; i < gbk.size(); ++i) {
+    // CR and LF are never part of a double-byte character, so bytes will do.
+    if (gbk[i] == '\r' && i + 1 < gbk.size() && gbk[i + 1] == '\n') {
+      out += ' ';
+      ++i;
+    } else {
+      out += gbk[i];
+    }
+  }
+  return out;
+}
+
+WorkbookResult WriteWorkbook(const std::string& pathUtf8, const std::vector<RowCells>& rows) {
+  switch (WorkbookFormatOf(pathUtf8)) {
+    case WorkbookFormat::Xls: return WriteXls(pathUtf8, rows);
+    case WorkbookFormat::Xlsx: return WriteXlsx(pathUtf8, rows);
+    case WorkbookFormat::Unknown: break;
+  }
+  WorkbookResult result;
+  result.message = Utf8ToGbk("无法导出到“" + pathUtf8 + "”：文件名须以 .xls 或 .xlsx 结尾。");
+  return result;
+}
+
+}  // namespace kelvora

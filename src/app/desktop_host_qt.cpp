@@ -1,0 +1,195 @@
+#include "app/desktop_host_qt.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QPushButton>
+#include <QThread>
+#include <QTimer>
+#include <chrono>
+
+#include "app/desktop_calls_qt.h"
+#include "net/http.h"
+#include "session/login.h"
+
+namespace kelvora {
+
+DesktopHost::DesktopHost(Controls controls, QObject* parent)
+    : QObject(parent), controls_(controls), accountSource_(&AccountLabelText) {}
+
+DesktopHost::~DesktopHost() {
+  std::vector<Refresh> refreshes;
+  {
+    std::lock_guard lock(refreshMutex_);
+    refreshes.swap(refreshes_);
+  }
+  for (Refresh& r : refreshes) r.thread.request_stop();
+  refreshes.clear();  // joins; a stopped request ends at once
+}
+
+bool DesktopHost::onUiThread() const { return QThread::currentThread() == thread(); }
+
+template <typename Fn>
+void DesktopHost::onUi(Fn&& fn) {
+  if (onUiThread()) {
+    fn();
+  } else {
+    QMetaObject::invokeMethod(this, std::forward<Fn>(fn), Qt::QueuedConnection);
+  }
+}
+
+void DesktopHost::applyLatest() {
+  Latest l;
+  {
+    std::lock_guard lock(latestMutex_);
+    l = std::move(latest_);
+    latest_ = {};
+    applyPosted_ = false;
+  }
+  if (l.statusSet && controls_.status) controls_.status->setText(FromGbk(l.status));
+  if (l.countSet && controls_.rowCount) controls_.rowCount->setText(FromGbk(l.count));
+  if (l.progressSet && controls_.progress) {
+    QProgressBar* bar = controls_.progress;
+    if (l.pagesAsked > 0) {
+      bar->setRange(0, l.pagesAsked);
+      bar->setValue(std::min(l.pagesDone, l.pagesAsked));
+      bar->setToolTip(QStringLiteral("第 %1/%2 页，%3 条").arg(l.pagesDone).arg(l.pagesAsked).arg(l.itemsDone));
+    } else {
+      bar->setRange(0, 0);  // no page count: a busy bar
+      bar->setToolTip(QStringLiteral("%1 条").arg(l.itemsDone));
+    }
+  }
+}
+
+void DesktopHost::setStatus(const std::string& text) {
+  if (onUiThread()) {
+    applyLatest();  // an older value from a worker must not land after this one
+    if (controls_.status) controls_.status->setText(FromGbk(text));
+    return;
+  }
+  std::lock_guard lock(latestMutex_);
+  latest_.statusSet = true;
+  latest_.status = text;
+  if (!applyPosted_) {
+    applyPosted_ = true;
+    QMetaObject::invokeMethod(this, [this] { applyLatest(); }, Qt::QueuedConnection);
+  }
+}
+
+void DesktopHost::setRowCountLabel(const std::string& text) {
+  if (onUiThread()) {
+    applyLatest();
+    if (controls_.rowCount) controls_.rowCount->setText(FromGbk(text));
+    return;
+  }
+  std::lock_guard lock(latestMutex_);
+  latest_.countSet = true;
+  latest_.count = text;
+  if (!applyPosted_) {
+    applyPosted_ = true;
+    QMetaObject::invokeMethod(this, [this] { applyLatest(); }, Qt::QueuedConnection);
+  }
+}
+
+void DesktopHost::setProgress(int pagesDone, int pagesAsked, int itemsDone) {
+  std::lock_guard lock(latestMutex_);
+  latest_.progressSet = true;
+  latest_.pagesDone = pagesDone;
+  latest_.pagesAsked = pagesAsked;
+  latest_.itemsDone = itemsDone;
+  if (!applyPosted_) {
+    applyPosted_ = true;
+    QMetaObject::invokeMethod(this, [this] { applyLatest(); }, Qt::QueuedConnection);
+  }
+}
+
+void DesktopHost::message(const std::string& text) {
+  const QString shown = FromGbk(text);
+  // Off the UI thread the worker goes on without waiting for the user: a worker
+  // that waited here could hold up the window's own shutdown.
+  onUi([this, shown] { ShowMessage(controls_.window, shown); });
+}
+
+void DesktopHost::pause(int ms) {
+  if (ms <= 0 || stopRequested()) return;
+  if (onUiThread()) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    connect(this, &DesktopHost::stopAsked, &loop, &QEventLoop::quit);
+    loop.exec();
+    return;
+  }
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  while (!stopRequested()) {
+    const auto left = deadline - std::chrono::steady_clock::now();
+    if (left <= std::chrono::steady_clock::duration::zero()) return;
+    std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(left, std::chrono::milliseconds(10)));
+  }
+}
+
+void DesktopHost::processEvents() {
+  if (onUiThread()) QCoreApplication::processEvents();
+}
+
+bool DesktopHost::stopRequested() const { return stop_ || closing_; }
+
+void DesktopHost::requestStop() {
+  stop_ = true;
+  emit stopAsked();
+}
+
+void DesktopHost::clearStop() { stop_ = false; }
+
+void DesktopHost::setClosing() {
+  closing_ = true;
+  emit stopAsked();
+}
+
+void DesktopHost::setAccountTextSource(std::function<std::string()> source) {
+  std::lock_guard lock(refreshMutex_);
+  accountSource_ = std::move(source);
+}
+
+void DesktopHost::startAccountRefresh() {
+  std::lock_guard lock(refreshMutex_);
+  if (closing_) return;
+  // Finished refreshes are joined here, so a long search does not pile them up.
+  std::erase_if(refreshes_, [](const Refresh& r) { return r.finished->load(); });
+  auto finished = std::make_shared<std::atomic<bool>>(false);
+  auto source = accountSource_;
+  try {
+    refreshes_.push_back({finished, std::jthread([this, finished, source](std::stop_token stop) {
+                            SetThreadStopToken(stop);
+                            const std::string text = source ? source() : std::string();
+                            // The refresh that finishes last decides the label.
+                            if (!stop.stop_requested())
+                              QMetaObject::invokeMethod(
+                                  this,
+                                  [this, text] {
+                                    if (controls_.account) controls_.account->setText(FromGbk(text));
+                                  },
+                                  Qt::QueuedConnection);
+                            *finished = true;
+                          })});
+  } catch (const std::system_error&) {
+    // No thread to be had: the label keeps its text.
+  }
+}
+
+void DesktopHost::waitForAccountRefreshes() {
+  std::vector<Refresh> refreshes;
+  {
+    std::lock_guard lock(refreshMutex_);
+    refreshes.swap(refreshes_);
+  }
+  refreshes.clear();
+}
+
+void DesktopHost::setQueryEnabled(const std::string& button, bool enabled) {
+  const QString name = FromGbk(button);
+  onUi([this, name, enabled] {
+    if (!controls_.window) return;
+    if (auto* b = controls_.window->findChild<QPushButton*>(name)) b->setEnabled(enabled);
+  });
+}
+
+}  // namespace kelvora

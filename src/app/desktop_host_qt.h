@@ -1,0 +1,98 @@
+#pragma once
+// The desktop's Host: the core calls it from worker threads and from the UI
+// thread alike; every change of a control happens on the UI thread.
+#include <QLabel>
+#include <QObject>
+#include <QPointer>
+#include <QProgressBar>
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/host.h"
+
+class QWidget;
+
+namespace kelvora {
+
+class DesktopHost : public QObject, public Host {
+  Q_OBJECT
+
+ public:
+  struct Controls {
+    QWidget* window = nullptr;        // owner of message boxes; query buttons are found under it
+    QLabel* status = nullptr;         // 透明标签10
+    QLabel* rowCount = nullptr;       // 透明标签13
+    QLabel* account = nullptr;        // 标签_yhxx
+    QProgressBar* progress = nullptr; // 进度条
+  };
+
+  explicit DesktopHost(Controls controls, QObject* parent = nullptr);
+  // Stops and waits for the account refreshes still running.
+  ~DesktopHost() override;
+
+  void setStatus(const std::string& text) override;
+  void setRowCountLabel(const std::string& text) override;
+  void message(const std::string& text) override;
+  // Off the UI thread: sleeps in short steps and returns early on a stop request.
+  // On the UI thread: runs the event loop meanwhile, so the window stays usable.
+  void pause(int ms) override;
+  void processEvents() override;
+  bool stopRequested() const override;
+  // RefreshAccountLabel: AccountLabelText on a thread of its own, the answer
+  // written into 标签_yhxx by the UI thread; the refresh that ends last wins.
+  void startAccountRefresh() override;
+  void setProgress(int pagesDone, int pagesAsked, int itemsDone) override;
+  void setQueryEnabled(const std::string& button, bool enabled) override;
+
+  // 停止: the running operation ends after its current item.
+  void requestStop();
+  // A new operation starts: an earlier 停止 no longer counts.
+  void clearStop();
+  // The main window closes: every operation stops, for good.
+  void setClosing();
+  bool closing() const { return closing_; }
+
+  // What an account refresh shows; AccountLabelText unless a test replaces it.
+  void setAccountTextSource(std::function<std::string()> source);
+  // Waits until every account refresh started so far has finished (tests, tour).
+  void waitForAccountRefreshes();
+
+ signals:
+  void stopAsked();
+
+ private:
+  bool onUiThread() const;
+  template <typename Fn>
+  void onUi(Fn&& fn);
+  void applyLatest();
+
+  Controls controls_;
+  std::atomic<bool> stop_{false};
+  std::atomic<bool> closing_{false};
+
+  // Labels and progress written from workers keep only their latest value until
+  // the UI thread applies it: a fast search does not flood the event queue.
+  struct Latest {
+    bool statusSet = false, countSet = false, progressSet = false;
+    std::string status, count;
+    int pagesDone = 0, pagesAsked = 0, itemsDone = 0;
+  };
+  std::mutex latestMutex_;
+  Latest latest_;
+  bool applyPosted_ = false;
+
+  struct Refresh {
+    std::shared_ptr<std::atomic<bool>> finished;
+    std::jthread thread;
+  };
+  std::mutex refreshMutex_;
+  std::vector<Refresh> refreshes_;
+  std::function<std::string()> accountSource_;
+};
+
+}  // namespace kelvora

@@ -1,0 +1,369 @@
+#include "app/main_window.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QProxyStyle>
+#include <QPushButton>
+#include <QSettings>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTableView>
+#include <QWebEnginePage>
+#include <QWebEngineProfile>
+#include <QWebEngineView>
+
+#include "app/desktop_calls_qt.h"
+#include "app/desktop_host_qt.h"
+#include "app/network_probe.h"
+#include "app/results_model.h"
+#include "app/web_address.h"
+#include "lookup/lookup_service.h"
+#include "net/endpoints.h"
+#include "net/http.h"
+#include "search/monitored.h"
+
+namespace kelvora {
+
+namespace {
+
+const char* const kQueryButtons[] = {"按钮1", "按钮8", "按钮9", "按钮10", "按钮13"};
+
+template <typename W>
+W* Named(W* widget, const char* name, QRect geometry) {
+  widget->setObjectName(QString::fromUtf8(name));
+  widget->setGeometry(geometry);
+  return widget;
+}
+
+QLabel* Label(QWidget* parent, const char* name, const char* text, QRect geometry) {
+  return Named(new QLabel(QString::fromUtf8(text), parent), name, geometry);
+}
+
+QPushButton* Button(QWidget* parent, const char* name, const char* text, QRect geometry) {
+  return Named(new QPushButton(QString::fromUtf8(text), parent), name, geometry);
+}
+
+QLineEdit* Edit(QWidget* parent, const char* name, const char* text, QRect geometry) {
+  return Named(new QLineEdit(QString::fromUtf8(text), parent), name, geometry);
+}
+
+QComboBox* Combo(QWidget* parent, const char* name, QRect geometry) {
+  return Named(new QComboBox(parent), name, geometry);
+}
+
+class CompactTabStyle : public QProxyStyle {
+ public:
+  int pixelMetric(PixelMetric metric, const QStyleOption* option, const QWidget* widget) const override {
+    if (metric == PM_TabBarTabHSpace) return 12;
+    return QProxyStyle::pixelMetric(metric, option, widget);
+  }
+};
+
+QString VendorAddress(const char* path) {
+  return FromGbk(CurrentEndpoints()->VENDOR_SITE + path);
+}
+
+}  // namespace
+
+MainWindow::MainWindow(MainWindowOptions options, QWidget* parent)
+    : QWidget(parent), options_(std::move(options)) {
+  programDir_ = options_.programDir.isEmpty() ? QCoreApplication::applicationDirPath() : options_.programDir;
+  setObjectName(QStringLiteral("MainWindow"));
+  // The layout is in pixels of a 12-pixel font; the window keeps its size.
+  QFont f = font();
+  f.setPixelSize(12);
+  setFont(f);
+  setFixedSize(930, 661);
+  move(50, 50);
+
+  buildControls();
+  host_ = std::make_unique<DesktopHost>(
+      DesktopHost::Controls{this, statusLabel_, countLabel_, accountLabel_, progress_});
+  connect(stopButton_, &QPushButton::clicked, this, [this] { host_->requestStop(); });
+  buildNotice();
+}
+
+MainWindow::~MainWindow() {
+  host_->setClosing();
+  worker_.request_stop();
+  probe_.request_stop();
+  if (worker_.joinable()) worker_.join();
+  if (probe_.joinable()) probe_.join();
+  // The page must go before its profile.
+  delete noticeView_;
+  delete noticeProfile_;
+  // The model listens to table_, which goes before the window's children do.
+  view_->setModel(nullptr);
+  delete model_;
+  host_.reset();
+}
+
+void MainWindow::buildControls() {
+  // The search area's controls sit inside the group box, placed relative to it.
+  auto* group = Named(new QGroupBox(QStringLiteral(" 搜索模式选择 "), this), "分组框1", {2, 3, 904, 165});
+
+  auto* tabs = Named(new QTabWidget(group), "选择夹1", {7, 15, 445, 123});
+  // Six captions in 445 pixels: narrower tab margins than the style's own.
+  auto* compact = new CompactTabStyle;
+  compact->setParent(tabs);
+  tabs->tabBar()->setStyle(compact);
+
+  // 标准搜索: keyword search.
+  auto* keyword = new QWidget;
+  Label(keyword, "透明标签1", "关键词", {10, 12, 45, 20});
+  Edit(keyword, "编辑框1", "", {60, 10, 270, 22});
+  Button(keyword, "按钮1", "查 询", {345, 8, 80, 26});
+  Label(keyword, "透明标签5", "页数", {10, 44, 45, 20});
+  Edit(keyword, "编辑框3", "3", {60, 42, 50, 22});
+  Button(keyword, "按钮6", "选择热门词", {125, 40, 95, 26});
+  Button(keyword, "按钮7", "选择排序和属性", {230, 40, 115, 26});
+  Label(keyword, "标签2", "", {10, 74, 300, 18})->hide();
+  tabs->addTab(keyword, QStringLiteral("标准搜索"));
+
+  // 高级搜索: list-address search.
+  auto* list = new QWidget;
+  Label(list, "透明标签2", "抓取网页", {6, 8, 52, 20});
+  Named(new QPlainTextEdit(list), "编辑框2", {60, 5, 275, 88});
+  auto* kind = Combo(list, "组合框1", {345, 5, 85, 22});
+  kind->addItems({QStringLiteral("列表页"), QStringLiteral("商品页")});
+  Button(list, "按钮8", "查 询", {345, 34, 85, 26});
+  Button(list, "按钮14", "使用向导", {345, 66, 85, 26});
+  tabs->addTab(list, QStringLiteral("高级搜索"));
+
+  // 分类搜索: category search.
+  auto* category = new QWidget;
+  Label(category, "透明标签8", "一级分类", {6, 10, 52, 20});
+  Combo(category, "组合框3", {60, 8, 140, 22});
+  Label(category, "透明标签9", "二级分类", {212, 10, 52, 20});
+  Combo(category, "组合框4", {266, 8, 160, 22});
+  Label(category, "透明标签3", "关键词：", {6, 44, 52, 20});
+  Edit(category, "编辑框4", "", {60, 42, 140, 22});
+  Label(category, "透明标签6", "页数", {212, 44, 40, 20});
+  Edit(category, "编辑框5", "3", {266, 42, 50, 22});
+  Button(category, "按钮9", "查 询", {336, 40, 90, 26});
+  tabs->addTab(category, QStringLiteral("分类搜索"));
+
+  // 店铺搜索: shop search.
+  auto* shop = new QWidget;
+  Label(shop, "透明标签4", "卖家昵称", {10, 12, 55, 20});
+  Edit(shop, "编辑框7", "", {70, 10, 240, 22});
+  Label(shop, "透明标签7", "页数", {10, 44, 55, 20});
+  Edit(shop, "编辑框6", "5", {70, 42, 50, 22});
+  Button(shop, "按钮10", "查询", {330, 8, 90, 26});
+  tabs->addTab(shop, QStringLiteral("店铺搜索"));
+
+  auto* tools = new QWidget;
+  Label(tools, "标签3", "暂时还没有工具", {15, 12, 300, 20});
+  tabs->addTab(tools, QStringLiteral("小工具"));
+
+  auto* help = new QWidget;
+  Named(new QLabel(VendorAddress("/softdir/vandel/help.htm"), help), "标签1", QRect{15, 8, 408, 18})
+      ->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  auto* openHelp = Button(help, "按钮11", "点击打开", {15, 30, 408, 48});
+  connect(openHelp, &QPushButton::clicked, this,
+          [] { OpenInBrowser(QUrl(VendorAddress("/softdir/vandel/help.htm?ver=3.3"))); });
+  tabs->addTab(help, QStringLiteral("# 教程与互助 #"));
+
+  // Right of the tabs.
+  Button(group, "按钮3", "系统设置", {457, 15, 88, 26})->hide();
+  Button(group, "按钮4", "导出数据/分析", {457, 18, 88, 26});
+  Button(group, "按钮2", "列表监测", {457, 48, 88, 26});
+  auto* clear = Button(group, "按钮12", "清空结果", {457, 78, 88, 26});
+  connect(clear, &QPushButton::clicked, this, [this] { table_.clearRows(); });
+  retryButton_ = Button(group, "按钮13", "重试失败", {457, 108, 56, 26});
+  connect(retryButton_, &QPushButton::clicked, this, &MainWindow::retryFailed);
+  stopButton_ = Button(group, "按钮停止", "停止", {515, 108, 30, 26});
+  stopButton_->setEnabled(false);
+  stopButton_->setToolTip(QStringLiteral("当前条目完成后停止"));
+
+  Named(new QCheckBox(QStringLiteral("添加到查询模版"), group), "选择框1", QRect{341, 119, 110, 18})->hide();
+
+  Button(group, "按钮15", "更改COOKIES", {550, 141, 110, 22});
+  auto* delayLabel = Label(group, "标签4", "抓取延时         毫秒。太低可能出错", {678, 141, 220, 22});
+  // A half-width blank as wide as half a character keeps the edit box in its gap.
+  QFont mono(QStringLiteral("Noto Sans Mono CJK SC"));
+  mono.setPixelSize(12);
+  delayLabel->setFont(mono);
+  Edit(group, "编辑框8", "200", {731, 142, 44, 20});
+
+  statusLabel_ = Label(group, "透明标签10", "如需使用各种排序以及属性等请用高级搜索", {13, 144, 310, 16});
+  countLabel_ = Label(group, "透明标签13", "", {328, 144, 150, 16});
+  progress_ = Named(new QProgressBar(group), "进度条", QRect{13, 160, 310, 4});
+  progress_->setTextVisible(false);
+  progress_->hide();
+
+  view_ = Named(new QTableView(this), "超级列表框1", QRect{1, 168, 904, 440});
+  model_ = new ResultsModel(table_);
+  view_->setModel(model_);
+  view_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  view_->setSelectionMode(QAbstractItemView::SingleSelection);
+  view_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  view_->setWordWrap(false);
+  view_->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+  view_->verticalHeader()->hide();
+  view_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  view_->verticalHeader()->setDefaultSectionSize(18);
+  view_->horizontalHeader()->setHighlightSections(false);
+  for (int c = 0; c < kResultColumnCount; ++c) view_->setColumnWidth(c, ResultColumns()[static_cast<size_t>(c)].width);
+  connect(view_->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
+    const QModelIndexList rows = view_->selectionModel()->selectedRows();
+    table_.setSelectedRow(rows.isEmpty() ? -1 : rows.first().row());
+  });
+  connect(model_, &QAbstractItemModel::modelReset, this, [this] { table_.setSelectedRow(-1); });
+
+  view_->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(view_, &QWidget::customContextMenuRequested, this, &MainWindow::showRowMenu);
+  rowMenu_ = new QMenu(this);
+  rowMenu_->setObjectName(QStringLiteral("右键"));
+  QAction* open = rowMenu_->addAction(QStringLiteral("打开网页"));
+  open->setObjectName(QStringLiteral("打开网页"));
+  connect(open, &QAction::triggered, this, &MainWindow::openSelectedItemPage);
+
+  accountLabel_ = Label(this, "标签_yhxx", "", {424, 608, 400, 19});
+}
+
+void MainWindow::buildNotice() {
+  auto* group = findChild<QGroupBox*>(QStringLiteral("分组框1"));
+  if (!options_.noticeBrowser) {
+    // Where the browser engine cannot draw: the address the page would come from.
+    auto* placeholder = new QLabel(group);
+    placeholder->setWordWrap(true);
+    placeholder->setFrameShape(QFrame::StyledPanel);
+    noticeArea_ = placeholder;
+  } else {
+    // Nothing of the browsing here is kept on disk.
+    noticeProfile_ = new QWebEngineProfile(this);
+    noticeView_ = new QWebEngineView(group);
+    noticeView_->setPage(new QWebEnginePage(noticeProfile_, noticeView_));
+    noticeArea_ = noticeView_;
+  }
+  noticeArea_->setObjectName(QStringLiteral("超文本界面框1"));
+  noticeArea_->setGeometry(550, 13, 344, 128);
+}
+
+StartupOutcome MainWindow::startUp(const StartupHooks& hooks) {
+  // Shown first, so that the modal windows below stand in front of it.
+  show();
+  if (!QFileInfo(programDir_ + QStringLiteral("/res/b.html")).isFile()) {
+    ShowMessage(this, QStringLiteral("您可能未解压本软件。请解压后再使用。"));
+    return {false, 1};
+  }
+  setWindowTitle(QStringLiteral("Kelvora V3.3"));
+  if (hooks.signIn && !hooks.signIn()) return {false, 0};
+  if (hooks.enterCookies && !hooks.enterCookies()) return {false, 0};
+
+  if (options_.networkProbe) {
+    DesktopHost* host = host_.get();
+    try {
+      probe_ = std::jthread([host](std::stop_token stop) { NetworkProbe(*host, stop); });
+    } catch (const std::system_error&) {
+      // Without a thread the probe is skipped; it changes nothing else anyway.
+    }
+  }
+  QCoreApplication::processEvents();
+  // An unreadable id file counts as missing; the status line says why.
+  std::string monitorStatus;
+  LoadMonitoredItems(QFile::encodeName(programDir_ + QStringLiteral("/cfg_jsid.txt")).toStdString(), &monitorStatus);
+  if (!monitorStatus.empty()) host_->setStatus(monitorStatus);
+  QCoreApplication::processEvents();
+
+  noticeAddress_ = VendorAddress("/softdir/vandel/xzs.htm?ver=3.3");
+  if (noticeView_) {
+    noticeView_->setUrl(QUrl(noticeAddress_));
+  } else if (auto* placeholder = qobject_cast<QLabel*>(noticeArea_)) {
+    placeholder->setText(noticeAddress_);
+  }
+
+  // The version stamp. "Default" is the key that QSettings maps to a registry
+  // key's unnamed value on Windows; elsewhere it is a plain key of that name.
+  QSettings settings(QStringLiteral("Dunmar"), QStringLiteral("pormiq"));
+  settings.setValue(QStringLiteral("Default"), QStringLiteral("3.3"));
+  settings.sync();
+
+  host_->startAccountRefresh();
+  return {true, 0};
+}
+
+bool MainWindow::beginOperation() {
+  if (operationRunning_) return false;
+  operationRunning_ = true;
+  host_->clearStop();
+  for (const char* name : kQueryButtons)
+    if (auto* b = findChild<QPushButton*>(QString::fromUtf8(name))) b->setEnabled(false);
+  stopButton_->setEnabled(true);
+  progress_->setRange(0, 0);
+  progress_->setToolTip({});
+  progress_->show();
+  return true;
+}
+
+void MainWindow::endOperation() {
+  if (!operationRunning_) return;
+  operationRunning_ = false;
+  for (const char* name : kQueryButtons)
+    if (auto* b = findChild<QPushButton*>(QString::fromUtf8(name))) b->setEnabled(true);
+  stopButton_->setEnabled(false);
+  progress_->hide();
+  emit operationEnded();
+}
+
+bool MainWindow::startOperation(std::function<void(std::stop_token)> work) {
+  if (host_->closing() || !beginOperation()) return false;
+  // The previous worker has posted its end already; what is left of it is brief.
+  if (worker_.joinable()) worker_.join();
+  try {
+    worker_ = std::jthread([this, work = std::move(work)](std::stop_token stop) {
+      SetThreadStopToken(stop);
+      try {
+        work(stop);
+      } catch (...) {
+        // The core does not throw; should anything else, the window must not stay locked.
+      }
+      QMetaObject::invokeMethod(this, [this] { endOperation(); }, Qt::QueuedConnection);
+    });
+  } catch (const std::system_error&) {
+    endOperation();
+    return false;
+  }
+  return true;
+}
+
+void MainWindow::retryFailed() {
+  startOperation([this](std::stop_token) { RetryFailedRows(table_, *host_); });
+}
+
+void MainWindow::showRowMenu(const QPoint& pos) {
+  if (table_.selectedRow() < 0) return;
+  rowMenu_->popup(view_->viewport()->mapToGlobal(pos) + QPoint(3, 3));
+}
+
+void MainWindow::openSelectedItemPage() {
+  const int32_t row = table_.selectedRow();
+  if (row < 0) return;
+  // A link cell holds what a page gave us: only web addresses go to the browser.
+  const std::string address = BrowsableAddress(table_.cellText(row, ResultColumn::Link));
+  if (address.empty()) return;
+  OpenInBrowser(QUrl(FromGbk(address), QUrl::TolerantMode));
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+  host_->setClosing();
+  worker_.request_stop();
+  probe_.request_stop();
+  emit closing();
+  event->accept();
+}
+
+}  // namespace kelvora

@@ -1,0 +1,131 @@
+#pragma once
+// The main window: search tabs, the results view, the status line and the
+// start-up sequence that signs in, takes the cookies and shows the notice page.
+//
+// Every control carries its form name as objectName, so other controllers and
+// tests find them: QPushButton 按钮1..按钮15 and 按钮停止, QLineEdit 编辑框1, 3-8,
+// QPlainTextEdit 编辑框2, QComboBox 组合框1, 3, 4, QLabel 透明标签1-10, 13,
+// 标签1-4, 标签_yhxx, QCheckBox 选择框1, QTabWidget 选择夹1, QGroupBox 分组框1,
+// QTableView 超级列表框1, QProgressBar 进度条, QMenu 右键 with the action 打开网页,
+// and 超文本界面框1 (a QWebEngineView, or a QLabel when built without the browser).
+#include <QWidget>
+#include <functional>
+#include <memory>
+#include <stop_token>
+#include <string>
+#include <thread>
+
+#include "app/results_table.h"
+
+class QLabel;
+class QMenu;
+class QProgressBar;
+class QPushButton;
+class QTableView;
+class QWebEngineProfile;
+class QWebEngineView;
+
+namespace kelvora {
+
+class DesktopHost;
+class ResultsModel;
+
+// The steps of start-up that other windows perform. Each opens its window
+// modally and returns whether the user went on; an unset hook is skipped.
+struct StartupHooks {
+  std::function<bool()> signIn;        // the lookup-service login
+  std::function<bool()> enterCookies;  // the marketplace cookie text
+};
+
+struct MainWindowOptions {
+  // The folder holding res/b.html and cfg_jsid.txt; empty: the program's folder.
+  QString programDir;
+  // False builds a plain label in place of the notice page's browser (tests on
+  // the offscreen platform, where the browser engine cannot draw).
+  bool noticeBrowser = true;
+  // Start-up's network probe; tests without ICMP leave it out.
+  bool networkProbe = true;
+};
+
+struct StartupOutcome {
+  bool running = false;  // the window waits for the user
+  int exitCode = 0;      // when not running: the program's exit code
+};
+
+class MainWindow : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit MainWindow(MainWindowOptions options = {}, QWidget* parent = nullptr);
+  ~MainWindow() override;
+
+  // Runs the start-up sequence on the UI thread. When it gives running == false
+  // the program ends with exitCode (the window stays to be destroyed).
+  StartupOutcome startUp(const StartupHooks& hooks);
+
+  ResultsTable& table() { return table_; }
+  DesktopHost& host() { return *host_; }
+  ResultsModel& model() { return *model_; }
+  QTableView* resultsView() const { return view_; }
+  // Null when built without the browser.
+  QWebEngineView* noticeView() const { return noticeView_; }
+  // The notice address start-up showed (empty before).
+  QString noticeAddress() const { return noticeAddress_; }
+  QString programDir() const { return programDir_; }
+
+  // Marks an operation running: the query buttons (按钮1, 8, 9, 10) and 重试失败
+  // are disabled, 停止 enabled, and an earlier 停止 forgotten. A controller that
+  // runs its own worker calls beginOperation before and endOperation after it.
+  // False when an operation already runs.
+  bool beginOperation();
+  void endOperation();
+  bool operationRunning() const { return operationRunning_; }
+
+  // Runs `work` on the window's worker thread between beginOperation and
+  // endOperation. The stop token fires when the window closes (requests in
+  // flight end at once); 停止 is seen through host().stopRequested().
+  // False when an operation already runs.
+  bool startOperation(std::function<void(std::stop_token)> work);
+
+  // 重试失败 and 打开网页, callable without the mouse.
+  void retryFailed();
+  void openSelectedItemPage();
+
+ signals:
+  void operationEnded();
+  // The window is closing; controllers stop their workers now.
+  void closing();
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void buildControls();
+  void buildNotice();
+  void showRowMenu(const QPoint& pos);
+
+  MainWindowOptions options_;
+  QString programDir_;
+  ResultsTable table_;
+  ResultsModel* model_ = nullptr;
+  std::unique_ptr<DesktopHost> host_;
+
+  QTableView* view_ = nullptr;
+  QMenu* rowMenu_ = nullptr;
+  QLabel* statusLabel_ = nullptr;
+  QLabel* countLabel_ = nullptr;
+  QLabel* accountLabel_ = nullptr;
+  QProgressBar* progress_ = nullptr;
+  QPushButton* retryButton_ = nullptr;
+  QPushButton* stopButton_ = nullptr;
+  QWidget* noticeArea_ = nullptr;
+  QWebEngineView* noticeView_ = nullptr;
+  QWebEngineProfile* noticeProfile_ = nullptr;
+  QString noticeAddress_;
+
+  bool operationRunning_ = false;
+  std::jthread worker_;
+  std::jthread probe_;
+};
+
+}  // namespace kelvora

@@ -1,0 +1,166 @@
+#include "app/results_model.h"
+
+#include <algorithm>
+
+#include "app/desktop_calls_qt.h"
+
+namespace kelvora {
+
+ResultsModel::ResultsModel(ResultsTable& table, QObject* parent)
+    : QAbstractTableModel(parent), table_(table) {
+  batchTimer_.setSingleShot(true);
+  batchTimer_.setInterval(kBatchMs);
+  connect(&batchTimer_, &QTimer::timeout, this, &ResultsModel::flush);
+  shownRows_ = table_.rowCount();
+  table_.addListener(this);
+}
+
+ResultsModel::~ResultsModel() {
+  // Waits for a notification under way on a worker; none comes after this.
+  table_.removeListener(this);
+}
+
+int ResultsModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : shownRows_; }
+
+int ResultsModel::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : kResultColumnCount;
+}
+
+bool ResultsModel::PartAffectsColumn(RequestPart part, int column) {
+  switch (part) {
+    case RequestPart::Page:
+    case RequestPart::Alternate:
+      return column == 1 || column == 2 || column == 4 || (column >= 8 && column <= 12);
+    case RequestPart::Secondary:
+      return column >= 9 && column <= 12;
+    case RequestPart::Lookup:
+      return column >= 5 && column <= 7;
+  }
+  return false;
+}
+
+QColor ResultsModel::FailureBackground() { return QColor(0xfb, 0xdc, 0xdc); }
+QColor ResultsModel::FailureForeground() { return QColor(0xa0, 0x10, 0x10); }
+
+QString ResultsModel::failureTip(const RowFailures& failures, int column) const {
+  QStringList parts;
+  for (int p = 0; p < kRequestPartCount; ++p) {
+    const auto part = static_cast<RequestPart>(p);
+    if (failures[part] == FailureKind::None || !PartAffectsColumn(part, column)) continue;
+    parts << QStringLiteral("%1 (%2)")
+                 .arg(QString::fromLatin1(RequestPartName(part)), QString::fromLatin1(FailureKindName(failures[part])));
+  }
+  if (parts.isEmpty()) return {};
+  return QStringLiteral("请求失败：") + parts.join(QStringLiteral("，"));
+}
+
+const ResultsModel::CachedRow& ResultsModel::cachedRow(int row) const {
+  auto it = cache_.find(row);
+  if (it != cache_.end()) return it->second;
+  // A screenful is a few dozen rows; a cache grown past that is dropped whole.
+  if (cache_.size() >= 512) cache_.clear();
+  CachedRow& entry = cache_[row];
+  entry.cells = table_.row(row);
+  entry.failures = table_.failures(row);
+  return entry;
+}
+
+QVariant ResultsModel::data(const QModelIndex& index, int role) const {
+  if (!index.isValid() || index.row() >= shownRows_) return {};
+  const int column = index.column();
+  if (column < 0 || column >= kResultColumnCount) return {};
+  switch (role) {
+    case Qt::DisplayRole:
+      return FromGbk(cachedRow(index.row()).cells[static_cast<size_t>(column)]);
+    case Qt::BackgroundRole:
+    case Qt::ForegroundRole:
+    case Qt::ToolTipRole: {
+      const RowFailures& failures = cachedRow(index.row()).failures;
+      if (!failures.any()) return {};
+      const QString tip = failureTip(failures, column);
+      if (tip.isEmpty()) return {};
+      if (role == Qt::ToolTipRole) return tip;
+      return role == Qt::BackgroundRole ? FailureBackground() : FailureForeground();
+    }
+    default:
+      return {};
+  }
+}
+
+QVariant ResultsModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (orientation != Qt::Horizontal || section < 0 || section >= kResultColumnCount) return {};
+  if (role == Qt::DisplayRole) return FromGbk(ResultColumns()[static_cast<size_t>(section)].caption);
+  return {};
+}
+
+void ResultsModel::rowsAppended(int32_t, int32_t) { scheduleFlush(); }
+
+void ResultsModel::rowChanged(int32_t row) {
+  {
+    std::lock_guard lock(pendingMutex_);
+    changedFirst_ = changedFirst_ < 0 ? row : std::min(changedFirst_, row);
+    changedLast_ = std::max(changedLast_, row);
+  }
+  scheduleFlush();
+}
+
+void ResultsModel::rowsCleared() {
+  {
+    std::lock_guard lock(pendingMutex_);
+    pendingClear_ = true;
+    changedFirst_ = changedLast_ = -1;
+  }
+  scheduleFlush();
+}
+
+void ResultsModel::scheduleFlush() {
+  if (flushScheduled_.exchange(true)) return;
+  QMetaObject::invokeMethod(this, "startBatchTimer", Qt::QueuedConnection);
+}
+
+void ResultsModel::startBatchTimer() {
+  if (!batchTimer_.isActive()) batchTimer_.start();
+}
+
+void ResultsModel::flush() {
+  batchTimer_.stop();
+  bool clear;
+  int32_t changedFirst, changedLast;
+  {
+    std::lock_guard lock(pendingMutex_);
+    // Cleared before reading: a change heard from now on schedules the next flush.
+    flushScheduled_ = false;
+    clear = pendingClear_;
+    changedFirst = changedFirst_;
+    changedLast = changedLast_;
+    pendingClear_ = false;
+    changedFirst_ = changedLast_ = -1;
+  }
+  cache_.clear();
+  if (clear && shownRows_ > 0) {
+    beginResetModel();
+    shownRows_ = 0;
+    endResetModel();
+  }
+  // The store's own count decides: notifications from several threads may come
+  // in another order than the changes, but the count read here is the truth.
+  const int count = table_.rowCount();
+  if (count < shownRows_) {
+    // A clear whose notice is still on its way; its own flush follows.
+    beginResetModel();
+    shownRows_ = count;
+    endResetModel();
+  } else if (count > shownRows_) {
+    const int first = shownRows_;
+    if (changedFirst >= first) changedFirst = -1;  // the inserted rows are read afresh
+    beginInsertRows({}, first, count - 1);
+    shownRows_ = count;
+    endInsertRows();
+  }
+  if (changedFirst >= 0 && changedFirst < shownRows_) {
+    changedLast = std::min(changedLast, shownRows_ - 1);
+    emit dataChanged(index(changedFirst, 0), index(changedLast, kResultColumnCount - 1));
+  }
+}
+
+}  // namespace kelvora

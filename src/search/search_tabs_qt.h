@@ -1,0 +1,101 @@
+#pragma once
+// The search tabs of the main window: finds their controls by name, runs every
+// search on a worker thread and fills the category lists without blocking the window.
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "app/host.h"
+#include "app/results_table.h"
+#include "search/search_run.h"
+
+class QComboBox;
+class QLabel;
+class QPushButton;
+class QWidget;
+
+namespace kelvora {
+
+class SearchTabsController : public QObject {
+  Q_OBJECT
+
+ public:
+  // `setRunning(true)` when a search starts (every query button disabled),
+  // `setRunning(false)` when it has ended. The controller is a child of `mainWindow`.
+  SearchTabsController(QWidget* mainWindow, ResultsTable& table, Host& host,
+                       std::function<void(bool running)> setRunning);
+  // Stops a running search (its request in flight is abandoned) and waits for it.
+  // The Host must outlive the controller: whoever owns both deletes this first.
+  ~SearchTabsController() override;
+
+  bool running() const { return running_; }
+  // 停止: the running search ends after its current item.
+  void stop();
+  // The start-up step that puts the monitored ids into effect.
+  void loadMonitoredItems();
+
+  // Where the monitored id file lives (default: cfg_jsid.txt beside the program).
+  void setMonitoredFilePath(const QString& path) { monitoredPath_ = path; }
+  // How an address is opened in the browser (default: the desktop's browser).
+  void setUrlOpener(std::function<void(const QString&)> opener) { openUrl_ = std::move(opener); }
+
+ signals:
+  // Emitted on the UI thread once a search has ended.
+  void searchFinished();
+  // Emitted when a category list has been filled.
+  void categoriesLoaded();
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  class WorkerHost;
+
+  QWidget* find(const char* name) const;
+  std::string grabDelayText() const;
+  // Runs `body` on the search worker unless a search already runs.
+  void startSearch(std::function<void(SearchRun&)> body);
+  void finishSearch();
+  void startCategoryLoad(std::function<void(WorkerHost&)> body);
+
+  void onKeywordQuery();
+  void onHotWords();
+  void onSortHint();
+  void onListQuery();
+  void onCategoryQuery();
+  void onShopQuery();
+  void onTopCategoryChosen(int index);
+  void takePendingChoice();
+  void loadTopCategories();
+  void openMonitoredIdsEditor();
+
+  QWidget* window_;
+  ResultsTable& table_;
+  Host& host_;
+  std::function<void(bool)> setRunning_;
+  std::function<void(const QString&)> openUrl_;
+  QString monitoredPath_;
+
+  QPointer<QComboBox> topCombo_;
+  QPointer<QComboBox> subCombo_;
+  bool running_ = false;
+  bool loadingCategories_ = false;
+  int pendingTop_ = -1;
+
+  // The grab-delay box as the worker reads it: a copy kept current on the UI thread.
+  mutable std::mutex delayMutex_;
+  std::string grabDelay_;
+
+  std::unique_ptr<WorkerHost> workerHost_;
+  std::unique_ptr<WorkerHost> loaderHost_;
+  std::jthread worker_;
+  std::jthread loader_;
+};
+
+}  // namespace kelvora

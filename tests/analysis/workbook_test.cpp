@@ -1,0 +1,332 @@
+// Workbooks written by the export, read back by independent readers (xlrd for
+// .xls, openpyxl for .xlsx): the sheet layout, texts that span records or exceed
+// Excel's cell limit, and the refusals that must leave no file behind.
+#include <grp.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "analysis/workbook.h"
+#include "net/codec.h"
+#include "support/fixtures.h"
+#include "support/workbook_reader.h"
+
+namespace kelvora {
+namespace {
+
+namespace fs = std::filesystem;
+using test::G;
+
+std::string Repeat(const std::string& piece, size_t times) {
+  std::string out;
+  out.reserve(piece.size() * times);
+  for (size_t i = 0; i < times; ++i) out += piece;
+  return out;
+}
+
+RowCells Row(std::initializer_list<std::string> utf8) {
+  RowCells row;
+  size_t c = 0;
+  for (const std::string& text : utf8) row[c++] = G(text);
+  return row;
+}
+
+class ScratchDir {
+ public:
+  ScratchDir() {
+    char name[] = "/tmp/kelvora-workbook-XXXXXX";
+    path_ = ::mkdtemp(name);
+  }
+  ~ScratchDir() {
+    std::error_code ec;
+    fs::permissions(path_, fs::perms::owner_all, ec);
+    fs::remove_all(path_, ec);
+  }
+  const fs::path& path() const { return path_; }
+  std::vector<std::string> entries() const {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(path_)) names.push_back(e.path().filename().string());
+    return names;
+  }
+
+ private:
+  fs::path path_;
+};
+
+test::WorkbookContents ReadBack(const fs::path& path, int64_t maxRows = -1) {
+  test::WorkbookContents contents;
+  std::string error;
+  EXPECT_TRUE(test::ReadWorkbookIndependently(path.string(), contents, error, maxRows)) << error;
+  EXPECT_EQ(contents.sheets, 1);
+  EXPECT_TRUE(contents.allText);
+  EXPECT_EQ(contents.log.find("WARNING"), std::string::npos) << contents.log;
+  return contents;
+}
+
+const std::vector<std::string> kHeaderUtf8 = {"序号a",     "itemIDa",   "标题a",       "链接a",
+                                              "卖家a",     "上架时间a", "下架时间a",   "剩余小时数a",
+                                              "店铺类型a", "当前销量a", "当前库存a",   "售价a",
+                                              "所在地a",   "监测a"};
+
+std::vector<std::string> HeaderGbk() {
+  std::vector<std::string> header;
+  for (const std::string& h : kHeaderUtf8) header.push_back(G(h));
+  return header;
+}
+
+TEST(WorkbookLayout, HeaderCaptionsEndInAAndOnlyCrLfBecomesABlank) {
+  const RowCells header = SheetHeaderRow();
+  EXPECT_EQ(std::vector<std::string>(header.begin(), header.end()), HeaderGbk());
+
+  struct Case {
+    std::string in, out;
+  } cases[] = {
+      {"a\r\nb", "a b"},        {"a\nb", "a\nb"},         {"a\rb", "a\rb"},
+      {"\r\n\r\n", "  "},       {"a\r\r\nb", "a\r b"},    {"a\r", "a\r"},
+      {G("标题\r\n二"), G("标题 二")},
+  };
+  for (const Case& c : cases) EXPECT_EQ(SheetCellText(c.in), c.out) << c.in;
+}
+
+TEST(WorkbookLayout, FormatFollowsTheExtensionInAnyCase) {
+  struct Case {
+    const char* path;
+    WorkbookFormat format;
+  } cases[] = {
+      {"/a/b.xls", WorkbookFormat::Xls},   {"b.XLS", WorkbookFormat::Xls},
+      {"b.xlsx", WorkbookFormat::Xlsx},    {"/a/b.XlSx", WorkbookFormat::Xlsx},
+      {"b.csv", WorkbookFormat::Unknown},  {"b.xls.txt", WorkbookFormat::Unknown},
+      {"xls", WorkbookFormat::Unknown},    {"/a/.xls", WorkbookFormat::Unknown},
+      {"b.xlsm", WorkbookFormat::Unknown}, {"", WorkbookFormat::Unknown},
+  };
+  for (const Case& c : cases) EXPECT_EQ(WorkbookFormatOf(c.path), c.format) << c.path;
+
+  ScratchDir dir;
+  const std::string path = (dir.path() / "rows.csv").string();
+  const WorkbookResult r = WriteWorkbook(path, {Row({"1"})});
+  EXPECT_FALSE(r.ok);
+  EXPECT_NE(r.message.find(path), std::string::npos) << GbkToUtf8(r.message);
+  EXPECT_TRUE(dir.entries().empty());
+}
+
+class WorkbookFormats : public ::testing::TestWithParam<const char*> {
+ protected:
+  std::string ext() const { return GetParam(); }
+};
+
+INSTANTIATE_TEST_SUITE_P(Both, WorkbookFormats, ::testing::Values(".xls", ".xlsx"),
+                         [](const auto& info) { return std::string(info.param + 1); });
+
+TEST_P(WorkbookFormats, ReaderFindsHeaderRowsAndWholeTexts) {
+  const std::string chinese30000 = Repeat("上架", 15000);
+  const std::string ascii30000 = Repeat("0123456789", 3000);
+  // Excel keeps 32 767 UTF-16 units; a character outside the BMP takes two and
+  // is never split.
+  const std::string ascii32766 = Repeat("x", 32766);
+  const std::vector<RowCells> rows = {
+      Row({"1", "45383717461", "春秋新款\r\n女装\r\n连衣裙", "https://item.example/item.htm?id=1", "卖家甲",
+           "2019年3月1日10时", "2019年3月8日10时", "12", "天猫", "35", "100", "59.00", "浙江 杭州", "√"}),
+      Row({"2", "", "第一行\n第二行", "", "𠀀 😀 䶵", "", "", "", "店铺", "", "", "", "", ""}),
+      Row({"3", ascii30000, chinese30000, Repeat("字", 40000), ascii32766 + "😀", Repeat("y", 32767), "", "",
+           "", "", "", "", "", ""}),
+  };
+  ScratchDir dir;
+  fs::create_directory(dir.path() / "导出");
+  const fs::path path = dir.path() / "导出" / ("结果" + ext());
+  const WorkbookResult result = WriteWorkbook(path.string(), rows);
+  ASSERT_TRUE(result.ok) << GbkToUtf8(result.message);
+  EXPECT_EQ(result.cutCells, 2);
+  EXPECT_NE(result.warning.find("2"), std::string::npos);
+  EXPECT_EQ(std::vector<std::string>{"导出"}, dir.entries());
+  EXPECT_EQ(std::vector<std::string>{"结果" + ext()}, std::vector<std::string>{
+      fs::directory_iterator(dir.path() / "导出")->path().filename().string()});
+
+  const test::WorkbookContents book = ReadBack(path);
+  ASSERT_EQ(book.rowCount, 4);
+  EXPECT_EQ(book.columnCount, kResultColumnCount);
+  EXPECT_EQ(book.rows[0], HeaderGbk());
+  const std::vector<std::vector<std::string>> expected = {
+      {"1", "45383717461", G("春秋新款 女装 连衣裙"), "https://item.example/item.htm?id=1", G("卖家甲"),
+       G("2019年3月1日10时"), G("2019年3月8日10时"), "12", G("天猫"), "35", "100", "59.00", G("浙江 杭州"),
+       G("√")},
+      {"2", "", G("第一行\n第二行"), "", G("𠀀 😀 䶵"), "", "", "", G("店铺"), "", "", "", "", ""},
+      {"3", ascii30000, G(chinese30000), G(Repeat("字", 32767)), ascii32766, Repeat("y", 32767), "", "", "",
+       "", "", "", "", ""},
+  };
+  for (size_t r = 0; r < expected.size(); ++r)
+    for (int c = 0; c < kResultColumnCount; ++c)
+      EXPECT_EQ(book.rows[r + 1][c], expected[r][c]) << "row " << r + 1 << " column " << c;
+}
+
+TEST_P(WorkbookFormats, EmptyTableGivesOnlyTheHeader) {
+  ScratchDir dir;
+  const fs::path path = dir.path() / ("empty" + ext());
+  const WorkbookResult result = WriteWorkbook(path.string(), {});
+  ASSERT_TRUE(result.ok) << GbkToUtf8(result.message);
+  EXPECT_EQ(result.cutCells, 0);
+  EXPECT_TRUE(result.warning.empty());
+  const test::WorkbookContents book = ReadBack(path);
+  ASSERT_EQ(book.rowCount, 1);
+  EXPECT_EQ(book.rows[0], HeaderGbk());
+}
+
+// Thousands of texts of every length and width, so that the shared strings of
+// .xls cross record boundaries at every possible offset: a header at the end of a
+// record, one byte left before a two-byte character, repeated texts.
+TEST_P(WorkbookFormats, ManyMixedTextsReadBackExactly) {
+  std::mt19937 random(20240611);
+  const std::vector<std::string> pieces = {"a", "Z", "9", " ", "é", "丝", "袜", "·", "𠀀", "€", "\n"};
+  std::vector<RowCells> rows(2500);
+  for (RowCells& row : rows)
+    for (std::string& cell : row) {
+      const size_t length = random() % 60;
+      std::string utf8;
+      const bool narrow = random() % 3 == 0;
+      for (size_t i = 0; i < length; ++i) utf8 += pieces[random() % (narrow ? 5 : pieces.size())];
+      cell = G(utf8);
+    }
+  rows[7][3] = rows[1][2];  // the same text twice
+
+  ScratchDir dir;
+  const fs::path path = dir.path() / ("mixed" + ext());
+  const WorkbookResult result = WriteWorkbook(path.string(), rows);
+  ASSERT_TRUE(result.ok) << GbkToUtf8(result.message);
+  const test::WorkbookContents book = ReadBack(path);
+  ASSERT_EQ(book.rowCount, static_cast<int64_t>(rows.size()) + 1);
+  for (size_t r = 0; r < rows.size(); ++r)
+    ASSERT_EQ(book.rows[r + 1], std::vector<std::string>(rows[r].begin(), rows[r].end())) << "row " << r + 1;
+}
+
+// Writes as a user without root rights, so the folder's permissions apply also
+// when the tests run as root. Returns the result's message; `ok` tells success.
+std::string WriteAsNobody(const std::string& path, const std::vector<RowCells>& rows, bool& ok) {
+  int fds[2];
+  if (::pipe(fds) != 0) return "no pipe";
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::close(fds[0]);
+    if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0))
+      ::_exit(3);
+    const WorkbookResult r = WriteWorkbook(path, rows);
+    (void)!::write(fds[1], r.message.data(), r.message.size());
+    ::_exit(r.ok ? 0 : 1);
+  }
+  ::close(fds[1]);
+  std::string message;
+  char buffer[4096];
+  for (ssize_t n; (n = ::read(fds[0], buffer, sizeof buffer)) > 0;) message.append(buffer, static_cast<size_t>(n));
+  ::close(fds[0]);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) <= 1) << "writer child failed: " << status;
+  return message;
+}
+
+TEST_P(WorkbookFormats, UnwritablePathsAreRefusedNamingPathAndReasonAndLeaveNoFile) {
+  const std::vector<RowCells> rows = {Row({"1", "2", "标题"})};
+  ScratchDir dir;
+  fs::permissions(dir.path(), fs::perms::others_exec, fs::perm_options::add);
+
+  const std::string missing = (dir.path() / "no-such-folder" / ("x" + ext())).string();
+  WorkbookResult r = WriteWorkbook(missing, rows);
+  EXPECT_FALSE(r.ok);
+  EXPECT_NE(r.message.find(missing), std::string::npos) << GbkToUtf8(r.message);
+  EXPECT_NE(r.message.find(G("文件夹不存在")), std::string::npos) << GbkToUtf8(r.message);
+
+  const fs::path locked = dir.path() / "locked";
+  fs::create_directory(locked);
+  fs::permissions(locked, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                              fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
+  const std::string lockedPath = (locked / ("x" + ext())).string();
+  bool ok = true;
+  const std::string message = WriteAsNobody(lockedPath, rows, ok);
+  EXPECT_FALSE(ok);
+  EXPECT_NE(message.find(lockedPath), std::string::npos) << GbkToUtf8(message);
+  EXPECT_NE(message.find(G("权限")), std::string::npos) << GbkToUtf8(message);
+  EXPECT_TRUE(fs::is_empty(locked));
+
+  // A folder under the chosen name fails only at the very end, after the whole
+  // workbook was written: the temporary file must go too.
+  const fs::path folder = dir.path() / ("taken" + ext());
+  fs::create_directory(folder);
+  r = WriteWorkbook(folder.string(), rows);
+  EXPECT_FALSE(r.ok);
+  EXPECT_NE(r.message.find(folder.string()), std::string::npos) << GbkToUtf8(r.message);
+  EXPECT_TRUE(fs::is_directory(folder));
+  std::vector<std::string> left = dir.entries();
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{"locked", "taken" + ext()}));
+}
+
+TEST_P(WorkbookFormats, ExistingFileIsReplacedWhole) {
+  ScratchDir dir;
+  const fs::path path = dir.path() / ("again" + ext());
+  ASSERT_TRUE(WriteWorkbook(path.string(), {Row({"1"}), Row({"2"}), Row({"3"})}).ok);
+  ASSERT_TRUE(WriteWorkbook(path.string(), {Row({"9"})}).ok);
+  const test::WorkbookContents book = ReadBack(path);
+  ASSERT_EQ(book.rowCount, 2);
+  EXPECT_EQ(book.rows[1][0], "9");
+  EXPECT_EQ(dir.entries().size(), 1u);
+}
+
+// Excel reads "_xHHHH_" in an .xlsx text as a character code; such a text is
+// stored with its underscore escaped, as Excel stores it, also at the cell limit.
+// (openpyxl shows the stored form; .xls has no such codes.)
+TEST(XlsxWorkbook, TextsThatLookLikeCharacterCodesAreStoredEscaped) {
+  ScratchDir dir;
+  const fs::path path = dir.path() / "codes.xlsx";
+  const std::string nearLimit = "_x0041_" + Repeat("y", 32760);
+  const WorkbookResult result = WriteWorkbook(path.string(), {Row({"_x0041_", "_x00zz_ _X0041_", nearLimit})});
+  ASSERT_TRUE(result.ok) << GbkToUtf8(result.message);
+  EXPECT_EQ(result.cutCells, 1);
+  const test::WorkbookContents book = ReadBack(path);
+  ASSERT_EQ(book.rowCount, 2);
+  EXPECT_EQ(book.rows[1][0], "_x005F_x0041_");
+  EXPECT_EQ(book.rows[1][1], "_x00zz_ _X0041_");
+  EXPECT_EQ(book.rows[1][2], "_x005F_x0041_" + Repeat("y", 32754));
+}
+
+// 65 536 sheet rows fill an .xls sheet (and need the compound document's
+// extended allocation table); one more data row is refused, not cut.
+TEST(XlsWorkbook, FullSheetIsWrittenAndOneRowMoreIsRefused) {
+  std::vector<RowCells> rows(kMaxXlsDataRows);
+  for (size_t r = 0; r < rows.size(); ++r) {
+    for (int c = 0; c < kResultColumnCount; ++c) rows[r][c] = "c" + std::to_string(c);
+    rows[r][0] = std::to_string(r + 1);
+    rows[r][2] = G("标题 ") + std::to_string(r % 1000);
+    rows[r][13] = r % 2 ? "" : G("√");
+  }
+  ScratchDir dir;
+  const fs::path full = dir.path() / "full.xls";
+  const WorkbookResult result = WriteWorkbook(full.string(), rows);
+  ASSERT_TRUE(result.ok) << GbkToUtf8(result.message);
+  EXPECT_GT(fs::file_size(full), 109u * 128 * 512);
+  const test::WorkbookContents book = ReadBack(full, 2);
+  EXPECT_EQ(book.rowCount, 65536);
+  ASSERT_EQ(book.lastRow.size(), 14u);
+  EXPECT_EQ(book.lastRow[0], "65535");
+  EXPECT_EQ(book.lastRow[2], G("标题 534"));
+  EXPECT_EQ(book.lastRow[13], G("√"));
+
+  rows.push_back(rows.back());
+  const fs::path over = dir.path() / "over.xls";
+  const WorkbookResult refused = WriteWorkbook(over.string(), rows);
+  EXPECT_FALSE(refused.ok);
+  EXPECT_NE(refused.message.find(over.string()), std::string::npos) << GbkToUtf8(refused.message);
+  EXPECT_NE(refused.message.find("65536"), std::string::npos) << GbkToUtf8(refused.message);
+  EXPECT_NE(refused.message.find(".xlsx"), std::string::npos) << GbkToUtf8(refused.message);
+  EXPECT_FALSE(fs::exists(over));
+  EXPECT_EQ(dir.entries(), std::vector<std::string>{"full.xls"});
+}
+
+}  // namespace
+}  // namespace kelvora

@@ -1,0 +1,193 @@
+// The export button's action: cancelling does nothing, the file holds the table
+// as it was at the click, "完成操作" only after a complete file, and a failure
+// names the path. The workbook is read back by an independent reader.
+#include <QApplication>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+#include <filesystem>
+
+#include "analysis/export_qt.h"
+#include "app/results_table.h"
+#include "net/codec.h"
+#include "support/workbook_reader.h"
+
+using namespace kelvora;
+
+namespace {
+
+struct Message {
+  QString caption, text;
+};
+
+// Prompts that answer with `path` and record the messages.
+struct Recorder {
+  QString path;
+  int asked = 0;
+  QList<Message> messages;
+  ExportPrompts prompts() {
+    ExportPrompts p;
+    p.choosePath = [this](QWidget*) {
+      ++asked;
+      return path;
+    };
+    p.message = [this](QWidget*, const QString& caption, const QString& text) { messages.append({caption, text}); };
+    return p;
+  }
+};
+
+void Fill(ResultsTable& table, int rows) {
+  for (int r = 0; r < rows; ++r) {
+    const int32_t row = table.addRow(std::to_string(r + 1));
+    table.setCell(row, ResultColumn::ItemId, std::to_string(45383717461 + r));
+    table.setCell(row, ResultColumn::Title, Utf8ToGbk("春秋新款\r\n连衣裙 " + std::to_string(r)));
+  }
+}
+
+}  // namespace
+
+class ExportTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void cancellingDoesNothing() {
+    QWidget window;
+    ResultsTable table;
+    Fill(table, 2);
+    Recorder recorder;  // answers with an empty path: cancelled
+    ExportToExcel(&window, table, recorder.prompts());
+    QCOMPARE(recorder.asked, 1);
+    QVERIFY(window.isEnabled());
+    QVERIFY(QApplication::overrideCursor() == nullptr);
+    QTest::qWait(50);
+    QVERIFY(recorder.messages.isEmpty());
+  }
+
+  void writesTheTableOfTheClickThenSaysDone_data() {
+    QTest::addColumn<QString>("ext");
+    QTest::newRow("xls") << ".xls";
+    QTest::newRow("xlsx") << ".xlsx";
+  }
+  void writesTheTableOfTheClickThenSaysDone() {
+    QFETCH(QString, ext);
+    QTemporaryDir dir;
+    QWidget window;
+    ResultsTable table;
+    Fill(table, 3);
+    Recorder recorder;
+    recorder.path = dir.filePath(QStringLiteral("导出结果") + ext);
+    ExportToExcel(&window, table, recorder.prompts());
+
+    // The worker writes; the window waits disabled under a busy cursor.
+    QVERIFY(!window.isEnabled());
+    QVERIFY(QApplication::overrideCursor() != nullptr);
+    QVERIFY(recorder.messages.isEmpty());
+    table.setCell(0, ResultColumn::Title, "changed after the click");
+    table.addRow("4");
+
+    QTRY_COMPARE_WITH_TIMEOUT(recorder.messages.size(), 1, 30000);
+    QCOMPARE(recorder.messages[0].caption, QStringLiteral("信息："));
+    QCOMPARE(recorder.messages[0].text, QStringLiteral("完成操作"));
+    QVERIFY(window.isEnabled());
+    QVERIFY(QApplication::overrideCursor() == nullptr);
+
+    test::WorkbookContents book;
+    std::string error;
+    QVERIFY2(test::ReadWorkbookIndependently(recorder.path.toStdString(), book, error), error.c_str());
+    QCOMPARE(book.rowCount, 4);
+    QCOMPARE(GbkToUtf8(book.rows[0][2]), std::string("标题a"));
+    QCOMPARE(GbkToUtf8(book.rows[1][2]), std::string("春秋新款 连衣裙 0"));
+    QCOMPARE(book.rows[3][0], std::string("3"));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).size(), 1);
+  }
+
+  void failureNamesThePathAndNeverSaysDone() {
+    QTemporaryDir dir;
+    QWidget window;
+    ResultsTable table;
+    Fill(table, 2);
+    Recorder recorder;
+    recorder.path = dir.filePath("missing/x.xls");
+    ExportToExcel(&window, table, recorder.prompts());
+    QTRY_COMPARE_WITH_TIMEOUT(recorder.messages.size(), 1, 30000);
+    QTest::qWait(50);
+    QCOMPARE(recorder.messages.size(), 1);
+    QCOMPARE(recorder.messages[0].caption, QStringLiteral("信息："));
+    QVERIFY(recorder.messages[0].text != QStringLiteral("完成操作"));
+    QVERIFY2(recorder.messages[0].text.contains(recorder.path), qPrintable(recorder.messages[0].text));
+    QVERIFY(window.isEnabled());
+    QVERIFY(QDir(dir.path()).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden));
+  }
+
+  void cutCellsAreNotedAfterDone() {
+    QTemporaryDir dir;
+    QWidget window;
+    ResultsTable table;
+    Fill(table, 1);
+    table.setCell(0, ResultColumn::Title, std::string(40000, 'x'));
+    Recorder recorder;
+    recorder.path = dir.filePath("long.xls");
+    ExportToExcel(&window, table, recorder.prompts());
+    QTRY_COMPARE_WITH_TIMEOUT(recorder.messages.size(), 2, 30000);
+    QCOMPARE(recorder.messages[0].text, QStringLiteral("完成操作"));
+    QVERIFY2(recorder.messages[1].text.contains("32767"), qPrintable(recorder.messages[1].text));
+    QCOMPARE(recorder.messages[1].caption, QStringLiteral("信息："));
+  }
+
+  // The installed prompts reach the one-argument form the window's button calls.
+  void installedPromptsReplaceTheDialog() {
+    QTemporaryDir dir;
+    QWidget window;
+    ResultsTable table;
+    Recorder recorder;
+    recorder.path = dir.filePath("empty.xlsx");
+    const ExportPrompts prompts = recorder.prompts();
+    SetExportPrompts(&prompts);
+    ExportToExcel(&window, table);
+    SetExportPrompts(nullptr);
+    QTRY_COMPARE_WITH_TIMEOUT(recorder.messages.size(), 1, 30000);
+    QCOMPARE(recorder.messages[0].text, QStringLiteral("完成操作"));
+    QVERIFY(QFile::exists(recorder.path));
+  }
+
+  void defaultPromptsAreASaveDialogAndAPlainMessageBox() {
+    const ExportPrompts prompts = DefaultExportPrompts();
+    QStringList filters;
+    bool saving = false;
+    QTimer::singleShot(0, [&] {
+      auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+      if (!dialog) return;
+      filters = dialog->nameFilters();
+      saving = dialog->acceptMode() == QFileDialog::AcceptSave;
+      dialog->reject();
+    });
+    QVERIFY(prompts.choosePath(nullptr).isEmpty());
+    QCOMPARE(filters.size(), 2);
+    QVERIFY2(filters[0].contains("*.xls)"), qPrintable(filters[0]));
+    QVERIFY2(filters[1].contains("*.xlsx)"), qPrintable(filters[1]));
+    QVERIFY(saving);
+
+    QString title;
+    QMessageBox::Icon icon = QMessageBox::Critical;
+    int buttons = 0;
+    QTimer::singleShot(0, [&] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (!box) return;
+      title = box->windowTitle();
+      icon = box->icon();
+      buttons = box->buttons().size();
+      box->button(QMessageBox::Ok)->click();
+    });
+    prompts.message(nullptr, QStringLiteral("信息："), QStringLiteral("完成操作"));
+    QCOMPARE(title, QStringLiteral("信息："));
+    QCOMPARE(icon, QMessageBox::NoIcon);
+    QCOMPARE(buttons, 1);
+  }
+};
+
+QTEST_MAIN(ExportTest)
+#include "export_test.moc"

@@ -1,0 +1,472 @@
+// The main window on the offscreen platform: layout, start-up, the results
+// view's actions and 重试失败 against kelvora-sim.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTest>
+#include <QTimer>
+#include <chrono>
+#include <thread>
+
+#include "app/desktop_host_qt.h"
+#include "app/main_window.h"
+#include "app/network_probe.h"
+#include "app/results_model.h"
+#include "net/datetime.h"
+#include "net/settings.h"
+#include "net/shared_state.h"
+#include "support/fixtures.h"
+#include "support/sim_process.h"
+#include "ui/ui_support.h"
+
+using namespace kelvora;
+using kelvora::test::DesktopRecorder;
+using kelvora::test::ProgramDir;
+using kelvora::test::ScratchSettings;
+
+namespace {
+
+MainWindowOptions Offscreen(const QString& programDir) {
+  MainWindowOptions o;
+  o.programDir = programDir;
+  o.noticeBrowser = false;
+  o.networkProbe = false;
+  return o;
+}
+
+template <typename W>
+W* Find(QWidget& window, const char* name) {
+  return window.findChild<W*>(QString::fromUtf8(name));
+}
+
+bool UseSim(const test::SimProcess& sim) {
+  Settings settings;
+  std::string error;
+  return LoadSettingsFile(sim.configPath(), settings, error) && ApplySettings(settings, error);
+}
+
+void SignInToSim() {
+  SetServiceCookie("kv_auth=kelvorademo-session");
+  SetMarketCookie("cookie2=kelvorademo0000; _tb_token_=kelvora; t=kelvorademo");
+}
+
+// Rows waiting for 重试失败: the address in 链接 and 无时间 in 上架时间.
+void AddFailedRows(ResultsTable& table, const std::vector<std::string>& addresses) {
+  for (const std::string& a : addresses) {
+    const int32_t row = table.addRow();
+    table.setCell(row, ResultColumn::Link, a);
+    table.setCell(row, ResultColumn::ListedAt, NO_TIME_TEXT);
+  }
+}
+
+}  // namespace
+
+class MainWindowTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void initTestCase() { qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--no-sandbox"); }
+
+  void layout() {
+    ProgramDir dir;
+    MainWindow w(Offscreen(dir.path()));
+    QCOMPARE(w.size(), QSize(930, 661));
+    QCOMPARE(w.pos(), QPoint(50, 50));
+
+    struct Control {
+      const char* name;
+      const char* text;
+    };
+    // Every control of the form by its name, with its caption or default text.
+    const Control buttons[] = {{"按钮1", "查 询"},        {"按钮6", "选择热门词"}, {"按钮7", "选择排序和属性"},
+                               {"按钮8", "查 询"},        {"按钮14", "使用向导"},  {"按钮9", "查 询"},
+                               {"按钮10", "查询"},        {"按钮11", "点击打开"},  {"按钮3", "系统设置"},
+                               {"按钮4", "导出数据/分析"}, {"按钮2", "列表监测"},  {"按钮12", "清空结果"},
+                               {"按钮13", "重试失败"},    {"按钮15", "更改COOKIES"}, {"按钮停止", "停止"}};
+    for (const Control& c : buttons) {
+      auto* b = Find<QPushButton>(w, c.name);
+      QVERIFY2(b, c.name);
+      QCOMPARE(b->text(), QString::fromUtf8(c.text));
+    }
+    const Control labels[] = {{"透明标签1", "关键词"}, {"透明标签5", "页数"},     {"标签2", ""},
+                              {"透明标签2", "抓取网页"}, {"透明标签8", "一级分类"}, {"透明标签9", "二级分类"},
+                              {"透明标签3", "关键词："}, {"透明标签6", "页数"},     {"透明标签4", "卖家昵称"},
+                              {"透明标签7", "页数"},     {"标签3", "暂时还没有工具"},
+                              {"标签4", "抓取延时         毫秒。太低可能出错"},
+                              {"透明标签10", "如需使用各种排序以及属性等请用高级搜索"},
+                              {"透明标签13", ""},        {"标签_yhxx", ""}};
+    for (const Control& c : labels) {
+      auto* l = Find<QLabel>(w, c.name);
+      QVERIFY2(l, c.name);
+      QCOMPARE(l->text(), QString::fromUtf8(c.text));
+    }
+    const Control edits[] = {{"编辑框1", ""}, {"编辑框3", "3"}, {"编辑框4", ""}, {"编辑框5", "3"},
+                             {"编辑框7", ""}, {"编辑框6", "5"}, {"编辑框8", "200"}};
+    for (const Control& c : edits) {
+      auto* e = Find<QLineEdit>(w, c.name);
+      QVERIFY2(e, c.name);
+      QCOMPARE(e->text(), QString::fromUtf8(c.text));
+    }
+    QVERIFY(Find<QPlainTextEdit>(w, "编辑框2"));
+    auto* kind = Find<QComboBox>(w, "组合框1");
+    QVERIFY(kind && kind->count() == 2);
+    QCOMPARE(kind->itemText(0), QStringLiteral("列表页"));
+    QCOMPARE(kind->itemText(1), QStringLiteral("商品页"));
+    QVERIFY(Find<QComboBox>(w, "组合框3") && Find<QComboBox>(w, "组合框4"));
+    QCOMPARE(Find<QLabel>(w, "标签1")->text(), QString::fromStdString(GbkToUtf8(CurrentEndpoints()->VENDOR_SITE)) +
+                                                  QStringLiteral("/softdir/vandel/help.htm"));
+
+    auto* group = Find<QGroupBox>(w, "分组框1");
+    QCOMPARE(group->title(), QStringLiteral(" 搜索模式选择 "));
+    QCOMPARE(group->geometry(), QRect(2, 3, 904, 165));
+    auto* tabs = Find<QTabWidget>(w, "选择夹1");
+    QCOMPARE(tabs->geometry(), QRect(7, 15, 445, 123));
+    const char* tabCaptions[] = {"标准搜索", "高级搜索", "分类搜索", "店铺搜索", "小工具", "# 教程与互助 #"};
+    QCOMPARE(tabs->count(), 6);
+    for (int i = 0; i < 6; ++i) QCOMPARE(tabs->tabText(i), QString::fromUtf8(tabCaptions[i]));
+    QCOMPARE(Find<QPushButton>(w, "按钮11")->geometry(), QRect(15, 30, 408, 48));
+    QCOMPARE(Find<QLabel>(w, "标签_yhxx")->geometry(), QRect(424, 608, 400, 19));
+    QCOMPARE(Find<QLabel>(w, "透明标签10")->geometry().topLeft(), QPoint(13, 144));
+    QCOMPARE(Find<QLabel>(w, "透明标签13")->geometry().topLeft(), QPoint(328, 144));
+    QCOMPARE(Find<QLineEdit>(w, "编辑框8")->geometry().topLeft(), QPoint(731, 142));
+    QCOMPARE(Find<QPushButton>(w, "按钮15")->geometry().topLeft(), QPoint(550, 141));
+    QCOMPARE(Find<QWidget>(w, "按钮4")->geometry().left(), 457);
+
+    QCOMPARE(Find<QWidget>(w, "超文本界面框1")->geometry(), QRect(550, 13, 344, 128));
+    auto* view = Find<QTableView>(w, "超级列表框1");
+    QCOMPARE(view->geometry(), QRect(1, 168, 904, 440));
+    QCOMPARE(view->model()->columnCount(), kResultColumnCount);
+    for (int c = 0; c < kResultColumnCount; ++c) {
+      QCOMPARE(view->model()->headerData(c, Qt::Horizontal).toString(),
+               QString::fromStdString(GbkToUtf8(ResultColumns()[c].caption)));
+      QCOMPARE(view->columnWidth(c), ResultColumns()[c].width);
+    }
+
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    // Never shown: the settings button, the template check box, the empty label.
+    QVERIFY(!Find<QPushButton>(w, "按钮3")->isVisible());
+    QVERIFY(!Find<QCheckBox>(w, "选择框1")->isVisible());
+    QVERIFY(!Find<QLabel>(w, "标签2")->isVisibleTo(tabs->widget(0)));
+    QVERIFY(Find<QPushButton>(w, "按钮13")->isEnabled());
+    QVERIFY(!Find<QPushButton>(w, "按钮停止")->isEnabled());
+    QVERIFY(Find<QProgressBar>(w, "进度条"));
+  }
+
+  void startUpWithoutSupportFileEndsBeforeSignIn() {
+    DesktopRecorder desktop;
+    ScratchSettings registry;
+    ProgramDir dir(false);
+    MainWindow w(Offscreen(dir.path()));
+    int signIns = 0;
+    const StartupOutcome outcome = w.startUp({[&] { return ++signIns, true; }, [] { return true; }});
+    QVERIFY(!outcome.running);
+    QCOMPARE(outcome.exitCode, 1);
+    QCOMPARE(signIns, 0);
+    QCOMPARE(desktop.messages.size(), size_t(1));
+    QCOMPARE(desktop.messages[0].caption, QStringLiteral("信息："));
+    QCOMPARE(desktop.messages[0].text, QStringLiteral("您可能未解压本软件。请解压后再使用。"));
+    QVERIFY(w.windowTitle() != QStringLiteral("Kelvora V3.3"));
+    QVERIFY(!registry.versionStamp().isValid());
+  }
+
+  void startUpEndsQuietlyWhenAStepIsRefused_data() {
+    QTest::addColumn<bool>("signIn");
+    QTest::addColumn<bool>("cookies");
+    QTest::addColumn<int>("cookieCalls");
+    QTest::newRow("login window closed") << false << true << 0;
+    QTest::newRow("cookie window closed") << true << false << 1;
+  }
+
+  void startUpEndsQuietlyWhenAStepIsRefused() {
+    QFETCH(bool, signIn);
+    QFETCH(bool, cookies);
+    QFETCH(int, cookieCalls);
+    DesktopRecorder desktop;
+    ScratchSettings registry;
+    ProgramDir dir;
+    MainWindow w(Offscreen(dir.path()));
+    int cookieAsked = 0;
+    const StartupOutcome outcome = w.startUp({[&] { return signIn; }, [&] { return ++cookieAsked, cookies; }});
+    QVERIFY(!outcome.running);
+    QCOMPARE(outcome.exitCode, 0);
+    QCOMPARE(cookieAsked, cookieCalls);
+    QVERIFY(desktop.messages.empty());
+    QCOMPARE(w.windowTitle(), QStringLiteral("Kelvora V3.3"));
+    QVERIFY(w.noticeAddress().isEmpty());
+    QVERIFY(!registry.versionStamp().isValid());
+  }
+
+  void startUpToRunningAgainstSim() {
+    test::SimProcess sim;
+    QVERIFY(sim.running());
+    QVERIFY(UseSim(sim));
+    SetServiceCookie("");
+    SetMonitoredItemIds({});
+    DesktopRecorder desktop;
+    ScratchSettings registry;
+    ProgramDir dir;
+    dir.write(QStringLiteral("cfg_jsid.txt"), "12345\r\n678\r\n");
+    MainWindowOptions options = Offscreen(dir.path());
+    options.networkProbe = true;
+    MainWindow w(options);
+
+    std::vector<QString> order;
+    bool visibleAtSignIn = false;
+    bool stampAtCookies = true;
+    StartupHooks hooks;
+    hooks.signIn = [&] {
+      order.push_back(QStringLiteral("signIn"));
+      visibleAtSignIn = w.isVisible();
+      SetServiceCookie("kv_auth=kelvorademo-session");
+      return true;
+    };
+    hooks.enterCookies = [&] {
+      order.push_back(QStringLiteral("enterCookies"));
+      stampAtCookies = registry.versionStamp().isValid();
+      return true;
+    };
+    const StartupOutcome outcome = w.startUp(hooks);
+    QVERIFY(outcome.running);
+    QCOMPARE(order, (std::vector<QString>{QStringLiteral("signIn"), QStringLiteral("enterCookies")}));
+    QVERIFY2(visibleAtSignIn, "the main window stands behind the login window");
+    QVERIFY2(!stampAtCookies, "the version stamp is written after the cookie window");
+    QCOMPARE(w.windowTitle(), QStringLiteral("Kelvora V3.3"));
+    QCOMPARE(w.noticeAddress(), QString::fromStdString(sim.baseUrl()) + QStringLiteral("/vendor/softdir/vandel/xzs.htm?ver=3.3"));
+    QCOMPARE(registry.versionStamp().toString(), QStringLiteral("3.3"));
+    QCOMPARE(*MonitoredItemIds(), (std::vector<std::string>{"12345", "678"}));
+    // The account refresh asks the simulator on a worker and writes the label here.
+    QTRY_COMPARE_WITH_TIMEOUT(Find<QLabel>(w, "标签_yhxx")->text(), QStringLiteral("用户名： demo"), 10000);
+    // The probe of 127.0.0.1 answers wherever the process may send an echo.
+    w.host().waitForAccountRefreshes();
+    QTest::qWait(kProbeTimeoutMs + 300);
+    const bool echoUsable = ProbeEcho("127.0.0.1", kProbeTimeoutMs) != ProbeOutcome::NoEchoService;
+    QCOMPARE(desktop.messages.size(), size_t(echoUsable ? 0 : 1));
+    SetServiceCookie("");
+  }
+
+  void networkProbeMessageReachesTheUiThread() {
+    const Endpoints saved = *CurrentEndpoints();
+    Endpoints e = saved;
+    e.MARKET_HOST = "";  // resolves to nothing
+    SetEndpoints(e);
+    DesktopRecorder desktop;
+    ProgramDir dir;
+    MainWindowOptions options = Offscreen(dir.path());
+    options.networkProbe = true;
+    MainWindow w(options);
+    w.host().setAccountTextSource([] { return std::string(); });
+    QVERIFY(w.startUp({}).running);
+    QTRY_COMPARE(desktop.messages.size(), size_t(1));
+    QCOMPARE(desktop.messages[0].text, QStringLiteral("您的网络质量不好或者不通畅\r\n请稍后再试"));
+    QCOMPARE(desktop.messages[0].caption, QStringLiteral("信息："));
+    QVERIFY(desktop.messages[0].onUiThread);
+    SetEndpoints(saved);
+  }
+
+  void clearLeavesTheCountLabel() {
+    ProgramDir dir;
+    MainWindow w(Offscreen(dir.path()));
+    w.show();
+    for (int i = 0; i < 25; ++i) w.table().addRow();
+    // Written from a worker, as the per-item driver does, and shown by the UI thread.
+    std::thread([&] { w.host().setRowCountLabel(RowCountLabelText(25)); }).join();
+    auto* count = Find<QLabel>(w, "透明标签13");
+    QTRY_COMPARE(count->text(), QStringLiteral("条数：25"));
+    QTRY_COMPARE(w.model().rowCount(), 25);
+
+    QTest::mouseClick(Find<QPushButton>(w, "按钮12"), Qt::LeftButton);
+    QCOMPARE(w.table().rowCount(), 0);
+    QTRY_COMPARE(w.model().rowCount(), 0);
+    QCOMPARE(count->text(), QStringLiteral("条数：25"));
+
+    w.table().addRow();
+    w.host().setRowCountLabel(RowCountLabelText(w.table().rowCount()));
+    QCOMPARE(count->text(), QStringLiteral("条数：1"));
+  }
+
+  void rowMenuOpensOnlyWebAddresses() {
+    DesktopRecorder desktop;
+    ProgramDir dir;
+    MainWindow w(Offscreen(dir.path()));
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    const char* links[] = {"http://127.0.0.1:9/item.htm?id=1", "file:///etc/passwd", "//127.0.0.1:9/item.htm?id=3",
+                           "javascript:alert(1)", ""};
+    for (const char* link : links) w.table().setCell(w.table().addRow(), ResultColumn::Link, link);
+    w.model().flush();
+    QTableView* view = w.resultsView();
+    auto* menu = Find<QMenu>(w, "右键");
+    QVERIFY(menu);
+    QCOMPARE(menu->actions().size(), 1);
+    QCOMPARE(menu->actions()[0]->text(), QStringLiteral("打开网页"));
+
+    // No row selected: right-clicking shows nothing.
+    const QPoint below(100, view->viewport()->height() - 5);
+    emit view->customContextMenuRequested(below);
+    QVERIFY(!menu->isVisible());
+    w.openSelectedItemPage();
+    QVERIFY(desktop.opened.empty());
+
+    const QUrl expected[] = {QUrl(QStringLiteral("http://127.0.0.1:9/item.htm?id=1")), QUrl(),
+                             QUrl(QStringLiteral("http://127.0.0.1:9/item.htm?id=3")), QUrl(), QUrl()};
+    for (int row = 0; row < 5; ++row) {
+      desktop.opened.clear();
+      view->selectRow(row);
+      QCOMPARE(w.table().selectedRow(), row);
+      const QPoint at = view->visualRect(w.model().index(row, 3)).center();
+      emit view->customContextMenuRequested(at);
+      QTRY_VERIFY(menu->isVisible());
+      QCOMPARE(menu->pos(), view->viewport()->mapToGlobal(at) + QPoint(3, 3));
+      menu->actions()[0]->trigger();
+      menu->hide();
+      if (expected[row].isEmpty()) {
+        QVERIFY2(desktop.opened.empty(), links[row]);
+      } else {
+        QCOMPARE(desktop.opened.size(), size_t(1));
+        QCOMPARE(desktop.opened[0], expected[row]);
+      }
+    }
+    // A clear leaves no row selected: the menu does not come back.
+    w.table().clearRows();
+    w.model().flush();
+    QCOMPARE(w.table().selectedRow(), -1);
+    emit view->customContextMenuRequested(below);
+    QVERIFY(!menu->isVisible());
+  }
+
+  void helpButtonOpensTheHelpPage() {
+    DesktopRecorder desktop;
+    ProgramDir dir;
+    MainWindow w(Offscreen(dir.path()));
+    QTest::mouseClick(Find<QPushButton>(w, "按钮11"), Qt::LeftButton);
+    QCOMPARE(desktop.opened.size(), size_t(1));
+    QCOMPARE(desktop.opened[0].toString(), QString::fromStdString(GbkToUtf8(CurrentEndpoints()->VENDOR_SITE)) +
+                                               QStringLiteral("/softdir/vandel/help.htm?ver=3.3"));
+  }
+
+  void retryKeepsTheWindowResponsive() {
+    test::SimProcess sim({"--latency-ms", "150"});
+    QVERIFY(sim.running());
+    QVERIFY(UseSim(sim));
+    SignInToSim();
+    const auto items = test::SimItems(sim.baseUrl(), "taobao", 3);
+    QCOMPARE(items.size(), size_t(3));
+    ProgramDir dir;
+    MainWindow w(Offscreen(dir.path()));
+    w.show();
+    AddFailedRows(w.table(), items);
+
+    auto* retry = Find<QPushButton>(w, "按钮13");
+    auto* stop = Find<QPushButton>(w, "按钮停止");
+    int ticks = 0;
+    QTimer heartbeat;
+    connect(&heartbeat, &QTimer::timeout, [&] { ++ticks; });
+    heartbeat.start(20);
+    QTest::mouseClick(retry, Qt::LeftButton);
+    QVERIFY(w.operationRunning());
+    QVERIFY(!retry->isEnabled());
+    QVERIFY(stop->isEnabled());
+    for (const char* name : {"按钮1", "按钮8", "按钮9", "按钮10"}) QVERIFY2(!Find<QPushButton>(w, name)->isEnabled(), name);
+    // A second click while it runs starts nothing.
+    QVERIFY(!w.startOperation([](std::stop_token) {}));
+
+    QTRY_VERIFY_WITH_TIMEOUT(!w.operationRunning(), 60000);
+    // Three items of three requests each, every answer 150 ms late: the event loop
+    // ran all along.
+    QVERIFY2(ticks > 10, qPrintable(QString::number(ticks)));
+    QVERIFY(retry->isEnabled());
+    QVERIFY(!stop->isEnabled());
+    for (int32_t r = 0; r < 3; ++r) {
+      QVERIFY(!w.table().cellText(r, ResultColumn::Title).empty());
+      QCOMPARE(w.table().cellText(r, ResultColumn::Index), NumberText(static_cast<int64_t>(r)));
+    }
+    QCOMPARE(Find<QLabel>(w, "透明标签13")->text(), QStringLiteral("条数：3"));
+  }
+
+  void stopEndsTheRetryAfterTheCurrentItem() {
+    test::SimProcess sim({"--latency-ms", "150"});
+    QVERIFY(sim.running());
+    QVERIFY(UseSim(sim));
+    SignInToSim();
+    const auto items = test::SimItems(sim.baseUrl(), "taobao", 4);
+    QCOMPARE(items.size(), size_t(4));
+    ProgramDir dir;
+    MainWindow w(Offscreen(dir.path()));
+    w.show();
+    AddFailedRows(w.table(), items);
+    w.retryFailed();
+    QTRY_VERIFY_WITH_TIMEOUT(!w.table().cellText(0, ResultColumn::Title).empty(), 30000);
+    QTest::mouseClick(Find<QPushButton>(w, "按钮停止"), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!w.operationRunning(), 30000);
+    // The item under way when 停止 came may finish; the last ones are not touched.
+    QVERIFY(w.table().cellText(2, ResultColumn::Title).empty());
+    QVERIFY(w.table().cellText(3, ResultColumn::Title).empty());
+    QCOMPARE(w.table().cellText(3, ResultColumn::ListedAt), std::string(NO_TIME_TEXT));
+    // The next run starts afresh: 停止 belonged to the one before.
+    w.retryFailed();
+    QTRY_VERIFY_WITH_TIMEOUT(!w.operationRunning(), 60000);
+    QVERIFY(!w.table().cellText(3, ResultColumn::Title).empty());
+  }
+
+  void closingEndsARetryStuckOnARequest() {
+    test::SimProcess sim({"--hang-rate", "1"});
+    QVERIFY(sim.running());
+    QVERIFY(UseSim(sim));
+    SignInToSim();
+    ProgramDir dir;
+    auto w = std::make_unique<MainWindow>(Offscreen(dir.path()));
+    w->show();
+    AddFailedRows(w->table(), {sim.baseUrl() + "/item/item.htm?id=1"});
+    w->retryFailed();
+    QTest::qWait(300);  // the item page request now hangs
+    QVERIFY(w->operationRunning());
+    const auto start = std::chrono::steady_clock::now();
+    w->close();
+    w.reset();  // joins the worker: the hanging request must end at once
+    QVERIFY(std::chrono::steady_clock::now() - start < std::chrono::seconds(20));
+  }
+
+  void pauseKeepsTheUiThreadServingEvents() {
+    ProgramDir dir;
+    MainWindow w(Offscreen(dir.path()));
+    DesktopHost& host = w.host();
+    int ticks = 0;
+    QTimer heartbeat;
+    connect(&heartbeat, &QTimer::timeout, [&] { ++ticks; });
+    heartbeat.start(10);
+    host.pause(200);
+    QVERIFY(ticks > 0);
+
+    // 停止 during a pause on the UI thread ends it early; on a worker likewise.
+    QTimer::singleShot(50, &host, [&] { host.requestStop(); });
+    const auto start = std::chrono::steady_clock::now();
+    host.pause(60000);
+    QVERIFY(std::chrono::steady_clock::now() - start < std::chrono::seconds(30));
+    QVERIFY(host.stopRequested());
+    host.clearStop();
+    std::thread worker([&] { host.pause(60000); });
+    QTest::qWait(50);
+    host.requestStop();
+    worker.join();
+    host.clearStop();
+    QVERIFY(!host.stopRequested());
+    // Closing the window stops everything for good.
+    w.close();
+    QVERIFY(host.stopRequested());
+    host.clearStop();
+    QVERIFY(host.stopRequested());
+  }
+};
+
+QTEST_MAIN(MainWindowTest)
+#include "main_window_test.moc"

@@ -1,0 +1,156 @@
+// The results view's model: batched updates from worker threads, clears racing
+// appends, and the cells that failed requests spoil.
+#include <QSignalSpy>
+#include <QTest>
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "app/results_model.h"
+#include "net/codec.h"
+
+using namespace kelvora;
+
+class ResultsModelTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void appendsArriveInBatches() {
+    ResultsTable table;
+    ResultsModel model(table);
+    QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
+    for (int i = 0; i < 1000; ++i) table.setCell(table.addRow(), ResultColumn::Link, "http://a/" + std::to_string(i));
+    QCOMPARE(model.rowCount(), 0);  // nothing until the UI thread takes the batch
+    QTRY_COMPARE(model.rowCount(), 1000);
+    QCOMPARE(inserted.count(), 1);
+    QCOMPARE(model.data(model.index(999, 3)).toString(), QStringLiteral("http://a/999"));
+  }
+
+  void workersAppendWriteAndClear() {
+    ResultsTable table;
+    ResultsModel model(table);
+    std::atomic<int> finished{0};
+    std::vector<std::thread> writers;
+    for (int t = 0; t < 3; ++t) {
+      writers.emplace_back([&, t] {
+        for (int i = 0; i < 3000; ++i) {
+          const int32_t row = table.addRow();
+          table.setCell(row, ResultColumn::Title, "t" + std::to_string(t));
+          if (t == 0 && i % 150 == 0) table.clearRows();
+        }
+        ++finished;
+      });
+    }
+    // The UI thread keeps applying batches while the store changes under it.
+    while (finished < 3) QTest::qWait(5);
+    for (auto& w : writers) w.join();
+    // Once the store is quiet the model shows exactly its rows, whatever order the
+    // notifications came in.
+    QTRY_COMPARE(model.rowCount(), table.rowCount());
+    model.flush();
+    QCOMPARE(model.rowCount(), table.rowCount());
+    for (int r = 0; r < model.rowCount(); r += 97)
+      QCOMPARE(model.data(model.index(r, 2)).toString().toStdString(), table.cellText(r, ResultColumn::Title));
+    table.clearRows();
+    QTRY_COMPARE(model.rowCount(), 0);
+  }
+
+  void changedRowsAreRedrawn() {
+    ResultsTable table;
+    ResultsModel model(table);
+    for (int i = 0; i < 10; ++i) table.addRow();
+    model.flush();
+    QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+    table.setCell(3, ResultColumn::Title, "\xb1\xea\xcc\xe2");  // 标题
+    table.setCell(7, ResultColumn::Price, "1.00");
+    QTRY_COMPARE(changed.count(), 1);
+    const auto first = changed[0][0].value<QModelIndex>();
+    const auto last = changed[0][1].value<QModelIndex>();
+    QVERIFY(first.row() <= 3 && last.row() >= 7);
+    QCOMPARE(model.data(model.index(3, 2)).toString(), QStringLiteral("标题"));
+  }
+
+  void failedRequestsMarkTheirCells_data() {
+    QTest::addColumn<int>("part");
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QList<int>>("columns");
+    QTest::newRow("page") << int(RequestPart::Page) << int(FailureKind::NoAnswer) << QList<int>{1, 2, 4, 8, 9, 10, 11, 12};
+    QTest::newRow("alternate") << int(RequestPart::Alternate) << int(FailureKind::ErrorStatus)
+                               << QList<int>{1, 2, 4, 8, 9, 10, 11, 12};
+    QTest::newRow("secondary") << int(RequestPart::Secondary) << int(FailureKind::CutShort) << QList<int>{9, 10, 11, 12};
+    QTest::newRow("lookup") << int(RequestPart::Lookup) << int(FailureKind::Refused) << QList<int>{5, 6, 7};
+  }
+
+  void failedRequestsMarkTheirCells() {
+    QFETCH(int, part);
+    QFETCH(int, kind);
+    QFETCH(QList<int>, columns);
+    ResultsTable table;
+    ResultsModel model(table);
+    table.addRow();
+    table.addRow();
+    RowFailures failures;
+    failures[static_cast<RequestPart>(part)] = static_cast<FailureKind>(kind);
+    table.setFailures(1, failures);
+    model.flush();
+    const QString name = QString::fromLatin1(RequestPartName(static_cast<RequestPart>(part)));
+    const QString how = QString::fromLatin1(FailureKindName(static_cast<FailureKind>(kind)));
+    for (int c = 0; c < kResultColumnCount; ++c) {
+      const bool marked = columns.contains(c);
+      const QVariant background = model.data(model.index(1, c), Qt::BackgroundRole);
+      const QString tip = model.data(model.index(1, c), Qt::ToolTipRole).toString();
+      QCOMPARE(background.isValid(), marked);
+      QCOMPARE(model.data(model.index(1, c), Qt::ForegroundRole).isValid(), marked);
+      if (marked) {
+        QCOMPARE(background.value<QColor>(), ResultsModel::FailureBackground());
+        QVERIFY2(tip.contains(name) && tip.contains(how), qPrintable(tip));
+      } else {
+        QVERIFY(tip.isEmpty());
+      }
+      // The row without failures stays plain.
+      QVERIFY(!model.data(model.index(0, c), Qt::BackgroundRole).isValid());
+    }
+    // A later run that succeeds clears the marks.
+    table.setFailures(1, RowFailures{});
+    model.flush();
+    QVERIFY(!model.data(model.index(1, columns.first()), Qt::BackgroundRole).isValid());
+  }
+
+  void twoFailuresOnOneCellAreBothNamed() {
+    ResultsTable table;
+    ResultsModel model(table);
+    table.addRow();
+    RowFailures failures;
+    failures[RequestPart::Page] = FailureKind::NoAnswer;
+    failures[RequestPart::Secondary] = FailureKind::CutShort;
+    table.setFailures(0, failures);
+    model.flush();
+    const QString sales = model.data(model.index(0, 9), Qt::ToolTipRole).toString();
+    QVERIFY2(sales.contains(QStringLiteral("page")) && sales.contains(QStringLiteral("secondary")), qPrintable(sales));
+    const QString title = model.data(model.index(0, 2), Qt::ToolTipRole).toString();
+    QVERIFY2(title.contains(QStringLiteral("page")) && !title.contains(QStringLiteral("secondary")), qPrintable(title));
+  }
+
+  void modelGoesWhileWorkersWrite() {
+    // The model leaves the store's listeners while a worker is calling it; the
+    // worker must never reach a model that is gone.
+    ResultsTable table;
+    std::atomic<bool> run{true};
+    std::thread writer([&] {
+      while (run) table.setCell(table.addRow(), ResultColumn::Link, "x");
+    });
+    int models = 0;
+    while (table.rowCount() < 20000 || models < 200) {
+      auto model = std::make_unique<ResultsModel>(table);
+      QCoreApplication::processEvents();
+      ++models;
+    }
+    run = false;
+    writer.join();
+    QCoreApplication::processEvents();
+    QVERIFY(table.rowCount() >= 20000);
+  }
+};
+
+QTEST_MAIN(ResultsModelTest)
+#include "results_model_test.moc"
