@@ -51,7 +51,10 @@ QLabel* Label(QWidget* parent, const char* name, const char* text, const QRect& 
 }
 
 QPushButton* Button(QWidget* parent, const char* name, const char* text, const QRect& geometry) {
-  return Place(new QPushButton(U(text), parent), name, geometry);
+  auto* button = Place(new QPushButton(U(text), parent), name, geometry);
+  // Enter in a box must not press a step's button: each step is its own click.
+  button->setAutoDefault(false);
+  return button;
 }
 
 QPlainTextEdit* AddressBox(QWidget* parent, const char* name, const QRect& geometry) {

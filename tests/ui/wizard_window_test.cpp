@@ -174,9 +174,15 @@ class WizardWindowTest : public QObject {
     QVERIFY(!wizard.browserView());
   }
 
-  void pageBoxesTakeIntegerText() {
+  void keysInTheBoxes() {
     StandInMain main;
     SearchWizardWindow wizard(&main.window);
+    wizard.show();
+    auto* tabs = Control<QTabWidget>(&wizard, "高级选择夹1");
+    // Enter in the keyword box presses no button: a dialog would press its first one, step ①.
+    QTest::keyClick(Control<QLineEdit>(&wizard, "编辑框2"), Qt::Key_Return);
+    QCOMPARE(tabs->currentIndex(), 0);
+    QVERIFY(!wizard.busy());
     auto* first = Control<QLineEdit>(&wizard, "编辑框11");
     const struct {
       const char* typed;
