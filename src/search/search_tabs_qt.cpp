@@ -23,6 +23,7 @@
 #include "search/monitored.h"
 #include "search/monitored_ids_editor_window.h"
 #include "search/shop_search.h"
+#include "wizard/search_wizard_window.h"
 
 namespace kelvora {
 namespace {
@@ -108,6 +109,7 @@ SearchTabsController::SearchTabsController(QWidget* mainWindow, ResultsTable& ta
   connectButton("按钮6", &SearchTabsController::onHotWords);
   connectButton("按钮7", &SearchTabsController::onSortHint);
   connectButton("按钮8", &SearchTabsController::onListQuery);
+  connectButton("按钮14", &SearchTabsController::openSearchWizard);
   connectButton("按钮9", &SearchTabsController::onCategoryQuery);
   connectButton("按钮10", &SearchTabsController::onShopQuery);
   connectButton("按钮2", &SearchTabsController::openMonitoredIdsEditor);
@@ -313,6 +315,8 @@ void SearchTabsController::takePendingChoice() {
   pendingTop_ = -1;
   onTopCategoryChosen(index);
 }
+
+void SearchTabsController::openSearchWizard() { OpenSearchWizard(window_); }
 
 void SearchTabsController::openMonitoredIdsEditor() {
   MonitoredIdsEditor editor(window_, monitoredPath_, host_);

@@ -538,6 +538,69 @@ std::string Outcomes(const std::vector<std::string>& args, int requests) {
   return out;
 }
 
+TEST_F(SimTest, SearchPageLinksKeepTheirRefinements) {
+  // The links clicked in the wizard's browser keep every refinement in force, and
+  // the page addresses built from the address they end on serve those pages.
+  struct Auction {
+    std::string url;
+    long long sales;
+  };
+  auto Auctions = [](const std::string& page) {
+    std::vector<Auction> out;
+    size_t a = page.find('{', page.find("g_page_config"));
+    if (a == std::string::npos) return out;
+    MiniJson j(page.substr(a, page.find("};", a) + 1 - a));
+    for (size_t i = 0, n = j.length({"mods", "itemlist", "data", "auctions"}); i < n; ++i) {
+      const std::vector<std::string> at = {"mods", "itemlist", "data", "auctions", std::to_string(i)};
+      auto field = [&](const char* name) {
+        auto path = at;
+        path.push_back(name);
+        return j.get(path).value_or("");
+      };
+      out.push_back({field("detail_url"), ToInt(field("view_sales"))});
+    }
+    return out;
+  };
+  auto Href = [](const std::string& page, const std::string& id) {
+    return Between(page, "<a id=\"" + id + "\" href=\"", "\"");
+  };
+  auto Urls = [](const std::vector<Auction>& list) {
+    std::vector<std::string> out;
+    for (const Auction& a : list) out.push_back(a.url);
+    return out;
+  };
+  const std::string q = Pct(G("机械手表 a"));
+  const std::string self = sim_->baseUrl() + "/s/search?q=" + q + "&commend=all&search_type=item";
+
+  const std::string sorted = Get("/s/search?q=" + q + "&sort=sale-desc");
+  const std::string tmallLink = Href(sorted, "filter-tmall");
+  EXPECT_EQ(tmallLink, self + "&sort=sale-desc&filter_tianmao=tmall");
+  const std::string tmallPage = Get(Path(tmallLink));
+  EXPECT_EQ(Href(tmallPage, "sort-price-asc"), self + "&sort=price-asc&filter_tianmao=tmall");
+  EXPECT_EQ(Href(tmallPage, "filter-all"), self + "&sort=sale-desc");
+  const std::vector<Auction> tmall = Auctions(tmallPage);
+  ASSERT_FALSE(tmall.empty());
+  for (size_t i = 0; i < tmall.size(); ++i) {
+    EXPECT_NE(tmall[i].url.find("/detail/item.htm"), std::string::npos) << tmall[i].url;
+    if (i) {
+      EXPECT_GE(tmall[i - 1].sales, tmall[i].sales);
+    }
+  }
+
+  // Page 2 of the sorted list: the pager's link, and the wizard's address with its
+  // offset at the front of the query (also when the address already held one).
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(sorted, m, std::regex("<a href=\"([^\"]+)\">2</a>")));
+  EXPECT_EQ(m[1].str(), self + "&sort=sale-desc&s=44");
+  const std::vector<Auction> first = Auctions(sorted), second = Auctions(Get(Path(m[1].str())));
+  ASSERT_EQ(first.size(), 44u);
+  ASSERT_FALSE(second.empty());
+  EXPECT_GE(first.back().sales, second.front().sales);
+  const std::string query = "q=" + q + "&commend=all&search_type=item&sort=sale-desc";
+  EXPECT_EQ(Urls(Auctions(Get("/s/search?s=44&" + query))), Urls(second));
+  EXPECT_EQ(Urls(Auctions(Get("/s/search?s=0&" + query + "&s=44"))), Urls(first));
+}
+
 TEST(SimFaults, HappenAtTheAskedRateAndRepeatWithTheSeed) {
   std::string a = Outcomes({"--seed", "9", "--fail-rate", "0.2", "--malformed-rate", "0.1"}, 400);
   std::string b = Outcomes({"--seed", "9", "--fail-rate", "0.2", "--malformed-rate", "0.1"}, 400);
