@@ -1,9 +1,11 @@
 # Entry points. `make test` and `make demo` install what is missing first.
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
 JOBS       ?= $(shell nproc)
 
-.PHONY: all deps build build-asan test test-fast demo bench clean
+.PHONY: all deps build build-asan build-fuzz test test-fast fuzz fuzz-smoke demo bench clean
 
 all: build
 
@@ -22,10 +24,27 @@ build: deps $(BUILD)/build.ninja
 build-asan: deps $(ASAN_BUILD)/build.ninja
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 
+# The core and the libFuzzer programs only (clang, ASan+UBSan), no Qt.
+$(FUZZ_BUILD)/build.ninja:
+	cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DKELVORA_FUZZ=ON
+
+build-fuzz: deps $(FUZZ_BUILD)/build.ninja
+	cmake --build $(FUZZ_BUILD) -j $(JOBS)
+
+# Every fuzz program for FUZZ_SECONDS seconds, after the kept crash inputs.
+fuzz: build-fuzz
+	./scripts/fuzz.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
+
+# A few seconds per program plus the kept crash inputs: the check `make test` runs.
+fuzz-smoke: build-fuzz
+	./scripts/fuzz.sh $(FUZZ_BUILD) 3
+
 # Every test in the normal build, then the same tests under ASan+UBSan.
 test: build build-asan
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j $(JOBS)
+	$(MAKE) fuzz-smoke
 
 # Only the normal build, for quick iterations.
 test-fast: build
@@ -38,4 +57,4 @@ demo: build
 	./scripts/demo.sh $(BUILD)
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)

@@ -17,6 +17,7 @@ PACKAGES=(
   qt6-base-dev qt6-webengine-dev libqt6webenginecore6-bin libgl-dev
   xvfb xauth fonts-noto-cjk
   python3-xlrd python3-openpyxl
+  clang libclang-rt-14-dev
 )
 
 missing=()

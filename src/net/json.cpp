@@ -62,9 +62,25 @@ double AsDouble(const Node& n) {
   return d;
 }
 
+// Arrays longer than this get a table of where each element starts, so that
+// reading element k of a long list does not walk the k elements before it.
+constexpr uint32_t kIndexedArrayMin = 64;
+
 struct Doc {
   std::vector<Node> nodes;  // document order; nodes[0] is the root
   std::string arena;        // every string, number token and member name
+  // Long arrays: array node -> offset in `elements` of its elements' node indices.
+  std::unordered_map<uint32_t, uint32_t> elementTable;
+  std::vector<uint32_t> elements;
+
+  void indexArrays() {
+    for (uint32_t i = 0; i < nodes.size(); ++i) {
+      const Node& n = nodes[i];
+      if (n.kind != Kind::Array || n.count < kIndexedArrayMin) continue;
+      elementTable.emplace(i, static_cast<uint32_t>(elements.size()));
+      for (uint32_t k = 0, at = i + 1; k < n.count; ++k, at = nodes[at].next) elements.push_back(at);
+    }
+  }
 
   std::string_view text(const Node& n) const { return {arena.data() + n.off, n.len}; }
   std::string_view key(const Node& n) const { return {arena.data() + n.keyOff, n.keyLen}; }
@@ -519,8 +535,13 @@ Target Member(const Target& from, std::string_view key) {
     if (ParseIndex(key, index)) {
       if (index < n.count) {
         const Node* nodes = doc.nodes.data();
-        uint32_t at = static_cast<uint32_t>(&n - nodes) + 1;
-        for (uint32_t i = 0; i < index; ++i) at = nodes[at].next;
+        const uint32_t self = static_cast<uint32_t>(&n - nodes);
+        uint32_t at = self + 1;
+        if (auto table = doc.elementTable.find(self); table != doc.elementTable.end()) {
+          at = doc.elements[table->second + index];
+        } else {
+          for (uint32_t i = 0; i < index; ++i) at = nodes[at].next;
+        }
         out.node = &nodes[at];
       }
     } else if (key == "length") {
@@ -785,6 +806,7 @@ std::shared_ptr<const Doc> Parse(Parsers& parsers, std::string_view gbk) {
   auto error = parsers.dom.parse(buf.data(), buf.size(), false).get(root);
   if (!error) {
     DomCopier(*doc).add(root, 0, 0);
+    doc->indexArrays();
     return doc;
   }
   // Integers beyond 64 bits, numbers beyond the double range and lone
@@ -802,6 +824,7 @@ std::shared_ptr<const Doc> Parse(Parsers& parsers, std::string_view gbk) {
                 : builder.addRoot<simdjson::ondemand::array>([&] { return json.get_array(); });
   // Anything after the value makes the text invalid.
   if (!ok || json.current_location().error() != simdjson::OUT_OF_BOUNDS) return nullptr;
+  doc->indexArrays();
   return doc;
 }
 

@@ -384,3 +384,39 @@ TEST(JsonKinds, StringAndArrayAreToldApart) {
 
 }  // namespace
 }  // namespace kelvora
+
+namespace kelvora {
+namespace {
+
+// Long arrays are read through an element table: every element, whatever its kind
+// and however deep its own elements, must come back as in a short array.
+TEST(JsonReaderTest, LongArraysReadEveryElement) {
+  std::string json = "{\"a\":[";
+  for (int k = 0; k < 300; ++k) {
+    if (k) json += ",";
+    if (k % 3 == 0) json += std::to_string(k);
+    else if (k % 3 == 1) json += "{\"v\":" + std::to_string(k) + ",\"w\":[[1],[2]]}";
+    else {
+      json += "[" + std::to_string(k) + ",[0";  // an inner array long enough for its own table
+      for (int n = 0; n < 70; ++n) json += ",1";
+      json += "]]";
+    }
+  }
+  json += "],\"b\":\"end\"}";
+  for (const std::string& text : {json, json.substr(0, json.size() - 1) + ",\"c\":1e999}"}) {
+    JsonReader reader;
+    reader.load("data", text);
+    ASSERT_EQ(reader.getLength("data.a"), 300) << text.size();
+    for (int k = 0; k < 300; ++k) {
+      const std::string at = "data.a[" + std::to_string(k) + "]";
+      const std::string got = k % 3 == 0 ? reader.getText(at) : k % 3 == 1 ? reader.getText(at + ".v") : reader.getText(at + "[0]");
+      EXPECT_EQ(got, std::to_string(k)) << at;
+    }
+    EXPECT_EQ(reader.getText("data.a[300]"), "");
+    EXPECT_EQ(reader.getText("data.a[2][1][70]"), "1");
+    EXPECT_EQ(reader.getText("data.b"), "end");
+  }
+}
+
+}  // namespace
+}  // namespace kelvora

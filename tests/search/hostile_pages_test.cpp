@@ -1,0 +1,87 @@
+// Answers built to hurt the readers: sizes and shapes no marketplace sends, each
+// read without a crash, in bounded memory and with a sound result. How long each
+// takes shows in the test's own time (gtest prints it); nothing here asserts time.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "net/json.h"
+#include "search/keyword_search.h"
+#include "search/shop_search.h"
+
+namespace kelvora {
+namespace {
+
+std::string Repeat(const std::string& piece, size_t times) {
+  std::string out;
+  out.reserve(piece.size() * times);
+  for (size_t k = 0; k < times; ++k) out += piece;
+  return out;
+}
+
+std::string FirstFormLink(size_t k) {
+  return "<a trace=\"auction\"  traceNum=\"" + std::to_string(k % 10) + "\"  data-pid=\"" + std::to_string(k) +
+         "\" href=\"//h/item.htm?id=" + std::to_string(k) + "\" target=\"_blank\" class=\"summary-img\">\n";
+}
+
+TEST(HostilePages, TwoHundredThousandAuctionLinks) {
+  constexpr size_t kLinks = 200000;
+  std::string page = "<html><div class=\"items\">\n";
+  for (size_t k = 0; k < kLinks; ++k) page += FirstFormLink(k);
+  page += "</div></html>";
+  const std::vector<std::string> found = SearchResultAddresses(page);
+  ASSERT_EQ(found.size(), kLinks);
+  EXPECT_EQ(found.front(), "//h/item.htm?id=0");
+  EXPECT_EQ(found.back(), "//h/item.htm?id=199999");
+}
+
+TEST(HostilePages, TwoHundredThousandAuctionsInThePageObject) {
+  constexpr size_t kAuctions = 200000;
+  std::string auctions;
+  for (size_t k = 0; k < kAuctions; ++k)
+    auctions += (k ? ",{\"detail_url\":\"//h/item.htm?id=" : "{\"detail_url\":\"//h/item.htm?id=") +
+                std::to_string(k) + "\"}";
+  const std::string page = "<script>g_page_config = {\"mods\":{\"itemlist\":{\"data\":{\"auctions\":[" + auctions +
+                           "]}}}};</script>";
+  const std::vector<std::string> found = SearchResultAddresses(page);
+  ASSERT_EQ(found.size(), kAuctions);
+  EXPECT_EQ(found[123456], "//h/item.htm?id=123456");
+}
+
+// Lazy groups over markup that opens every attribute and never closes the tag: the
+// engine gives up (its complexity limit) or fails fast, and the page reads as one
+// without links.
+TEST(HostilePages, BacktrackingMarkupOfTheFirstLinkForm) {
+  const std::string page = "<a trace=\"auction\"  traceNum=\"1\"  data-pid=\"" +
+                           Repeat("x\" href=\"y\" target=\"_blank\" class=\"s", 2000);
+  EXPECT_TRUE(SearchResultAddresses(page).empty());
+}
+
+TEST(HostilePages, BacktrackingMarkupOfTheSecondLinkForm) {
+  const std::string page = Repeat("<a trace=\"auction\" traceidx=\"" + Repeat("a\" href=", 50), 400);
+  EXPECT_TRUE(SearchResultAddresses(page).empty());
+}
+
+TEST(HostilePages, UnclosedJsonpOpenings) {
+  EXPECT_EQ(ShopAnswerJson(Repeat("json(((", 100000)), "");
+}
+
+TEST(HostilePages, DeepNestingAndHugeNumbersInAnswers) {
+  const std::string deep = Repeat("{\"a\":", 100000) + "1" + std::string(100000, '}');
+  const std::string digits(1000000, '7');
+  // Too deep for the page object: no addresses, whatever else the page holds.
+  EXPECT_TRUE(SearchResultAddresses("g_page_config = " + deep + ";" + FirstFormLink(1)).empty());
+  JsonReader reader;
+  reader.load("data", "{\"ok\":1}");
+  reader.load("data", deep);
+  EXPECT_EQ(reader.getText("data.ok"), "1");  // refused: the earlier value stays
+  // A number of a million digits is refused or read back as its digits, never cut.
+  reader.load("n", "{\"a\":" + digits + ",\"b\":-" + digits + "." + digits + "e-" + digits + "}");
+  const std::string a = reader.getText("n.a");
+  EXPECT_TRUE(a.empty() || a == digits) << a.size();
+  EXPECT_EQ(ShopAnswerJson("jsonp1({\"itemList\":[{\"href\":" + digits + "}]})").size(), digits.size() + 24);
+}
+
+}  // namespace
+}  // namespace kelvora
