@@ -37,7 +37,25 @@ std::string App::settingsText() const {
   line("MARKET_DOMAIN_SUFFIX", ".127.0.0.1");
   line("TMALL_TITLE_SUFFIX", "-tmall.com天猫");
   line("TMALL_LINK_MARKER", "<link title=\"tmall.com天猫\"");
+  // Its other loopback name: a redirect between the two keeps the marketplace cookie.
+  line("MARKET_COOKIE_DOMAINS", ".localhost");
   return t;
+}
+
+void App::noteFault(const httplib::Request& req, const char* kind) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  faults_.push_back({req.method, req.target, kind});
+}
+
+std::string App::faultsJson() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::string t = "{\"faults\":[";
+  for (size_t i = 0; i < faults_.size(); ++i) {
+    if (i) t += ",";
+    t += "{\"method\":" + JsonQuote(faults_[i].method) + ",\"target\":" + JsonQuote(faults_[i].target) +
+         ",\"fault\":" + JsonQuote(faults_[i].kind) + "}";
+  }
+  return t + "]}";
 }
 
 uint64_t App::nextToken() {
@@ -152,20 +170,23 @@ App::Handler App::wrap(Handler handler, bool faults) {
 
     if (u < options_.failRate) {
       if (h2 & 1) {
+        noteFault(req, "500");
         res.status = 500;
         res.set_content("<html><body><h1>500 Internal Server Error</h1></body></html>", "text/html");
       } else {
         // Drop the connection: the head goes out, then the body never comes.
-        res.set_header(kDropHeader, "1");
+        noteFault(req, "drop");
+        res.set_header(kDropHeader, "4096");
         res.set_content("", "text/html");
       }
       return;
     }
     u -= options_.failRate;
     if (u >= 0 && u < options_.hangRate) {
+      noteFault(req, "hang");
       std::unique_lock<std::mutex> lock(hangMutex_);
       hangCv_.wait_for(lock, std::chrono::seconds(120), [this] { return stopping_; });
-      res.set_header(kDropHeader, "1");
+      res.set_header(kDropHeader, "4096");
       res.set_content("", "text/html");
       return;
     }
@@ -174,8 +195,14 @@ App::Handler App::wrap(Handler handler, bool faults) {
     if (u >= 0 && u < options_.malformedRate && !res.body.empty()) {
       size_t len = res.body.size();
       if (h2 & 2) {
+        // Cut short on the way: the head announces the whole body, the connection
+        // closes after part of it.
+        noteFault(req, "cut");
+        res.set_header(kDropHeader, std::to_string(len));
         res.body.resize(len / 4 + (h2 >> 8) % (len / 2 + 1));
       } else {
+        // Corrupted at the source: a whole answer with wrong bytes in it.
+        noteFault(req, "corrupt");
         size_t pos = (h2 >> 8) % len;
         res.body.replace(pos, std::min<size_t>(24, len - pos), "#!<corrupt>%\"{)];\\u00");
       }

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "catalogue.h"
 #include "server.h"
@@ -58,6 +59,8 @@ class App {
   // The account of the request's service session, or nullptr.
   bool serviceUser(const httplib::Request& req, std::string& user, int& uid);
   uint64_t nextToken();
+  // The faults dealt so far, as {"faults":[{"method","target","fault"},...]} (UTF-8 JSON).
+  std::string faultsJson();
 
   std::string loginSite() const { return base_ + "/login/member/login.jhtml"; }
 
@@ -78,6 +81,12 @@ class App {
   std::set<std::string> marketCookies_;
   std::map<std::string, std::pair<std::string, int>> sessions_;  // token -> user, uid
   std::map<std::string, uint64_t> seen_;                         // fault key -> times asked
+  struct Fault {
+    std::string method, target;
+    const char* kind;  // "500", "drop", "hang", "cut", "corrupt"
+  };
+  std::vector<Fault> faults_;
+  void noteFault(const httplib::Request& req, const char* kind);
   uint64_t tokens_ = 0;
 
   std::mutex logMutex_;

@@ -71,11 +71,13 @@ void App::routeSearch(Server& server) {
 
     // Refinements a user can click in the result page.
     const auto& items = catalogue().items();
-    if (req.get_param_value("filter_tianmao") == "tmall")
+    const bool tmallOnly = req.get_param_value("filter_tianmao") == "tmall";
+    if (tmallOnly)
       found.erase(std::remove_if(found.begin(), found.end(),
                                  [&](size_t i) { return items[i].kind != ItemKind::Tmall; }),
                   found.end());
     std::string sort = req.get_param_value("sort");
+    if (sort != "sale-desc" && sort != "price-asc" && sort != "price-desc") sort.clear();
     if (sort == "sale-desc")
       std::stable_sort(found.begin(), found.end(), [&](size_t a, size_t b) { return items[a].sales > items[b].sales; });
     else if (sort == "price-asc" || sort == "price-desc")
@@ -91,12 +93,24 @@ void App::routeSearch(Server& server) {
     size_t totalPages = (found.size() + kSearchPageSize - 1) / kSearchPageSize;
 
     std::string q = PercentEncodeAll(ToGbk(keyword));
+    // Every link keeps the refinements in force and changes one, as the marketplace's do,
+    // so the address the user ends on holds all of them.
     std::string self = base() + "/s/search?q=" + q + "&commend=all&search_type=item";
+    const std::string sortPart = sort.empty() ? "" : "&sort=" + sort;
+    const std::string tmallPart = tmallOnly ? "&filter_tianmao=tmall" : "";
+    auto link = [](const std::string& href, const char* id, const char* text) {
+      return "<a id=\"" + std::string(id) + "\" href=\"" + href + "\">" + text + "</a>\n";
+    };
     std::string t = "<!DOCTYPE html>\n<html><head><meta charset=\"gbk\"><title>" + Esc(keyword) +
-                    "_淘宝搜索</title></head>\n<body>\n";
-    t += "<div id=\"J_SortBar\" class=\"sortbar\">\n<a href=\"" + self + "\">综合排序</a>\n<a href=\"" + self +
-         "&sort=sale-desc\">销量</a>\n<a href=\"" + self + "&sort=price-asc\">价格从低到高</a>\n<a href=\"" + self +
-         "&sort=price-desc\">价格从高到低</a>\n<a href=\"" + self + "&filter_tianmao=tmall\">天猫</a>\n</div>\n";
+                    "_淘宝搜索</title>\n"
+                    // The marketplace's own scripts define the style loader that the page calls.
+                    "<script>function g_srp_loadCss() {}</script></head>\n<body>\n";
+    t += "<div id=\"J_SortBar\" class=\"sortbar\">\n" + link(self + tmallPart, "sort-default", "综合排序") +
+         link(self + "&sort=sale-desc" + tmallPart, "sort-sale-desc", "销量") +
+         link(self + "&sort=price-asc" + tmallPart, "sort-price-asc", "价格从低到高") +
+         link(self + "&sort=price-desc" + tmallPart, "sort-price-desc", "价格从高到低") +
+         link(self + sortPart + "&filter_tianmao=tmall", "filter-tmall", "天猫") +
+         link(self + sortPart, "filter-all", "所有宝贝") + "</div>\n";
     t += "<div id=\"mainsrp-itemlist\"><div class=\"items\">\n";
     bool showLinks = form == SearchForm::Markup1 || form == SearchForm::Markup2 || form == SearchForm::EmptyConfig;
     for (size_t k = 0; k < page.size(); ++k) {
@@ -121,7 +135,8 @@ void App::routeSearch(Server& server) {
     }
     t += "</div></div>\n<div class=\"pager\">";
     for (size_t p = 0; p < totalPages && p < 100; ++p)
-      t += "<a href=\"" + self + "&s=" + std::to_string(p * kSearchPageSize) + "\">" + std::to_string(p + 1) + "</a> ";
+      t += "<a href=\"" + self + sortPart + tmallPart + "&s=" + std::to_string(p * kSearchPageSize) + "\">" +
+           std::to_string(p + 1) + "</a> ";
     t += "</div>\n";
     if (form == SearchForm::Config || form == SearchForm::EmptyConfig) {
       std::string json = "{\"pageName\":\"mainsrp\",\"mods\":{\"itemlist\":{\"status\":\"show\",\"data\":{\"auctions\":[";

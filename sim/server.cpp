@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <thread>
 
@@ -297,10 +298,19 @@ void Server::serve(int fd) {
     for (const auto& [name, value] : res.headers)
       if (name != kDropHeader && Lower(name) != "content-length" && Lower(name) != "connection")
         head += name + ": " + value + "\r\n";
-    head += "Content-Length: " + std::to_string(drop ? res.body.size() + 4096 : res.body.size()) + "\r\n";
+    size_t announced = res.body.size();
+    if (drop) {
+      announced = res.body.size() + 4096;
+      const std::string value = res.get_header_value(kDropHeader);
+      char* end = nullptr;
+      const unsigned long long n = std::strtoull(value.c_str(), &end, 10);
+      if (end != value.c_str() && *end == '\0' && n > res.body.size()) announced = static_cast<size_t>(n);
+    }
+    head += "Content-Length: " + std::to_string(announced) + "\r\n";
     head += keepAlive && !drop ? "Connection: keep-alive\r\nKeep-Alive: timeout=10\r\n" : "Connection: close\r\n";
     head += "\r\n";
     if (drop) {
+      if (raw.method != "HEAD") head += res.body;
       SendAll(fd, head);
       ::shutdown(fd, SHUT_RDWR);
       return;

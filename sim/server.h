@@ -26,8 +26,9 @@ struct RawRequest {
   std::string body;    // after de-chunking
 };
 
-// A response header that makes the transport send the head and then close the
-// connection without the body.
+// A response header that makes the transport announce a body of the header's
+// value in bytes, send the head and the body it has (maybe none), and close the
+// connection: an answer cut short.
 inline constexpr const char* kDropHeader = "X-Kelvora-Sim-Drop";
 
 class Server {

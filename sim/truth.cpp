@@ -120,6 +120,9 @@ void App::routeTruth(Server& server) {
       },
       false));
 
+  server.Get("/sim/faults.json", wrap(
+      [this](const httplib::Request&, httplib::Response& res) { SendUtf8Json(res, faultsJson()); }, false));
+
   server.Get("/sim/info.json", wrap(
       [this](const httplib::Request&, httplib::Response& res) {
         SendUtf8Json(res, "{\"seed\":" + std::to_string(options().seed) + ",\"items\":" +

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "app/results_table.h"
@@ -35,6 +36,13 @@ struct WorkbookResult {
   int64_t cutCells = 0;
   // A note for the user when cells were cut (GBK). Empty otherwise.
   std::string warning;
+
+  // A result that wrote nothing, with its message (GBK).
+  static WorkbookResult Failure(std::string message) {
+    WorkbookResult r;
+    r.message = std::move(message);
+    return r;
+  }
 };
 
 // Writes the header row and `rows` (GBK cells, laid out by SheetCellText) to

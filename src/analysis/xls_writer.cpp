@@ -399,19 +399,13 @@ std::string AllocationTables(const Layout& l) {
   return t;
 }
 
-WorkbookResult Failure(const std::string& message) {
-  WorkbookResult r;
-  r.message = message;
-  return r;
-}
-
 }  // namespace
 
 namespace {
 
 WorkbookResult WriteXlsUnguarded(const std::string& pathUtf8, const std::vector<RowCells>& rows) {
   if (rows.size() > kMaxXlsDataRows)
-    return Failure(Utf8ToGbk("无法导出到“" + pathUtf8 + "”：表格有 " + std::to_string(rows.size()) +
+    return WorkbookResult::Failure(Utf8ToGbk("无法导出到“" + pathUtf8 + "”：表格有 " + std::to_string(rows.size()) +
                              " 行，.xls 文件最多容纳 " + std::to_string(kMaxXlsDataRows) +
                              " 行（另有标题行）。请改存为 .xlsx 文件。"));
 
@@ -481,13 +475,13 @@ WorkbookResult WriteXlsUnguarded(const std::string& pathUtf8, const std::vector<
   const uint64_t used = sheetPosition + sheetHead.size() + cellBytes + sheetTail.size();
   // Stream positions are 32-bit and compound documents of this version stop at 2 GB.
   if (used > 0x7FFF0000)
-    return Failure(Utf8ToGbk("无法导出到“" + pathUtf8 +
+    return WorkbookResult::Failure(Utf8ToGbk("无法导出到“" + pathUtf8 +
                              "”：内容超出 .xls 文件的容量。请改存为 .xlsx 文件。"));
   const uint64_t streamSize = std::max(used, kMinStreamSize);
   const Layout layout = PlanLayout(streamSize);
 
   TempFile file(pathUtf8);
-  if (!file.create()) return Failure(workbook::WriteFailure(pathUtf8, file.error()));
+  if (!file.create()) return WorkbookResult::Failure(workbook::WriteFailure(pathUtf8, file.error()));
   file.write(Header(layout));
   file.write(globals);
   WriteSharedStrings(file, globals.size(), strings, references);
@@ -512,7 +506,7 @@ WorkbookResult WriteXlsUnguarded(const std::string& pathUtf8, const std::vector<
   file.write(std::string(static_cast<size_t>(uint64_t{layout.streamSectors} * kSectorSize - used), '\0'));
   file.write(DirectorySector(streamSize));
   file.write(AllocationTables(layout));
-  if (!file.commit()) return Failure(workbook::WriteFailure(pathUtf8, file.error()));
+  if (!file.commit()) return WorkbookResult::Failure(workbook::WriteFailure(pathUtf8, file.error()));
 
   result.ok = true;
   result.warning = workbook::CutCellsWarning(result.cutCells);
@@ -525,7 +519,7 @@ WorkbookResult WriteXls(const std::string& pathUtf8, const std::vector<RowCells>
   try {
     return WriteXlsUnguarded(pathUtf8, rows);
   } catch (const std::exception&) {  // allocation failures of a huge table
-    return Failure(workbook::WriteFailureText(pathUtf8, Utf8ToGbk("内存不足")));
+    return WorkbookResult::Failure(workbook::WriteFailureText(pathUtf8, Utf8ToGbk("内存不足")));
   }
 }
 

@@ -53,19 +53,13 @@ bool StoredText(std::string_view gbk, std::string& text, std::string& escaped, c
   return cut;
 }
 
-WorkbookResult Failure(const std::string& message) {
-  WorkbookResult r;
-  r.message = message;
-  return r;
-}
-
 }  // namespace
 
 namespace {
 
 WorkbookResult WriteXlsxUnguarded(const std::string& pathUtf8, const std::vector<RowCells>& rows) {
   if (rows.size() > kMaxXlsxDataRows)
-    return Failure(Utf8ToGbk("无法导出到“" + pathUtf8 + "”：表格有 " + std::to_string(rows.size()) +
+    return WorkbookResult::Failure(Utf8ToGbk("无法导出到“" + pathUtf8 + "”：表格有 " + std::to_string(rows.size()) +
                              " 行，超出 .xlsx 文件最多容纳的 " + std::to_string(kMaxXlsxDataRows) +
                              " 行。"));
 
@@ -73,7 +67,7 @@ WorkbookResult WriteXlsxUnguarded(const std::string& pathUtf8, const std::vector
   // disappears again whatever happens.
   workbook::TempFile file(pathUtf8);
   if (!file.create() || !file.closeForReuse())
-    return Failure(workbook::WriteFailure(pathUtf8, file.error()));
+    return WorkbookResult::Failure(workbook::WriteFailure(pathUtf8, file.error()));
 
   lxw_workbook_options options{};
   options.constant_memory = LXW_TRUE;
@@ -83,7 +77,7 @@ WorkbookResult WriteXlsxUnguarded(const std::string& pathUtf8, const std::vector
     void operator()(lxw_workbook* b) const { workbook_close(b); }
   };
   std::unique_ptr<lxw_workbook, Closer> book(workbook_new_opt(file.path().c_str(), &options));
-  if (!book) return Failure(workbook::WriteFailureText(pathUtf8, "cannot start the workbook"));
+  if (!book) return WorkbookResult::Failure(workbook::WriteFailureText(pathUtf8, "cannot start the workbook"));
   lxw_worksheet* sheet = workbook_add_worksheet(book.get(), nullptr);
   lxw_error error = sheet ? LXW_NO_ERROR : LXW_ERROR_CREATING_TMPFILE;
 
@@ -105,8 +99,8 @@ WorkbookResult WriteXlsxUnguarded(const std::string& pathUtf8, const std::vector
   // Closing also frees the workbook, so it runs even after a failed write.
   const lxw_error closeError = workbook_close(book.release());
   if (error == LXW_NO_ERROR) error = closeError;
-  if (error != LXW_NO_ERROR) return Failure(workbook::WriteFailureText(pathUtf8, lxw_strerror(error)));
-  if (!file.commit()) return Failure(workbook::WriteFailure(pathUtf8, file.error()));
+  if (error != LXW_NO_ERROR) return WorkbookResult::Failure(workbook::WriteFailureText(pathUtf8, lxw_strerror(error)));
+  if (!file.commit()) return WorkbookResult::Failure(workbook::WriteFailure(pathUtf8, file.error()));
 
   result.ok = true;
   result.warning = workbook::CutCellsWarning(result.cutCells);
@@ -119,7 +113,7 @@ WorkbookResult WriteXlsx(const std::string& pathUtf8, const std::vector<RowCells
   try {
     return WriteXlsxUnguarded(pathUtf8, rows);
   } catch (const std::exception&) {  // allocation failures of a huge table
-    return Failure(workbook::WriteFailureText(pathUtf8, Utf8ToGbk("内存不足")));
+    return WorkbookResult::Failure(workbook::WriteFailureText(pathUtf8, Utf8ToGbk("内存不足")));
   }
 }
 

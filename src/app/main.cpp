@@ -91,6 +91,7 @@ int main(int argc, char** argv) {
 
   std::unique_ptr<DemoSimulator> sim;
   std::string configFile = QFile::encodeName(args.config).toStdString();
+  bool demoSettings = false;  // the simulator's own settings file is in use
   if (args.demo) {
     sim = std::make_unique<DemoSimulator>();
     if (!sim->start(QDir(programDir).filePath(QStringLiteral("kelvora-sim")), error)) {
@@ -98,13 +99,18 @@ int main(int argc, char** argv) {
       if (args.tourDir.isEmpty()) ShowMessage(nullptr, error);
       return 1;
     }
-    if (configFile.empty()) configFile = QFile::encodeName(sim->configPath()).toStdString();
+    if (configFile.empty()) {
+      configFile = QFile::encodeName(sim->configPath()).toStdString();
+      demoSettings = true;
+    }
   }
 
   Settings settings;
   std::string settingsError;
-  if (!LoadProgramSettings(configFile, QFile::encodeName(programDir).toStdString(), settings, settingsError) ||
-      !ApplySettings(settings, settingsError)) {
+  const bool loaded = LoadProgramSettings(configFile, QFile::encodeName(programDir).toStdString(), settings, settingsError);
+  // The demo sends a request that got no whole answer again, twice at most.
+  if (loaded && demoSettings && !settings.http.retries) settings.http.retries = 2;
+  if (!loaded || !ApplySettings(settings, settingsError)) {
     const QString text = QString::fromStdString(settingsError);
     std::fprintf(stderr, "kelvora: %s\n", settingsError.c_str());
     if (args.tourDir.isEmpty()) ShowMessage(nullptr, text);  // a tour has nobody to click OK

@@ -121,6 +121,16 @@ uint64_t ResultsTable::epoch() const {
 
 bool ResultsTable::writeColumns(int32_t row, const RowCells& cells, int first, int last,
                                 uint64_t epoch) {
+  return write(row, cells, first, last, epoch, nullptr);
+}
+
+bool ResultsTable::writeColumns(int32_t row, const RowCells& cells, int first, int last,
+                                uint64_t epoch, const RowFailures& failures) {
+  return write(row, cells, first, last, epoch, &failures);
+}
+
+bool ResultsTable::write(int32_t row, const RowCells& cells, int first, int last, uint64_t epoch,
+                         const RowFailures* failures) {
   first = std::max(first, 0);
   last = std::min(last, kResultColumnCount - 1);
   if (first > last) return false;
@@ -129,6 +139,7 @@ bool ResultsTable::writeColumns(int32_t row, const RowCells& cells, int first, i
     if (epoch != epoch_ || row < 0 || static_cast<size_t>(row) >= rows_.size()) return false;
     RowCells& target = rows_[static_cast<size_t>(row)];
     for (int c = first; c <= last; ++c) target[static_cast<size_t>(c)] = cells[static_cast<size_t>(c)];
+    if (failures) failures_[static_cast<size_t>(row)] = *failures;
   }
   notify([&](Listener& l) { l.rowChanged(row); });
   return true;

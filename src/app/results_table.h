@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "net/request_failure.h"
+
 namespace kelvora {
 
 enum class ResultColumn : int {
@@ -31,6 +33,23 @@ struct ColumnInfo {
 };
 const std::array<ColumnInfo, kResultColumnCount>& ResultColumns();
 
+// The requests behind one row, and how each one failed. A row keeps this beside
+// its cells, so views can mark the cells it spoiled and a retry can revisit it.
+enum class RequestPart : int { Page = 0, Alternate, Secondary, Lookup };
+inline constexpr int kRequestPartCount = 4;
+
+struct RowFailures {
+  std::array<FailureKind, kRequestPartCount> parts{};
+  FailureKind& operator[](RequestPart p) { return parts[static_cast<size_t>(p)]; }
+  FailureKind operator[](RequestPart p) const { return parts[static_cast<size_t>(p)]; }
+  bool any() const {
+    for (FailureKind k : parts)
+      if (k != FailureKind::None) return true;
+    return false;
+  }
+  bool operator==(const RowFailures&) const = default;
+};
+
 // One analysed item, as the item analysis and the lookup fill it.
 struct ResultRow {
   std::string title;
@@ -45,27 +64,12 @@ struct ResultRow {
   int32_t hoursLeft = 0;
   std::string location;
   std::string price;
+  // Which of the item's requests failed, and how; the cells above are what the
+  // failed requests left.
+  RowFailures failures;
 };
 
 using RowCells = std::array<std::string, kResultColumnCount>;
-
-// The requests behind one row, and how each one failed. A row keeps this beside
-// its cells, so views can mark the cells it spoiled and a retry can revisit it.
-enum class RequestPart : int { Page = 0, Alternate, Secondary, Lookup };
-inline constexpr int kRequestPartCount = 4;
-enum class FailureKind : uint8_t { None = 0, NoAnswer, ErrorStatus, CutShort, Refused };
-
-struct RowFailures {
-  std::array<FailureKind, kRequestPartCount> parts{};
-  FailureKind& operator[](RequestPart p) { return parts[static_cast<size_t>(p)]; }
-  FailureKind operator[](RequestPart p) const { return parts[static_cast<size_t>(p)]; }
-  bool any() const {
-    for (FailureKind k : parts)
-      if (k != FailureKind::None) return true;
-    return false;
-  }
-  bool operator==(const RowFailures&) const = default;
-};
 
 // "page", "alternate", "secondary", "lookup": the names rows files and messages use.
 const char* RequestPartName(RequestPart part);
@@ -99,6 +103,9 @@ class ResultsTable {
   // Writes columns first..last of `row` from `cells` in one change, unless the
   // table was cleared since `epoch`. False when nothing was written.
   bool writeColumns(int32_t row, const RowCells& cells, int first, int last, uint64_t epoch);
+  // The same, recording the row's failures in the same change.
+  bool writeColumns(int32_t row, const RowCells& cells, int first, int last, uint64_t epoch,
+                    const RowFailures& failures);
   // Empty text for out-of-range rows and columns.
   std::string cellText(int32_t row, int column) const;
   std::string cellText(int32_t row, ResultColumn column) const {
@@ -130,6 +137,8 @@ class ResultsTable {
   struct ListenerEntry;
   template <typename Fn>
   void notify(Fn&& fn);
+  bool write(int32_t row, const RowCells& cells, int first, int last, uint64_t epoch,
+             const RowFailures* failures);
 
   mutable std::mutex mutex_;
   std::vector<RowCells> rows_;

@@ -196,9 +196,9 @@ void AddProgramSteps(Tour& tour, MainWindow& window, const QString& simBase) {
                      QStringLiteral("shop-search"));
   });
 
-  // ---- Wizard step goes here: 高级搜索's 使用向导 (按钮14), then the list-address
-  // search of 按钮8 over the addresses the wizard made, pictured like the searches
-  // above. ----
+  // ---- Wizard step goes here: 高级搜索's 使用向导 (按钮14) walked through by
+  // WalkSearchWizard (wizard/search_wizard_walk_qt.h), then the list-address search
+  // of 按钮8 over the addresses it made, each picture saved through tour.shoot. ----
 
   tour.addStep(QStringLiteral("retry"), [&tour, &window] {
     auto* retry = Child<QPushButton>(&window, "按钮13");

@@ -1,15 +1,16 @@
 #include "cli/common.h"
 
-#include <algorithm>
-#include <chrono>
-#include <cstdio>
-#include <fstream>
-#include <iterator>
-#include <thread>
-
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+
 #include "net/codec.h"
+#include "net/file_input.h"
 #include "net/text.h"
 
 namespace kelvora::cli {
@@ -19,9 +20,19 @@ std::atomic<int> g_stopSignal{0};
 static_assert(std::atomic<bool>::is_always_lock_free);
 static_assert(std::atomic<int>::is_always_lock_free);
 
-int ExitCodeAfterRun() {
+namespace {
+std::stop_source& StopSource() {
+  static std::stop_source source;
+  return source;
+}
+}  // namespace
+
+std::stop_token CliStopToken() { return StopSource().get_token(); }
+void RequestCliStop() { StopSource().request_stop(); }
+
+int ExitCodeAfterRun(int code) {
   const int signal = g_stopSignal.load();
-  return signal > 0 ? 128 + signal : kExitOk;
+  return signal > 0 ? 128 + signal : code;
 }
 
 void ErrorLine(const std::string& utf8) {
@@ -71,6 +82,11 @@ void CliHost::clearProgressLine() {
   progressShown_ = false;
 }
 
+void CliHost::errorLine(const std::string& utf8) {
+  clearProgressLine();
+  ErrorLine(utf8);
+}
+
 void CliHost::progress(const std::string& text) {
   if (quiet_) return;
   clearProgressLine();
@@ -78,11 +94,10 @@ void CliHost::progress(const std::string& text) {
   std::fflush(stderr);
 }
 
-bool ReadWholeFile(const std::string& path, std::string& out) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return !in.bad();
+bool ReadSmallFile(const std::string& path, std::string& out, std::string& error) {
+  const FileReadResult read = ReadInputFile(path, kSmallFileLimit, out);
+  if (!read.ok()) error = read.error;
+  return read.ok();
 }
 
 std::string AsEditBoxText(const std::string& text) {
@@ -101,19 +116,61 @@ std::string AsEditBoxText(const std::string& text) {
   return out;
 }
 
-void PrintRow(const RowCells& cells, RowFormat format) {
-  const std::string line = FormatRow(cells, format);
-  std::fwrite(line.data(), 1, line.size(), stdout);
-  std::fputc('\n', stdout);
-  std::fflush(stdout);
+
+bool ReadSmallInput(const std::string& source, std::string& out, std::string& error) {
+  if (source != "-") return ReadSmallFile(source, out, error);
+  out.clear();
+  char buffer[65536];
+  for (;;) {
+    const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      error = std::string("stdin: cannot be read: ") + std::strerror(errno);
+      return false;
+    }
+    if (n == 0) return true;
+    if (out.size() + static_cast<size_t>(n) > kSmallFileLimit) {
+      out.clear();
+      error = "stdin: larger than " + std::to_string(kSmallFileLimit >> 20) + " MiB";
+      return false;
+    }
+    out.append(buffer, static_cast<size_t>(n));
+  }
+}
+
+bool WriteOut(const std::string& bytes) {
+  std::fflush(stdout);  // whatever went through stdio first stays first
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(STDOUT_FILENO, bytes.data() + done, bytes.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+void PrintRow(const RowCells& cells, RowFormat format, const RowFailures& failures) {
+  WriteOut(FormatRow(cells, format, failures) + "\n");
 }
 
 void PrintCaptionIfTsv(RowFormat format) {
   if (format != RowFormat::Tsv) return;
-  const std::string line = CaptionLine();
-  std::fwrite(line.data(), 1, line.size(), stdout);
-  std::fputc('\n', stdout);
-  std::fflush(stdout);
+  WriteOut(CaptionLine() + "\n");
+}
+
+void ReportFailedRequests(CliHost& host, int32_t index, const RowFailures& failures) {
+  if (host.quiet() || !failures.any()) return;
+  std::string text;
+  for (int p = 0; p < kRequestPartCount; ++p) {
+    const FailureKind kind = failures.parts[static_cast<size_t>(p)];
+    if (kind == FailureKind::None) continue;
+    if (!text.empty()) text += ", ";
+    text += std::string(RequestPartName(static_cast<RequestPart>(p))) + " (" + FailureKindName(kind) + ")";
+  }
+  host.errorLine("row " + std::to_string(index) + ": " + text + " failed");
 }
 
 }  // namespace kelvora::cli

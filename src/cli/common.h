@@ -3,6 +3,7 @@
 // the core's progress into stderr lines, and the row printers.
 #include <atomic>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -18,10 +19,18 @@ inline constexpr int kExitLogin = 3;
 
 // Set by the interrupt handler; the running command ends after the current row.
 extern std::atomic<bool> g_stop;
-// The signal that set g_stop (SIGINT or SIGTERM), 0 before any.
+// The signal that asked to stop (SIGINT or SIGTERM), 0 while none came.
 extern std::atomic<int> g_stopSignal;
-// 0, or 128 + the signal that stopped the command (130 after Ctrl-C, 143 after SIGTERM).
-int ExitCodeAfterRun();
+// Stopped with g_stop: requests in flight on a thread that holds it (the main
+// thread does) end at once. A worker thread of a command passes it to
+// SetThreadStopToken.
+std::stop_token CliStopToken();
+// Stops CliStopToken (from the signal watcher thread, never from a handler).
+void RequestCliStop();
+// What a command returns: 130 after Ctrl-C, 143 after SIGTERM (128 + the signal
+// that stopped it), else `code`. Every command ends through it, and Run passes
+// each command's result through it once more for the early returns.
+int ExitCodeAfterRun(int code = kExitOk);
 
 struct Options {
   std::string config;
@@ -56,6 +65,8 @@ class CliHost : public Host {
   // One line rewritten in place, only when stderr is a terminal.
   void setProgress(int pagesDone, int pagesAsked, int itemsDone) override;
   bool quiet() const { return quiet_; }
+  // ErrorLine on a line of its own, below a progress line shown before.
+  void errorLine(const std::string& utf8);
 
  private:
   void progress(const std::string& text);
@@ -65,12 +76,25 @@ class CliHost : public Host {
   int terminal_ = -1;  // -1: not asked yet
 };
 
-bool ReadWholeFile(const std::string& path, std::string& out);
+// Reads a small input file (a cookie text, an address list, the report page)
+// through the safe file reader: a regular file of at most 16 MiB. False with
+// `error` set ("PATH: ...") otherwise. Row files go through ReadRows (rows.h)
+// instead, which has no size limit.
+bool ReadSmallFile(const std::string& path, std::string& out, std::string& error);
+// ReadSmallFile, or all of stdin (at most 16 MiB as well) when `source` is "-".
+bool ReadSmallInput(const std::string& source, std::string& out, std::string& error);
 // Line breaks of a file read on any system as the CR LF of an edit box.
 std::string AsEditBoxText(const std::string& text);
 
-void PrintRow(const RowCells& cells, RowFormat format);
+// Writes all of `bytes` to stdout in one go, finishing a write that a signal cut
+// short, so that no printed line is ever half a line. False when stdout is gone.
+bool WriteOut(const std::string& bytes);
+// One row and its line break. In jsonl a row with failed requests carries them.
+void PrintRow(const RowCells& cells, RowFormat format, const RowFailures& failures = {});
 void PrintCaptionIfTsv(RowFormat format);
+// The stderr line for row `index` whose requests failed (nothing when none did, or
+// when quiet): "row N: secondary (cut short), lookup (no answer) failed".
+void ReportFailedRequests(CliHost& host, int32_t index, const RowFailures& failures);
 
 // Commands: each takes the options and the host and returns the exit code.
 int RunItem(const Options& o, CliHost& host);

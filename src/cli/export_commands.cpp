@@ -1,7 +1,5 @@
 // export: rows into an Excel workbook.
 #include <cstdio>
-#include <iostream>
-#include <iterator>
 
 #include "analysis/workbook.h"
 #include "cli/common.h"
@@ -43,21 +41,17 @@ int RunExport(const Options& o, CliHost& host) {
     return kExitUsage;
   }
 
-  std::string input;
-  if (!haveSource || source == "-") {
-    input.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
-    source = "stdin";
-  } else if (!ReadWholeFile(source, input)) {
-    ErrorLine("export: cannot read " + source);
-    return kExitUsage;
-  }
   std::vector<RowCells> rows;
-  std::string error;
-  if (!ParseRows(input, rows, error)) {
-    ErrorLine("export: " + source + ": " + error);
-    return kExitUsage;
+  {
+    std::vector<ParsedRow> parsed;
+    std::string error;
+    if (!ReadRows(haveSource ? source : std::string("-"), parsed, error)) {
+      ErrorLine("export: " + error);
+      return kExitUsage;
+    }
+    rows.reserve(parsed.size());
+    for (ParsedRow& r : parsed) rows.push_back(std::move(r.cells));
   }
-  input = std::string();
 
   const WorkbookResult result = WriteWorkbook(out, rows);
   if (!result.ok) {
@@ -66,7 +60,7 @@ int RunExport(const Options& o, CliHost& host) {
   }
   if (!result.warning.empty()) host.message(result.warning);
   if (!host.quiet()) host.message(Utf8ToGbk("完成操作"));
-  return kExitOk;
+  return ExitCodeAfterRun();
 }
 
 }  // namespace kelvora::cli

@@ -1,7 +1,4 @@
 // item and retry: rows from addresses, and failed rows run again.
-#include <iostream>
-#include <iterator>
-
 #include "cli/common.h"
 #include "lookup/lookup_service.h"
 #include "net/codec.h"
@@ -26,38 +23,61 @@ int RunItem(const Options& o, CliHost& host) {
     const int32_t row = table.addRow(NumberText(static_cast<int64_t>(table.rowCount()) + 1));
     table.setCell(row, ResultColumn::Link, Utf8ToGbk(o.arguments[n]));
     FillResultRow(table, row, host);
-    PrintRow(table.row(row), o.format);
+    const RowFailures failures = table.failures(row);
+    PrintRow(table.row(row), o.format, failures);
+    ReportFailedRequests(host, row, failures);
   }
   if (host.stopRequested()) ErrorLine("interrupted; the rows above are complete");
   return ExitCodeAfterRun();
 }
+
+namespace {
+
+// Notes the rows the retry wrote: only those get a stderr line about failed
+// requests, since rows read back know which requests failed but not how.
+struct WrittenRows : ResultsTable::Listener {
+  void rowsAppended(int32_t, int32_t) override {}
+  void rowsCleared() override {}
+  void rowChanged(int32_t row) override { rows.push_back(row); }
+  std::vector<int32_t> rows;
+};
+
+}  // namespace
 
 int RunRetry(const Options& o, CliHost& host) {
   if (o.arguments.size() > 1) {
     ErrorLine("retry: one rows file at most");
     return kExitUsage;
   }
-  std::string input;
-  std::string source = o.arguments.empty() ? std::string("-") : o.arguments[0];
-  if (source == "-") {
-    input.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
-    source = "stdin";
-  } else if (!ReadWholeFile(source, input)) {
-    ErrorLine("retry: cannot read " + source);
-    return kExitUsage;
-  }
-  std::vector<RowCells> rows;
+  const std::string source = o.arguments.empty() ? std::string("-") : o.arguments[0];
+  std::vector<ParsedRow> rows;
   std::string error;
-  if (!ParseRows(input, rows, error)) {
-    ErrorLine("retry: " + source + ": " + error);
+  if (!ReadRows(source, rows, error)) {
+    ErrorLine("retry: " + error);
     return kExitUsage;
   }
   ResultsTable table;
-  for (const RowCells& cells : rows) table.setRow(table.addRow(), cells);
+  for (const ParsedRow& r : rows) {
+    const int32_t row = table.addRow();
+    table.setRow(row, r.cells);
+    table.setFailures(row, r.failures);
+  }
+  WrittenRows written;
+  table.addListener(&written);
   RetryFailedRows(table, host);
+  table.removeListener(&written);
   if (host.stopRequested()) ErrorLine("interrupted; rows not reached are printed as they were read");
+  // Every row is printed, also after an interrupt: the output is the whole table.
+  std::vector<bool> rerun(static_cast<size_t>(table.rowCount()), false);
+  for (int32_t row : written.rows)
+    if (row >= 0 && row < table.rowCount()) rerun[static_cast<size_t>(row)] = true;
   PrintCaptionIfTsv(o.format);
-  for (const RowCells& cells : table.snapshot()) PrintRow(cells, o.format);
+  const std::vector<RowCells> cells = table.snapshot();
+  for (size_t i = 0; i < cells.size(); ++i) {
+    const RowFailures failures = table.failures(static_cast<int32_t>(i));
+    PrintRow(cells[i], o.format, failures);
+    if (rerun[i]) ReportFailedRequests(host, static_cast<int32_t>(i), failures);
+  }
   return ExitCodeAfterRun();
 }
 

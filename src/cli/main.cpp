@@ -1,14 +1,14 @@
 // kelvora-cli: the core without windows, for batch runs, scripts and tests.
+#include <fcntl.h>
+#include <pthread.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iostream>
-#include <iterator>
 #include <optional>
 #include <string>
 #include <thread>
@@ -20,6 +20,7 @@
 #include "lookup/lookup_service.h"
 #include "net/codec.h"
 #include "net/datetime.h"
+#include "net/http.h"
 #include "net/settings.h"
 #include "net/shared_state.h"
 #include "net/text.h"
@@ -30,19 +31,70 @@
 namespace kelvora::cli {
 namespace {
 
+std::atomic<int> gWakeFd{-1};  // write end of the watcher's pipe
 
-extern "C" void OnInterrupt(int signal) {
+// Only async-signal-safe work here: the flags, and a byte that wakes the watcher.
+extern "C" void OnStopSignal(int sig) {
+  const int savedErrno = errno;
   int none = 0;
-  g_stopSignal.compare_exchange_strong(none, signal);
+  g_stopSignal.compare_exchange_strong(none, sig);
   g_stop.store(true);
+  if (const int fd = gWakeFd.load(); fd >= 0) {
+    const char one = 1;
+    [[maybe_unused]] const ssize_t n = ::write(fd, &one, 1);
+  }
+  errno = savedErrno;
 }
 
-void InstallInterruptHandler() {
+// Turns a stop signal into a stop of CliStopToken, which aborts the request in
+// flight; a handler itself may not touch a stop_source.
+class StopWatcher {
+ public:
+  StopWatcher() {
+    if (::pipe2(fds_, O_CLOEXEC) != 0) return;
+    gWakeFd = fds_[1];
+    // The watcher never takes the signals itself: they reach the thread doing the
+    // work, whose interrupted calls must cope (and do: writes resume, curl retries).
+    sigset_t stopSignals, old;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, &old);
+    thread_ = std::thread([this] {
+      for (;;) {
+        char c = 0;
+        const ssize_t n = ::read(fds_[0], &c, 1);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0 || c == 0) return;
+        RequestCliStop();
+      }
+    });
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+  }
+  ~StopWatcher() {
+    if (!thread_.joinable()) return;
+    gWakeFd = -1;
+    const char zero = 0;
+    [[maybe_unused]] const ssize_t n = ::write(fds_[1], &zero, 1);
+    thread_.join();
+    ::close(fds_[0]);
+    ::close(fds_[1]);
+  }
+  StopWatcher(const StopWatcher&) = delete;
+  StopWatcher& operator=(const StopWatcher&) = delete;
+
+ private:
+  int fds_[2] = {-1, -1};
+  std::thread thread_;
+};
+
+void InstallStopHandlers() {
   struct sigaction action {};
-  action.sa_handler = OnInterrupt;
+  action.sa_handler = OnStopSignal;
   sigemptyset(&action.sa_mask);
-  // A second Ctrl-C ends the program at once.
-  action.sa_flags = SA_RESETHAND;
+  // Interrupted writes resume, so a row being printed is finished; a second
+  // signal ends the program at once.
+  action.sa_flags = SA_RESTART | SA_RESETHAND;
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
 }
@@ -65,7 +117,8 @@ const char kUsage[] =
     "\n"
     "commands:\n"
     "  item ADDRESS...            one row per item page address\n"
-    "  retry [FILE]               re-run the rows whose listing time is missing\n"
+    "  retry [FILE]               re-run the rows whose listing time is missing or\n"
+    "                             whose requests failed\n"
     "  keyword KEYWORD [--pages N]  keyword search (N: page-count box text, default 3)\n"
     "  list [--mode list|item] [FILE]  list-page or item-page addresses, one a line (stdin without FILE)\n"
     "  categories [--cat ID]      first-level categories, or the second-level ones of ID\n"
@@ -76,7 +129,14 @@ const char kUsage[] =
     "                             series and the listing advice; --html writes the page\n"
     "  export --out PATH [FILE]   write rows to an Excel workbook (.xls or .xlsx by PATH)\n"
     "\n"
-    "Ctrl-C stops after the current item; the rows printed so far stay valid.\n";
+    "Ctrl-C (or SIGTERM) stops after the current item, aborting its request in flight;\n"
+    "every printed row is whole and the exit code is 130 (SIGTERM: 143).\n"
+    "\n"
+    "A row whose requests failed gets a line on stderr, and in jsonl a fifteenth\n"
+    "element {\"failed\":[...]}; retry runs it again. Example settings file:\n"
+    "  [http]\n"
+    "  retries=2            ; send a GET that got no whole answer again, twice at most\n"
+    "  total_timeout=120    ; seconds for one request\n";
 
 std::string ProgramDirectory(const char* argv0) {
   char buffer[4096];
@@ -256,8 +316,8 @@ int Run(int argc, char** argv) {
   if (o.marketCookie || o.marketCookieFile) {
     std::string pasted;
     if (o.marketCookieFile) {
-      if (!ReadWholeFile(*o.marketCookieFile, pasted)) {
-        ErrorLine("cannot read " + *o.marketCookieFile);
+      if (!ReadSmallFile(*o.marketCookieFile, pasted, error)) {
+        ErrorLine("--market-cookie-file: " + error);
         return kExitUsage;
       }
     } else {
@@ -271,10 +331,15 @@ int Run(int argc, char** argv) {
     SetMarketCookie(cookie.cookie);
   }
 
-  LoadMonitoredItems(o.monitor ? *o.monitor : programDir + "/cfg_jsid.txt");
-
   CliHost host(o.quiet);
-  InstallInterruptHandler();
+  // An unreadable id file is an empty list, as a missing one is; the status says why.
+  std::string monitorStatus;
+  LoadMonitoredItems(o.monitor ? *o.monitor : programDir + "/cfg_jsid.txt", &monitorStatus);
+  if (!monitorStatus.empty()) host.setStatus(monitorStatus);
+
+  StopWatcher watcher;
+  InstallStopHandlers();
+  SetThreadStopToken(CliStopToken());
 
   if (o.serviceCookie) SetServiceCookie(Utf8ToGbk(*o.serviceCookie));
   if (o.login) {
@@ -286,6 +351,7 @@ int Run(int argc, char** argv) {
     const LoginResult login =
         ServiceLogin(Utf8ToGbk(o.login->substr(0, colon)), Utf8ToGbk(o.login->substr(colon + 1)));
     if (login.outcome != LoginOutcome::Success) {
+      if (g_stopSignal.load()) return ExitCodeAfterRun(kExitLogin);
       if (login.message.empty()) ErrorLine("sign-in refused by the lookup service");
       else std::fprintf(stderr, "%s\n", TerminalText(login.message).c_str());
       return kExitLogin;
@@ -297,7 +363,7 @@ int Run(int argc, char** argv) {
     if (!o.quiet) std::fprintf(stderr, "%s\n", TerminalText(login.message).c_str());
   }
 
-  return command->run(o, host);
+  return ExitCodeAfterRun(command->run(o, host));
 }
 
 }  // namespace

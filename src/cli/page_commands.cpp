@@ -1,6 +1,4 @@
 // pages: the wizard's list-page addresses for a page range.
-#include <cstdio>
-
 #include "cli/common.h"
 #include "net/codec.h"
 #include "wizard/page_addresses.h"
@@ -36,9 +34,8 @@ int RunPages(const Options& o, CliHost&) {
     return kExitUsage;
   }
   for (const std::string& address : WizardPageAddresses(Utf8ToGbk(first), Utf8ToGbk(last), Utf8ToGbk(positional[0])))
-    std::printf("%s\n", GbkToUtf8(address).c_str());
-  std::fflush(stdout);
-  return kExitOk;
+    WriteOut(GbkToUtf8(address) + "\n");
+  return ExitCodeAfterRun();
 }
 
 }  // namespace kelvora::cli

@@ -1,9 +1,5 @@
 // report: the delisting report of a rows file, printed as the texts the report
 // page receives, with our listing advice, and optionally as a standalone page.
-#include <cstdio>
-#include <iostream>
-#include <iterator>
-
 #include "analysis/analysis_db.h"
 #include "analysis/listing_advice.h"
 #include "analysis/report.h"
@@ -17,10 +13,10 @@ namespace {
 
 constexpr int kExitFailed = 1;
 
-void PrintSection(const char* name, const std::string& utf8) {
-  std::printf("== %s ==\n", name);
-  std::fwrite(utf8.data(), 1, utf8.size(), stdout);
-  if (utf8.empty() || utf8.back() != '\n') std::fputc('\n', stdout);
+void AddSection(std::string& out, const char* name, const std::string& utf8) {
+  out += std::string("== ") + name + " ==\n";
+  out += utf8;
+  if (utf8.empty() || utf8.back() != '\n') out += '\n';
 }
 
 }  // namespace
@@ -58,25 +54,23 @@ int RunReport(const Options& o, CliHost& host) {
   std::string page, library;
   if (htmlOut) {
     const std::string res = o.programDir + "/res/";
-    if (!ReadWholeFile(res + "b.html", page) || !ReadWholeFile(res + "echarts.min.js", library)) {
-      ErrorLine("report: the report page is missing from " + res);
+    std::string error;
+    if (!ReadSmallFile(res + "b.html", page, error) || !ReadSmallFile(res + "echarts.min.js", library, error)) {
+      ErrorLine("report: the report page is missing from " + res + " (" + error + ")");
       return kExitFailed;
     }
   }
 
-  std::string input, name = source.value_or("-");
-  if (name == "-") {
-    input.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
-    name = "stdin";
-  } else if (!ReadWholeFile(name, input)) {
-    ErrorLine("report: cannot read " + name);
-    return kExitUsage;
-  }
   std::vector<RowCells> rows;
   std::string error;
-  if (!ParseRows(input, rows, error)) {
-    ErrorLine("report: " + name + ": " + error);
-    return kExitUsage;
+  {
+    std::vector<ParsedRow> parsed;
+    if (!ReadRows(source.value_or("-"), parsed, error)) {
+      ErrorLine("report: " + error);
+      return kExitUsage;
+    }
+    rows.reserve(parsed.size());
+    for (ParsedRow& r : parsed) rows.push_back(std::move(r.cells));
   }
 
   AnalysisDb db;
@@ -91,11 +85,12 @@ int RunReport(const Options& o, CliHost& host) {
   const ShopHours shop = CurrentShopHours();
   const std::vector<DayAdvice> advice = RecommendListingHours(report.counts, today, shop);
 
-  PrintSection("asd", GbkToUtf8(report.hourSeries));
-  PrintSection("fgh", GbkToUtf8(report.weekdaySeries));
-  PrintSection("nr1", GbkToUtf8(report.tables));
-  PrintSection("\xe6\x8e\xa8\xe8\x8d\x90", GbkToUtf8(AdviceLines(advice)));  // 推荐
-  std::fflush(stdout);
+  std::string text;
+  AddSection(text, "asd", GbkToUtf8(report.hourSeries));
+  AddSection(text, "fgh", GbkToUtf8(report.weekdaySeries));
+  AddSection(text, "nr1", GbkToUtf8(report.tables));
+  AddSection(text, "\xe6\x8e\xa8\xe8\x8d\x90", GbkToUtf8(AdviceLines(advice)));  // 推荐
+  WriteOut(text);
 
   if (htmlOut) {
     const std::string calls = PageFunctionCall("asd", report.hourSeries) + "\n" +
@@ -109,7 +104,7 @@ int RunReport(const Options& o, CliHost& host) {
       return kExitFailed;
     }
   }
-  return kExitOk;
+  return ExitCodeAfterRun();
 }
 
 }  // namespace kelvora::cli

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "net/codec.h"
+#include "net/file_input.h"
 #include "net/json.h"
 
 namespace kelvora::cli {
@@ -40,33 +41,56 @@ std::string UnescapeTsvCell(const std::string& text) {
   return out;
 }
 
-// One jsonl line: a JSON array of strings, read into GBK cells; anything else is refused.
-bool ReadJsonRow(const std::string& utf8Line, std::vector<std::string>& gbkCells) {
-  JsonReader reader;
-  reader.load("row", Utf8ToGbk(utf8Line));
-  if (!reader.isArray("row")) return false;
-  const int32_t n = reader.getLength("row");
-  for (int32_t i = 0; i < n; ++i) {
-    const std::string path = "row[" + std::to_string(i) + "]";
-    if (!reader.isString(path)) return false;
-    gbkCells.push_back(reader.getText(path));
+// The failure names a row file uses, back to their parts.
+bool PartByName(const std::string& name, RequestPart& part) {
+  for (int p = 0; p < kRequestPartCount; ++p) {
+    if (name == RequestPartName(static_cast<RequestPart>(p))) {
+      part = static_cast<RequestPart>(p);
+      return true;
+    }
   }
-  return true;
+  return false;
 }
 
-std::vector<std::string> SplitLines(const std::string& text) {
-  std::vector<std::string> lines;
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    std::string line = text.substr(start, end - start);
-    // A raw CR can only be a CR LF line end: CRs inside cells are escaped.
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(std::move(line));
-    start = end + 1;
+// One jsonl line: a JSON array of fourteen strings, optionally followed by
+// {"failed":[names]}; anything else is refused with `why` set.
+bool ReadJsonRow(const std::string& utf8Line, ParsedRow& row, std::string& why) {
+  JsonReader reader;
+  reader.load("row", Utf8ToGbk(utf8Line));
+  if (!reader.isArray("row")) {
+    why = "not a JSON array of strings";
+    return false;
   }
-  return lines;
+  const int32_t n = reader.getLength("row");
+  if (n != kResultColumnCount && n != kResultColumnCount + 1) {
+    why = std::to_string(n) + " cells instead of 14";
+    return false;
+  }
+  for (int32_t i = 0; i < kResultColumnCount; ++i) {
+    const std::string path = "row[" + std::to_string(i) + "]";
+    if (!reader.isString(path)) {
+      why = "not a JSON array of strings";
+      return false;
+    }
+    row.cells[static_cast<size_t>(i)] = reader.getText(path);
+  }
+  if (n == kResultColumnCount) return true;
+  const std::string failed = "row[14].failed";
+  if (!reader.isArray(failed)) {
+    why = "the fifteenth element is not {\"failed\":[...]}";
+    return false;
+  }
+  for (int32_t i = 0, count = reader.getLength(failed); i < count; ++i) {
+    const std::string path = failed + "[" + std::to_string(i) + "]";
+    RequestPart part;
+    if (!reader.isString(path) || !PartByName(reader.getText(path), part)) {
+      why = "unknown failed request '" + GbkToUtf8(reader.getText(path)) +
+            "' (page, alternate, secondary or lookup)";
+      return false;
+    }
+    row.failures[part] = FailureKind::NoAnswer;
+  }
+  return true;
 }
 
 std::string LineError(size_t lineNumber, const std::string& what) {
@@ -84,7 +108,7 @@ std::string CaptionLine() {
   return line;
 }
 
-std::string FormatRow(const RowCells& cells, RowFormat format) {
+std::string FormatRow(const RowCells& cells, RowFormat format, const RowFailures& failures) {
   std::string line;
   if (format == RowFormat::Tsv) {
     for (int c = 0; c < kResultColumnCount; ++c) {
@@ -97,52 +121,101 @@ std::string FormatRow(const RowCells& cells, RowFormat format) {
       if (c) line += ',';
       line += JsonQuote(GbkToUtf8(cells[c]));
     }
+    if (failures.any()) {
+      line += ",{\"failed\":[";
+      bool first = true;
+      for (int p = 0; p < kRequestPartCount; ++p) {
+        if (failures.parts[static_cast<size_t>(p)] == FailureKind::None) continue;
+        if (!first) line += ',';
+        first = false;
+        line += JsonQuote(RequestPartName(static_cast<RequestPart>(p)));
+      }
+      line += "]}";
+    }
     line += ']';
   }
   return line;
 }
 
-bool ParseRows(const std::string& utf8Input, std::vector<RowCells>& rows, std::string& error) {
-  std::string text = utf8Input;
-  if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
-  const std::vector<std::string> lines = SplitLines(text);
-  size_t first = 0;
-  while (first < lines.size() && lines[first].empty()) ++first;
-  if (first == lines.size()) return true;
-
-  const bool jsonl = lines[first][0] == '[';
-  if (!jsonl) {
-    if (lines[first] != CaptionLine()) {
-      error = LineError(first + 1, "expected the caption line of the fourteen columns or a JSON array");
-      return false;
-    }
-    ++first;
-  }
-  for (size_t n = first; n < lines.size(); ++n) {
-    const std::string& line = lines[n];
-    if (line.empty()) continue;
-    std::vector<std::string> cells;
-    if (jsonl) {
-      if (!ReadJsonRow(line, cells)) {
-        error = LineError(n + 1, "not a JSON array of strings");
+bool RowReader::add(std::string line, std::vector<ParsedRow>& rows, std::string& error) {
+  ++lineNumber_;
+  if (lineNumber_ == 1 && line.compare(0, 3, "\xEF\xBB\xBF") == 0) line.erase(0, 3);
+  // A raw CR can only be a CR LF line end: CRs inside cells are escaped.
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  if (line.empty()) return true;
+  if (!started_) {
+    started_ = true;
+    jsonl_ = line[0] == '[';
+    if (!jsonl_) {
+      if (line != CaptionLine()) {
+        error = LineError(lineNumber_, "expected the caption line of the fourteen columns or a JSON array");
         return false;
       }
-    } else {
-      size_t start = 0;
-      for (;;) {
-        const size_t tab = line.find('\t', start);
-        cells.push_back(Utf8ToGbk(UnescapeTsvCell(line.substr(start, tab == std::string::npos ? tab : tab - start))));
-        if (tab == std::string::npos) break;
-        start = tab + 1;
-      }
+      return true;
     }
-    if (cells.size() != static_cast<size_t>(kResultColumnCount)) {
-      error = LineError(n + 1, std::to_string(cells.size()) + " cells instead of 14");
+  }
+  ParsedRow row;
+  if (jsonl_) {
+    std::string why;
+    if (!ReadJsonRow(line, row, why)) {
+      error = LineError(lineNumber_, why);
       return false;
     }
-    RowCells row;
-    for (int c = 0; c < kResultColumnCount; ++c) row[c] = std::move(cells[c]);
-    rows.push_back(std::move(row));
+  } else {
+    std::vector<std::string> cells;
+    size_t start = 0;
+    for (;;) {
+      const size_t tab = line.find('\t', start);
+      cells.push_back(Utf8ToGbk(UnescapeTsvCell(line.substr(start, tab == std::string::npos ? tab : tab - start))));
+      if (tab == std::string::npos) break;
+      start = tab + 1;
+    }
+    if (cells.size() != static_cast<size_t>(kResultColumnCount)) {
+      error = LineError(lineNumber_, std::to_string(cells.size()) + " cells instead of 14");
+      return false;
+    }
+    for (int c = 0; c < kResultColumnCount; ++c) row.cells[static_cast<size_t>(c)] = std::move(cells[static_cast<size_t>(c)]);
+  }
+  rows.push_back(std::move(row));
+  return true;
+}
+
+bool ParseRows(const std::string& utf8Input, std::vector<ParsedRow>& rows, std::string& error) {
+  RowReader reader;
+  size_t start = 0;
+  while (start < utf8Input.size()) {
+    size_t end = utf8Input.find('\n', start);
+    if (end == std::string::npos) end = utf8Input.size();
+    if (!reader.add(utf8Input.substr(start, end - start), rows, error)) return false;
+    start = end + 1;
+  }
+  return true;
+}
+
+bool ParseRows(const std::string& utf8Input, std::vector<RowCells>& rows, std::string& error) {
+  std::vector<ParsedRow> parsed;
+  if (!ParseRows(utf8Input, parsed, error)) return false;
+  for (ParsedRow& row : parsed) rows.push_back(std::move(row.cells));
+  return true;
+}
+
+bool ReadRows(const std::string& source, std::vector<ParsedRow>& rows, std::string& error) {
+  LineInput input;
+  if (!input.open(source.empty() ? std::string("-") : source)) {
+    error = input.error();
+    return false;
+  }
+  RowReader reader;
+  std::string line;
+  while (input.next(line)) {
+    if (!reader.add(std::move(line), rows, error)) {
+      error = input.name() + ": " + error;
+      return false;
+    }
+  }
+  if (!input.error().empty()) {
+    error = input.error();
+    return false;
   }
   return true;
 }

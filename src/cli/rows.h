@@ -1,6 +1,7 @@
 #pragma once
 // The two printed forms of result rows (tab-separated with a caption line, or one
-// JSON array of fourteen strings a line), written and read as UTF-8.
+// JSON array of fourteen strings a line), written and read as UTF-8. A jsonl row
+// whose requests failed carries a fifteenth element, {"failed":["secondary",...]}.
 #include <string>
 #include <vector>
 
@@ -12,11 +13,37 @@ enum class RowFormat { Tsv, Jsonl };
 
 // The fourteen captions joined by TAB (UTF-8, no line break).
 std::string CaptionLine();
-// One row (GBK cells) as one UTF-8 line without its line break.
-std::string FormatRow(const RowCells& cells, RowFormat format);
+// One row (GBK cells) as one UTF-8 line without its line break. A jsonl row gets the
+// fifteenth element when `failures` names a failed request; tsv has no place for it.
+std::string FormatRow(const RowCells& cells, RowFormat format, const RowFailures& failures = {});
 
-// Reads rows in either form (a tab-separated input starts with the caption line).
-// Cells come back as GBK. Returns false with a message naming the line on bad input.
+struct ParsedRow {
+  RowCells cells;  // GBK
+  // The requests named in a jsonl row's fifteenth element. The file keeps only
+  // which requests failed, not how: they read back as FailureKind::NoAnswer.
+  RowFailures failures;
+};
+
+// Reads rows one line at a time, in either form (a tab-separated input starts
+// with the caption line). Errors name the line.
+class RowReader {
+ public:
+  // Takes one input line without its LF; false with `error` set on bad input.
+  bool add(std::string line, std::vector<ParsedRow>& rows, std::string& error);
+
+ private:
+  size_t lineNumber_ = 0;
+  bool started_ = false;
+  bool jsonl_ = false;
+};
+
+// Reads rows in either form. Returns false with a message naming the line on bad input.
+bool ParseRows(const std::string& utf8Input, std::vector<ParsedRow>& rows, std::string& error);
 bool ParseRows(const std::string& utf8Input, std::vector<RowCells>& rows, std::string& error);
+
+// Reads the rows of the file `source`, or of stdin when it is "-" or empty, through
+// the safe file reader (a regular file, streamed without a size limit). Every
+// command that reads rows uses this. False with `error` ("NAME: ...") on failure.
+bool ReadRows(const std::string& source, std::vector<ParsedRow>& rows, std::string& error);
 
 }  // namespace kelvora::cli

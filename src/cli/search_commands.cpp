@@ -1,7 +1,5 @@
 // keyword, list, categories, category and shop: the search modes without windows.
 #include <cstdio>
-#include <iostream>
-#include <iterator>
 #include <map>
 #include <optional>
 #include <set>
@@ -78,7 +76,11 @@ class SearchPrinter {
   SearchPrinter(const Options& o, CliHost& host) : run_(table_, host) {
     const std::string delay = NumberText(static_cast<int64_t>(o.delayMs));
     run_.grabDelayText = [delay] { return delay; };
-    run_.rowDone = [this, format = o.format](int32_t row) { PrintRow(table_.row(row), format); };
+    run_.rowDone = [this, format = o.format, &host](int32_t row) {
+      const RowFailures failures = table_.failures(row);
+      PrintRow(table_.row(row), format, failures);
+      ReportFailedRequests(host, row, failures);
+    };
     PrintCaptionIfTsv(o.format);
   }
   SearchRun& run() { return run_; }
@@ -89,7 +91,7 @@ class SearchPrinter {
 };
 
 int Finish(CliHost& host) {
-  if (host.stopRequested()) ErrorLine("interrupted; the rows above are complete");
+  if (host.stopRequested()) host.errorLine("interrupted; the rows above are complete");
   return ExitCodeAfterRun();
 }
 
@@ -126,12 +128,10 @@ int RunList(const Options& o, CliHost& host) {
     ErrorLine("list: one FILE at most");
     return kExitUsage;
   }
-  std::string input;
+  std::string input, error;
   const std::string source = a.positional.empty() ? std::string("-") : a.positional[0];
-  if (source == "-") {
-    input.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
-  } else if (!ReadWholeFile(source, input)) {
-    ErrorLine("list: cannot read " + source);
+  if (!ReadSmallInput(source, input, error)) {
+    ErrorLine("list: " + error);
     return kExitUsage;
   }
   const std::string text = Utf8ToGbk(AsEditBoxText(input));
@@ -160,8 +160,7 @@ int RunCategories(const Options& o, CliHost& host) {
     entries = LoadTopCategories(host);
   }
   for (const CategoryEntry& e : entries)
-    std::printf("%d\t%s\n", e.value, GbkToUtf8(e.name).c_str());
-  std::fflush(stdout);
+    WriteOut(std::to_string(e.value) + "\t" + GbkToUtf8(e.name) + "\n");
   return ExitCodeAfterRun();
 }
 

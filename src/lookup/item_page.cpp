@@ -192,13 +192,21 @@ ResultRow AnalyseItemPage(std::string url, bool viaAltHost) {
   if (quote != -1) url = Left(url, quote - 1);
 
   std::string cookie = "2";
-  std::string page = Trim(HttpFetch(url, "", cookie));
-  SecondaryFetch fetch = [](std::string& address, const std::string& referer) {
+  HttpReport pageReport;
+  std::string page = Trim(HttpFetch(url, "", cookie, &pageReport));
+  HttpReport secondaryReport;
+  SecondaryFetch fetch = [&secondaryReport](std::string& address, const std::string& referer) {
     std::string cookie = "2";
-    return HttpFetch(address, referer, cookie);
+    return HttpFetch(address, referer, cookie, &secondaryReport);
   };
   ItemPageReading reading = AnalyseFetchedPage(page, url, viaAltHost, fetch);
-  if (!reading.altHostUrl.empty()) return AnalyseItemPage(reading.altHostUrl, true);
+  if (!reading.altHostUrl.empty()) {
+    ResultRow row = AnalyseItemPage(reading.altHostUrl, true);
+    row.failures[RequestPart::Page] = pageReport.failure;
+    return row;
+  }
+  reading.row.failures[viaAltHost ? RequestPart::Alternate : RequestPart::Page] = pageReport.failure;
+  reading.row.failures[RequestPart::Secondary] = secondaryReport.failure;
   if (reading.wantsTimes) LookupService::queryTimes(reading.row.itemId, reading.row);
   return reading.row;
 }

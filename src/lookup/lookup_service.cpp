@@ -49,7 +49,9 @@ void LookupService::queryTimes(const std::string& itemId, ResultRow& row) {
   const int r2 = CacheBusterPart();
   std::string path = "index.php/Getinfo/get?tid=" + itemId + "&_=" +
                      NumberText(static_cast<double>(r1) * static_cast<double>(r2));
-  const std::string answer = ServiceGet(path);
+  HttpReport report;
+  const std::string answer = ServiceGet(path, &report);
+  row.failures[RequestPart::Lookup] = report.failure;
   JsonReader reader;
   reader.load("data", answer);
   row.listedAt = ServiceTimeCellText(reader.getText("data.data.sjsj"));
@@ -80,7 +82,8 @@ void FillResultRow(ResultsTable& table, int32_t row, Host& host) {
   cells[10] = r.stock;
   cells[11] = r.price;
   cells[12] = r.location;
-  const bool written = table.writeColumns(row, cells, 0, 12, epoch);
+  // The failures go with the cells: a row filled again without them is whole again.
+  const bool written = table.writeColumns(row, cells, 0, 12, epoch, r.failures);
 
   host.setRowCountLabel(RowCountLabelText(table.rowCount()));
 
@@ -101,7 +104,10 @@ void RetryFailedRows(ResultsTable& table, Host& host) {
   for (int32_t i = 0; i < n; ++i) {
     host.processEvents();
     if (host.stopRequested()) return;
-    if (table.cellText(i, ResultColumn::ListedAt) == NO_TIME_TEXT) FillResultRow(table, i, host);
+    // Besides the rows without a time, every row one of whose requests failed:
+    // its cells may look complete ("0" sales) and still be wrong.
+    if (table.cellText(i, ResultColumn::ListedAt) == NO_TIME_TEXT || table.failures(i).any())
+      FillResultRow(table, i, host);
   }
 }
 

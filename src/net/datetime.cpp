@@ -196,16 +196,10 @@ std::string ServiceTimeCellText(std::string_view text) {
 DateTime NowUtc8() {
   double fixed = g_nowOverride.load(std::memory_order_acquire);
   if (!std::isnan(fixed)) return fixed;
-  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                std::chrono::system_clock::now().time_since_epoch())
-                .count();
-  int64_t whole = ms / 1000;
-  int64_t fraction = ms % 1000;
-  if (fraction < 0) {
-    fraction += 1000;
-    --whole;
-  }
-  return UnixToDate(whole) + static_cast<double>(fraction) / (1000.0 * kSecondsPerDay);
+  // Whole seconds, like the clock the hours left were defined on: a fraction of a
+  // second would let a time exactly N hours ahead read N-1.
+  const auto seconds = std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now());
+  return UnixToDate(static_cast<int64_t>(seconds.time_since_epoch().count()));
 }
 
 void SetNowOverride(std::optional<DateTime> fixedNow) {

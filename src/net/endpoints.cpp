@@ -26,6 +26,7 @@ Endpoints MakeDefaults() {
   // "天猫" in GBK is CC EC C3 A8.
   e.TMALL_TITLE_SUFFIX = "-tmall.com\xCC\xEC\xC3\xA8";
   e.TMALL_LINK_MARKER = "<link title=\"tmall.com\xCC\xEC\xC3\xA8\"";
+  e.MARKET_COOKIE_DOMAINS = ".tmall.com";
   return e;
 }
 
@@ -53,6 +54,7 @@ const Field kFields[] = {
     {"MARKET_DOMAIN_SUFFIX", &Endpoints::MARKET_DOMAIN_SUFFIX},
     {"TMALL_TITLE_SUFFIX", &Endpoints::TMALL_TITLE_SUFFIX},
     {"TMALL_LINK_MARKER", &Endpoints::TMALL_LINK_MARKER},
+    {"MARKET_COOKIE_DOMAINS", &Endpoints::MARKET_COOKIE_DOMAINS},
 };
 
 const Field* FindField(std::string_view name) {

@@ -27,6 +27,10 @@ struct Endpoints {
   std::string MARKET_DOMAIN_SUFFIX;
   std::string TMALL_TITLE_SUFFIX;
   std::string TMALL_LINK_MARKER;
+  // Further domain suffixes of the marketplace, comma-separated, each with its
+  // leading dot: a redirect between hosts in these (or MARKET_DOMAIN_SUFFIX)
+  // keeps the marketplace cookie.
+  std::string MARKET_COOKIE_DOMAINS;
 };
 
 const Endpoints& DefaultEndpoints();

@@ -4,11 +4,17 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
 #include <mutex>
+#include <random>
+#include <thread>
 #include <vector>
 
 #include "net/codec.h"
 #include "net/endpoints.h"
+#include "net/file_input.h"
 #include "net/shared_state.h"
 #include "net/text.h"
 
@@ -25,11 +31,20 @@ void EnsureCurl() {
 }
 
 constexpr int kMaxRedirects = 20;
+// The system's certificate bundle is a few hundred KB; this bounds a wrong path.
+constexpr size_t kSystemBundleLimit = size_t{64} << 20;
+// The first resend waits about this long; each further one twice as long.
+constexpr int kRetryBaseMs = 200;
+constexpr int kRetryMaxMs = 10000;
 
 std::string Lower(std::string_view s) {
   std::string out(s);
   for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return out;
+}
+
+bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
+  return s.size() >= prefix.size() && Lower(s.substr(0, prefix.size())) == prefix;
 }
 
 bool EndsWith(std::string_view s, std::string_view suffix) {
@@ -47,29 +62,43 @@ struct Request {
   std::vector<Header> headers;  // in the order they go out, "Cookie" among them
   std::string body;             // POST only
   bool followRedirects = false;
+  // Follow a redirect from https to http (the other shapes' options); when false
+  // such a redirect is the final answer, as the client does by default.
+  bool allowDowngrade = true;
   // A redirect to another host keeps the Cookie header only when both hosts end
-  // with this domain suffix (empty: only the same host gets it).
-  std::string cookieDomainSuffix;
+  // with one of these domain suffixes (none: only the same host gets it).
+  std::vector<std::string> cookieDomainSuffixes;
+  // Put the Set-Cookie lines of the redirects before the final header block.
+  bool keepRedirectCookies = false;
+  // Resend on failure as [http] retries says (GETs only).
+  bool mayRetry = false;
 };
 
 struct Outcome {
-  bool ok = false;
+  bool ok = false;  // an answer came whole (its status may still be an error)
   std::string body;
   std::string headerBlock;
   std::string contentType;
+  FailureKind failure = FailureKind::None;
+  long status = 0;
 };
 
 struct Transfer {
   std::string body;
   std::string headers;
   size_t maxBody = 0;
+  bool tooLarge = false;
+  bool answered = false;  // a final status line of this hop arrived
   std::stop_token stop;
 };
 
 size_t OnBody(char* data, size_t size, size_t count, void* user) {
   auto* t = static_cast<Transfer*>(user);
   size_t n = size * count;
-  if (t->body.size() + n > t->maxBody) return 0;  // too large: abort the transfer
+  if (t->body.size() + n > t->maxBody) {
+    t->tooLarge = true;
+    return 0;  // too large: abort the transfer
+  }
   t->body.append(data, n);
   return n;
 }
@@ -83,6 +112,9 @@ size_t OnHeader(char* data, size_t size, size_t count, void* user) {
   while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
   if (line.substr(0, 5) == "HTTP/") {
     t->headers.clear();
+    const size_t blank = line.find(' ');
+    if (blank != std::string_view::npos && blank + 1 < line.size() && line[blank + 1] != '1')
+      t->answered = true;
   } else if (!line.empty()) {
     t->headers.append(line);
     t->headers.append("\r\n");
@@ -128,26 +160,55 @@ std::string HostOf(const std::string& url) {
   return host;
 }
 
-bool CookieMayFollow(const std::string& firstHost, const std::string& host,
-                     const std::string& suffix) {
-  if (host.empty()) return false;
-  if (host == firstHost) return true;
-  if (suffix.empty()) return false;
-  std::string s = Lower(suffix);
-  auto inDomain = [&](const std::string& h) {
-    return EndsWith(h, s) || (s.size() > 1 && s[0] == '.' && h == s.substr(1));
-  };
-  return inDomain(firstHost) && inDomain(host);
+bool InDomain(const std::string& host, const std::string& suffix) {
+  return EndsWith(host, suffix) || host == suffix.substr(1);
 }
 
-std::string LocationOf(const std::string& block) {
+bool CookieMayFollow(const std::string& firstHost, const std::string& host,
+                     const std::vector<std::string>& suffixes) {
+  if (host.empty()) return false;
+  if (host == firstHost) return true;
+  auto inAny = [&](const std::string& h) {
+    for (const std::string& s : suffixes)
+      if (InDomain(h, s)) return true;
+    return false;
+  };
+  return inAny(firstHost) && inAny(host);
+}
+
+// MARKET_DOMAIN_SUFFIX and the suffixes listed in MARKET_COOKIE_DOMAINS, in lower
+// case, each with its leading dot (one is put in front where it is missing, so
+// that "tmall.com" never matches "eviltmall.com").
+std::vector<std::string> MarketCookieSuffixes() {
+  const auto ep = CurrentEndpoints();
+  std::vector<std::string> out;
+  auto add = [&](std::string_view s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+    if (s.empty() || s == ".") return;
+    std::string suffix = Lower(s);
+    if (suffix.front() != '.') suffix.insert(suffix.begin(), '.');
+    out.push_back(std::move(suffix));
+  };
+  add(ep->MARKET_DOMAIN_SUFFIX);
+  std::string_view list = ep->MARKET_COOKIE_DOMAINS;
+  while (true) {
+    const size_t comma = list.find(',');
+    add(list.substr(0, comma));
+    if (comma == std::string_view::npos) break;
+    list.remove_prefix(comma + 1);
+  }
+  return out;
+}
+
+std::string HeaderValue(const std::string& block, std::string_view lowerName) {
   size_t pos = 0;
   while (pos < block.size()) {
     size_t end = block.find("\r\n", pos);
     if (end == std::string::npos) end = block.size();
     std::string_view line(block.data() + pos, end - pos);
     size_t colon = line.find(':');
-    if (colon != std::string_view::npos && Lower(line.substr(0, colon)) == "location") {
+    if (colon != std::string_view::npos && Lower(line.substr(0, colon)) == lowerName) {
       std::string_view v = line.substr(colon + 1);
       while (!v.empty() && (v.front() == ' ' || v.front() == '\t')) v.remove_prefix(1);
       return std::string(v);
@@ -155,6 +216,24 @@ std::string LocationOf(const std::string& block) {
     pos = end + 2;
   }
   return {};
+}
+
+// The Set-Cookie lines of a header block, each with its CR LF.
+std::string SetCookieLines(const std::string& block) {
+  std::string out;
+  size_t pos = 0;
+  while (pos < block.size()) {
+    size_t end = block.find("\r\n", pos);
+    if (end == std::string::npos) end = block.size();
+    std::string_view line(block.data() + pos, end - pos);
+    size_t colon = line.find(':');
+    if (colon != std::string_view::npos && Lower(line.substr(0, colon)) == "set-cookie") {
+      out.append(line);
+      out.append("\r\n");
+    }
+    pos = end + 2;
+  }
+  return out;
 }
 
 // One header line for curl. An empty value goes out as "Name:" with nothing after
@@ -167,18 +246,48 @@ std::string HeaderLine(const Header& h) {
   return h.name + ": " + value;
 }
 
-Outcome Perform(const Request& req) {
+// How a transfer that curl ended with `rc` failed.
+FailureKind FailureOf(CURLcode rc, const Transfer& t) {
+  if (t.tooLarge) return FailureKind::Refused;
+  switch (rc) {
+    case CURLE_FILESIZE_EXCEEDED:
+    case CURLE_UNSUPPORTED_PROTOCOL:
+    case CURLE_URL_MALFORMAT:
+    case CURLE_TOO_MANY_REDIRECTS:
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_CERTPROBLEM:
+      return FailureKind::Refused;
+    default:
+      return t.answered ? FailureKind::CutShort : FailureKind::NoAnswer;
+  }
+}
+
+long RemainingMs(std::chrono::steady_clock::time_point deadline) {
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+      deadline - std::chrono::steady_clock::now());
+  return static_cast<long>(left.count());
+}
+
+Outcome PerformOnce(const Request& req, const HttpLimits& limits, const std::stop_token& stop) {
   Outcome outcome;
-  std::stop_token stop = tStopToken;
+  // Only web addresses are requested; curl would guess a scheme for the rest.
+  if (!StartsWithNoCase(req.url, "http://") && !StartsWithNoCase(req.url, "https://")) {
+    outcome.failure = FailureKind::Refused;
+    return outcome;
+  }
+  outcome.failure = FailureKind::NoAnswer;
   if (stop.stop_requested()) return outcome;
   EnsureCurl();
   CURL* curl = curl_easy_init();
   if (!curl) return outcome;
-  const HttpLimits limits = CurrentHttpLimits();
 
   Transfer t;
   t.maxBody = limits.maxBodyBytes;
   t.stop = stop;
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::seconds(limits.totalTimeoutSeconds);
+  const long stall = std::max(1L, limits.stallTimeoutSeconds);
 
   curl_easy_setopt(curl, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
   curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
@@ -186,8 +295,9 @@ Outcome Perform(const Request& req) {
   curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 0L);  // followed below, hop by hop
   curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, limits.connectTimeoutSeconds);
-  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, limits.stallTimeoutSeconds);
+  // Less than 1 KB in `stall` seconds is a stall.
+  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, (1024L + stall - 1) / stall);
+  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, stall);
   curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(limits.maxBodyBytes));
   curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, OnBody);
   curl_easy_setopt(curl, CURLOPT_WRITEDATA, &t);
@@ -196,14 +306,24 @@ Outcome Perform(const Request& req) {
   curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, OnProgress);
   curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &t);
   curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+  curl_blob ca{};
+  if (limits.caBundle && !limits.caBundle->empty()) {
+    ca.data = const_cast<char*>(limits.caBundle->data());
+    ca.len = limits.caBundle->size();
+    ca.flags = CURL_BLOB_NOCOPY;
+    curl_easy_setopt(curl, CURLOPT_CAINFO_BLOB, &ca);
+  }
 
   std::string url = WireUrl(req.url);
   std::string firstHost;  // parsed only when a redirect asks where the cookie may go
+  std::string redirectCookies;
   bool post = req.post;
   bool ok = false;
   for (int hop = 0;; ++hop) {
+    const long remaining = RemainingMs(deadline);
+    if (remaining <= 0) break;  // the redirects used up the time
     const bool keepCookie =
-        hop == 0 || CookieMayFollow(firstHost, HostOf(url), req.cookieDomainSuffix);
+        hop == 0 || CookieMayFollow(firstHost, HostOf(url), req.cookieDomainSuffixes);
     curl_slist* list = nullptr;
     bool listOk = true;
     auto add = [&](const std::string& line) {
@@ -223,6 +343,7 @@ Outcome Perform(const Request& req) {
     }
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, list);
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, remaining);
     if (post) {
       curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(req.body.size()));
       curl_easy_setopt(curl, CURLOPT_POSTFIELDS, req.body.data());
@@ -231,13 +352,18 @@ Outcome Perform(const Request& req) {
     }
     t.body.clear();
     t.headers.clear();
+    t.answered = false;
     CURLcode rc = curl_easy_perform(curl);
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);
     curl_slist_free_all(list);
-    if (rc != CURLE_OK) break;
-
     long status = 0;
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+    outcome.status = status;
+    if (rc != CURLE_OK) {
+      outcome.failure = FailureOf(rc, t);
+      break;
+    }
+
     const bool redirect = status == 301 || status == 302 || status == 303 || status == 307 ||
                           status == 308;
     if (!req.followRedirects || !redirect) {
@@ -247,13 +373,27 @@ Outcome Perform(const Request& req) {
     char* next = nullptr;
     curl_easy_getinfo(curl, CURLINFO_REDIRECT_URL, &next);
     if (!next) {
-      // A redirect curl cannot resolve (an address of a scheme we do not
-      // request) fails; one without a Location is the final answer.
-      ok = LocationOf(t.headers).empty();
+      // A redirect without a Location is the final answer; one whose address
+      // curl cannot resolve fails.
+      ok = HeaderValue(t.headers, "location").empty();
+      if (!ok) outcome.failure = FailureKind::Refused;
       break;
     }
-    if (hop >= kMaxRedirects) break;
+    if (!StartsWithNoCase(next, "http://") && !StartsWithNoCase(next, "https://")) {
+      outcome.failure = FailureKind::Refused;  // a scheme we never request
+      break;
+    }
+    if (!req.allowDowngrade && StartsWithNoCase(url, "https://") &&
+        StartsWithNoCase(next, "http://")) {
+      ok = true;  // not followed: this redirect is the answer
+      break;
+    }
+    if (hop >= kMaxRedirects) {
+      outcome.failure = FailureKind::Refused;
+      break;
+    }
     if (hop == 0) firstHost = HostOf(url);
+    if (req.keepRedirectCookies) redirectCookies += SetCookieLines(t.headers);
     url = WireUrl(next);
     if (post && status != 307 && status != 308) post = false;
   }
@@ -262,10 +402,57 @@ Outcome Perform(const Request& req) {
     if (curl_easy_getinfo(curl, CURLINFO_CONTENT_TYPE, &type) == CURLE_OK && type)
       outcome.contentType = type;
     outcome.ok = true;
+    outcome.failure = outcome.status >= 400 ? FailureKind::ErrorStatus : FailureKind::None;
     outcome.body = std::move(t.body);
-    outcome.headerBlock = std::move(t.headers);
+    outcome.headerBlock = std::move(redirectCookies) + t.headers;
   }
   curl_easy_cleanup(curl);
+  return outcome;
+}
+
+// A failure that a second try may mend: nothing came, the answer broke off, or
+// the server said it failed (5xx). A refusal or a 4xx answer would only repeat.
+bool WorthRetrying(const Outcome& o) {
+  return o.failure == FailureKind::NoAnswer || o.failure == FailureKind::CutShort ||
+         (o.failure == FailureKind::ErrorStatus && o.status >= 500);
+}
+
+// Waits `ms` unless `stop` asks to end first; false when it did.
+bool SleepUnlessStopped(int ms, const std::stop_token& stop) {
+  std::mutex m;
+  std::condition_variable_any cv;
+  std::unique_lock lock(m);
+  cv.wait_for(lock, stop, std::chrono::milliseconds(ms), [] { return false; });
+  return !stop.stop_requested();
+}
+
+int BackoffMs(int attempt) {
+  thread_local std::minstd_rand engine{static_cast<unsigned>(
+      std::chrono::steady_clock::now().time_since_epoch().count() ^
+      std::hash<std::thread::id>{}(std::this_thread::get_id()))};
+  const int base = std::min(kRetryMaxMs, kRetryBaseMs << std::min(attempt, 16));
+  // Between half and all of the step, so that clients failed together do not
+  // come back together.
+  return base / 2 + std::uniform_int_distribution<int>(0, base / 2)(engine);
+}
+
+Outcome Perform(const Request& req, HttpReport* report) {
+  const std::stop_token stop = tStopToken;
+  const HttpLimits limits = CurrentHttpLimits();
+  const int tries = 1 + (req.mayRetry && !req.post ? std::max(0, limits.retries) : 0);
+  Outcome outcome;
+  int attempt = 0;
+  while (true) {
+    outcome = PerformOnce(req, limits, stop);
+    ++attempt;
+    if (attempt >= tries || !WorthRetrying(outcome) || stop.stop_requested()) break;
+    if (!SleepUnlessStopped(BackoffMs(attempt - 1), stop)) break;
+  }
+  if (report) {
+    report->failure = outcome.failure;
+    report->status = outcome.status;
+    report->attempts = attempt;
+  }
   return outcome;
 }
 
@@ -335,11 +522,24 @@ HttpLimits CurrentHttpLimits() {
 void SetHttpLimits(const HttpLimits& limits) {
   std::lock_guard lock(gLimitsMutex);
   gLimits = limits;
+  gLimits.maxBodyBytes = std::min(gLimits.maxBodyBytes, kMaxBodyLimit);
+}
+
+std::string CaBundleWith(const std::string& extraPem) {
+  EnsureCurl();
+  const curl_version_info_data* info = curl_version_info(CURLVERSION_NOW);
+  std::string system;
+  if (info && info->age >= CURLVERSION_SEVENTH && info->cainfo) {
+    if (!ReadInputFile(info->cainfo, kSystemBundleLimit, system).ok()) system.clear();
+  }
+  if (!system.empty() && system.back() != '\n') system += '\n';
+  return system + extraPem;
 }
 
 void SetThreadStopToken(std::stop_token token) { tStopToken = std::move(token); }
 
-std::string HttpFetch(std::string& url, const std::string& referer, std::string& cookie) {
+std::string HttpFetch(std::string& url, const std::string& referer, std::string& cookie,
+                      HttpReport* report) {
   cookie = Trim(cookie);
   url = Trim(url);
   if (url.compare(0, 2, "//") == 0) url = "http:" + url;
@@ -349,21 +549,28 @@ std::string HttpFetch(std::string& url, const std::string& referer, std::string&
   // Callers pass "2" (anything under two bytes) for "the stored marketplace cookies".
   req.headers.push_back({"Cookie", cookie.size() < 2 ? MarketCookie() : cookie});
   req.followRedirects = true;
-  req.cookieDomainSuffix = CurrentEndpoints()->MARKET_DOMAIN_SUFFIX;
-  Outcome out = Perform(req);
+  req.cookieDomainSuffixes = MarketCookieSuffixes();
+  req.mayRetry = true;
+  Outcome out = Perform(req, report);
   return out.ok ? DecodeBody(out.body, out.contentType) : std::string();
 }
 
-std::string FetchResponseHeaders(const std::string& url, const std::string& referer) {
+std::string FetchResponseHeaders(const std::string& url, const std::string& referer,
+                                 HttpReport* report) {
   Request req;
   req.url = url;
   req.headers = MarketHeaders(referer);
   req.headers.push_back({"Cookie", MarketCookie()});
-  Outcome out = Perform(req);
+  req.followRedirects = true;
+  req.allowDowngrade = false;
+  req.keepRedirectCookies = true;
+  req.cookieDomainSuffixes = MarketCookieSuffixes();
+  req.mayRetry = true;
+  Outcome out = Perform(req, report);
   return out.ok ? out.headerBlock : std::string();
 }
 
-std::string ServiceGet(std::string& path) {
+std::string ServiceGet(std::string& path, HttpReport* report) {
   path = CurrentEndpoints()->SERVICE_BASE + Trim(path);
   Request req;
   req.url = path;
@@ -372,11 +579,13 @@ std::string ServiceGet(std::string& path) {
                  {"User-Agent", SERVICE_UA},
                  {"Cookie", ServiceCookie()}};
   req.followRedirects = true;
-  Outcome out = Perform(req);
+  req.mayRetry = true;
+  Outcome out = Perform(req, report);
   return out.ok ? DecodeBody(out.body, out.contentType) : std::string();
 }
 
-ServicePostResult ServicePost(const std::string& path, const std::string& body) {
+ServicePostResult ServicePost(const std::string& path, const std::string& body,
+                              HttpReport* report) {
   Request req;
   req.post = true;
   req.url = CurrentEndpoints()->SERVICE_BASE + path;
@@ -388,7 +597,7 @@ ServicePostResult ServicePost(const std::string& path, const std::string& body) 
                  {"Cookie", ServiceCookie()}};
   req.body = body;
   req.followRedirects = true;
-  Outcome out = Perform(req);
+  Outcome out = Perform(req, report);
   ServicePostResult result;
   if (out.ok) {
     result.body = DecodeBody(out.body, out.contentType);

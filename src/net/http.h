@@ -1,8 +1,11 @@
 #pragma once
 // The request shapes of the program. Every failure hands back empty text; no call throws.
 #include <cstddef>
+#include <memory>
 #include <stop_token>
 #include <string>
+
+#include "net/request_failure.h"
 
 namespace kelvora {
 
@@ -16,34 +19,59 @@ inline constexpr const char* ACCEPT_VALUE = "text/html, application/xhtml+xml, *
 // Bounds of every request; the [http] section of the settings file sets them.
 struct HttpLimits {
   long connectTimeoutSeconds = 60;   // [http] connect_timeout
-  long stallTimeoutSeconds = 30;     // [http] stall_timeout: fail after this long without data
-  size_t maxBodyBytes = 64u << 20;   // [http] max_body: a larger body is a failure
+  long stallTimeoutSeconds = 30;     // [http] stall_timeout: less than 1 KB in this long fails
+  long totalTimeoutSeconds = 120;    // [http] total_timeout: one request, its redirects included
+  size_t maxBodyBytes = 64u << 20;   // [http] max_body: a larger body is refused
+  int retries = 0;                   // [http] retries: resends of a GET that got no whole answer
+  // [http] ca_file: the system's certificate authorities followed by the extra ones,
+  // as one PEM bundle; null when no extra authority is set.
+  std::shared_ptr<const std::string> caBundle;
 };
+inline constexpr size_t kMaxBodyLimit = size_t{1} << 30;  // what 32-bit text positions address
 HttpLimits CurrentHttpLimits();
 void SetHttpLimits(const HttpLimits& limits);
+
+// The system's certificate bundle (the one curl was built to use) followed by
+// `extraPem`: curl takes one bundle, so the extra authorities join the system's
+// instead of replacing them. The system's certificate folder stays in use as well.
+std::string CaBundleWith(const std::string& extraPem);
 
 // Requests made on this thread end early (empty text) once `token` asks to stop.
 // Pass a default-constructed token to clear.
 void SetThreadStopToken(std::stop_token token);
 
+// How a request ended, for callers that keep a record of failures. The text the
+// request shapes hand back does not depend on it.
+struct HttpReport {
+  FailureKind failure = FailureKind::None;
+  long status = 0;    // status of the final answer; 0 when none came
+  int attempts = 0;   // how often the request went out (retries included)
+};
+
 // GET of a marketplace page; `url` and `cookie` are trimmed in place and a leading
 // "//" becomes "http://". A cookie shorter than 2 bytes means "use MarketCookie".
-// The body is handed back as GBK.
-std::string HttpFetch(std::string& url, const std::string& referer, std::string& cookie);
-// Same GET (no trimming, no redirects) returning the response's header block:
-// its "Name: value" lines as received, each ending with CR LF, without the status
-// line. Headers with an empty value go out as "Name:" with nothing after the colon.
-// Redirects that the other shapes follow keep the Cookie header only on the same
-// host or, for marketplace requests, within MARKET_DOMAIN_SUFFIX.
-std::string FetchResponseHeaders(const std::string& url, const std::string& referer);
+// The body is handed back as GBK. Only http and https addresses are requested.
+std::string HttpFetch(std::string& url, const std::string& referer, std::string& cookie,
+                      HttpReport* report = nullptr);
+// Same GET (no trimming) returning the final answer's header block: its "Name: value"
+// lines as received, each ending with CR LF, without the status line, after the
+// Set-Cookie lines of the redirects that led to it (a browser keeps those cookies).
+// Redirects are followed, but not from https to http: such a redirect is the answer.
+// Headers with an empty value go out as "Name:" with nothing after the colon.
+// On every redirect MarketCookie stays only on the same host or between the
+// marketplace's own domains (MARKET_DOMAIN_SUFFIX, MARKET_COOKIE_DOMAINS).
+std::string FetchResponseHeaders(const std::string& url, const std::string& referer,
+                                 HttpReport* report = nullptr);
 // GET of SERVICE_BASE + trimmed `path`; `path` is replaced by the full address.
-std::string ServiceGet(std::string& path);
+std::string ServiceGet(std::string& path, HttpReport* report = nullptr);
 
 struct ServicePostResult {
   std::string body;     // GBK
   std::string headers;  // header block of the final response, as FetchResponseHeaders
 };
 // The login POST to SERVICE_BASE + `path` with a form-encoded `body` (already encoded).
-ServicePostResult ServicePost(const std::string& path, const std::string& body);
+// Never sent twice, whatever [http] retries says.
+ServicePostResult ServicePost(const std::string& path, const std::string& body,
+                              HttpReport* report = nullptr);
 
 }  // namespace kelvora

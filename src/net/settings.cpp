@@ -3,10 +3,9 @@
 #include <atomic>
 #include <cctype>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "net/codec.h"
+#include "net/file_input.h"
 #include "net/http.h"
 
 namespace kelvora {
@@ -30,8 +29,9 @@ std::string Where(const std::string& fileName, size_t line) {
   return fileName + ":" + std::to_string(line) + ": ";
 }
 
-// A whole number >= 1 (blanks around it allowed); false for anything else.
-bool ParsePositive(std::string_view text, unsigned long long& value) {
+// A whole number in [low, high], blanks around it allowed; false for anything else.
+bool ParseWhole(std::string_view text, unsigned long long low, unsigned long long high,
+                unsigned long long& value) {
   text = StripSpaces(text);
   if (text.empty() || text.size() > 18) return false;
   unsigned long long v = 0;
@@ -39,8 +39,54 @@ bool ParsePositive(std::string_view text, unsigned long long& value) {
     if (c < '0' || c > '9') return false;
     v = v * 10 + static_cast<unsigned>(c - '0');
   }
-  if (v == 0) return false;
+  if (v < low || v > high) return false;
   value = v;
+  return true;
+}
+
+constexpr unsigned long long kMaxSeconds = 86400;
+constexpr unsigned long long kMaxRetries = 100;
+
+// Reads one [http] line into `http`; false with `error` set for a bad value.
+// Keys of later versions are left alone.
+bool ReadHttpKey(std::string_view key, std::string_view value, const std::string& where,
+                 const std::string& fileName, HttpSettings& http, std::string& error) {
+  struct Number {
+    const char* name;
+    unsigned long long low, high;
+  };
+  static const Number numbers[] = {
+      {"connect_timeout", 1, kMaxSeconds}, {"stall_timeout", 1, kMaxSeconds},
+      {"total_timeout", 1, kMaxSeconds},   {"max_body", 1, kMaxBodyLimit},
+      {"retries", 0, kMaxRetries},
+  };
+  if (key == "ca_file") {
+    std::string path(StripSpaces(value));
+    if (path.empty()) {
+      http.caFile.clear();
+      return true;
+    }
+    std::filesystem::path p(path);
+    if (p.is_relative()) p = std::filesystem::path(fileName).parent_path() / p;
+    http.caFile = p.string();
+    http.caFileWhere = where;
+    return true;
+  }
+  for (const Number& n : numbers) {
+    if (key != n.name) continue;
+    unsigned long long v = 0;
+    if (!ParseWhole(value, n.low, n.high, v)) {
+      error = where + "[http] " + n.name + " wants a whole number from " + std::to_string(n.low) +
+              " to " + std::to_string(n.high) + ", not '" + std::string(value) + "'";
+      return false;
+    }
+    if (key == "connect_timeout") http.connectTimeoutSeconds = static_cast<long>(v);
+    else if (key == "stall_timeout") http.stallTimeoutSeconds = static_cast<long>(v);
+    else if (key == "total_timeout") http.totalTimeoutSeconds = static_cast<long>(v);
+    else if (key == "max_body") http.maxBodyBytes = static_cast<size_t>(v);
+    else http.retries = static_cast<int>(v);
+    return true;
+  }
   return true;
 }
 
@@ -124,6 +170,9 @@ bool ParseSettingsText(const std::string& text, const std::string& fileName, Set
       }
       *field = Utf8ToGbk(value);
     } else {
+      if (section == "http" &&
+          !ReadHttpKey(key, value, Where(fileName, lineNo), fileName, result.http, error))
+        return false;
       result.sections[section][std::string(key)] = std::string(value);
     }
   }
@@ -132,45 +181,35 @@ bool ParseSettingsText(const std::string& text, const std::string& fileName, Set
 }
 
 bool LoadSettingsFile(const std::string& path, Settings& out, std::string& error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    error = path + ": cannot be read";
+  std::string text;
+  const FileReadResult read = ReadInputFile(path, kSmallFileLimit, text);
+  if (!read.ok()) {
+    error = read.error;
     return false;
   }
-  std::ostringstream buffer;
-  buffer << in.rdbuf();
-  if (in.bad()) {
-    error = path + ": cannot be read";
-    return false;
-  }
-  return ParseSettingsText(buffer.str(), path, out, error);
+  return ParseSettingsText(text, path, out, error);
 }
 
 bool ApplySettings(const Settings& settings, std::string& error) {
-  HttpLimits limits = CurrentHttpLimits();
-  auto http = settings.sections.find("http");
-  if (http != settings.sections.end()) {
-    struct Key {
-      const char* name;
-      unsigned long long* target;
-    };
-    unsigned long long connect = static_cast<unsigned long long>(limits.connectTimeoutSeconds);
-    unsigned long long stall = static_cast<unsigned long long>(limits.stallTimeoutSeconds);
-    unsigned long long body = limits.maxBodyBytes;
-    const Key keys[] = {{"connect_timeout", &connect}, {"stall_timeout", &stall},
-                        {"max_body", &body}};
-    for (const Key& k : keys) {
-      auto it = http->second.find(k.name);
-      if (it == http->second.end()) continue;
-      if (!ParsePositive(it->second, *k.target)) {
-        error = std::string("[http] ") + k.name + ": not a positive whole number: '" +
-                it->second + "'";
-        return false;
-      }
+  HttpLimits limits;
+  const HttpSettings& http = settings.http;
+  if (http.connectTimeoutSeconds) limits.connectTimeoutSeconds = *http.connectTimeoutSeconds;
+  if (http.stallTimeoutSeconds) limits.stallTimeoutSeconds = *http.stallTimeoutSeconds;
+  if (http.totalTimeoutSeconds) limits.totalTimeoutSeconds = *http.totalTimeoutSeconds;
+  if (http.maxBodyBytes) limits.maxBodyBytes = *http.maxBodyBytes;
+  if (http.retries) limits.retries = *http.retries;
+  if (!http.caFile.empty()) {
+    std::string pem;
+    const FileReadResult read = ReadInputFile(http.caFile, kSmallFileLimit, pem);
+    if (!read.ok()) {
+      error = http.caFileWhere + "[http] ca_file: " + read.error;
+      return false;
     }
-    limits.connectTimeoutSeconds = static_cast<long>(connect);
-    limits.stallTimeoutSeconds = static_cast<long>(stall);
-    limits.maxBodyBytes = static_cast<size_t>(body);
+    if (pem.find("-----BEGIN CERTIFICATE-----") == std::string::npos) {
+      error = http.caFileWhere + "[http] ca_file: " + http.caFile + ": holds no PEM certificate";
+      return false;
+    }
+    limits.caBundle = std::make_shared<const std::string>(CaBundleWith(pem));
   }
   ShopHours shopHours = CurrentShopHours();
   if (auto report = settings.sections.find("report"); report != settings.sections.end()) {
@@ -192,8 +231,8 @@ bool LoadProgramSettings(const std::string& configOption, const std::string& pro
   if (!configOption.empty()) return LoadSettingsFile(configOption, out, error);
   std::error_code ec;
   std::filesystem::path local = std::filesystem::path(programDir) / "kelvora.ini";
-  if (std::filesystem::is_regular_file(local, ec)) return LoadSettingsFile(local.string(), out, error);
-  return true;
+  if (!std::filesystem::exists(local, ec)) return true;
+  return LoadSettingsFile(local.string(), out, error);
 }
 
 }  // namespace kelvora

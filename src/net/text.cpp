@@ -1,6 +1,6 @@
 #include "net/text.h"
 
-#include <opencc/opencc.h>
+#include <opencc/MarisaDict.hpp>
 
 #include <cstdio>
 #include <cstring>
@@ -304,30 +304,27 @@ std::string UnescapeJavaText(std::string_view text) {
 
 namespace {
 
-const opencc::SimpleConverter* TraditionalConverter() {
-  static const std::unique_ptr<opencc::SimpleConverter> converter =
-      []() -> std::unique_ptr<opencc::SimpleConverter> {
+// OpenCC's character table alone, without its phrase table: the conversion is
+// character by character, whatever the neighbours.
+const opencc::MarisaDict* CharacterTable() {
+  static const opencc::MarisaDictPtr table = []() -> opencc::MarisaDictPtr {
     try {
-      return std::make_unique<opencc::SimpleConverter>(std::string(KELVORA_OPENCC_DIR) +
-                                                       "/t2s.json");
+      std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(
+          std::fopen(KELVORA_OPENCC_DIR "/TSCharacters.ocd2", "rb"), &std::fclose);
+      if (!file) return nullptr;
+      return opencc::MarisaDict::NewFromFile(file.get());
     } catch (...) {
       return nullptr;
     }
   }();
-  return converter.get();
+  return table.get();
 }
 
-// Splits UTF-8 text into its code points' byte sequences.
-std::vector<std::string_view> Utf8Chars(std::string_view s) {
-  std::vector<std::string_view> chars;
-  for (size_t i = 0; i < s.size();) {
-    unsigned char c = Byte(s, i);
-    size_t len = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 1;
-    len = std::min(len, s.size() - i);
-    chars.push_back(s.substr(i, len));
-    i += len;
-  }
-  return chars;
+// A character of the GB2312 set (its symbols and its hanzi): already simplified,
+// or at least the form a simplified text uses, so it is never converted.
+bool IsGb2312(unsigned char lead, unsigned char trail) {
+  const bool leadOk = (lead >= 0xA1 && lead <= 0xA9) || (lead >= 0xB0 && lead <= 0xF7);
+  return leadOk && trail >= 0xA1 && trail <= 0xFE;
 }
 
 // Splits GBK text into characters; four-byte GB18030 sequences count as one.
@@ -359,55 +356,24 @@ bool IsAscii(std::string_view s) {
 
 std::string TraditionalToSimplified(std::string_view text) {
   if (IsAscii(text)) return std::string(text);
-  const opencc::SimpleConverter* converter = TraditionalConverter();
-  if (converter == nullptr) return std::string(text);
+  const opencc::MarisaDict* table = CharacterTable();
+  if (table == nullptr) return std::string(text);
   try {
-    // Convert the whole text at once so that phrase rules apply, then take the
-    // result character by character: a character keeps its original bytes unless
-    // its simplified form differs and is itself a two-byte GBK character.
-    std::vector<std::string_view> original = GbkChars(text);
-    std::string utf8 = GbkToUtf8(text);
-    std::vector<std::string_view> before = Utf8Chars(utf8);
-    std::string simplified;
-    std::vector<std::string_view> after;
-    bool aligned = before.size() == original.size();
-    if (aligned) {
-      simplified = converter->Convert(utf8);
-      after = Utf8Chars(simplified);
-      aligned = after.size() == before.size();
-    }
     std::string out;
     out.reserve(text.size());
-    for (size_t i = 0; i < original.size(); ++i) {
-      std::string_view ch = original[i];
-      if (ch.size() != 2) {
+    for (std::string_view ch : GbkChars(text)) {
+      // Only two-byte characters outside GB2312 can be traditional forms with a
+      // two-byte simplified form; everything else keeps its bytes.
+      if (ch.size() != 2 || IsGb2312(static_cast<unsigned char>(ch[0]), static_cast<unsigned char>(ch[1]))) {
         out.append(ch);
         continue;
       }
-      std::string from, to;
-      if (aligned) {
-        if (before[i] == after[i]) {
-          out.append(ch);
-          continue;
-        }
-        from = std::string(before[i]);
-        to = std::string(after[i]);
-      } else {
-        // Rare: the phrase rules changed the length or the text had bytes that
-        // do not decode; fall back to one character at a time.
-        from = GbkToUtf8(ch);
-        to = converter->Convert(from);
-      }
-      if (to == from) {
-        out.append(ch);
-        continue;
-      }
-      std::string gbk = Utf8ToGbk(to);
-      if (gbk.size() == 2 && static_cast<unsigned char>(gbk[0]) >= 0x81) {
-        out.append(gbk);
-      } else {
-        out.append(ch);
-      }
+      const std::string from = GbkToUtf8(ch);
+      const opencc::Optional<const opencc::DictEntry*> entry = table->Match(from.c_str(), from.size());
+      std::string gbk;
+      if (!entry.IsNull()) gbk = Utf8ToGbk(entry.Get()->GetDefault());
+      if (gbk.size() == 2 && static_cast<unsigned char>(gbk[0]) >= 0x81) out.append(gbk);
+      else out.append(ch);
     }
     return out;
   } catch (...) {

@@ -5,18 +5,14 @@
 
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 
+#include "net/codec.h"
+#include "net/file_input.h"
 #include "net/shared_state.h"
 #include "net/text.h"
 
 namespace kelvora {
 namespace {
-
-// An id list of this size is not one a person keeps.
-constexpr std::uintmax_t kMaxFileBytes = 16u << 20;
 
 bool IsStrippedByte(unsigned char c) {
   return (c >= 32 && c <= 47) || (c >= 58 && c <= 64) || (c >= 91 && c <= 96);
@@ -40,13 +36,17 @@ std::string StripMonitorText(const std::string& text) {
   return out;
 }
 
-std::string ReadMonitoredFile(const std::string& path) {
-  std::error_code ec;
-  if (!std::filesystem::is_regular_file(path, ec) || std::filesystem::file_size(path, ec) > kMaxFileBytes || ec)
-    return {};
+std::string ReadMonitoredFile(const std::string& path, std::string* statusText) {
   std::string bytes;
-  if (std::ifstream in{path, std::ios::binary}) {
-    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  const FileReadResult read = ReadInputFile(path, kSmallFileLimit, bytes);
+  if (statusText) statusText->clear();
+  if (!read.ok()) {
+    bytes.clear();
+    if (read.status != FileReadStatus::Missing && statusText) {
+      // 监测列表无法读取，按空列表处理：
+      *statusText = "\xbc\xe0\xb2\xe2\xc1\xd0\xb1\xed\xce\xde\xb7\xa8\xb6\xc1\xc8\xa1\xa3\xac"
+                    "\xb0\xb4\xbf\xd5\xc1\xd0\xb1\xed\xb4\xa6\xc0\xed\xa3\xba" + Utf8ToGbk(read.error);
+    }
   }
   // The text ends at the first zero byte.
   bytes.resize(std::strlen(bytes.c_str()));
@@ -73,8 +73,8 @@ bool SaveMonitoredItems(const std::string& path, const std::string& editText) {
   return ok;
 }
 
-std::vector<std::string> LoadMonitoredItems(const std::string& path) {
-  const std::string bytes = ReadMonitoredFile(path);
+std::vector<std::string> LoadMonitoredItems(const std::string& path, std::string* statusText) {
+  const std::string bytes = ReadMonitoredFile(path, statusText);
   // Lines end with CR LF; a file edited with a plain LF editor reads the same way.
   std::string text = ReplaceAll(StripMonitorText(bytes), "\r\n", "\n");
   std::vector<std::string> ids = Split(text, "\n");

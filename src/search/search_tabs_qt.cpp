@@ -21,6 +21,7 @@
 #include "search/monitored.h"
 #include "search/monitored_ids_editor_window.h"
 #include "search/shop_search.h"
+#include "wizard/search_wizard_window.h"
 
 namespace kelvora {
 namespace {
@@ -97,6 +98,7 @@ SearchTabsController::SearchTabsController(QWidget* mainWindow, ResultsTable& ta
   connectButton("按钮6", &SearchTabsController::onHotWords);
   connectButton("按钮7", &SearchTabsController::onSortHint);
   connectButton("按钮8", &SearchTabsController::onListQuery);
+  connectButton("按钮14", &SearchTabsController::openSearchWizard);
   connectButton("按钮9", &SearchTabsController::onCategoryQuery);
   connectButton("按钮10", &SearchTabsController::onShopQuery);
   connectButton("按钮2", &SearchTabsController::openMonitoredIdsEditor);
@@ -140,7 +142,12 @@ void SearchTabsController::stop() {
   if (workerHost_) workerHost_->stop = true;
 }
 
-void SearchTabsController::loadMonitoredItems() { LoadMonitoredItems(monitoredPath_.toStdString()); }
+void SearchTabsController::loadMonitoredItems() {
+  // An unreadable id file counts as missing; the status line says why.
+  std::string status;
+  LoadMonitoredItems(monitoredPath_.toStdString(), &status);
+  if (!status.empty()) host_.setStatus(status);
+}
 
 void SearchTabsController::startSearch(std::function<void(SearchRun&)> body) {
   // One search at a time: two searches would interleave their rows in one table.
@@ -302,6 +309,8 @@ void SearchTabsController::takePendingChoice() {
   pendingTop_ = -1;
   onTopCategoryChosen(index);
 }
+
+void SearchTabsController::openSearchWizard() { OpenSearchWizard(window_); }
 
 void SearchTabsController::openMonitoredIdsEditor() {
   MonitoredIdsEditor editor(window_, monitoredPath_, host_);

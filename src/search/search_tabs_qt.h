@@ -72,6 +72,8 @@ class SearchTabsController : public QObject {
   void takePendingChoice();
   void loadTopCategories();
   void openMonitoredIdsEditor();
+  // 按钮14: the wizard fills 编辑框2 and 组合框1; 按钮8 then searches.
+  void openSearchWizard();
 
   QWidget* window_;
   ResultsTable& table_;

@@ -18,8 +18,10 @@ std::string WizardSearchAddress(const std::string& keyword, const std::string& s
 }
 
 std::string BuildWizardSearchAddress(const std::string& keyword) {
-  // The marketplace's date, whatever zone the computer is set to.
-  return WizardSearchAddress(keyword, FetchSpmToken(), NowUtc8());
+  // The token first, then the date: the date is the one when the token came. It is
+  // the marketplace's date, whatever zone the computer is set to.
+  const std::string spm = FetchSpmToken();
+  return WizardSearchAddress(keyword, spm, NowUtc8());
 }
 
 std::string FoldFullWidthForms(const std::string& gbk) {

@@ -7,6 +7,7 @@
 
 #include "net/datetime.h"
 #include "net/endpoints.h"
+#include "net/http.h"
 #include "net/shared_state.h"
 #include "net/text.h"
 #include "support/fixtures.h"
@@ -247,16 +248,90 @@ TEST_F(ItemPageTest, AddressesAreNormalisedBeforeUse) {
   EXPECT_EQ(server_.requestCount(), 0u);
 }
 
-TEST_F(ItemPageTest, FailingSecondaryRequestLeavesEmptyReadings) {
-  // Nothing listens on port 1.
-  server_.on("/item.htm", Gbk(TaobaoPage("t", "n", "http://127.0.0.1:1/sib?x", "12345")));
-  ResultRow r = AnalyseItemPage(server_.url("/item.htm"), false);
-  EXPECT_EQ(r.itemId, "12345");
-  EXPECT_EQ(r.sales, "0");
-  EXPECT_EQ(r.price, "");
-  EXPECT_EQ(r.location, "");
-  EXPECT_EQ(r.stock, "");
-  EXPECT_EQ(r.listedAt, G("2014年11月4日21时26分41秒"));  // the lookup is still asked
+// Every request of an item failing in each of the ways a network fails: the row
+// shows what the failed request leaves (the cells of a working client that got
+// empty text or an error page), and records which request failed and how.
+TEST_F(ItemPageTest, EachFailedRequestGivesThePartsRowAndIsRecorded) {
+  HttpLimits limits;
+  limits.stallTimeoutSeconds = 1;  // a hanging answer ends after about a second
+  SetHttpLimits(limits);
+  const std::string page = TaobaoPage("t", "n", server_.url("/sib?x=1"), "12345");
+  const std::string stub = "<script>if('" + server_.url("/ny") + "/item.htm'){location.href='x'}</script>";
+  const std::string sib = SibAnswer("25", "7", "9.90", "7");
+  const std::string lookup = "{\"data\":{\"sjsj\":\"1415107601\",\"xjsj\":1416316801000}}";
+  const std::string listed = G("2014年11月4日21时26分41秒");
+  const std::string none = G("无时间"), failedTitle = G("获取数据失败！");
+
+  enum class Fault { Status500, Dropped, CutShort, Hang };
+  auto faulty = [](Fault f, const std::string& good) -> CannedResponse {
+    switch (f) {
+      case Fault::Status500: return {.status = 500, .body = "<html><body>boom</body></html>"};
+      case Fault::Dropped: return {.body = "", .contentLength = 5000};
+      case Fault::CutShort: return {.body = good.substr(0, good.size() / 3), .contentLength = good.size()};
+      case Fault::Hang: return {.hang = true};
+    }
+    return {};
+  };
+  auto kindOf = [](Fault f) {
+    switch (f) {
+      case Fault::Status500: return FailureKind::ErrorStatus;
+      case Fault::Hang: return FailureKind::NoAnswer;
+      default: return FailureKind::CutShort;
+    }
+  };
+
+  struct Expected {
+    std::string title, itemId, sales, stock, price, listedAt;
+  };
+  const Expected whole{"t", "12345", "25", "7", "9.90", listed};
+  const Expected pageLost{failedTitle, "0", "", "", "", none};
+  // A 500 page is read as an item page: nothing on it, so the secondary address is
+  // no address at all, and the lookup (asked with an empty id) still answers.
+  const Expected errorPage{"", "", "0", "", "", listed};
+  const Expected secondaryLost{"t", "12345", "0", "", "", listed};
+  const Expected lookupLost{"t", "12345", "25", "7", "9.90", none};
+
+  for (RequestPart part : {RequestPart::Page, RequestPart::Alternate, RequestPart::Secondary, RequestPart::Lookup}) {
+    for (Fault fault : {Fault::Status500, Fault::Dropped, Fault::CutShort, Fault::Hang}) {
+      const bool viaAlt = part == RequestPart::Alternate;
+      server_.on("/item.htm", part == RequestPart::Page ? faulty(fault, page) : Gbk(viaAlt ? stub : page));
+      server_.on("/ny/item.htm", viaAlt ? faulty(fault, page) : Gbk(page));
+      server_.on("/sib", part == RequestPart::Secondary ? faulty(fault, sib) : Gbk(sib));
+      server_.on("/svc/index.php/Getinfo/get", part == RequestPart::Lookup ? faulty(fault, lookup) : Gbk(lookup));
+
+      const std::string address = server_.url("/item.htm?id=12345");
+      const ResultRow r = AnalyseItemPage(address, false);
+
+      Expected want = whole;
+      RowFailures failures;
+      failures[part] = kindOf(fault);
+      if (part == RequestPart::Page || viaAlt) want = fault == Fault::Status500 ? errorPage : pageLost;
+      if (part == RequestPart::Secondary) want = secondaryLost;
+      if (part == RequestPart::Lookup) want = lookupLost;
+      if ((part == RequestPart::Page || viaAlt) && fault == Fault::Status500)
+        failures[RequestPart::Secondary] = FailureKind::Refused;
+      const std::string trace = std::string(RequestPartName(part)) + " " + FailureKindName(kindOf(fault)) +
+                                (fault == Fault::Dropped ? " (dropped)" : "");
+      EXPECT_EQ(r.title, want.title) << trace;
+      EXPECT_EQ(r.itemId, want.itemId) << trace;
+      EXPECT_EQ(r.sales, want.sales) << trace;
+      EXPECT_EQ(r.stock, want.stock) << trace;
+      EXPECT_EQ(r.price, want.price) << trace;
+      EXPECT_EQ(r.listedAt, want.listedAt) << trace;
+      EXPECT_EQ(r.link, viaAlt ? server_.url("/ny/item.htm?id=12345") : address) << trace;
+      EXPECT_EQ(r.failures, failures) << trace;
+    }
+  }
+
+  // An address without http://, https:// or a leading "//" is not requested.
+  server_.clearRequests();
+  const std::string bare = "127.0.0.1:" + std::to_string(server_.port()) + "/item.htm?id=12345";
+  const ResultRow r = AnalyseItemPage(bare, false);
+  EXPECT_EQ(r.title, failedTitle);
+  EXPECT_EQ(r.listedAt, none);
+  EXPECT_EQ(r.failures[RequestPart::Page], FailureKind::Refused);
+  EXPECT_EQ(server_.requestCount(), 0u);
+  SetHttpLimits(HttpLimits{});
 }
 
 // The real Taobao page, analysed without the network; the sib answer is a real one

@@ -201,26 +201,40 @@ TEST_F(LookupTest, ClearDuringTheRequestsLeavesNewRowsAlone) {
   EXPECT_EQ(host.labels, std::vector<std::string>{G("条数：1")});
 }
 
-TEST_F(LookupTest, RetryVisitsOnlyRowsWithoutTime) {
+TEST_F(LookupTest, RetryVisitsRowsWithoutTimeAndRowsWithFailedRequests) {
   Answer(R"({"data":{"sjsj":"1415107601","xjsj":"1416316801"}})");
   ResultsTable table;
-  const char* listed[] = {"2014\xc4\xea", "\xce\xde\xca\xb1\xbc\xe4", ""};  // a date, 无时间, empty
-  for (int i = 0; i < 3; ++i) {
+  // A date, 无时间, a date with a failed secondary request, empty (a removed item),
+  // and a date with a failed lookup (a time read back although the lookup failed).
+  const std::string listed[] = {G("2014年"), G("无时间"), G("2014年"), "", G("2014年")};
+  RowFailures secondaryFailed, lookupFailed;
+  secondaryFailed[RequestPart::Secondary] = FailureKind::CutShort;
+  lookupFailed[RequestPart::Lookup] = FailureKind::NoAnswer;
+  const RowFailures failures[] = {{}, {}, secondaryFailed, {}, lookupFailed};
+  for (int i = 0; i < 5; ++i) {
     server_.on("/r" + std::to_string(i) + ".htm", Gbk(ItemPage("4444" + std::to_string(i))));
     table.addRow();
     table.setCell(i, ResultColumn::Link, server_.url("/r" + std::to_string(i) + ".htm"));
     table.setCell(i, ResultColumn::ListedAt, listed[i]);
+    table.setFailures(i, failures[i]);
   }
   RecordingHost host;
   RetryFailedRows(table, host);
-  EXPECT_EQ(host.events, 3);
-  auto seen = server_.requests();
-  ASSERT_EQ(seen.size(), 2u);  // the page of the second row and its lookup
-  EXPECT_EQ(seen[0].target, "/r1.htm");
-  EXPECT_EQ(table.cellText(1, ResultColumn::ItemId), "44441");
-  EXPECT_EQ(table.cellText(1, ResultColumn::ListedAt), G("2014年11月4日21时26分41秒"));
+  EXPECT_EQ(host.events, 5);
+  std::vector<std::string> pages;
+  for (const auto& r : server_.requests())
+    if (r.path() != "/svc/index.php/Getinfo/get") pages.push_back(r.target);
+  EXPECT_EQ(pages, (std::vector<std::string>{"/r1.htm", "/r2.htm", "/r4.htm"}));
+  for (int i : {1, 2, 4}) {
+    EXPECT_EQ(table.cellText(i, ResultColumn::ItemId), "4444" + std::to_string(i));
+    EXPECT_EQ(table.cellText(i, ResultColumn::ListedAt), G("2014年11月4日21时26分41秒"));
+    // The secondary address of ItemPage points at a closed port: that failure is new.
+    RowFailures now;
+    now[RequestPart::Secondary] = FailureKind::NoAnswer;
+    EXPECT_EQ(table.failures(i), now) << i;
+  }
   EXPECT_EQ(table.cellText(0, ResultColumn::ItemId), "");
-  EXPECT_EQ(table.cellText(2, ResultColumn::ItemId), "");
+  EXPECT_EQ(table.cellText(3, ResultColumn::ItemId), "");
 
   // A stop request ends the retry between rows.
   server_.clearRequests();
@@ -229,6 +243,39 @@ TEST_F(LookupTest, RetryVisitsOnlyRowsWithoutTime) {
   stopping.stopAfterEvents = 1;
   RetryFailedRows(table, stopping);
   EXPECT_EQ(server_.requestCount(), 0u);
+}
+
+TEST_F(LookupTest, FailuresGoWithTheCellsAndASuccessfulRunClearsThem) {
+  Answer(R"({"data":{"sjsj":"1415107601","xjsj":"1416316801"}})");
+  // The sib answer is cut short the first time and whole the second.
+  const std::string sib = R"(onSibRequestSuccess({"data":{"quanity":"5","price":"1.00"}});)";
+  int asked = 0;
+  server_.on("/sib", [&](const test::RecordedRequest&) {
+    return ++asked == 1 ? CannedResponse{.body = sib.substr(0, 10), .contentLength = sib.size()} : Gbk(sib);
+  });
+  server_.on("/p.htm", Gbk("<title>p</title><script>\n  sellerNick       : 'nick',\n  sibUrl           : '" +
+                           server_.url("/sib?") + "',\n</script><input type=\"hidden\" name=\"item_id\" value=\"55555\">"));
+  struct Changes : ResultsTable::Listener {
+    void rowsAppended(int32_t, int32_t) override {}
+    void rowsCleared() override {}
+    void rowChanged(int32_t) override { ++count; }
+    int count = 0;
+  } changes;
+  ResultsTable table;
+  RecordingHost host;
+  table.addRow();
+  table.setCell(0, ResultColumn::Link, server_.url("/p.htm"));
+  table.addListener(&changes);
+
+  FillResultRow(table, 0, host);
+  EXPECT_EQ(table.cellText(0, ResultColumn::Sales), "0");  // what a failed answer always showed
+  EXPECT_EQ(table.failures(0)[RequestPart::Secondary], FailureKind::CutShort);
+  EXPECT_EQ(changes.count, 1);  // cells and failures in one change
+
+  FillResultRow(table, 0, host);
+  EXPECT_EQ(table.cellText(0, ResultColumn::Sales), "5");
+  EXPECT_FALSE(table.failures(0).any());
+  table.removeListener(&changes);
 }
 
 }  // namespace

@@ -164,6 +164,9 @@ TEST(DateTimeNow, UtcPlusEightWhateverTheZoneAndOverridable) {
                            .count();
   const DateTime now = NowUtc8();
   EXPECT_NEAR((now - UnixToDate(unixNow)) * 86400, 0.0, 3.0);
+  // Whole seconds, as the time texts are: a delisting exactly N hours ahead must
+  // not read N-1 because now carried a fraction of a second.
+  EXPECT_EQ(now, UnixToDate(DateToUnix(now)));
   if (oldTz) setenv("TZ", saved.c_str(), 1); else unsetenv("TZ");
   tzset();
 

@@ -1,13 +1,22 @@
 #include "net/http.h"
 
+#include <curl/curl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <httplib.h>
+#include <unistd.h>
+
 #include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <future>
+#include <iterator>
 #include <thread>
 
 #include "net/endpoints.h"
+#include "net/settings.h"
 #include "net/shared_state.h"
 #include "support/fixtures.h"
 #include "support/recording_server.h"
@@ -227,53 +236,221 @@ TEST_F(HttpTest, ErrorStatusStillHandsBackTheBody) {
   EXPECT_EQ(ServiceGet(path), "{\"err\":1}");
 }
 
-TEST_F(HttpTest, FailuresGiveEmptyTextWithinTheBounds) {
+TEST_F(HttpTest, ResponseHeadersOfTheFinalAnswerKeepTheRedirectsCookies) {
+  SetMarketCookie("t=m");
+  server.on("/browse/ad_search.htm",
+            CannedResponse{.status = 302,
+                           .headers = {{"Location", "/next"},
+                                       {"Set-Cookie", "cna=abc; path=/"},
+                                       {"X-Hop", "1"}},
+                           .body = "x"});
+  server.on("/next", CannedResponse{.status = 301,
+                                    .headers = {{"Location", "/final"}, {"set-cookie", "t=1"}},
+                                    .body = ""});
+  server.on("/final", CannedResponse{.headers = {{"Set-Cookie", "v=2"}, {"X-Final", "yes"}}, .body = "ok"});
+  HttpReport report;
+  EXPECT_EQ(FetchResponseHeaders(server.url("/browse/ad_search.htm"), "", &report),
+            "Set-Cookie: cna=abc; path=/\r\nset-cookie: t=1\r\n"
+            "Set-Cookie: v=2\r\nX-Final: yes\r\nContent-Length: 2\r\nConnection: close\r\n");
+  EXPECT_EQ(report.failure, FailureKind::None);
+  auto seen = server.requests();
+  ASSERT_EQ(seen.size(), 3u);
+  EXPECT_EQ(seen[2].target, "/final");
+  EXPECT_EQ(seen[2].header("Cookie"), "t=m");
+
+  // Without a redirect the block is the answer's own.
+  EXPECT_EQ(FetchResponseHeaders(server.url("/final"), ""),
+            "Set-Cookie: v=2\r\nX-Final: yes\r\nContent-Length: 2\r\nConnection: close\r\n");
+}
+
+TEST_F(HttpTest, MarketCookieStaysWithinTheMarketplacesDomains) {
+  RecordingServer other;  // reached as "localhost", another host than 127.0.0.1
+  other.on("/there", CannedResponse{.body = "there"});
+  server.on("/away", CannedResponse::Redirect("http://localhost:" + std::to_string(other.port()) + "/there"));
+  SetMarketCookie("t=secret");
+  struct Case {
+    std::string domainSuffix, cookieDomains;
+    bool kept;
+  } cases[] = {
+      {".127.0.0.1", ".localhost", true},
+      {".127.0.0.1", ".tmall.com, localhost", true},  // blanks around, dot put in front
+      {".127.0.0.1", "", false},
+      {".127.0.0.1", ".host", false},  // "localhost" does not end in ".host"
+      {".taobao.com", ".tmall.com", false},
+  };
+  for (const Case& c : cases) {
+    Endpoints e = *CurrentEndpoints();
+    e.MARKET_DOMAIN_SUFFIX = c.domainSuffix;
+    e.MARKET_COOKIE_DOMAINS = c.cookieDomains;
+    SetEndpoints(e);
+    other.clearRequests();
+    EXPECT_EQ(Fetch(server.url("/away")), "there");
+    FetchResponseHeaders(server.url("/away"), "");
+    auto seen = other.requests();
+    ASSERT_EQ(seen.size(), 2u);
+    for (const auto& r : seen)
+      EXPECT_EQ(r.header("Cookie"), c.kept ? std::optional<std::string>("t=secret") : std::nullopt)
+          << c.domainSuffix << " " << c.cookieDomains;
+  }
+  // The service session never goes to another host.
+  other.clearRequests();
+  SetServiceCookie("s=secret");
+  server.on("/svc/away", CannedResponse::Redirect("http://localhost:" + std::to_string(other.port()) + "/there"));
+  std::string path = "away";
+  EXPECT_EQ(ServiceGet(path), "there");
+  ASSERT_EQ(other.requestCount(), 1u);
+  EXPECT_EQ(other.requests()[0].header("Cookie"), std::nullopt);
+}
+
+TEST_F(HttpTest, EachFailureIsReportedAndTheTextStaysThePartsText) {
   HttpLimits limits = CurrentHttpLimits();
   limits.stallTimeoutSeconds = 1;
   limits.maxBodyBytes = 1000;
   SetHttpLimits(limits);
+  server.on("/ok", CannedResponse{.body = "page"});
+  server.on("/404", CannedResponse{.status = 404, .body = "no such item"});
+  server.on("/500", CannedResponse{.status = 500, .body = "boom"});
+  server.on("/dropped", CannedResponse{.body = "", .contentLength = 900});
+  server.on("/cut", CannedResponse{.body = "<html><title>half", .contentLength = 900});
   server.on("/hang", CannedResponse{.hang = true});
   server.on("/big", CannedResponse{.body = std::string(1001, 'x')});
   server.on("/big-unsized", CannedResponse{.body = std::string(1001, 'x'), .sendContentLength = false});
-  server.on("/to-file", CannedResponse::Redirect("file:///etc/passwd"));
   server.on("/limit", CannedResponse{.body = std::string(1000, 'y'), .sendContentLength = false});
+  server.on("/to-file", CannedResponse::Redirect("file:///etc/passwd"));
   int closedPort;
   {
     RecordingServer gone;
     closedPort = gone.port();
   }
+  const std::string noScheme = "127.0.0.1:" + std::to_string(server.port()) + "/ok";
   struct Case {
-    std::string url, expected;
+    std::string url, text;
+    FailureKind failure;
+    long status;
+    size_t requests;
   } cases[] = {
-      {server.url("/hang"), ""},
-      {server.url("/big"), ""},
-      {server.url("/big-unsized"), ""},
-      {server.url("/limit"), std::string(1000, 'y')},
-      {"file:///etc/passwd", ""},
-      {server.url("/to-file"), ""},
-      {"http://127.0.0.1:" + std::to_string(closedPort) + "/", ""},
-      {"", ""},
+      {server.url("/ok"), "page", FailureKind::None, 200, 1},
+      {server.url("/404"), "no such item", FailureKind::ErrorStatus, 404, 1},
+      {server.url("/500"), "boom", FailureKind::ErrorStatus, 500, 1},
+      {server.url("/dropped"), "", FailureKind::CutShort, 200, 1},
+      {server.url("/cut"), "", FailureKind::CutShort, 200, 1},
+      {server.url("/hang"), "", FailureKind::NoAnswer, 0, 1},
+      {"http://127.0.0.1:" + std::to_string(closedPort) + "/", "", FailureKind::NoAnswer, 0, 0},
+      {server.url("/big"), "", FailureKind::Refused, 200, 1},
+      {server.url("/big-unsized"), "", FailureKind::Refused, 200, 1},
+      {server.url("/limit"), std::string(1000, 'y'), FailureKind::None, 200, 1},
+      {server.url("/to-file"), "", FailureKind::Refused, 302, 1},
+      // Only http and https addresses are requested: curl would guess "http" here.
+      {noScheme, "", FailureKind::Refused, 0, 0},
+      {"item.taobao.com/item.htm?id=1", "", FailureKind::Refused, 0, 0},
+      {"ftp://127.0.0.1/", "", FailureKind::Refused, 0, 0},
+      {"", "", FailureKind::Refused, 0, 0},
+      {"HTTP://127.0.0.1:" + std::to_string(server.port()) + "/ok", "page", FailureKind::None, 200, 1},
   };
   for (const Case& c : cases) {
-    auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(Fetch(c.url), c.expected) << c.url;
+    server.clearRequests();
+    std::string url = c.url, cookie = "2";
+    HttpReport report;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(HttpFetch(url, "", cookie, &report), c.text) << c.url;
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(6)) << c.url;
+    EXPECT_EQ(report.failure, c.failure) << c.url;
+    EXPECT_EQ(report.status, c.status) << c.url;
+    EXPECT_EQ(report.attempts, 1) << c.url;
+    EXPECT_EQ(server.requestCount(), c.requests) << c.url;
   }
-  EXPECT_EQ(FetchResponseHeaders(server.url("/hang"), ""), "");
-  EXPECT_EQ(ServicePost("../big", "").body, "");
+  HttpReport report;
+  EXPECT_EQ(FetchResponseHeaders(server.url("/hang"), "", &report), "");
+  EXPECT_EQ(report.failure, FailureKind::NoAnswer);
+  EXPECT_EQ(ServicePost("../big", "", &report).body, "");
+  EXPECT_EQ(report.failure, FailureKind::Refused);
 }
 
-TEST_F(HttpTest, ResponseHeaderBlockOfTheAnswerItself) {
-  server.on("/browse/ad_search.htm",
-            CannedResponse{.status = 302,
-                           .headers = {{"Location", "/elsewhere"},
-                                       {"Set-Cookie", "cna=abc; path=/"},
-                                       {"set-cookie", "t=1"}},
-                           .body = "x"});
-  EXPECT_EQ(FetchResponseHeaders(server.url("/browse/ad_search.htm"), ""),
-            "Location: /elsewhere\r\nSet-Cookie: cna=abc; path=/\r\nset-cookie: t=1\r\n"
-            "Content-Length: 1\r\nConnection: close\r\n");
-  EXPECT_EQ(server.requestCount(), 1u);  // the redirect is not followed
+TEST_F(HttpTest, RetriesResendAFailedGetWithGrowingPauses) {
+  HttpLimits limits = CurrentHttpLimits();
+  limits.stallTimeoutSeconds = 1;
+  limits.retries = 2;
+  SetHttpLimits(limits);
+  // Each path fails its first `failures` requests in its own way, then answers.
+  auto failingThenOk = [&](const std::string& path, CannedResponse failure, int failures) {
+    auto count = std::make_shared<int>(0);
+    server.on(path, RecordingServer::Handler([=](const RecordedRequest&) {
+      return (*count)++ < failures ? failure : CannedResponse{.body = "fine"};
+    }));
+  };
+  struct Case {
+    std::string path;
+    CannedResponse failure;
+    int failures;
+    std::string text;
+    FailureKind reported;
+    int attempts;
+  } cases[] = {
+      {"/500-twice", {.status = 500, .body = "boom"}, 2, "fine", FailureKind::None, 3},
+      {"/503-always", {.status = 503, .body = "busy"}, 9, "busy", FailureKind::ErrorStatus, 3},
+      {"/dropped-once", {.body = "", .contentLength = 100}, 1, "fine", FailureKind::None, 2},
+      {"/hang-once", {.hang = true}, 1, "fine", FailureKind::None, 2},
+      {"/404-once", {.status = 404, .body = "gone"}, 1, "gone", FailureKind::ErrorStatus, 1},
+  };
+  for (const Case& c : cases) {
+    failingThenOk(c.path, c.failure, c.failures);
+    server.clearRequests();
+    HttpReport report;
+    std::string url = server.url(c.path), cookie = "2";
+    EXPECT_EQ(HttpFetch(url, "", cookie, &report), c.text) << c.path;
+    EXPECT_EQ(report.failure, c.reported) << c.path;
+    EXPECT_EQ(report.attempts, c.attempts) << c.path;
+    EXPECT_EQ(server.requestCount(), static_cast<size_t>(c.attempts)) << c.path;
+  }
+
+  // The lookup service's GETs are resent as well.
+  failingThenOk("/svc/flaky", {.status = 500, .body = "boom"}, 1);
+  server.clearRequests();
+  std::string path = "flaky";
+  EXPECT_EQ(ServiceGet(path), "fine");
+  EXPECT_EQ(server.requestCount(), 2u);
+
+  // The login POST goes out once, whatever the setting.
+  failingThenOk("/svc/login", {.status = 500, .body = "boom"}, 1);
+  server.clearRequests();
+  HttpReport report;
+  EXPECT_EQ(ServicePost("login", "a=1", &report).body, "boom");
+  EXPECT_EQ(report.attempts, 1);
+  EXPECT_EQ(server.requestCount(), 1u);
+
+  // retries=0 sends once.
+  limits.retries = 0;
+  SetHttpLimits(limits);
+  failingThenOk("/once", {.status = 500, .body = "boom"}, 1);
+  server.clearRequests();
+  EXPECT_EQ(Fetch(server.url("/once")), "boom");
+  EXPECT_EQ(server.requestCount(), 1u);
+}
+
+TEST_F(HttpTest, TotalTimeoutAndStallEndATricklingAnswer) {
+  // 100 bytes every 100 ms: fast enough never to stall at 30 s, slow enough to
+  // take 20 s in all.
+  server.on("/trickle", CannedResponse{.body = std::string(20000, 'a'), .trickleBytes = 100,
+                                       .trickleIntervalMs = 100});
+  // 10 bytes every 300 ms: under 1 KB a second.
+  server.on("/drip", CannedResponse{.body = std::string(2000, 'b'), .trickleBytes = 10,
+                                    .trickleIntervalMs = 300});
+  struct Case {
+    const char* path;
+    long stall, total;
+  } cases[] = {{"/trickle", 30, 1}, {"/drip", 1, 60}};
+  for (const Case& c : cases) {
+    HttpLimits limits = CurrentHttpLimits();
+    limits.stallTimeoutSeconds = c.stall;
+    limits.totalTimeoutSeconds = c.total;
+    SetHttpLimits(limits);
+    HttpReport report;
+    const auto start = std::chrono::steady_clock::now();
+    std::string url = server.url(c.path), cookie = "2";
+    EXPECT_EQ(HttpFetch(url, "", cookie, &report), "") << c.path;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8)) << c.path;
+    EXPECT_EQ(report.failure, FailureKind::CutShort) << c.path;
+  }
 }
 
 TEST_F(HttpTest, ServiceGetReplacesThePathByTheFullAddress) {
@@ -324,6 +501,118 @@ TEST_F(HttpTest, StopTokenAbortsARequestInFlight) {
   EXPECT_EQ(Fetch(server.url("/ok")), "");
   SetThreadStopToken({});
   EXPECT_EQ(Fetch(server.url("/ok")), "ok");
+
+  // A stop also ends the pause before a resend (ten resends would take minutes).
+  limits.retries = 10;
+  SetHttpLimits(limits);
+  server.on("/busy", CannedResponse{.status = 503, .body = "busy"});
+  server.clearRequests();
+  std::stop_source second;
+  auto busy = std::async(std::launch::async, [&] {
+    SetThreadStopToken(second.get_token());
+    return Fetch(server.url("/busy"));
+  });
+  ASSERT_TRUE(server.waitForRequests(2, std::chrono::seconds(5)));
+  second.request_stop();
+  ASSERT_EQ(busy.wait_for(std::chrono::seconds(3)), std::future_status::ready);
+  busy.get();  // the last answer, or nothing when the stop cut the second one off
+  EXPECT_LE(server.requestCount(), 3u);
+}
+
+// An https server on loopback with a certificate of our own authority, made
+// fresh with the openssl tool for each run.
+class HttpsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = std::filesystem::temp_directory_path() / ("kelvora-tls-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir_);
+    const std::string d = dir_.string();
+    const std::string script =
+        "cd '" + d + "' && "
+        "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 "
+        "-subj /CN=KelvoraTestCA -keyout ca.key -out ca.pem "
+        "-addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign >/dev/null 2>&1 && "
+        "openssl req -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -subj /CN=127.0.0.1 "
+        "-keyout server.key -out server.csr >/dev/null 2>&1 && "
+        "printf 'subjectAltName=IP:127.0.0.1\\n' > ext.cnf && "
+        "openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 2 "
+        "-extfile ext.cnf -out server.pem >/dev/null 2>&1";
+    if (std::system(script.c_str()) != 0) GTEST_SKIP() << "openssl cannot make test certificates";
+    tls_ = std::make_unique<httplib::SSLServer>((d + "/server.pem").c_str(), (d + "/server.key").c_str());
+    ASSERT_TRUE(tls_->is_valid());
+    tls_->Get("/ok", [](const httplib::Request&, httplib::Response& res) { res.set_content("secure", "text/plain"); });
+    tls_->Get("/down", [this](const httplib::Request&, httplib::Response& res) {
+      res.status = 302;
+      res.set_header("Location", plain_.url("/plain"));
+      res.set_header("Set-Cookie", "hop=1");
+    });
+    port_ = tls_->bind_to_any_port("127.0.0.1");
+    // The socket listens once bound: a client may connect before the thread runs.
+    thread_ = std::thread([this] { tls_->listen_after_bind(); });
+    plain_.on("/plain", CannedResponse{.headers = {{"X-Plain", "1"}}, .body = "plain"});
+    SetMarketCookie("t=m");
+  }
+  void TearDown() override {
+    if (tls_) tls_->stop();
+    if (thread_.joinable()) thread_.join();
+    SetHttpLimits(HttpLimits{});
+    SetMarketCookie("");
+    std::filesystem::remove_all(dir_);
+  }
+  std::string url(const std::string& path) const {
+    return "https://127.0.0.1:" + std::to_string(port_) + path;
+  }
+  // Settings naming the test authority as [http] ca_file.
+  void TrustTestAuthority() {
+    std::ofstream(dir_ / "k.ini") << "[http]\nca_file=ca.pem\n";
+    Settings settings;
+    std::string error;
+    ASSERT_TRUE(LoadSettingsFile((dir_ / "k.ini").string(), settings, error)) << error;
+    ASSERT_TRUE(ApplySettings(settings, error)) << error;
+  }
+
+  std::filesystem::path dir_;
+  std::unique_ptr<httplib::SSLServer> tls_;
+  std::thread thread_;
+  int port_ = 0;
+  RecordingServer plain_;
+};
+
+TEST_F(HttpsTest, ExtraAuthorityIsTrustedBesideTheSystemOnes) {
+  HttpReport report;
+  std::string address = url("/ok"), cookie = "2";
+  EXPECT_EQ(HttpFetch(address, "", cookie, &report), "");
+  EXPECT_EQ(report.failure, FailureKind::Refused);  // an unknown authority
+
+  TrustTestAuthority();
+  address = url("/ok");
+  EXPECT_EQ(HttpFetch(address, "", cookie, &report), "secure");
+  EXPECT_EQ(report.failure, FailureKind::None);
+
+  // The bundle handed to curl is the system's with ours after it, not ours alone.
+  std::ifstream in(dir_ / "ca.pem", std::ios::binary);
+  const std::string pem{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  const std::string bundle = *CurrentHttpLimits().caBundle;
+  ASSERT_GE(bundle.size(), pem.size());
+  EXPECT_EQ(bundle.substr(bundle.size() - pem.size()), pem);
+  const curl_version_info_data* info = curl_version_info(CURLVERSION_NOW);
+  if (info->cainfo && std::filesystem::is_regular_file(info->cainfo)) {
+    EXPECT_GT(bundle.size(), pem.size() + 1000);
+    EXPECT_NE(bundle.find("-----BEGIN CERTIFICATE-----"), bundle.size() - pem.size());
+  }
+}
+
+TEST_F(HttpsTest, HeaderRequestDoesNotFollowFromHttpsToHttp) {
+  TrustTestAuthority();
+  // As the client does by default, the redirect to http is the answer itself.
+  const std::string block = FetchResponseHeaders(url("/down"), "");
+  EXPECT_NE(block.find("Location: " + plain_.url("/plain") + "\r\n"), std::string::npos) << block;
+  EXPECT_NE(block.find("Set-Cookie: hop=1\r\n"), std::string::npos) << block;
+  EXPECT_EQ(plain_.requestCount(), 0u);
+  // The page request follows it, as its redirect options say.
+  std::string address = url("/down"), cookie = "2";
+  EXPECT_EQ(HttpFetch(address, "", cookie), "plain");
+  EXPECT_EQ(plain_.requestCount(), 1u);
 }
 
 }  // namespace

@@ -65,28 +65,79 @@ TEST(SettingsTest, HttpBoundsAndEndpointsTakeEffect) {
   Settings s;
   std::string error;
   ASSERT_TRUE(ParseSettingsText(
-      "[endpoints]\nSEARCH_SITE=http://127.0.0.1:1\n"
-      "[http]\nconnect_timeout=5\nstall_timeout= 7\nmax_body=1024\n",
-      "h.ini", s, error));
+      "[endpoints]\nSEARCH_SITE=http://127.0.0.1:1\nMARKET_COOKIE_DOMAINS=.tmall.com,.tmall.hk\n"
+      "[http]\nconnect_timeout=5\nstall_timeout= 7\ntotal_timeout=9\nmax_body=1073741824\nretries=0\n"
+      "later_key=anything\n",
+      "h.ini", s, error)) << error;
   ASSERT_TRUE(ApplySettings(s, error)) << error;
   EXPECT_EQ(CurrentEndpoints()->SEARCH_SITE, "http://127.0.0.1:1");
+  EXPECT_EQ(CurrentEndpoints()->MARKET_COOKIE_DOMAINS, ".tmall.com,.tmall.hk");
   HttpLimits limits = CurrentHttpLimits();
   EXPECT_EQ(limits.connectTimeoutSeconds, 5);
   EXPECT_EQ(limits.stallTimeoutSeconds, 7);
-  EXPECT_EQ(limits.maxBodyBytes, 1024u);
+  EXPECT_EQ(limits.totalTimeoutSeconds, 9);
+  EXPECT_EQ(limits.maxBodyBytes, kMaxBodyLimit);
+  EXPECT_EQ(limits.retries, 0);
+  EXPECT_EQ(limits.caBundle, nullptr);
 
-  for (const char* bad : {"stall_timeout=soon", "max_body=-1", "connect_timeout=0"}) {
+  // Keys a file does not set keep the built-in bounds.
+  Settings defaults;
+  ASSERT_TRUE(ParseSettingsText("[http]\nretries=2\n", "d.ini", defaults, error));
+  ASSERT_TRUE(ApplySettings(defaults, error));
+  EXPECT_EQ(CurrentHttpLimits().retries, 2);
+  EXPECT_EQ(CurrentHttpLimits().totalTimeoutSeconds, 120);
+  EXPECT_EQ(CurrentHttpLimits().maxBodyBytes, size_t{64} << 20);
+
+  // A value that is not a whole number in range names the file and line.
+  for (const char* bad : {"stall_timeout=soon", "max_body=-1", "connect_timeout=0", "total_timeout=0",
+                          "max_body=1073741825", "retries=-1", "retries=1.5", "total_timeout=99999999"}) {
     Settings b;
     b.endpoints.SEARCH_SITE = "http://other";
-    ASSERT_TRUE(ParseSettingsText(std::string("[http]\n") + bad + "\n", "b.ini", b, error));
-    EXPECT_FALSE(ApplySettings(b, error)) << bad;
-    std::string key(bad, std::string(bad).find('='));
-    EXPECT_NE(error.find(key), std::string::npos) << error;
-    EXPECT_EQ(CurrentEndpoints()->SEARCH_SITE, "http://127.0.0.1:1") << "nothing applied";
-    EXPECT_EQ(CurrentHttpLimits().maxBodyBytes, 1024u);
+    EXPECT_FALSE(ParseSettingsText(std::string("[endpoints]\n[http]\n") + bad + "\n", "b.ini", b, error)) << bad;
+    const std::string key(bad, std::string(bad).find('='));
+    EXPECT_EQ(error.rfind("b.ini:3: [http] " + key + " wants a whole number", 0), 0u) << error;
+    EXPECT_EQ(b.endpoints.SEARCH_SITE, "http://other") << "a bad file changes nothing";
   }
   SetEndpoints(DefaultEndpoints());
   SetHttpLimits(HttpLimits{});
+}
+
+TEST(SettingsTest, CaFileIsReadBesideTheSettingsFile) {
+  namespace fs = std::filesystem;
+  const fs::path dir = fs::temp_directory_path() / ("kelvora-ca-" + std::to_string(::getpid()));
+  fs::create_directories(dir / "sub");
+  const std::string pem = "-----BEGIN CERTIFICATE-----\nMIIB\n-----END CERTIFICATE-----\n";
+  std::ofstream(dir / "sub" / "extra.pem") << pem;
+  std::ofstream(dir / "sub" / "junk.pem") << "not a certificate\n";
+  std::ofstream(dir / "ok.ini") << "[http]\nca_file=sub/extra.pem\n";
+  std::ofstream(dir / "missing.ini") << "\n[http]\nca_file = sub/none.pem\n";
+  std::ofstream(dir / "folder.ini") << "[http]\nca_file=sub\n";
+  std::ofstream(dir / "junk.ini") << "[http]\nca_file=sub/junk.pem\n";
+  std::string error;
+  Settings ok;
+  ASSERT_TRUE(LoadSettingsFile((dir / "ok.ini").string(), ok, error)) << error;
+  ASSERT_TRUE(ApplySettings(ok, error)) << error;
+  ASSERT_NE(CurrentHttpLimits().caBundle, nullptr);
+  const std::string& bundle = *CurrentHttpLimits().caBundle;
+  EXPECT_EQ(bundle.substr(bundle.size() - pem.size()), pem);
+
+  struct Case {
+    const char* file;
+    std::string error;
+  } cases[] = {
+      {"missing.ini", ":3: [http] ca_file: " + (dir / "sub" / "none.pem").string() + ": no such file"},
+      {"folder.ini", ":2: [http] ca_file: " + (dir / "sub").string() + ": is a folder, not a regular file"},
+      {"junk.ini", ":2: [http] ca_file: " + (dir / "sub" / "junk.pem").string() + ": holds no PEM certificate"},
+  };
+  for (const Case& c : cases) {
+    Settings s;
+    ASSERT_TRUE(LoadSettingsFile((dir / c.file).string(), s, error)) << error;
+    EXPECT_FALSE(ApplySettings(s, error)) << c.file;
+    EXPECT_EQ(error, (dir / c.file).string() + c.error);
+  }
+  SetHttpLimits(HttpLimits{});
+  SetEndpoints(DefaultEndpoints());
+  fs::remove_all(dir);
 }
 
 TEST(SettingsTest, ShopHoursOfTheReport) {
@@ -145,6 +196,31 @@ TEST(SettingsTest, ProgramSettingsComeFromOptionThenProgramDirectory) {
   std::string missingPath = (dir / "missing.ini").string();
   EXPECT_FALSE(LoadProgramSettings(missingPath, dir.string(), missing, error));
   EXPECT_EQ(error.rfind(missingPath + ":", 0), 0u) << error;
+
+  // What is not a regular file, or is over 16 MiB, is refused with its name.
+  fs::create_directories(dir / "folder");
+  fs::path big = dir / "big.ini";
+  std::ofstream(big) << "[endpoints]\n";
+  fs::resize_file(big, (size_t{16} << 20) + 1);
+  struct Refusal {
+    std::string path, message;
+  } refusals[] = {
+      {(dir / "folder").string(), "is a folder, not a regular file"},
+      {"/dev/zero", "is a device, not a regular file"},
+      {big.string(), "larger than 16 MiB"},
+  };
+  for (const Refusal& r : refusals) {
+    Settings s;
+    EXPECT_FALSE(LoadProgramSettings(r.path, dir.string(), s, error)) << r.path;
+    EXPECT_EQ(error, r.path + ": " + r.message);
+  }
+  // kelvora.ini beside the program is read when it exists, so a folder of that
+  // name is an error rather than silently no settings.
+  fs::remove(dir / "kelvora.ini");
+  fs::create_directories(dir / "kelvora.ini");
+  Settings beside;
+  EXPECT_FALSE(LoadProgramSettings("", dir.string(), beside, error));
+  EXPECT_EQ(error, (dir / "kelvora.ini").string() + ": is a folder, not a regular file");
   fs::remove_all(dir);
 }
 

@@ -218,5 +218,20 @@ TEST(TextTraditionalToSimplified, Cases) {
   EXPECT_EQ(TraditionalToSimplified(emoji + G("東")), emoji + G("东"));
 }
 
+TEST(TextTraditionalToSimplified, CharacterByCharacterAndSimplifiedTextStays) {
+  struct Case {
+    const char* in;
+    const char* out;
+  } cases[] = {
+      // The same character converts the same way whatever its neighbours.
+      {"乾", "乾"}, {"乾隆", "乾隆"}, {"乾國", "乾国"}, {"國乾", "国乾"},
+      // Characters of GB2312 are already simplified text and stay as they are,
+      // although a phrase table would change some of them.
+      {"吒", "吒"}, {"薹", "薹"}, {"榘", "榘"}, {"醣", "醣"}, {"哪吒", "哪吒"}, {"醣類", "醣类"},
+      {"國貨東方旗艦店", "国货东方旗舰店"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(GbkToUtf8(TraditionalToSimplified(G(c.in))), c.out) << c.in;
+}
+
 }  // namespace
 }  // namespace kelvora

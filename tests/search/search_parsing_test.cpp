@@ -186,8 +186,12 @@ TEST_F(MonitoredFileTest, EditorTextIsTheFileUnfilteredUpToAZeroByte) {
   Write(std::string("1 2\r\nx-y\0tail", 13));
   EXPECT_EQ(ReadMonitoredFile(path_), "1 2\r\nx-y");
   EXPECT_EQ(LoadMonitoredItems(path_), (std::vector<std::string>{"12", "xy"}));
-  EXPECT_EQ(ReadMonitoredFile((dir_ / "missing.txt").string()), "");
-  EXPECT_EQ(ReadMonitoredFile(dir_.string()), "");  // a directory is no id file
+  // A missing file is an empty list without a word; a directory is no id file, and says so.
+  std::string status = "stale";
+  EXPECT_EQ(ReadMonitoredFile((dir_ / "missing.txt").string(), &status), "");
+  EXPECT_EQ(status, "");
+  EXPECT_EQ(ReadMonitoredFile(dir_.string(), &status), "");
+  EXPECT_EQ(status, G("监测列表无法读取，按空列表处理：") + dir_.string() + ": is a folder, not a regular file");
 }
 
 TEST_F(MonitoredFileTest, FailedSaveKeepsTheOldFile) {

@@ -247,10 +247,22 @@ void RecordingServer::serve(int fd) {
     if (running) {
       std::string out = "HTTP/1.1 " + std::to_string(answer.status) + " " + Reason(answer.status) + "\r\n";
       for (const auto& [name, value] : answer.headers) out += name + ": " + value + "\r\n";
-      if (answer.sendContentLength) out += "Content-Length: " + std::to_string(answer.body.size()) + "\r\n";
+      if (answer.sendContentLength)
+        out += "Content-Length: " + std::to_string(answer.contentLength.value_or(answer.body.size())) + "\r\n";
       out += "Connection: close\r\n\r\n";
-      if (request.method != "HEAD") out += answer.body;
-      SendAll(fd, out);
+      const bool withBody = request.method != "HEAD";
+      if (answer.trickleBytes == 0 || !withBody) {
+        if (withBody) out += answer.body;
+        SendAll(fd, out);
+      } else if (SendAll(fd, out)) {
+        std::string_view rest(answer.body);
+        while (!rest.empty()) {
+          const size_t n = std::min(answer.trickleBytes, rest.size());
+          if (!SendAll(fd, rest.substr(0, n))) break;
+          rest.remove_prefix(n);
+          if (!rest.empty() && !waitWhileRunning(std::chrono::milliseconds(answer.trickleIntervalMs))) break;
+        }
+      }
       ::shutdown(fd, SHUT_WR);
       // Let the client read to the end before the socket goes away.
       char sink[1024];

@@ -6,6 +6,8 @@
 //   server.on("/item.htm", {.body = "<html>..."});      // by exact target or by path
 //   server.on("/old", CannedResponse::Redirect("/new"));
 //   server.on("/slow", {.hang = true});                 // accepts, never answers
+//   server.on("/cut", {.body = "ab", .contentLength = 10});   // closes 8 bytes short
+//   server.on("/drip", {.body = big, .trickleBytes = 2, .trickleIntervalMs = 1000});
 //   std::string url = server.url("/item.htm?id=1");     // http://127.0.0.1:PORT/item.htm?id=1
 //   ... run the code under test ...
 //   auto seen = server.requests();                      // in arrival order
@@ -53,6 +55,12 @@ struct CannedResponse {
   int delayMs = 0;                // wait before answering
   bool hang = false;              // read the request, never answer
   bool sendContentLength = true;  // false: the body ends when the connection closes
+  // Announce this Content-Length instead of the body's size; a larger one makes an
+  // answer cut short (the connection closes after the body).
+  std::optional<size_t> contentLength;
+  // Send the body this many bytes at a time, one piece every trickleIntervalMs.
+  size_t trickleBytes = 0;
+  int trickleIntervalMs = 0;
 
   static CannedResponse Redirect(std::string location, int status = 302);
 };
