@@ -23,6 +23,12 @@ QString FromGbk(const std::string& gbk) { return QString::fromStdString(GbkToUtf
 
 std::string ToGbk(const QString& text) { return Utf8ToGbk(text.toStdString()); }
 
+QString WithCrLf(QString text) {
+  text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  text.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
+  return text;
+}
+
 QString MessageCaption() { return QStringLiteral("信息："); }
 
 void ShowMessage(QWidget* owner, const QString& text, const QString& caption, bool onTop) {

@@ -15,6 +15,10 @@ namespace kelvora {
 QString FromGbk(const std::string& gbk);
 std::string ToGbk(const QString& text);
 
+// `text` with the CR LF line breaks that the platform's edit boxes hand out (the
+// core splits and cleans by them), whichever breaks it holds; Qt's boxes give LF.
+QString WithCrLf(QString text);
+
 // "信息：", the caption of every message box unless a window names another.
 QString MessageCaption();
 

@@ -53,10 +53,7 @@ MonitoredIdsEditor::MonitoredIdsEditor(QWidget* parent, const QString& path, Hos
 
 void MonitoredIdsEditor::save() {
   // The file keeps CR LF line breaks whatever the edit box uses.
-  QString text = edit_->toPlainText();
-  text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-  text.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
-  if (SaveMonitoredItems(path_.toStdString(), ToGbk(text))) {
+  if (SaveMonitoredItems(path_.toStdString(), ToGbk(WithCrLf(edit_->toPlainText())))) {
     host_.message(SearchText(SearchTextId::Saved));
     accept();
   } else {

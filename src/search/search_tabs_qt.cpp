@@ -30,12 +30,9 @@ namespace {
 // as the searches split them.
 QString TextOf(QWidget* w) {
   if (auto* line = qobject_cast<QLineEdit*>(w)) return line->text();
-  QString text;
-  if (auto* plain = qobject_cast<QPlainTextEdit*>(w)) text = plain->toPlainText();
-  else if (auto* rich = qobject_cast<QTextEdit*>(w)) text = rich->toPlainText();
-  text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-  text.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
-  return text;
+  if (auto* plain = qobject_cast<QPlainTextEdit*>(w)) return WithCrLf(plain->toPlainText());
+  if (auto* rich = qobject_cast<QTextEdit*>(w)) return WithCrLf(rich->toPlainText());
+  return {};
 }
 
 void SetTextOf(QWidget* w, const QString& text) {

@@ -86,9 +86,7 @@ void CookieEntryWindow::setPastedText(const QString& text) { pasteBox_->setPlain
 void CookieEntryWindow::confirm() {
   // The box keeps line breaks as LF; the cleaning rule removes CR LF pairs as an
   // edit box of the platform hands them out.
-  QString pasted = pasteBox_->toPlainText();
-  pasted.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
-  const CookieTextResult result = NormalizeCookieText(ToGbk(pasted));
+  const CookieTextResult result = NormalizeCookieText(ToGbk(WithCrLf(pasteBox_->toPlainText())));
   pasteBox_->setPlainText(FromGbk(result.cleaned));
   if (!result.accepted) {
     ShowMessage(this, FromGbk(result.refusal));
