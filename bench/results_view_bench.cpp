@@ -22,6 +22,7 @@
 #include "app/main_window.h"
 #include "app/results_model.h"
 #include "net/text.h"
+#include "session/browser_pane_qt.h"
 
 using namespace kelvora;
 using Clock = std::chrono::steady_clock;
@@ -76,8 +77,8 @@ int main(int argc, char** argv) {
     if (!std::strcmp(argv[i], "--writers")) writers = std::max(1, std::atoi(argv[i + 1]));
   }
   QApplication app(argc, argv);
+  BrowserPane::setBrowsersEnabled(false);  // no notice page: only the view is measured
   MainWindowOptions options;
-  options.noticeBrowser = false;
   options.networkProbe = false;
   MainWindow window(options);
   window.show();

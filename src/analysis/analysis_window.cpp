@@ -10,7 +10,6 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
 #include <QTabWidget>
@@ -25,13 +24,11 @@
 #include "analysis/listing_advice.h"
 #include "analysis/report.h"
 #include "analysis/report_page.h"
-#include "net/codec.h"
+#include "app/desktop_calls_qt.h"
 #include "net/settings.h"
 
 namespace kelvora {
 namespace {
-
-QString FromGbk(const std::string& gbk) { return QString::fromStdString(GbkToUtf8(gbk)); }
 
 // The grid copies its selection as tab-separated text on Ctrl+C.
 class GridView : public QTableView {
@@ -114,6 +111,7 @@ AnalysisWindow::AnalysisWindow(ResultsTable& table, QWidget* parent, ReportView 
   analysisLayout->setContentsMargins(0, 4, 0, 0);
   auto* note = new QLabel(QStringLiteral("以下数据为软件通过一定算法生成。仅供参考。"), analysis);
   note->setObjectName(QStringLiteral("标签2"));
+  note->setIndent(6);
   analysisLayout->addWidget(note);
   if (view == ReportView::Web) {
     view_ = new QWebEngineView(analysis);
@@ -216,8 +214,7 @@ void AnalysisWindow::showReport(std::shared_ptr<const Report> report, const QStr
   loadingPanel_->hide();
   emit loadFinished();
   if (!failure.isEmpty()) {
-    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("信息："), failure, QMessageBox::Ok, this);
-    box.exec();
+    ShowMessage(this, failure);
     return;
   }
   report_ = std::move(report);

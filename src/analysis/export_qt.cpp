@@ -2,7 +2,6 @@
 
 #include <QApplication>
 #include <QFileDialog>
-#include <QMessageBox>
 #include <QPointer>
 #include <QThread>
 #include <memory>
@@ -11,15 +10,11 @@
 #include <vector>
 
 #include "analysis/workbook.h"
+#include "app/desktop_calls_qt.h"
 #include "app/results_table.h"
-#include "net/codec.h"
 
 namespace kelvora {
 namespace {
-
-QString FromGbk(const std::string& gbk) { return QString::fromStdString(GbkToUtf8(gbk)); }
-
-const QString kCaption = QStringLiteral("信息：");
 
 std::mutex g_promptsMutex;
 std::optional<ExportPrompts> g_prompts;
@@ -44,8 +39,7 @@ ExportPrompts DefaultExportPrompts() {
     return path;
   };
   prompts.message = [](QWidget* parent, const QString& caption, const QString& text) {
-    QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, parent);
-    box.exec();
+    ShowMessage(parent, text, caption);
   };
   return prompts;
 }
@@ -82,11 +76,11 @@ void ExportToExcel(QWidget* parent, const ResultsTable& table, const ExportPromp
     if (window) window->setEnabled(true);
     QWidget* owner = window.data();
     if (!result->ok) {
-      prompts.message(owner, kCaption, FromGbk(result->message));
+      prompts.message(owner, MessageCaption(), FromGbk(result->message));
       return;
     }
-    prompts.message(owner, kCaption, QStringLiteral("完成操作"));
-    if (!result->warning.empty()) prompts.message(owner, kCaption, FromGbk(result->warning));
+    prompts.message(owner, MessageCaption(), QStringLiteral("完成操作"));
+    if (!result->warning.empty()) prompts.message(owner, MessageCaption(), FromGbk(result->warning));
   });
   worker->start();
 }

@@ -5,7 +5,7 @@
 #include <QFont>
 #include <algorithm>
 
-#include "net/codec.h"
+#include "app/desktop_calls_qt.h"
 
 namespace kelvora {
 namespace {
@@ -73,7 +73,7 @@ QVariant AnalysisGridModel::data(const QModelIndex& index, int role) const {
   switch (role) {
     case Qt::DisplayRole:
     case Qt::ToolTipRole:
-      return QString::fromStdString(GbkToUtf8(cellText(index.row(), index.column())));
+      return FromGbk(cellText(index.row(), index.column()));
     case Qt::FontRole:
       if (index.row() == 0) {
         QFont bold;
@@ -108,7 +108,7 @@ QString AnalysisGridModel::copyText(const QItemSelection& selection) const {
     }
     gbk += '\n';
   }
-  return QString::fromStdString(GbkToUtf8(gbk));
+  return FromGbk(gbk);
 }
 
 }  // namespace kelvora

@@ -5,15 +5,15 @@
 #include <QString>
 #include <QTemporaryDir>
 #include <memory>
-#include <string>
 
 namespace kelvora {
 
-// The simulator's demo account (GBK; all ASCII).
+// The simulator's demo account, which the login and cookie windows of
+// `kelvora --demo` come pre-filled with.
 struct DemoAccount {
-  std::string user = "demo";
-  std::string password = "demo123";
-  std::string marketCookie = "cookie2=kelvorademo0000; _tb_token_=kelvora; t=kelvorademo";
+  QString user = QStringLiteral("demo");
+  QString password = QStringLiteral("demo123");
+  QString cookie = QStringLiteral("cookie2=kelvorademo0000; _tb_token_=kelvora; t=kelvorademo");
 };
 
 class DemoSimulator {

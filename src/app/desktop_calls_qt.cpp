@@ -4,12 +4,15 @@
 #include <QMessageBox>
 #include <mutex>
 
+#include "app/web_address.h"
 #include "net/codec.h"
 
 namespace kelvora {
 
 namespace {
 
+// Workers reach ShowMessage through the UI thread, but tests set and clear the
+// interceptors while a worker of the test before may still be winding down.
 std::mutex gInterceptorMutex;
 MessageInterceptor gMessageInterceptor;
 OpenUrlInterceptor gOpenUrlInterceptor;
@@ -20,9 +23,15 @@ QString FromGbk(const std::string& gbk) { return QString::fromStdString(GbkToUtf
 
 std::string ToGbk(const QString& text) { return Utf8ToGbk(text.toStdString()); }
 
+QString WithCrLf(QString text) {
+  text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  text.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
+  return text;
+}
+
 QString MessageCaption() { return QStringLiteral("信息："); }
 
-void ShowMessage(QWidget* owner, const QString& text, const QString& caption) {
+void ShowMessage(QWidget* owner, const QString& text, const QString& caption, bool onTop) {
   MessageInterceptor intercept;
   {
     std::lock_guard lock(gInterceptorMutex);
@@ -33,6 +42,11 @@ void ShowMessage(QWidget* owner, const QString& text, const QString& caption) {
     return;
   }
   QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, owner);
+  if (onTop) {
+    box.setWindowFlag(Qt::WindowStaysOnTopHint, true);
+    box.raise();
+    box.activateWindow();
+  }
   box.exec();
 }
 
@@ -41,7 +55,12 @@ void SetMessageInterceptor(MessageInterceptor interceptor) {
   gMessageInterceptor = std::move(interceptor);
 }
 
-void OpenInBrowser(const QUrl& url) {
+bool OpenWebAddress(const QString& address) {
+  // The check works on bytes and looks only at ASCII, so UTF-8 passes through whole.
+  const std::string checked = BrowsableAddress(address.toStdString());
+  if (checked.empty()) return false;
+  const QUrl url(QString::fromStdString(checked), QUrl::TolerantMode);
+  if (!url.isValid()) return false;
   OpenUrlInterceptor intercept;
   {
     std::lock_guard lock(gInterceptorMutex);
@@ -49,9 +68,10 @@ void OpenInBrowser(const QUrl& url) {
   }
   if (intercept) {
     intercept(url);
-    return;
+  } else {
+    QDesktopServices::openUrl(url);
   }
-  QDesktopServices::openUrl(url);
+  return true;
 }
 
 void SetOpenUrlInterceptor(OpenUrlInterceptor interceptor) {

@@ -1,6 +1,7 @@
 #pragma once
-// Calls from the windows into the desktop: message boxes and opening an address
-// in the default browser. Tests put interceptors in their place.
+// Calls from the windows into the desktop, shared by every window: text between
+// the core's GBK and Qt, message boxes, and opening a web address in the default
+// browser. Tests put interceptors in place of the boxes and the browser.
 #include <QString>
 #include <QUrl>
 #include <functional>
@@ -14,21 +15,31 @@ namespace kelvora {
 QString FromGbk(const std::string& gbk);
 std::string ToGbk(const QString& text);
 
+// `text` with the CR LF line breaks that the platform's edit boxes hand out (the
+// core splits and cleans by them), whichever breaks it holds; Qt's boxes give LF.
+QString WithCrLf(QString text);
+
 // "信息：", the caption of every message box unless a window names another.
 QString MessageCaption();
 
 // A message box with an OK button and no icon, modal to `owner` (none: to the
-// application). Returns when the user closes it.
-void ShowMessage(QWidget* owner, const QString& text, const QString& caption = MessageCaption());
+// application); `onTop` keeps it above other windows. Returns when the user
+// closes it.
+void ShowMessage(QWidget* owner, const QString& text, const QString& caption = MessageCaption(),
+                 bool onTop = false);
 
-// While set, ShowMessage hands its caption and text here instead of showing a box.
+// While set, ShowMessage hands its caption and text here instead of showing a
+// box (an empty interceptor restores the boxes). Callable from any thread.
 using MessageInterceptor = std::function<void(const QString& caption, const QString& text)>;
 void SetMessageInterceptor(MessageInterceptor interceptor);
 
-// Asks the desktop to open `url` with the default browser.
-void OpenInBrowser(const QUrl& url);
+// Opens `address` with the desktop's default browser when it is a web address
+// (BrowsableAddress: http or https with a host, "//host/..." read as http);
+// anything else (file:, javascript:, a program's path) is ignored. Returns
+// whether it was handed over.
+bool OpenWebAddress(const QString& address);
 
-// While set, OpenInBrowser hands the address here instead of the desktop.
+// While set, OpenWebAddress hands the address here instead of the desktop.
 using OpenUrlInterceptor = std::function<void(const QUrl& url)>;
 void SetOpenUrlInterceptor(OpenUrlInterceptor interceptor);
 

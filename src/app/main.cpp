@@ -4,23 +4,18 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
-#include <QEventLoop>
 #include <QFile>
 #include <QIcon>
-#include <QTimer>
 #include <cstdio>
 #include <memory>
 #include <optional>
-#include <thread>
 
 #include "app/demo_qt.h"
 #include "app/desktop_calls_qt.h"
 #include "app/main_window.h"
 #include "app/tour_qt.h"
 #include "net/settings.h"
-#include "net/shared_state.h"
-#include "session/cookie_text.h"
-#include "session/login.h"
+#include "session/session_qt.h"
 
 namespace {
 
@@ -65,41 +60,21 @@ bool ParseArguments(const QApplication& app, Arguments& out, QString& error) {
   return true;
 }
 
-// Runs `work` on a thread of its own while the window stays responsive.
-template <typename Fn>
-void RunBeside(Fn work) {
-  QEventLoop loop;
-  std::jthread worker([&] {
-    work();
-    QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
-  });
-  loop.exec();
-}
-
-// The sign-in and cookie steps of start-up. Until the login and cookie windows
-// are wired here, the demo signs in with its account through the core and an
-// ordinary start skips both steps.
+// The sign-in and cookie steps of start-up: the login and cookie windows,
+// pre-filled with the demo account in demo mode only.
 StartupHooks MakeStartupHooks(MainWindow& window, const std::optional<DemoAccount>& demo) {
+  const DemoAccount* account = demo ? &*demo : nullptr;
   StartupHooks hooks;
-  (void)window;
-  if (!demo) return hooks;
-  hooks.signIn = [account = *demo] {
-    LoginResult result;
-    RunBeside([&] { result = ServiceLogin(account.user, account.password); });
-    return result.outcome == LoginOutcome::Success;
-  };
-  hooks.enterCookies = [account = *demo] {
-    const CookieTextResult cookie = NormalizeCookieText(account.marketCookie);
-    if (!cookie.accepted) return false;
-    SetMarketCookie(cookie.cookie);
-    return true;
-  };
+  hooks.signIn = [&window, account] { return SignInAtStartup(&window, account); };
+  hooks.enterCookies = [&window, account] { return EnterCookiesAtStartup(&window, account); };
   return hooks;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The browser views of the login, cookie and analysis windows share one context.
+  QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("kelvora"));
   QApplication::setApplicationVersion(QStringLiteral("3.3"));
@@ -149,24 +124,21 @@ int main(int argc, char** argv) {
   std::unique_ptr<Tour> tour;
   if (!args.tourDir.isEmpty()) {
     tour = std::make_unique<Tour>(args.tourDir);
+    AddStartupSteps(*tour);
     tour->watchDialogs();
   }
 
   const StartupOutcome outcome = window.startUp(MakeStartupHooks(window, demoAccount));
-  if (!outcome.running) {
-    if (tour) {
-      std::fprintf(stderr, "kelvora: tour step \"start-up\" failed\n");
-      return 1;
-    }
-    return outcome.exitCode;
-  }
   if (tour) {
-    if (!tour->failedDialogStep().isEmpty()) {
-      std::fprintf(stderr, "kelvora: tour step \"%s\" failed\n", tour->failedDialogStep().toUtf8().constData());
+    QString failed = tour->failedDialogStep();
+    if (failed.isEmpty() && !outcome.running) failed = QStringLiteral("start-up");
+    if (!failed.isEmpty()) {
+      std::fprintf(stderr, "kelvora: tour step \"%s\" failed\n", failed.toUtf8().constData());
       return 1;
     }
-    AddMainWindowSteps(*tour, window, sim->baseUrl());
+    AddProgramSteps(*tour, window, sim->baseUrl());
     tour->start();
   }
+  if (!outcome.running) return outcome.exitCode;
   return app.exec();
 }

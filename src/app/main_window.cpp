@@ -4,7 +4,6 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
-#include <QFile>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -20,19 +19,20 @@
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTableView>
-#include <QWebEnginePage>
-#include <QWebEngineProfile>
-#include <QWebEngineView>
 
+#include "analysis/analysis_window.h"
+#include "analysis/export_qt.h"
 #include "app/desktop_calls_qt.h"
 #include "app/desktop_host_qt.h"
 #include "app/network_probe.h"
 #include "app/results_model.h"
-#include "app/web_address.h"
 #include "lookup/lookup_service.h"
 #include "net/endpoints.h"
 #include "net/http.h"
-#include "search/monitored.h"
+#include "search/monitored_ids_editor_window.h"
+#include "search/search_tabs_qt.h"
+#include "session/browser_pane_qt.h"
+#include "session/session_qt.h"
 
 namespace kelvora {
 
@@ -92,18 +92,31 @@ MainWindow::MainWindow(MainWindowOptions options, QWidget* parent)
   host_ = std::make_unique<DesktopHost>(
       DesktopHost::Controls{this, statusLabel_, countLabel_, accountLabel_, progress_});
   connect(stopButton_, &QPushButton::clicked, this, [this] { host_->requestStop(); });
-  buildNotice();
+
+  // The search tabs run their own worker; the window's running state (query
+  // buttons, 停止, the progress bar) follows it as it follows a retry.
+  searchTabs_ = new SearchTabsController(this, table_, *host_, [this](bool running) {
+    if (running) {
+      beginOperation();
+    } else {
+      endOperation();
+    }
+  });
+  searchTabs_->setMonitoredFilePath(MonitoredFilePath(programDir_));
+  connect(this, &MainWindow::closing, searchTabs_, &SearchTabsController::stop);
 }
 
 MainWindow::~MainWindow() {
   host_->setClosing();
   worker_.request_stop();
   probe_.request_stop();
+  // Joins the search workers while the host and the table they use still exist.
+  delete searchTabs_;
+  searchTabs_ = nullptr;
+  // An analysis window still open reads table_ while it loads.
+  qDeleteAll(findChildren<AnalysisWindow*>(Qt::FindDirectChildrenOnly));
   if (worker_.joinable()) worker_.join();
   if (probe_.joinable()) probe_.join();
-  // The page must go before its profile.
-  delete noticeView_;
-  delete noticeProfile_;
   // The model listens to table_, which goes before the window's children do.
   view_->setModel(nullptr);
   delete model_;
@@ -173,12 +186,13 @@ void MainWindow::buildControls() {
       ->setTextInteractionFlags(Qt::TextSelectableByMouse);
   auto* openHelp = Button(help, "按钮11", "点击打开", {15, 30, 408, 48});
   connect(openHelp, &QPushButton::clicked, this,
-          [] { OpenInBrowser(QUrl(VendorAddress("/softdir/vandel/help.htm?ver=3.3"))); });
+          [] { OpenWebAddress(VendorAddress("/softdir/vandel/help.htm?ver=3.3")); });
   tabs->addTab(help, QStringLiteral("# 教程与互助 #"));
 
   // Right of the tabs.
   Button(group, "按钮3", "系统设置", {457, 15, 88, 26})->hide();
-  Button(group, "按钮4", "导出数据/分析", {457, 18, 88, 26});
+  auto* analysis = Button(group, "按钮4", "导出数据/分析", {457, 18, 88, 26});
+  connect(analysis, &QPushButton::clicked, this, &MainWindow::openAnalysis);
   Button(group, "按钮2", "列表监测", {457, 48, 88, 26});
   auto* clear = Button(group, "按钮12", "清空结果", {457, 78, 88, 26});
   connect(clear, &QPushButton::clicked, this, [this] { table_.clearRows(); });
@@ -190,7 +204,8 @@ void MainWindow::buildControls() {
 
   Named(new QCheckBox(QStringLiteral("添加到查询模版"), group), "选择框1", QRect{341, 119, 110, 18})->hide();
 
-  Button(group, "按钮15", "更改COOKIES", {550, 141, 110, 22});
+  auto* cookies = Button(group, "按钮15", "更改COOKIES", {550, 141, 110, 22});
+  connect(cookies, &QPushButton::clicked, this, [this] { OpenCookieWindow(this); });
   auto* delayLabel = Label(group, "标签4", "抓取延时         毫秒。太低可能出错", {678, 141, 220, 22});
   // A half-width blank as wide as half a character keeps the edit box in its gap.
   QFont mono(QStringLiteral("Noto Sans Mono CJK SC"));
@@ -231,27 +246,17 @@ void MainWindow::buildControls() {
   open->setObjectName(QStringLiteral("打开网页"));
   connect(open, &QAction::triggered, this, &MainWindow::openSelectedItemPage);
 
+  // The notice page; nothing of its browsing is kept on disk.
+  notice_ = new BrowserPane(QStringLiteral("超文本界面框1"), group);
+  notice_->setGeometry(550, 13, 344, 128);
+  notice_->ensureView();
+
   accountLabel_ = Label(this, "标签_yhxx", "", {424, 608, 400, 19});
 }
 
-void MainWindow::buildNotice() {
-  auto* group = findChild<QGroupBox*>(QStringLiteral("分组框1"));
-  if (!options_.noticeBrowser) {
-    // Where the browser engine cannot draw: the address the page would come from.
-    auto* placeholder = new QLabel(group);
-    placeholder->setWordWrap(true);
-    placeholder->setFrameShape(QFrame::StyledPanel);
-    noticeArea_ = placeholder;
-  } else {
-    // Nothing of the browsing here is kept on disk.
-    noticeProfile_ = new QWebEngineProfile(this);
-    noticeView_ = new QWebEngineView(group);
-    noticeView_->setPage(new QWebEnginePage(noticeProfile_, noticeView_));
-    noticeArea_ = noticeView_;
-  }
-  noticeArea_->setObjectName(QStringLiteral("超文本界面框1"));
-  noticeArea_->setGeometry(550, 13, 344, 128);
-}
+QWebEngineView* MainWindow::noticeView() const { return notice_->view(); }
+
+QString MainWindow::noticeAddress() const { return notice_->lastAddress(); }
 
 StartupOutcome MainWindow::startUp(const StartupHooks& hooks) {
   // Shown first, so that the modal windows below stand in front of it.
@@ -273,18 +278,10 @@ StartupOutcome MainWindow::startUp(const StartupHooks& hooks) {
     }
   }
   QCoreApplication::processEvents();
-  // An unreadable id file counts as missing; the status line says why.
-  std::string monitorStatus;
-  LoadMonitoredItems(QFile::encodeName(programDir_ + QStringLiteral("/cfg_jsid.txt")).toStdString(), &monitorStatus);
-  if (!monitorStatus.empty()) host_->setStatus(monitorStatus);
+  searchTabs_->loadMonitoredItems();
   QCoreApplication::processEvents();
 
-  noticeAddress_ = VendorAddress("/softdir/vandel/xzs.htm?ver=3.3");
-  if (noticeView_) {
-    noticeView_->setUrl(QUrl(noticeAddress_));
-  } else if (auto* placeholder = qobject_cast<QLabel*>(noticeArea_)) {
-    placeholder->setText(noticeAddress_);
-  }
+  notice_->navigate(VendorAddress("/softdir/vandel/xzs.htm?ver=3.3"));
 
   // The version stamp. "Default" is the key that QSettings maps to a registry
   // key's unnamed value on Windows; elsewhere it is a plain key of that name.
@@ -353,9 +350,15 @@ void MainWindow::openSelectedItemPage() {
   const int32_t row = table_.selectedRow();
   if (row < 0) return;
   // A link cell holds what a page gave us: only web addresses go to the browser.
-  const std::string address = BrowsableAddress(table_.cellText(row, ResultColumn::Link));
-  if (address.empty()) return;
-  OpenInBrowser(QUrl(FromGbk(address), QUrl::TolerantMode));
+  OpenWebAddress(FromGbk(table_.cellText(row, ResultColumn::Link)));
+}
+
+void MainWindow::openAnalysis() {
+  auto* analysis = new AnalysisWindow(
+      table_, this, BrowserPane::browsersEnabled() ? AnalysisWindow::ReportView::Web : AnalysisWindow::ReportView::None);
+  connect(analysis, &AnalysisWindow::exportRequested, analysis,
+          [this, analysis] { ExportToExcel(analysis, table_); });
+  analysis->open();
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

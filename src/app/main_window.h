@@ -7,7 +7,11 @@
 // QPlainTextEdit 编辑框2, QComboBox 组合框1, 3, 4, QLabel 透明标签1-10, 13,
 // 标签1-4, 标签_yhxx, QCheckBox 选择框1, QTabWidget 选择夹1, QGroupBox 分组框1,
 // QTableView 超级列表框1, QProgressBar 进度条, QMenu 右键 with the action 打开网页,
-// and 超文本界面框1 (a QWebEngineView, or a QLabel when built without the browser).
+// and 超文本界面框1 (a BrowserPane: its browser starts only where one can draw).
+//
+// The window wires the other windows' pieces to its buttons: the search tabs
+// (SearchTabsController; 按钮2 monitored ids), 按钮4 the analysis window and its
+// export, 按钮15 the cookie window.
 #include <QWidget>
 #include <functional>
 #include <memory>
@@ -22,13 +26,14 @@ class QMenu;
 class QProgressBar;
 class QPushButton;
 class QTableView;
-class QWebEngineProfile;
 class QWebEngineView;
 
 namespace kelvora {
 
+class BrowserPane;
 class DesktopHost;
 class ResultsModel;
+class SearchTabsController;
 
 // The steps of start-up that other windows perform. Each opens its window
 // modally and returns whether the user went on; an unset hook is skipped.
@@ -38,11 +43,9 @@ struct StartupHooks {
 };
 
 struct MainWindowOptions {
-  // The folder holding res/b.html and cfg_jsid.txt; empty: the program's folder.
+  // The folder holding res/b.html and cfg_jsid.txt (see MonitoredFilePath);
+  // empty: the program's folder.
   QString programDir;
-  // False builds a plain label in place of the notice page's browser (tests on
-  // the offscreen platform, where the browser engine cannot draw).
-  bool noticeBrowser = true;
   // Start-up's network probe; tests without ICMP leave it out.
   bool networkProbe = true;
 };
@@ -66,11 +69,12 @@ class MainWindow : public QWidget {
   ResultsTable& table() { return table_; }
   DesktopHost& host() { return *host_; }
   ResultsModel& model() { return *model_; }
+  SearchTabsController& searchTabs() { return *searchTabs_; }
   QTableView* resultsView() const { return view_; }
-  // Null when built without the browser.
-  QWebEngineView* noticeView() const { return noticeView_; }
+  // Null where no browser can draw (the offscreen platform).
+  QWebEngineView* noticeView() const;
   // The notice address start-up showed (empty before).
-  QString noticeAddress() const { return noticeAddress_; }
+  QString noticeAddress() const;
   QString programDir() const { return programDir_; }
 
   // Marks an operation running: the query buttons (按钮1, 8, 9, 10) and 重试失败
@@ -90,6 +94,9 @@ class MainWindow : public QWidget {
   // 重试失败 and 打开网页, callable without the mouse.
   void retryFailed();
   void openSelectedItemPage();
+  // 按钮4: the analysis window over this window's results table; its export
+  // button writes the table as it is at the click.
+  void openAnalysis();
 
  signals:
   void operationEnded();
@@ -101,7 +108,6 @@ class MainWindow : public QWidget {
 
  private:
   void buildControls();
-  void buildNotice();
   void showRowMenu(const QPoint& pos);
 
   MainWindowOptions options_;
@@ -109,6 +115,8 @@ class MainWindow : public QWidget {
   ResultsTable table_;
   ResultsModel* model_ = nullptr;
   std::unique_ptr<DesktopHost> host_;
+  // Deleted by hand before host_ and table_: its workers call both.
+  SearchTabsController* searchTabs_ = nullptr;
 
   QTableView* view_ = nullptr;
   QMenu* rowMenu_ = nullptr;
@@ -118,10 +126,7 @@ class MainWindow : public QWidget {
   QProgressBar* progress_ = nullptr;
   QPushButton* retryButton_ = nullptr;
   QPushButton* stopButton_ = nullptr;
-  QWidget* noticeArea_ = nullptr;
-  QWebEngineView* noticeView_ = nullptr;
-  QWebEngineProfile* noticeProfile_ = nullptr;
-  QString noticeAddress_;
+  BrowserPane* notice_ = nullptr;
 
   bool operationRunning_ = false;
   std::jthread worker_;

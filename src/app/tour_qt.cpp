@@ -4,25 +4,15 @@
 #include <QDialog>
 #include <QDir>
 #include <QEventLoop>
-#include <QLabel>
-#include <QMenu>
+#include <QMessageBox>
 #include <QPainter>
 #include <QPixmap>
-#include <QPushButton>
-#include <QTableView>
+#include <QPointer>
 #include <QTimer>
+#include <QWebEnginePage>
 #include <QWebEngineView>
+#include <algorithm>
 #include <cstdio>
-
-#include "app/desktop_calls_qt.h"
-#include "app/desktop_host_qt.h"
-#include "app/main_window.h"
-#include "app/results_model.h"
-#include "lookup/lookup_service.h"
-#include "net/codec.h"
-#include "net/http.h"
-#include "net/json.h"
-#include "net/text.h"
 
 namespace kelvora {
 
@@ -44,17 +34,41 @@ void Tour::watchDialogs() {
 
 void Tour::checkDialogs() {
   QWidget* modal = QApplication::activeModalWidget();
-  if (!modal || !modal->isVisible() || dialogsSeen_.count(modal)) return;
-  dialogsSeen_.insert(modal);
+  std::erase_if(dialogsSeen_, [](const QPointer<QWidget>& seen) { return seen.isNull(); });
+  if (!modal || !modal->isVisible() ||
+      std::find(dialogsSeen_.begin(), dialogsSeen_.end(), modal) != dialogsSeen_.end())
+    return;
+  dialogsSeen_.emplace_back(modal);
   const auto it = dialogSteps_.find(modal->objectName());
   if (it == dialogSteps_.end()) {
-    // A message nobody expected: keep its picture, close it, and go on.
-    shoot(modal, QStringLiteral("message"));
-    if (auto* dialog = qobject_cast<QDialog*>(modal)) dialog->accept();
+    // The windows that steps open themselves (the analysis window) are theirs.
+    if (!qobject_cast<QMessageBox*>(modal)) return;
+    if (!expectedMessage_.isEmpty()) {
+      shoot(modal, expectedMessage_);
+      expectedMessage_.clear();
+    } else {
+      // A message nobody expected: keep its picture, close it, and go on.
+      std::fprintf(stderr, "kelvora: tour: a message came up: %s\n",
+                   static_cast<QMessageBox*>(modal)->text().toUtf8().constData());
+      shoot(modal, QStringLiteral("message"));
+    }
+    static_cast<QMessageBox*>(modal)->accept();
     return;
   }
-  shoot(modal, it->second.shotName);
-  if (!it->second.act(modal) && failedDialog_.isEmpty()) failedDialog_ = it->second.shotName;
+  // Acted on from a call of its own: the watcher's timer does not fire again until
+  // its handler returns, and the act waits for answers that may bring a message.
+  const DialogStep step = it->second;
+  QTimer::singleShot(0, this, [this, step, dialog = QPointer<QWidget>(modal)] {
+    if (!dialog) return;
+    waitForPages(dialog, 10000);
+    std::fprintf(stderr, "kelvora: tour step \"%s\"\n", step.shotName.toUtf8().constData());
+    bool done = dialog && shoot(dialog, step.shotName);
+    done = done && dialog && step.act(dialog);
+    if (done) return;
+    if (failedDialog_.isEmpty()) failedDialog_ = step.shotName;
+    // Start-up must not wait for a window that the tour gave up on.
+    if (auto* d = qobject_cast<QDialog*>(dialog.data()); d && d->isVisible()) d->reject();
+  });
 }
 
 void Tour::start() {
@@ -80,6 +94,7 @@ void Tour::runNext() {
     return;
   }
   const Step& step = steps_[next_++];
+  std::fprintf(stderr, "kelvora: tour step \"%s\"\n", step.name.toUtf8().constData());
   if (!step.run()) {
     fail(step.name);
     return;
@@ -94,7 +109,46 @@ bool Tour::save(const QPixmap& picture, const QString& name) {
   return !picture.isNull() && picture.save(file, "PNG");
 }
 
-bool Tour::shoot(QWidget* widget, const QString& name) { return widget && save(widget->grab(), name); }
+bool Tour::shoot(QWidget* widget, const QString& name) { return widget && save(picture(widget), name); }
+
+namespace {
+
+constexpr int kTitleBar = 24;
+constexpr int kBorder = 1;
+
+bool Framed(const QWidget* widget) {
+  return widget->isWindow() && (widget->windowFlags() & Qt::Popup) != Qt::Popup;
+}
+
+QPoint ContentOffset(const QWidget* widget) { return Framed(widget) ? QPoint(kBorder, kTitleBar) : QPoint(); }
+
+}  // namespace
+
+QPixmap Tour::picture(QWidget* widget) {
+  const QPixmap content = widget->grab();
+  if (!Framed(widget) || content.isNull()) return content;
+  const QSize size = content.deviceIndependentSize().toSize();
+  QPixmap framed(size.width() + 2 * kBorder, size.height() + kTitleBar + kBorder);
+  framed.fill(QColor(0x4a, 0x50, 0x60));
+  QPainter painter(&framed);
+  QFont font = widget->font();
+  font.setPixelSize(13);
+  font.setBold(true);
+  painter.setFont(font);
+  painter.setPen(Qt::white);
+  painter.drawText(QRect(10, 0, framed.width() - 20, kTitleBar), Qt::AlignVCenter | Qt::AlignLeft,
+                   widget->windowTitle());
+  painter.drawPixmap(QRect(ContentOffset(widget), size), content);
+  return framed;
+}
+
+QPixmap Tour::composed(QWidget* under, QWidget* top) {
+  QPixmap result = picture(under);
+  QPainter painter(&result);
+  const QPoint at = top->mapToGlobal(QPoint(0, 0)) - under->mapToGlobal(QPoint(0, 0));
+  painter.drawPixmap(ContentOffset(under) + at - ContentOffset(top), picture(top));
+  return result;
+}
 
 bool Tour::waitUntil(const std::function<bool()>& condition, int timeoutMs) {
   QEventLoop loop;
@@ -112,102 +166,21 @@ bool Tour::waitUntil(const std::function<bool()>& condition, int timeoutMs) {
   return condition();
 }
 
-namespace {
-
-// Addresses of a few simulator items of each kind, read from its catalogue.
-std::vector<std::string> PickItems(const std::string& simBase) {
-  std::string url = simBase + "/sim/catalogue.json?offset=0&limit=200";
-  std::string cookie;
-  const std::string body = HttpFetch(url, "", cookie);
-  JsonReader json;
-  json.load("c", body);
-  const std::vector<std::pair<std::string, int>> wanted = {{"taobao", 4}, {"tmall", 3}, {"alt", 1}, {"removed", 1}};
-  std::map<std::string, int> taken;
-  std::vector<std::string> addresses;
-  const int32_t n = json.getLength("c.items");
-  for (int32_t i = 0; i < n; ++i) {
-    const std::string prefix = "c.items[" + NumberText(static_cast<int64_t>(i)) + "]";
-    const std::string kind = json.getText(prefix + ".kind");
-    const std::string id = json.getText(prefix + ".id");
-    for (const auto& [k, count] : wanted) {
-      if (k != kind || taken[k] >= count) continue;
-      ++taken[k];
-      addresses.push_back(simBase + (kind == "tmall" ? "/detail/item.htm?id=" : "/item/item.htm?id=") + id);
-    }
-  }
-  return addresses;
+void Tour::breathe(int ms) {
+  waitUntil([] { return false; }, ms);
 }
 
-}  // namespace
-
-void AddMainWindowSteps(Tour& tour, MainWindow& window, const QString& simBase) {
-  tour.addStep(QStringLiteral("main-window"), [&tour, &window] {
-    if (QWebEngineView* notice = window.noticeView()) {
-      bool loaded = false;
-      auto connection = QObject::connect(notice, &QWebEngineView::loadFinished, [&loaded] { loaded = true; });
-      Tour::waitUntil([&] { return loaded || !notice->page()->isLoading(); }, 10000);
-      QObject::disconnect(connection);
-      Tour::waitUntil([] { return false; }, 500);  // let the page paint
-    }
-    Tour::waitUntil([&] { return !window.findChild<QLabel*>(QStringLiteral("标签_yhxx"))->text().isEmpty(); }, 3000);
-    return tour.shoot(&window, QStringLiteral("main-window"));
-  });
-
-  tour.addStep(QStringLiteral("lookups"), [&tour, &window, simBase] {
-    const std::string base = ToGbk(simBase);
-    ResultsTable& table = window.table();
-    DesktopHost& host = window.host();
-    const bool started = window.startOperation([base, &table, &host](std::stop_token) {
-      const std::vector<std::string> addresses = PickItems(base);
-      for (size_t n = 0; n < addresses.size() && !host.stopRequested(); ++n) {
-        if (n > 0) host.pause(200 + 1);  // the grab delay between items
-        // As a search hands over an address: the row, its link, then the driver.
-        const int32_t row = table.addRow(NumberText(static_cast<int64_t>(table.rowCount()) + 1));
-        table.setCell(row, ResultColumn::Link, addresses[n]);
-        FillResultRow(table, row, host);
-        host.setProgress(0, 0, static_cast<int>(n + 1));
-      }
-    });
-    if (!started) return false;
-    if (!Tour::waitUntil([&] { return !window.operationRunning(); }, 120000)) return false;
-    window.model().flush();
-    if (table.rowCount() < 5) return false;
-    // At least the ordinary items must have come back with their titles.
-    int titled = 0;
-    for (int32_t r = 0; r < table.rowCount(); ++r)
-      if (!table.cellText(r, ResultColumn::Title).empty() && !table.cellText(r, ResultColumn::ItemId).empty()) ++titled;
-    if (titled < 4) return false;
-    host.setStatus(ToGbk(QStringLiteral("演示：已查询 %1 个商品").arg(table.rowCount())));
-    Tour::waitUntil([] { return false; }, 200);
-    return tour.shoot(&window, QStringLiteral("lookups"));
-  });
-
-  tour.addStep(QStringLiteral("row-menu"), [&tour, &window] {
-    QTableView* view = window.resultsView();
-    view->selectRow(1);
-    const QRect cell = view->visualRect(window.model().index(1, 3));
-    emit view->customContextMenuRequested(cell.center());
-    auto* menu = window.findChild<QMenu*>(QStringLiteral("右键"));
-    if (!menu || !Tour::waitUntil([menu] { return menu->isVisible(); }, 2000)) return false;
-    // The menu is a window of its own: draw it onto the main window's picture.
-    QPixmap picture = window.grab();
-    QPainter painter(&picture);
-    painter.drawPixmap(menu->pos() - window.mapToGlobal(QPoint(0, 0)), menu->grab());
-    painter.end();
-    menu->hide();
-    return tour.save(picture, QStringLiteral("row-menu"));
-  });
-
-  tour.addStep(QStringLiteral("retry"), [&tour, &window] {
-    auto* retry = window.findChild<QPushButton*>(QStringLiteral("按钮13"));
-    if (!retry || !retry->isEnabled()) return false;
-    retry->click();
-    if (!window.operationRunning()) return false;
-    tour.shoot(&window, QStringLiteral("retry-running"));
-    if (!Tour::waitUntil([&] { return !window.operationRunning(); }, 120000)) return false;
-    window.model().flush();
-    return retry->isEnabled() && tour.shoot(&window, QStringLiteral("retry-done"));
-  });
+void Tour::waitForPages(QWidget* window, int timeoutMs) {
+  const QList<QWebEngineView*> views = window->findChildren<QWebEngineView*>();
+  if (views.isEmpty()) return;
+  waitUntil(
+      [&] {
+        for (QWebEngineView* v : views)
+          if (v->page()->isLoading()) return false;
+        return true;
+      },
+      timeoutMs);
+  breathe(500);  // the page paints after it has loaded
 }
 
 }  // namespace kelvora

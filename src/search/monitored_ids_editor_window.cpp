@@ -1,14 +1,26 @@
 #include "search/monitored_ids_editor_window.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QStandardPaths>
 
-#include "net/codec.h"
+#include "app/desktop_calls_qt.h"
 #include "search/monitored.h"
 #include "search/search_run.h"
 
 namespace kelvora {
+
+QString MonitoredFilePath(const QString& programDir) {
+  const QString name = QStringLiteral("cfg_jsid.txt");
+  if (QFileInfo(programDir).isWritable()) return QDir(programDir).filePath(name);
+  const QString data = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+  if (data.isEmpty()) return QDir(programDir).filePath(name);
+  QDir().mkpath(data);
+  return QDir(data).filePath(name);
+}
 
 MonitoredIdsEditor::MonitoredIdsEditor(QWidget* parent, const QString& path, Host& host)
     : QDialog(parent), path_(path), host_(host) {
@@ -31,7 +43,7 @@ MonitoredIdsEditor::MonitoredIdsEditor(QWidget* parent, const QString& path, Hos
   clearButton->setGeometry(162, 288, 90, 30);
 
   // The file as stored, unfiltered; the edit box keeps its own line breaks.
-  QString text = QString::fromStdString(GbkToUtf8(ReadMonitoredFile(path_.toStdString())));
+  QString text = FromGbk(ReadMonitoredFile(path_.toStdString()));
   text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
   edit_->setPlainText(text);
 
@@ -41,10 +53,7 @@ MonitoredIdsEditor::MonitoredIdsEditor(QWidget* parent, const QString& path, Hos
 
 void MonitoredIdsEditor::save() {
   // The file keeps CR LF line breaks whatever the edit box uses.
-  QString text = edit_->toPlainText();
-  text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-  text.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
-  if (SaveMonitoredItems(path_.toStdString(), Utf8ToGbk(text.toStdString()))) {
+  if (SaveMonitoredItems(path_.toStdString(), ToGbk(WithCrLf(edit_->toPlainText())))) {
     host_.message(SearchText(SearchTextId::Saved));
     accept();
   } else {

@@ -9,6 +9,12 @@ class QPlainTextEdit;
 
 namespace kelvora {
 
+// Where cfg_jsid.txt is read and saved: the program's folder. A program
+// installed where its folder cannot be written (under /usr) keeps the file in the
+// user's application data folder instead, for reading and saving alike, so that
+// what the editor saves is what the next start reads; that folder is created.
+QString MonitoredFilePath(const QString& programDir);
+
 class MonitoredIdsEditor : public QDialog {
   Q_OBJECT
 

@@ -3,17 +3,15 @@
 #include <QAbstractButton>
 #include <QComboBox>
 #include <QCoreApplication>
-#include <QDesktopServices>
 #include <QEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QTextEdit>
-#include <QUrl>
 #include <QWidget>
 #include <chrono>
 
-#include "net/codec.h"
+#include "app/desktop_calls_qt.h"
 #include "net/endpoints.h"
 #include "net/http.h"
 #include "net/text.h"
@@ -28,19 +26,13 @@
 namespace kelvora {
 namespace {
 
-QString Q(const std::string& gbk) { return QString::fromStdString(GbkToUtf8(gbk)); }
-std::string Gbk(const QString& text) { return Utf8ToGbk(text.toStdString()); }
-
 // The text of an edit box of any kind; multi-line boxes give CR LF line breaks,
 // as the searches split them.
 QString TextOf(QWidget* w) {
   if (auto* line = qobject_cast<QLineEdit*>(w)) return line->text();
-  QString text;
-  if (auto* plain = qobject_cast<QPlainTextEdit*>(w)) text = plain->toPlainText();
-  else if (auto* rich = qobject_cast<QTextEdit*>(w)) text = rich->toPlainText();
-  text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-  text.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
-  return text;
+  if (auto* plain = qobject_cast<QPlainTextEdit*>(w)) return WithCrLf(plain->toPlainText());
+  if (auto* rich = qobject_cast<QTextEdit*>(w)) return WithCrLf(rich->toPlainText());
+  return {};
 }
 
 void SetTextOf(QWidget* w, const QString& text) {
@@ -51,7 +43,7 @@ void SetTextOf(QWidget* w, const QString& text) {
 
 void FillCombo(QComboBox* combo, const std::vector<CategoryEntry>& entries) {
   combo->clear();
-  for (const CategoryEntry& e : entries) combo->addItem(Q(e.name), e.value);
+  for (const CategoryEntry& e : entries) combo->addItem(FromGbk(e.name), e.value);
   // Nothing is chosen until the user chooses: an unchosen second list means
   // "the first-level category".
   combo->setCurrentIndex(-1);
@@ -93,13 +85,7 @@ class SearchTabsController::WorkerHost : public Host {
 SearchTabsController::SearchTabsController(QWidget* mainWindow, ResultsTable& table, Host& host,
                                            std::function<void(bool running)> setRunning)
     : QObject(mainWindow), window_(mainWindow), table_(table), host_(host), setRunning_(std::move(setRunning)) {
-  openUrl_ = [](const QString& address) {
-    const QUrl url(address);
-    // Only web addresses are handed to the browser.
-    if (url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https"))
-      QDesktopServices::openUrl(url);
-  };
-  monitoredPath_ = QCoreApplication::applicationDirPath() + QStringLiteral("/cfg_jsid.txt");
+  monitoredPath_ = MonitoredFilePath(QCoreApplication::applicationDirPath());
 
   auto connectButton = [this](const char* name, void (SearchTabsController::*handler)()) {
     if (auto* button = qobject_cast<QAbstractButton*>(find(name)))
@@ -116,10 +102,10 @@ SearchTabsController::SearchTabsController(QWidget* mainWindow, ResultsTable& ta
   connectButton("按钮停止", &SearchTabsController::stop);
 
   if (auto* delay = qobject_cast<QLineEdit*>(find("编辑框8"))) {
-    grabDelay_ = Gbk(delay->text());
+    grabDelay_ = ToGbk(delay->text());
     connect(delay, &QLineEdit::textChanged, this, [this](const QString& text) {
       std::lock_guard<std::mutex> lock(delayMutex_);
-      grabDelay_ = Gbk(text);
+      grabDelay_ = ToGbk(text);
     });
   }
 
@@ -153,7 +139,12 @@ void SearchTabsController::stop() {
   if (workerHost_) workerHost_->stop = true;
 }
 
-void SearchTabsController::loadMonitoredItems() { LoadMonitoredItems(monitoredPath_.toStdString()); }
+void SearchTabsController::loadMonitoredItems() {
+  // An unreadable id file counts as missing; the status line says why.
+  std::string status;
+  LoadMonitoredItems(monitoredPath_.toStdString(), &status);
+  if (!status.empty()) host_.setStatus(status);
+}
 
 void SearchTabsController::startSearch(std::function<void(SearchRun&)> body) {
   // One search at a time: two searches would interleave their rows in one table.
@@ -184,21 +175,21 @@ void SearchTabsController::finishSearch() {
 }
 
 void SearchTabsController::onKeywordQuery() {
-  const std::string keyword = Gbk(TextOf(find("编辑框1")));
+  const std::string keyword = ToGbk(TextOf(find("编辑框1")));
   if (const std::string refusal = KeywordRefusal(keyword); !refusal.empty()) {
     host_.message(refusal);
     return;
   }
-  const std::string pages = Gbk(TextOf(find("编辑框3")));
+  const std::string pages = ToGbk(TextOf(find("编辑框3")));
   startSearch([keyword, pages](SearchRun& run) { KeywordSearchWorker(run, keyword, pages); });
 }
 
-void SearchTabsController::onHotWords() { openUrl_(Q(CurrentEndpoints()->TOP_SITE)); }
+void SearchTabsController::onHotWords() { OpenWebAddress(FromGbk(CurrentEndpoints()->TOP_SITE)); }
 
 void SearchTabsController::onSortHint() { host_.message(SearchText(SearchTextId::SortHint)); }
 
 void SearchTabsController::onListQuery() {
-  const std::string text = Gbk(TextOf(find("编辑框2")));
+  const std::string text = ToGbk(TextOf(find("编辑框2")));
   if (text.empty()) {
     host_.message(SearchText(SearchTextId::NoAddress));
     return;
@@ -209,12 +200,12 @@ void SearchTabsController::onListQuery() {
 }
 
 void SearchTabsController::onShopQuery() {
-  const std::string nickname = Gbk(TextOf(find("编辑框7")));
+  const std::string nickname = ToGbk(TextOf(find("编辑框7")));
   if (const std::string refusal = ShopRefusal(nickname); !refusal.empty()) {
     host_.message(refusal);
     return;
   }
-  const std::string pages = Gbk(TextOf(find("编辑框6")));
+  const std::string pages = ToGbk(TextOf(find("编辑框6")));
   startSearch([nickname, pages](SearchRun& run) {
     ShopSearch(run, nickname, pages);
     run.host.startAccountRefresh();
@@ -230,12 +221,12 @@ void SearchTabsController::onCategoryQuery() {
   CategoryQuery query;
   query.topValue = topCombo_->itemData(topIndex).toInt();
   if (subCombo_ && subCombo_->currentIndex() != -1) query.subValue = subCombo_->itemData(subCombo_->currentIndex()).toInt();
-  query.keyword = Gbk(TextOf(find("编辑框4")));
+  query.keyword = ToGbk(TextOf(find("编辑框4")));
   QWidget* pagesBox = find("编辑框5");
-  query.pagesText = Gbk(TextOf(pagesBox));
+  query.pagesText = ToGbk(TextOf(pagesBox));
   // The worker corrects the box through the UI thread; the box may be gone by then.
   query.setPagesText = [this, box = QPointer<QWidget>(pagesBox)](const std::string& text) {
-    const QString value = Q(text);
+    const QString value = FromGbk(text);
     QMetaObject::invokeMethod(this, [box, value] {
       if (box) SetTextOf(box, value);
     }, Qt::QueuedConnection);

@@ -40,10 +40,8 @@ class SearchTabsController : public QObject {
   // The start-up step that puts the monitored ids into effect.
   void loadMonitoredItems();
 
-  // Where the monitored id file lives (default: cfg_jsid.txt beside the program).
+  // Where the monitored id file lives (default: MonitoredFilePath of the program's folder).
   void setMonitoredFilePath(const QString& path) { monitoredPath_ = path; }
-  // How an address is opened in the browser (default: the desktop's browser).
-  void setUrlOpener(std::function<void(const QString&)> opener) { openUrl_ = std::move(opener); }
 
  signals:
   // Emitted on the UI thread once a search has ended.
@@ -81,7 +79,6 @@ class SearchTabsController : public QObject {
   ResultsTable& table_;
   Host& host_;
   std::function<void(bool)> setRunning_;
-  std::function<void(const QString&)> openUrl_;
   QString monitoredPath_;
 
   QPointer<QComboBox> topCombo_;

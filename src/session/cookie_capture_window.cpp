@@ -15,6 +15,7 @@
 #include <QWebEngineCookieStore>
 #include <QWebEngineProfile>
 
+#include "app/desktop_calls_qt.h"
 #include "net/endpoints.h"
 #include "net/http.h"
 #include "net/text.h"
@@ -31,7 +32,7 @@ QPointer<CookieCaptureWindow> gWindow;
 constexpr int kKeepAliveMs = 60000;
 
 QString Endpoint(std::string Endpoints::*member) {
-  return QStringFromGbk((*CurrentEndpoints()).*member);
+  return FromGbk((*CurrentEndpoints()).*member);
 }
 
 QPushButton* MakeButton(const QString& name, const QString& caption, QWidget* parent) {
@@ -180,14 +181,14 @@ void CookieCaptureWindow::readCookies() {
   ShowMessage(this,
               QStringLiteral("取值失败！您的浏览器不支持此操作。\r\n请查看网页框内显示的文字。请复制所有内容。\r\n"
                              "如果没有显示或者不是纯粹的文字请手动取值。"),
-              /*foreground=*/true);
+              MessageCaption(), /*onTop=*/true);
 }
 
 void CookieCaptureWindow::testCart() {
   if (testing_) return;
   testing_ = true;
   testButton_->setEnabled(false);
-  std::string cookie = GbkFromQString(cookieBox_->toPlainText());
+  std::string cookie = ToGbk(cookieBox_->toPlainText());
   tester_ = std::jthread([this, link = link_, cookie = std::move(cookie)](std::stop_token stop) {
     SetThreadStopToken(stop);
     CartTestResult result = TestCartCookie(cookie);
@@ -198,8 +199,8 @@ void CookieCaptureWindow::testCart() {
 void CookieCaptureWindow::finishCartTest(const CartTestResult& result) {
   testing_ = false;
   testButton_->setEnabled(true);
-  debugBox_->setPlainText(QStringFromGbk(result.debugText));
-  ShowMessage(this, QStringFromGbk(result.message));
+  debugBox_->setPlainText(FromGbk(result.debugText));
+  ShowMessage(this, FromGbk(result.message));
   emit cartTestFinished();
 }
 

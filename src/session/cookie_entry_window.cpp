@@ -4,6 +4,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 
+#include "app/desktop_calls_qt.h"
 #include "net/http.h"
 #include "net/shared_state.h"
 #include "session/cookie_capture_window.h"
@@ -30,6 +31,7 @@ QString CookieInstructionsText() {
 }
 
 CookieEntryWindow::CookieEntryWindow(QWidget* parent) : QDialog(parent) {
+  setObjectName(QStringLiteral("CookieEntryWindow"));
   setWindowTitle(QStringLiteral("使用cookies登录"));
   setFixedSize(535, 362);
   // Modal for the main window; the capture window it opens stays usable beside it.
@@ -60,7 +62,7 @@ CookieEntryWindow::CookieEntryWindow(QWidget* parent) : QDialog(parent) {
   connect(captureButton_, &QPushButton::clicked, this, [] { CookieCaptureWindow::open(); });
   connect(confirmButton_, &QPushButton::clicked, this, &CookieEntryWindow::confirm);
 
-  pasteBox_->setPlainText(QStringFromGbk(MarketCookie()));
+  pasteBox_->setPlainText(FromGbk(MarketCookie()));
   gCurrent = this;
 
   warmUp_ = std::jthread([](std::stop_token stop) {
@@ -84,12 +86,10 @@ void CookieEntryWindow::setPastedText(const QString& text) { pasteBox_->setPlain
 void CookieEntryWindow::confirm() {
   // The box keeps line breaks as LF; the cleaning rule removes CR LF pairs as an
   // edit box of the platform hands them out.
-  QString pasted = pasteBox_->toPlainText();
-  pasted.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
-  const CookieTextResult result = NormalizeCookieText(GbkFromQString(pasted));
-  pasteBox_->setPlainText(QStringFromGbk(result.cleaned));
+  const CookieTextResult result = NormalizeCookieText(ToGbk(WithCrLf(pasteBox_->toPlainText())));
+  pasteBox_->setPlainText(FromGbk(result.cleaned));
   if (!result.accepted) {
-    ShowMessage(this, QStringFromGbk(result.refusal));
+    ShowMessage(this, FromGbk(result.refusal));
     return;
   }
   SetMarketCookie(result.cookie);

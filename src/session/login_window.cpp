@@ -4,6 +4,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include "app/desktop_calls_qt.h"
 #include "net/endpoints.h"
 #include "net/http.h"
 #include "net/text.h"
@@ -15,7 +16,7 @@ namespace kelvora {
 namespace {
 
 QString ServiceAddress(const char* path) {
-  return QStringFromGbk(CurrentEndpoints()->SERVICE_BASE) + QString::fromLatin1(path);
+  return FromGbk(CurrentEndpoints()->SERVICE_BASE) + QString::fromLatin1(path);
 }
 
 QLabel* MakeLink(const QString& name, const QString& caption, QWidget* parent) {
@@ -31,6 +32,7 @@ QLabel* MakeLink(const QString& name, const QString& caption, QWidget* parent) {
 
 LoginWindow::LoginWindow(QWidget* parent)
     : QDialog(parent), link_(std::make_shared<UiLink>(this)) {
+  setObjectName(QStringLiteral("LoginWindow"));
   setWindowTitle(QStringLiteral("软件登录"));
   setFixedSize(382, 287);
   // Modal for the main window only, so that nothing else of the desktop is held up.
@@ -99,10 +101,10 @@ void LoginWindow::setBusy(bool busy) {
 
 void LoginWindow::login() {
   if (busy_) return;
-  const std::string user = Trim(GbkFromQString(userBox_->text()));
-  const std::string password = Trim(GbkFromQString(passwordBox_->text()));
-  userBox_->setText(QStringFromGbk(user));
-  passwordBox_->setText(QStringFromGbk(password));
+  const std::string user = Trim(ToGbk(userBox_->text()));
+  const std::string password = Trim(ToGbk(passwordBox_->text()));
+  userBox_->setText(FromGbk(user));
+  passwordBox_->setText(FromGbk(password));
   setBusy(true);
   // The previous attempt's thread has delivered its answer and is ending: joining is immediate.
   worker_ = std::jthread([this, link = link_, user, password](std::stop_token stop) {
@@ -115,9 +117,9 @@ void LoginWindow::login() {
 
 void LoginWindow::finishLogin(const LoginResult& result) {
   setBusy(false);
-  userBox_->setText(QStringFromGbk(result.user));
-  passwordBox_->setText(QStringFromGbk(result.password));
-  if (!result.message.empty()) ShowMessage(this, QStringFromGbk(result.message));
+  userBox_->setText(FromGbk(result.user));
+  passwordBox_->setText(FromGbk(result.password));
+  if (!result.message.empty()) ShowMessage(this, FromGbk(result.message));
   emit attemptFinished();
   if (result.outcome == LoginOutcome::Success) accept();
 }

@@ -1,31 +1,18 @@
 #include "session/session_qt.h"
 
 #include <QCoreApplication>
-#include <QDesktopServices>
-#include <QMessageBox>
 #include <QMetaObject>
-#include <QPointer>
 #include <QWidget>
 
 #include <vector>
 
-#include "net/codec.h"
+#include "app/demo_qt.h"
 #include "net/shared_state.h"
 #include "session/cookie_entry_window.h"
 #include "session/login_window.h"
 
 namespace kelvora {
 namespace {
-
-MessageSink& Sink() {
-  static MessageSink sink;
-  return sink;
-}
-
-UrlOpener& Opener() {
-  static UrlOpener opener;
-  return opener;
-}
 
 struct RetiredWorkers {
   std::mutex mutex;
@@ -51,40 +38,6 @@ RetiredWorkers& Retired() {
 void JoinRetiredWorkers() { Retired().joinAll(); }
 
 }  // namespace
-
-QString QStringFromGbk(const std::string& gbk) { return QString::fromStdString(GbkToUtf8(gbk)); }
-
-std::string GbkFromQString(const QString& text) { return Utf8ToGbk(text.toStdString()); }
-
-void ShowMessage(QWidget* parent, const QString& text, bool foreground, const QString& caption) {
-  if (Sink()) {
-    Sink()(caption, text);
-    return;
-  }
-  QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, parent);
-  if (foreground) {
-    box.setWindowFlag(Qt::WindowStaysOnTopHint, true);
-    box.raise();
-    box.activateWindow();
-  }
-  box.exec();
-}
-
-void SetMessageSink(MessageSink sink) { Sink() = std::move(sink); }
-
-bool OpenWebAddress(const QString& address) {
-  const QUrl url(address.trimmed());
-  const QString scheme = url.scheme().toLower();
-  if (!url.isValid() || (scheme != "http" && scheme != "https") || url.host().isEmpty()) return false;
-  if (Opener()) {
-    Opener()(url);
-  } else {
-    QDesktopServices::openUrl(url);
-  }
-  return true;
-}
-
-void SetUrlOpener(UrlOpener opener) { Opener() = std::move(opener); }
 
 void UiLink::close() {
   std::lock_guard lock(mutex_);

@@ -1,25 +1,19 @@
 #pragma once
 // The session windows as the rest of the desktop program sees them: the start-up
-// hooks, the cookie window of the main window, and the small pieces the windows
-// share (text conversion, message boxes, desktop links, worker hand-back).
+// hooks, the cookie window of the main window, and the worker hand-back the
+// windows share.
 #include <QObject>
-#include <QString>
-#include <QUrl>
 
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <string>
 #include <thread>
 
 class QWidget;
 
 namespace kelvora {
 
-// The pre-filled account of `kelvora --demo`.
-struct DemoAccount {
-  QString user, password, cookie;
-};
+struct DemoAccount;
 
 // Opens the login window modally (pre-filled with `demo` when given); true when the
 // service session cookie is set once it has closed.
@@ -29,24 +23,6 @@ bool SignInAtStartup(QWidget* parent, const DemoAccount* demo);
 bool EnterCookiesAtStartup(QWidget* parent, const DemoAccount* demo);
 // The main window's "更改COOKIES": the cookie window again, modally.
 void OpenCookieWindow(QWidget* parent);
-
-QString QStringFromGbk(const std::string& gbk);
-std::string GbkFromQString(const QString& text);
-
-inline const char* const DEFAULT_MESSAGE_CAPTION = "信息：";
-// A message box with an OK button and no icon; `foreground` keeps it above other windows.
-void ShowMessage(QWidget* parent, const QString& text, bool foreground = false,
-                 const QString& caption = QString::fromUtf8(DEFAULT_MESSAGE_CAPTION));
-// Tests: receive the messages instead of showing boxes (an empty sink restores the boxes).
-using MessageSink = std::function<void(const QString& caption, const QString& text)>;
-void SetMessageSink(MessageSink sink);
-
-// Opens `address` in the desktop's browser when it is an http or https address;
-// anything else is ignored. Returns whether it was handed over.
-bool OpenWebAddress(const QString& address);
-// Tests: receive the addresses instead of the desktop (an empty opener restores it).
-using UrlOpener = std::function<void(const QUrl&)>;
-void SetUrlOpener(UrlOpener opener);
 
 // Carries a worker's result back to a window on the UI thread. The window closes
 // the link when it goes away; a result that arrives later is dropped.

@@ -13,6 +13,7 @@
 #include <chrono>
 #include <thread>
 
+#include "app/desktop_calls_qt.h"
 #include "net/endpoints.h"
 #include "net/shared_state.h"
 #include "session/browser_pane_qt.h"
@@ -41,7 +42,7 @@ class CookieCaptureWindowTest : public QObject {
 
  private slots:
   void initTestCase() {
-    SetMessageSink([this](const QString&, const QString& text) { messages_.push_back(text); });
+    SetMessageInterceptor([this](const QString&, const QString& text) { messages_.push_back(text); });
   }
 
   void init() {

@@ -7,6 +7,8 @@
 #include <QTimer>
 #include <QtTest>
 
+#include "app/demo_qt.h"
+#include "app/desktop_calls_qt.h"
 #include "net/endpoints.h"
 #include "net/shared_state.h"
 #include "session/cookie_entry_window.h"
@@ -43,7 +45,7 @@ class CookieEntryWindowTest : public QObject {
 
  private slots:
   void initTestCase() {
-    SetMessageSink([this](const QString& caption, const QString& text) {
+    SetMessageInterceptor([this](const QString& caption, const QString& text) {
       captions_.push_back(caption);
       messages_.push_back(text);
     });
@@ -97,7 +99,7 @@ class CookieEntryWindowTest : public QObject {
     QTest::mouseClick(Child<QPushButton>(&window, "按钮1"), Qt::LeftButton);
 
     QCOMPARE(Child<QPlainTextEdit>(&window, "编辑框1")->toPlainText(), shown);
-    QCOMPARE(QStringFromGbk(MarketCookie()), cookie);
+    QCOMPARE(FromGbk(MarketCookie()), cookie);
     if (message.isEmpty()) {
       QVERIFY(messages_.empty());
       QVERIFY(!window.isVisible());
@@ -135,7 +137,7 @@ class CookieEntryWindowTest : public QObject {
       if (CookieEntryWindow* w = OpenEntryWindow()) QTest::mouseClick(Child<QPushButton>(w, "按钮1"), Qt::LeftButton);
     });
     QVERIFY(EnterCookiesAtStartup(nullptr, &demo));
-    QCOMPARE(QStringFromGbk(MarketCookie()), kDemoCookie);
+    QCOMPARE(FromGbk(MarketCookie()), kDemoCookie);
 
     // Later, closing without confirming keeps the accepted cookie.
     QTimer::singleShot(0, this, [] {
@@ -145,7 +147,7 @@ class CookieEntryWindowTest : public QObject {
       w->close();
     });
     OpenCookieWindow(nullptr);
-    QCOMPARE(QStringFromGbk(MarketCookie()), kDemoCookie);
+    QCOMPARE(FromGbk(MarketCookie()), kDemoCookie);
   }
 
  private:

@@ -12,6 +12,8 @@
 #include <chrono>
 #include <thread>
 
+#include "app/demo_qt.h"
+#include "app/desktop_calls_qt.h"
 #include "net/codec.h"
 #include "net/endpoints.h"
 #include "net/shared_state.h"
@@ -57,8 +59,8 @@ class LoginWindowTest : public QObject {
 
  private slots:
   void initTestCase() {
-    SetMessageSink([this](const QString& caption, const QString& text) { messages_.push_back({caption, text}); });
-    SetUrlOpener([this](const QUrl& url) { opened_.push_back(url); });
+    SetMessageInterceptor([this](const QString& caption, const QString& text) { messages_.push_back({caption, text}); });
+    SetOpenUrlInterceptor([this](const QUrl& url) { opened_.push_back(url); });
   }
 
   void init() {

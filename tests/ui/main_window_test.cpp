@@ -1,14 +1,18 @@
 // The main window on the offscreen platform: layout, start-up, the results
 // view's actions and 重试失败 against kelvora-sim.
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QProgressBar>
+#include <QStandardPaths>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTableView>
@@ -17,6 +21,9 @@
 #include <chrono>
 #include <thread>
 
+#include "analysis/analysis_window.h"
+#include "analysis/export_qt.h"
+#include "analysis/grid_model.h"
 #include "app/desktop_host_qt.h"
 #include "app/main_window.h"
 #include "app/network_probe.h"
@@ -24,6 +31,9 @@
 #include "net/datetime.h"
 #include "net/settings.h"
 #include "net/shared_state.h"
+#include "search/monitored_ids_editor_window.h"
+#include "search/search_tabs_qt.h"
+#include "session/cookie_entry_window.h"
 #include "support/fixtures.h"
 #include "support/sim_process.h"
 #include "ui/ui_support.h"
@@ -38,7 +48,6 @@ namespace {
 MainWindowOptions Offscreen(const QString& programDir) {
   MainWindowOptions o;
   o.programDir = programDir;
-  o.noticeBrowser = false;
   o.networkProbe = false;
   return o;
 }
@@ -434,6 +443,100 @@ class MainWindowTest : public QObject {
     w->close();
     w.reset();  // joins the worker: the hanging request must end at once
     QVERIFY(std::chrono::steady_clock::now() - start < std::chrono::seconds(20));
+  }
+
+  // The real window's buttons reach the other windows' pieces: 按钮4 the analysis
+  // window over this table and its export, 按钮15 the cookie window, 按钮2 the
+  // monitored ids, and a query button a search that holds the other buttons
+  // until 停止 ends it.
+  void buttonsReachTheirPieces() {
+    test::SimProcess sim({"--latency-ms", "100"});
+    QVERIFY(sim.running());
+    QVERIFY(UseSim(sim));
+    SignInToSim();
+    DesktopRecorder desktop;
+    ProgramDir dir;
+    MainWindow w(Offscreen(dir.path()));
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+
+    w.table().setCell(w.table().addRow("1"), ResultColumn::Title, "t");
+    QTest::mouseClick(Find<QPushButton>(w, "按钮4"), Qt::LeftButton);
+    QPointer<AnalysisWindow> analysis = w.findChild<AnalysisWindow*>();
+    QVERIFY(analysis && analysis->isVisible());
+    QCOMPARE(&analysis->resultsTable(), &w.table());
+    QTRY_VERIFY(!analysis->isLoading());
+    QCOMPARE(analysis->gridModel()->rowCount(), 2);  // captions and the one row
+    int asked = 0;
+    QWidget* askedFrom = nullptr;
+    ExportPrompts prompts;
+    prompts.choosePath = [&](QWidget* parent) {
+      ++asked;
+      askedFrom = parent;
+      return QString();  // cancelled
+    };
+    prompts.message = [](QWidget*, const QString&, const QString&) {};
+    SetExportPrompts(&prompts);
+    QTest::mouseClick(analysis->findChild<QPushButton*>(QStringLiteral("按钮1")), Qt::LeftButton);
+    SetExportPrompts(nullptr);
+    QCOMPARE(asked, 1);
+    QCOMPARE(askedFrom, analysis.data());
+    analysis->close();
+    QTRY_VERIFY(analysis.isNull());
+
+    QString cookieWindow;
+    QTimer::singleShot(0, this, [&] {
+      if (CookieEntryWindow* c = CookieEntryWindow::current()) {
+        cookieWindow = c->windowTitle();
+        c->close();
+      }
+    });
+    QTest::mouseClick(Find<QPushButton>(w, "按钮15"), Qt::LeftButton);
+    QCOMPARE(cookieWindow, QStringLiteral("使用cookies登录"));
+
+    bool editorShown = false;
+    QTimer::singleShot(0, this, [&] {
+      if (auto* editor = qobject_cast<MonitoredIdsEditor*>(QApplication::activeModalWidget())) {
+        editorShown = true;
+        editor->reject();
+      }
+    });
+    QTest::mouseClick(Find<QPushButton>(w, "按钮2"), Qt::LeftButton);
+    QVERIFY(editorShown);
+
+    // A keyword no title holds: a page of 44 items, each answer 100 ms late.
+    w.table().clearRows();
+    Find<QLineEdit>(w, "编辑框1")->setText(QStringLiteral("kelvora"));
+    Find<QLineEdit>(w, "编辑框3")->setText(QStringLiteral("1"));
+    QTest::mouseClick(Find<QPushButton>(w, "按钮1"), Qt::LeftButton);
+    QVERIFY(w.operationRunning());
+    QVERIFY(w.searchTabs().running());
+    for (const char* name : {"按钮1", "按钮8", "按钮9", "按钮10", "按钮13"})
+      QVERIFY2(!Find<QPushButton>(w, name)->isEnabled(), name);
+    QVERIFY(Find<QPushButton>(w, "按钮停止")->isEnabled());
+    QVERIFY(Find<QProgressBar>(w, "进度条")->isVisible());
+    QTRY_VERIFY_WITH_TIMEOUT(w.table().rowCount() >= 1, 20000);
+    QTest::mouseClick(Find<QPushButton>(w, "按钮停止"), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!w.operationRunning(), 20000);
+    QVERIFY(!w.searchTabs().running());
+    QVERIFY2(w.table().rowCount() < 44, qPrintable(QString::number(w.table().rowCount())));
+    for (const char* name : {"按钮1", "按钮8", "按钮9", "按钮10", "按钮13"})
+      QVERIFY2(Find<QPushButton>(w, name)->isEnabled(), name);
+    QVERIFY(!Find<QPushButton>(w, "按钮停止")->isEnabled());
+    QVERIFY(!Find<QProgressBar>(w, "进度条")->isVisible());
+    QVERIFY(desktop.messages.empty());
+  }
+
+  // cfg_jsid.txt stays beside the program unless that folder cannot be written.
+  void monitoredFileFollowsAWritableFolder() {
+    QStandardPaths::setTestModeEnabled(true);
+    ProgramDir dir;
+    QCOMPARE(MonitoredFilePath(dir.path()), dir.path() + QStringLiteral("/cfg_jsid.txt"));
+    const QString data = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    const QString elsewhere = MonitoredFilePath(dir.path() + QStringLiteral("/missing"));
+    QCOMPARE(elsewhere, data + QStringLiteral("/cfg_jsid.txt"));
+    QVERIFY(QFileInfo(data).isDir());  // made, so that a save can land there
+    QStandardPaths::setTestModeEnabled(false);
   }
 
   void pauseKeepsTheUiThreadServingEvents() {

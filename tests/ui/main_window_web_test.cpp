@@ -34,8 +34,9 @@ class MainWindowWebTest : public QObject {
     MainWindow w(options);
     QWebEngineView* notice = w.noticeView();
     QVERIFY(notice);
-    QCOMPARE(notice->objectName(), QStringLiteral("超文本界面框1"));
-    QCOMPARE(notice->geometry(), QRect(550, 13, 344, 128));
+    auto* area = w.findChild<QWidget*>(QStringLiteral("超文本界面框1"));
+    QVERIFY(area && notice->parentWidget() == area);
+    QCOMPARE(area->geometry(), QRect(550, 13, 344, 128));
     QVERIFY(notice->page()->profile()->isOffTheRecord());
 
     QSignalSpy loaded(notice, &QWebEngineView::loadFinished);

@@ -262,6 +262,10 @@ class ReportPageWebTest : public QObject {
     QCOMPARE(RunJs(page, "reportTexts.fgh").toString().toStdString(), GbkToUtf8(expected.report.weekdaySeries));
     QCOMPARE(RunJs(page, "reportTexts.nr1").toString().toStdString(), GbkToUtf8(expected.report.tables));
     QCOMPARE(RunJs(page, "reportTexts.tj").toString().toStdString(), GbkToUtf8(expected.advice));
+    // The charts draw once their tab shows, and the page says when they are done.
+    QCOMPARE(RunJs(page, "reportDrawn()").toBool(), false);
+    window->findChild<QTabWidget*>(QStringLiteral("选择夹1"))->setCurrentIndex(1);
+    QTRY_VERIFY_WITH_TIMEOUT(RunJs(page, "reportDrawn()").toBool(), 15000);
     QVERIFY2(window->pageErrors().isEmpty(), qPrintable(window->pageErrors().join('\n')));
     if (!ShotDir().isEmpty()) {
       window->findChild<QTabWidget*>(QStringLiteral("选择夹1"))->setCurrentIndex(1);

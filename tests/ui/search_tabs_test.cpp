@@ -12,6 +12,7 @@
 #include <iterator>
 #include <mutex>
 
+#include "app/desktop_calls_qt.h"
 #include "net/codec.h"
 #include "net/endpoints.h"
 #include "net/settings.h"
@@ -128,7 +129,7 @@ class SearchTabsTest : public QObject {
     ResultsTable table;
     SearchTabsController tabs(&w.window, table, host, [&](bool r) { w.setRunning(r); });
     QString opened;
-    tabs.setUrlOpener([&](const QString& url) { opened = url; });
+    SetOpenUrlInterceptor([&](const QUrl& url) { opened = url.toString(); });
 
     struct Case {
       const char* box;
@@ -154,6 +155,7 @@ class SearchTabsTest : public QObject {
     QTest::mouseClick(w.get<QPushButton>("按钮8"), Qt::LeftButton);
     QCOMPARE(host.takeMessages(), QStringList{QStringLiteral("请输入网址")});
     QTest::mouseClick(w.get<QPushButton>("按钮6"), Qt::LeftButton);
+    SetOpenUrlInterceptor({});
     QCOMPARE(opened, QString::fromStdString(GbkToUtf8(CurrentEndpoints()->TOP_SITE)));
     QCOMPARE(table.rowCount(), 0);
   }

@@ -12,6 +12,7 @@
 #include <QWebEngineView>
 #include <QtTest>
 
+#include "app/desktop_calls_qt.h"
 #include "net/settings.h"
 #include "net/shared_state.h"
 #include "session/browser_pane_qt.h"
@@ -62,7 +63,7 @@ class SessionWebTest : public QObject {
     QVERIFY2(LoadSettingsFile(sim_.configPath(), settings, error), error.c_str());
     QVERIFY2(ApplySettings(settings, error), error.c_str());
     root_ = QString::fromStdString(sim_.baseUrl());
-    SetMessageSink([this](const QString&, const QString& text) { messages_.push_back(text); });
+    SetMessageInterceptor([this](const QString&, const QString& text) { messages_.push_back(text); });
     QVERIFY(BrowserPane::browsersEnabled());
   }
 

@@ -1,0 +1,274 @@
+// The steps of `kelvora --demo --tour DIR`, in the order a user meets the program.
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPixmap>
+#include <QPointer>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTableView>
+#include <QWebEnginePage>
+#include <QWebEngineView>
+#include <map>
+#include <memory>
+
+#include "analysis/analysis_window.h"
+#include "analysis/grid_model.h"
+#include "analysis/export_qt.h"
+#include "app/desktop_calls_qt.h"
+#include "app/desktop_host_qt.h"
+#include "app/main_window.h"
+#include "app/results_model.h"
+#include "app/tour_qt.h"
+#include "lookup/lookup_service.h"
+#include "net/http.h"
+#include "net/json.h"
+#include "net/shared_state.h"
+#include "net/text.h"
+#include "session/login_window.h"
+
+namespace kelvora {
+
+namespace {
+
+// Addresses of a few simulator items of each kind, read from its catalogue.
+std::vector<std::string> PickItems(const std::string& simBase) {
+  std::string url = simBase + "/sim/catalogue.json?offset=0&limit=200";
+  std::string cookie;
+  const std::string body = HttpFetch(url, "", cookie);
+  JsonReader json;
+  json.load("c", body);
+  const std::vector<std::pair<std::string, int>> wanted = {{"taobao", 4}, {"tmall", 3}, {"alt", 1}, {"removed", 1}};
+  std::map<std::string, int> taken;
+  std::vector<std::string> addresses;
+  const int32_t n = json.getLength("c.items");
+  for (int32_t i = 0; i < n; ++i) {
+    const std::string prefix = "c.items[" + NumberText(static_cast<int64_t>(i)) + "]";
+    const std::string kind = json.getText(prefix + ".kind");
+    const std::string id = json.getText(prefix + ".id");
+    for (const auto& [k, count] : wanted) {
+      if (k != kind || taken[k] >= count) continue;
+      ++taken[k];
+      addresses.push_back(simBase + (kind == "tmall" ? "/detail/item.htm?id=" : "/item/item.htm?id=") + id);
+    }
+  }
+  return addresses;
+}
+
+template <typename W>
+W* Child(QWidget* window, const char* name) {
+  return window ? window->findChild<W*>(QString::fromUtf8(name)) : nullptr;
+}
+
+// Runs one search from its tab as a user does: fills the boxes, clicks the query
+// button, waits for the end and pictures the filled table.
+bool RunSearch(Tour& tour, MainWindow& window, int tab, const std::vector<std::pair<const char*, QString>>& boxes,
+               const char* button, const QString& shotName) {
+  auto* tabs = Child<QTabWidget>(&window, "选择夹1");
+  auto* query = Child<QPushButton>(&window, button);
+  if (!tabs || !query || !query->isEnabled()) return false;
+  tabs->setCurrentIndex(tab);
+  for (const auto& [name, text] : boxes) {
+    auto* box = Child<QLineEdit>(&window, name);
+    if (!box) return false;
+    box->setText(text);
+  }
+  const int32_t before = window.table().rowCount();
+  query->click();
+  if (!window.operationRunning()) return false;
+  if (!Tour::waitUntil([&] { return !window.operationRunning(); }, 300000)) return false;
+  window.model().flush();
+  if (window.table().rowCount() <= before) return false;
+  window.resultsView()->scrollToBottom();
+  Tour::breathe(300);
+  return tour.shoot(&window, shotName);
+}
+
+// What the analysis steps share: the window that 按钮4 opened.
+struct AnalysisState {
+  QPointer<AnalysisWindow> window;
+  bool reportShown = false;
+};
+
+// Asks the report page whether it has drawn everything; false while it has not
+// answered.
+bool PageReportsDrawn(QWebEnginePage* page) {
+  auto answer = std::make_shared<int>(-1);
+  page->runJavaScript(QStringLiteral("typeof reportDrawn === 'function' && reportDrawn()"),
+                      [answer](const QVariant& v) { *answer = v.toBool() ? 1 : 0; });
+  Tour::waitUntil([&] { return *answer >= 0; }, 2000);
+  return *answer == 1;
+}
+
+}  // namespace
+
+void AddStartupSteps(Tour& tour) {
+  tour.addDialogStep(QStringLiteral("LoginWindow"), QStringLiteral("login"), [&tour](QWidget* dialog) {
+    auto* login = qobject_cast<LoginWindow*>(dialog);
+    auto* button = Child<QPushButton>(dialog, "按钮1");
+    if (!login || !button) return false;
+    bool finished = false;
+    const auto connection = QObject::connect(login, &LoginWindow::attemptFinished, [&finished] { finished = true; });
+    tour.expectMessage(QStringLiteral("welcome"));  // the service greets the account
+    button->click();
+    Tour::waitUntil([&] { return finished; }, 30000);
+    QObject::disconnect(connection);
+    if (ServiceCookie().empty()) {
+      login->reject();  // start-up ends; the tour names this step
+      return false;
+    }
+    return true;
+  });
+  tour.addDialogStep(QStringLiteral("CookieEntryWindow"), QStringLiteral("cookies"), [](QWidget* dialog) {
+    auto* confirm = Child<QPushButton>(dialog, "按钮1");
+    if (!confirm) return false;
+    confirm->click();  // accepted at once, or refused with a message
+    if (MarketCookie().empty()) {
+      if (auto* d = qobject_cast<QDialog*>(dialog)) d->reject();
+      return false;
+    }
+    return true;
+  });
+}
+
+void AddProgramSteps(Tour& tour, MainWindow& window, const QString& simBase) {
+  tour.addStep(QStringLiteral("main-window"), [&tour, &window] {
+    if (QWebEngineView* notice = window.noticeView()) {
+      Tour::waitUntil([&] { return !notice->page()->isLoading(); }, 10000);
+      Tour::breathe(500);  // let the page paint
+    }
+    Tour::waitUntil([&] { return !Child<QLabel>(&window, "标签_yhxx")->text().isEmpty(); }, 3000);
+    return tour.shoot(&window, QStringLiteral("main-window"));
+  });
+
+  tour.addStep(QStringLiteral("lookups"), [&tour, &window, simBase] {
+    const std::string base = ToGbk(simBase);
+    ResultsTable& table = window.table();
+    DesktopHost& host = window.host();
+    const bool started = window.startOperation([base, &table, &host](std::stop_token) {
+      const std::vector<std::string> addresses = PickItems(base);
+      for (size_t n = 0; n < addresses.size() && !host.stopRequested(); ++n) {
+        if (n > 0) host.pause(200 + 1);  // the grab delay between items
+        // As a search hands over an address: the row, its link, then the driver.
+        const int32_t row = table.addRow(NumberText(static_cast<int64_t>(table.rowCount()) + 1));
+        table.setCell(row, ResultColumn::Link, addresses[n]);
+        FillResultRow(table, row, host);
+        host.setProgress(0, 0, static_cast<int>(n + 1));
+      }
+    });
+    if (!started) return false;
+    if (!Tour::waitUntil([&] { return !window.operationRunning(); }, 120000)) return false;
+    window.model().flush();
+    if (table.rowCount() < 5) return false;
+    // At least the ordinary items must have come back with their titles.
+    int titled = 0;
+    for (int32_t r = 0; r < table.rowCount(); ++r)
+      if (!table.cellText(r, ResultColumn::Title).empty() && !table.cellText(r, ResultColumn::ItemId).empty()) ++titled;
+    if (titled < 4) return false;
+    host.setStatus(ToGbk(QStringLiteral("演示：已查询 %1 个商品").arg(table.rowCount())));
+    Tour::breathe(200);
+    return tour.shoot(&window, QStringLiteral("lookups"));
+  });
+
+  tour.addStep(QStringLiteral("row-menu"), [&tour, &window] {
+    QTableView* view = window.resultsView();
+    view->selectRow(1);
+    const QRect cell = view->visualRect(window.model().index(1, 3));
+    emit view->customContextMenuRequested(cell.center());
+    auto* menu = window.findChild<QMenu*>(QStringLiteral("右键"));
+    if (!menu || !Tour::waitUntil([menu] { return menu->isVisible(); }, 2000)) return false;
+    const QPixmap picture = Tour::composed(&window, menu);
+    menu->hide();
+    return tour.save(picture, QStringLiteral("row-menu"));
+  });
+
+  tour.addStep(QStringLiteral("keyword-search"), [&tour, &window] {
+    return RunSearch(tour, window, 0, {{"编辑框1", QStringLiteral("连衣裙")}, {"编辑框3", QStringLiteral("1")}}, "按钮1",
+                     QStringLiteral("keyword-search"));
+  });
+
+  tour.addStep(QStringLiteral("shop-search"), [&tour, &window] {
+    return RunSearch(tour, window, 3, {{"编辑框7", QStringLiteral("蓝天小铺")}, {"编辑框6", QStringLiteral("1")}}, "按钮10",
+                     QStringLiteral("shop-search"));
+  });
+
+  // ---- Wizard step goes here: 高级搜索's 使用向导 (按钮14) walked through by
+  // WalkSearchWizard (wizard/search_wizard_walk_qt.h), then the list-address search
+  // of 按钮8 over the addresses it made, each picture saved through tour.shoot. ----
+
+  tour.addStep(QStringLiteral("retry"), [&tour, &window] {
+    auto* retry = Child<QPushButton>(&window, "按钮13");
+    if (!retry || !retry->isEnabled()) return false;
+    retry->click();
+    if (!window.operationRunning()) return false;
+    tour.shoot(&window, QStringLiteral("retry-running"));
+    if (!Tour::waitUntil([&] { return !window.operationRunning(); }, 300000)) return false;
+    window.model().flush();
+    return retry->isEnabled() && tour.shoot(&window, QStringLiteral("retry-done"));
+  });
+
+  auto analysis = std::make_shared<AnalysisState>();
+  tour.addStep(QStringLiteral("analysis-table"), [&tour, &window, analysis] {
+    auto* button = Child<QPushButton>(&window, "按钮4");
+    if (!button) return false;
+    button->click();
+    analysis->window = window.findChild<AnalysisWindow*>();
+    QPointer<AnalysisWindow>& w = analysis->window;
+    if (!w || !w->isVisible()) return false;
+    QObject::connect(w, &AnalysisWindow::reportShown, w, [analysis] { analysis->reportShown = true; });
+    if (!Tour::waitUntil([&w] { return !w || !w->isLoading(); }, 60000) || !w) return false;
+    // The snapshot under its caption row.
+    if (w->gridModel()->rowCount() != window.table().rowCount() + 1) return false;
+    Tour::breathe(300);
+    return w && tour.shoot(w, QStringLiteral("analysis-table"));
+  });
+
+  tour.addStep(QStringLiteral("analysis-charts"), [&tour, analysis] {
+    QPointer<AnalysisWindow>& w = analysis->window;
+    auto* tabs = Child<QTabWidget>(w, "选择夹1");
+    if (!w || !tabs || !w->reportView()) return false;
+    // Roomier than its first size, so that the picture holds the first charts.
+    w->resize(1180, 940);
+    tabs->setCurrentIndex(1);
+    if (!Tour::waitUntil([&] { return analysis->reportShown || !w; }, 30000) || !w) return false;
+    // The charts draw once their tab shows; a page that never says so is pictured
+    // as it is after a while.
+    Tour::waitUntil([&] { return !w || PageReportsDrawn(w->reportView()->page()); }, 8000);
+    Tour::breathe(300);
+    if (!w || !w->pageErrors().isEmpty()) return false;
+    return tour.shoot(w, QStringLiteral("analysis-charts"));
+  });
+
+  tour.addStep(QStringLiteral("export"), [&tour, analysis] {
+    QPointer<AnalysisWindow>& w = analysis->window;
+    auto* button = Child<QPushButton>(w, "按钮1");
+    if (!w || !button) return false;
+    const QString path = QDir(tour.dir()).absoluteFilePath(QStringLiteral("kelvora.xlsx"));
+    QFile::remove(path);
+    auto said = std::make_shared<QStringList>();
+    ExportPrompts prompts;
+    prompts.choosePath = [path](QWidget*) { return path; };
+    prompts.message = [said](QWidget*, const QString&, const QString& text) { said->append(text); };
+    SetExportPrompts(&prompts);
+    button->click();
+    const bool answered = Tour::waitUntil([&] { return !w || (!said->isEmpty() && w->isEnabled()); }, 60000);
+    SetExportPrompts(nullptr);
+    if (!answered || !w || said->first() != QStringLiteral("完成操作") || !QFileInfo(path).isFile()) return false;
+    // The message the user would have seen, over the table that was written.
+    if (auto* tabs = Child<QTabWidget>(w, "选择夹1")) tabs->setCurrentIndex(0);
+    QMessageBox box(QMessageBox::NoIcon, MessageCaption(), said->first(), QMessageBox::Ok, w);
+    box.setWindowModality(Qt::NonModal);  // drawn, not waited for
+    box.show();
+    Tour::breathe(300);
+    const QPixmap picture = Tour::composed(w, &box);
+    box.close();
+    w->close();
+    return tour.save(picture, QStringLiteral("export"));
+  });
+}
+
+}  // namespace kelvora
