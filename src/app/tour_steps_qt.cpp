@@ -13,6 +13,7 @@
 #include <QTableView>
 #include <QWebEnginePage>
 #include <QWebEngineView>
+#include <cstdio>
 #include <map>
 #include <memory>
 
@@ -30,6 +31,7 @@
 #include "net/shared_state.h"
 #include "net/text.h"
 #include "session/login_window.h"
+#include "wizard/search_wizard_walk_qt.h"
 
 namespace kelvora {
 
@@ -196,9 +198,18 @@ void AddProgramSteps(Tour& tour, MainWindow& window, const QString& simBase) {
                      QStringLiteral("shop-search"));
   });
 
-  // ---- Wizard step goes here: 高级搜索's 使用向导 (按钮14) walked through by
-  // WalkSearchWizard (wizard/search_wizard_walk_qt.h), then the list-address search
-  // of 按钮8 over the addresses it made, each picture saved through tour.shoot. ----
+  // 高级搜索's wizard: a keyword refined in its browser, two result pages, and the
+  // list-address search over the addresses it made.
+  tour.addStep(QStringLiteral("wizard"), [&tour, &window] {
+    WizardWalk walk;
+    walk.keyword = QStringLiteral("连衣裙");
+    walk.refinement = QStringLiteral("&sort=sale-desc");
+    walk.shoot = [&tour](QWidget* w, const QString& name) { tour.shoot(w, name); };
+    const QString failed = WalkSearchWizard(&window, walk);
+    if (!failed.isEmpty()) std::fprintf(stderr, "tour: wizard step %s failed\n", qPrintable(failed));
+    window.model().flush();
+    return failed.isEmpty();
+  });
 
   tour.addStep(QStringLiteral("retry"), [&tour, &window] {
     auto* retry = Child<QPushButton>(&window, "按钮13");
