@@ -23,15 +23,13 @@
 #include <optional>
 #include <string>
 
-#include "net/codec.h"
+#include "app/desktop_calls_qt.h"
 #include "net/http.h"
 #include "wizard/page_addresses.h"
 
 namespace kelvora {
 namespace {
 
-QString Q(const std::string& gbk) { return QString::fromStdString(GbkToUtf8(gbk)); }
-std::string Gbk(const QString& text) { return Utf8ToGbk(text.toStdString()); }
 QString U(const char* utf8) { return QString::fromUtf8(utf8); }
 
 std::optional<bool>& BrowsersSetting() {
@@ -258,7 +256,7 @@ QWidget* SearchWizardWindow::mainControl(const char* name) const {
 
 void SearchWizardWindow::searchListPages() {
   tabs_->setCurrentIndex(1);
-  const std::string keyword = Gbk(keywordBox_->text());
+  const std::string keyword = ToGbk(keywordBox_->text());
   // A later click wins: an earlier fetch's answer is dropped.
   if (fetchLink_) {
     std::lock_guard<std::mutex> lock(fetchLink_->mutex);
@@ -272,7 +270,7 @@ void SearchWizardWindow::searchListPages() {
   // window goes on drawing and answering while the marketplace is slow.
   fetcher_ = std::jthread([link, keyword](std::stop_token stop) {
     SetThreadStopToken(stop);
-    const QString address = Q(BuildWizardSearchAddress(keyword));
+    const QString address = FromGbk(BuildWizardSearchAddress(keyword));
     SetThreadStopToken({});
     std::lock_guard<std::mutex> lock(link->mutex);
     link->done = true;
@@ -311,8 +309,8 @@ void SearchWizardWindow::generateAddresses() {
   resultBox_->clear();
   QString text;
   for (const std::string& address :
-       WizardPageAddresses(Gbk(firstPageBox_->text()), Gbk(lastPageBox_->text()), Gbk(addressBox_->text())))
-    text += Q(address) + QLatin1Char('\n');
+       WizardPageAddresses(ToGbk(firstPageBox_->text()), ToGbk(lastPageBox_->text()), ToGbk(addressBox_->text())))
+    text += FromGbk(address) + QLatin1Char('\n');
   resultBox_->setPlainText(text);
 }
 
