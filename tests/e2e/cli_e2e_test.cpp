@@ -20,6 +20,7 @@
 #include "net/codec.h"
 #include "net/datetime.h"
 #include "net/json.h"
+#include "support/fixtures.h"
 #include "support/sim_process.h"
 
 namespace kelvora {
@@ -27,18 +28,11 @@ namespace {
 
 using test::SimProcess;
 namespace fs = std::filesystem;
+using test::ReadFile;
+using test::WriteFile;
 
 const std::string kDemoCookie = "cookie2=kelvorademo0000; _tb_token_=kelvora; t=kelvorademo";
 const std::string kNoTime = "无时间";
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void WriteFile(const fs::path& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
 
 struct CliRun {
   int exitCode = -1;

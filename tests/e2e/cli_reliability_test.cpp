@@ -23,6 +23,7 @@
 #include "net/datetime.h"
 #include "net/json.h"
 #include "support/recording_server.h"
+#include "support/fixtures.h"
 #include "support/sim_process.h"
 
 namespace kelvora {
@@ -32,19 +33,12 @@ using test::CannedResponse;
 using test::RecordingServer;
 using test::SimProcess;
 namespace fs = std::filesystem;
+using test::ReadFile;
+using test::WriteFile;
 using Clock = std::chrono::steady_clock;
 
 const std::string kDemoCookie = "cookie2=kelvorademo0000; _tb_token_=kelvora; t=kelvorademo";
 const std::string kServiceCookie = "kv_auth=kelvorademo-session";
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void WriteFile(const fs::path& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
 
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;

@@ -14,17 +14,14 @@
 #include <gtest/gtest.h>
 
 #include "net/codec.h"
+#include "support/fixtures.h"
 #include "support/workbook_reader.h"
 
 namespace kelvora {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using test::ReadFile;
 
 struct CliRun {
   int exitCode = -1;

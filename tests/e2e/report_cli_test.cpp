@@ -11,18 +11,16 @@
 
 #include <gtest/gtest.h>
 
+#include "support/fixtures.h"
+
 namespace kelvora {
 namespace {
 
 namespace fs = std::filesystem;
+using test::ReadFile;
 
 const char kCaptions[] =
     "序号\titemID\t标题\t链接\t卖家\t上架时间\t下架时间\t剩余小时数\t店铺类型\t当前销量\t当前库存\t售价\t所在地\t监测\n";
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 std::string Row(int n, const std::string& delist, const std::string& location = "浙江 杭州") {
   return std::to_string(n) + "\t" + std::to_string(1000 + n) + "\t标题\thttp://x/" + std::to_string(n) +

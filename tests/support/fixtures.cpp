@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <iterator>
 #include <sstream>
 
 #include "net/codec.h"
@@ -25,5 +26,14 @@ std::string ReadFixtureAsGbk(const std::string& relativePath) {
 }
 
 std::string G(const std::string& utf8) { return Utf8ToGbk(utf8); }
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
 
 }  // namespace kelvora::test

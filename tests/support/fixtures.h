@@ -10,4 +10,8 @@ std::string ReadFixtureAsGbk(const std::string& relativePath);
 // GBK text of a UTF-8 literal, for readable test tables.
 std::string G(const std::string& utf8);
 
+// Whole files of a test's own making: empty text when unreadable.
+std::string ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const std::string& bytes);
+
 }  // namespace kelvora::test
