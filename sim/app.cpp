@@ -9,8 +9,8 @@ namespace kelvora::sim {
 
 App::App(const Options& options, int port)
     : options_(options),
-      base_("http://127.0.0.1:" + std::to_string(port)),
-      pbase_("//127.0.0.1:" + std::to_string(port)),
+      base_((options.tls ? "https://127.0.0.1:" : "http://127.0.0.1:") + std::to_string(port)),
+      pbase_(options.tls ? base_ : "//127.0.0.1:" + std::to_string(port)),
       catalogue_(options.seed, options.items, options.now) {
   if (!options_.logPath.empty()) log_ = std::fopen(options_.logPath.c_str(), "a");
 }
@@ -39,6 +39,10 @@ std::string App::settingsText() const {
   line("TMALL_LINK_MARKER", "<link title=\"tmall.com天猫\"");
   // Its other loopback name: a redirect between the two keeps the marketplace cookie.
   line("MARKET_COOKIE_DOMAINS", ".localhost");
+  if (options_.tls && !options_.caFile.empty()) {
+    t += "[http]\n";
+    line("ca_file", options_.caFile);
+  }
   return t;
 }
 
@@ -117,7 +121,7 @@ void App::logRequest(const RawRequest& req) {
     first = false;
     line += "[" + JsonQuote(name) + "," + JsonQuote(value) + "]";
   }
-  line += "],\"body\":" + JsonQuote(req.body) + "}\n";
+  line += "],\"body\":" + JsonQuote(req.body) + ",\"conn\":" + std::to_string(req.connection) + "}\n";
   std::lock_guard<std::mutex> lock(logMutex_);
   std::fwrite(line.data(), 1, line.size(), log_);
   std::fflush(log_);

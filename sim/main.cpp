@@ -8,10 +8,12 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <string>
 #include <thread>
 
 #include "app.h"
+#include "certificate.h"
 #include "server.h"
 
 namespace {
@@ -23,7 +25,8 @@ int Usage(const char* message) {
   std::fprintf(stderr,
                "usage: kelvora-sim [--port N] [--seed N] [--items N] [--now \"YYYY-MM-DD HH:MM:SS\"]\n"
                "                   [--write-config FILE] [--log FILE] [--latency-ms N] [--fail-rate P]\n"
-               "                   [--hang-rate P] [--malformed-rate P]\n");
+               "                   [--hang-rate P] [--malformed-rate P] [--page-size real|small]\n"
+               "                   [--tls [--tls-cert FILE --tls-key FILE]]\n");
   return 2;
 }
 
@@ -42,6 +45,13 @@ bool ParseNow(const std::string& text, int64_t& out) {
   return true;
 }
 
+bool WriteFile(const std::string& path, const std::string& text) {
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  bool ok = f && std::fwrite(text.data(), 1, text.size(), f) == text.size();
+  if (f && std::fclose(f) != 0) ok = false;
+  return ok;
+}
+
 bool ParseNumber(const char* text, double& out) {
   char* end = nullptr;
   out = std::strtod(text, &end);
@@ -53,6 +63,7 @@ bool ParseNumber(const char* text, double& out) {
 int main(int argc, char** argv) {
   Options options;
   options.now = static_cast<int64_t>(std::time(nullptr));
+  std::string tlsCert, tlsKey;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
@@ -62,9 +73,20 @@ int main(int argc, char** argv) {
       Usage(nullptr);
       return 0;
     }
+    if (arg == "--tls") {
+      options.tls = true;
+      continue;
+    }
     if (!(v = value())) return Usage(("missing value after " + arg).c_str());
     if (arg == "--write-config") { options.writeConfig = v; continue; }
     if (arg == "--log") { options.logPath = v; continue; }
+    if (arg == "--tls-cert") { tlsCert = v; options.tls = true; continue; }
+    if (arg == "--tls-key") { tlsKey = v; options.tls = true; continue; }
+    if (arg == "--page-size") {
+      if (std::strcmp(v, "real") != 0 && std::strcmp(v, "small") != 0) return Usage("--page-size wants real or small");
+      options.smallPages = std::strcmp(v, "small") == 0;
+      continue;
+    }
     if (arg == "--now") {
       if (!ParseNow(v, options.now)) return Usage("--now wants \"YYYY-MM-DD HH:MM:SS\"");
       continue;
@@ -94,7 +116,47 @@ int main(int argc, char** argv) {
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
   signal(SIGPIPE, SIG_IGN);
 
+  if (tlsCert.empty() != tlsKey.empty()) return Usage("--tls-cert and --tls-key go together");
+
   kelvora::sim::Server server;
+  // With --tls: the server's certificate, and the authority that clients are to
+  // trust, which the settings file names. A made-up authority goes beside the
+  // settings file, or into a directory of its own that is removed at the end.
+  std::string caTempDir;
+  if (options.tls) {
+    std::string error;
+    if (!tlsCert.empty()) {
+      if (!server.useTlsFiles(tlsCert, tlsKey, error)) {
+        std::fprintf(stderr, "kelvora-sim: %s\n", error.c_str());
+        return 1;
+      }
+      options.caFile = std::filesystem::absolute(tlsCert).lexically_normal().string();
+    } else {
+      kelvora::sim::Certificates certs = kelvora::sim::MakeLoopbackCertificates();
+      if (!certs.ok() || !server.useTls(certs.serverCertPem, certs.serverKeyPem, error)) {
+        std::fprintf(stderr, "kelvora-sim: cannot make a certificate: %s\n", error.c_str());
+        return 1;
+      }
+      std::filesystem::path dir;
+      if (!options.writeConfig.empty()) {
+        dir = std::filesystem::absolute(options.writeConfig).lexically_normal().parent_path();
+      } else {
+        char pattern[] = "/tmp/kelvora-sim-ca-XXXXXX";
+        if (!::mkdtemp(pattern)) {
+          std::fprintf(stderr, "kelvora-sim: cannot make a directory for the CA: %s\n", std::strerror(errno));
+          return 1;
+        }
+        dir = caTempDir = pattern;
+      }
+      options.caFile = (dir / "kelvora-sim-ca.pem").string();
+      if (!WriteFile(options.caFile, certs.caPem)) {
+        std::fprintf(stderr, "kelvora-sim: cannot write %s: %s\n", options.caFile.c_str(), std::strerror(errno));
+        return 1;
+      }
+      if (!caTempDir.empty()) std::fprintf(stderr, "kelvora-sim: CA certificate in %s\n", options.caFile.c_str());
+    }
+  }
+
   int port = server.bind(options.port);
   if (port <= 0) {
     std::fprintf(stderr, "kelvora-sim: cannot listen on 127.0.0.1:%d: %s\n", options.port, std::strerror(errno));
@@ -103,11 +165,7 @@ int main(int argc, char** argv) {
 
   kelvora::sim::App app(options, port);
   if (!options.writeConfig.empty()) {
-    std::FILE* f = std::fopen(options.writeConfig.c_str(), "wb");
-    std::string text = app.settingsText();
-    bool ok = f && std::fwrite(text.data(), 1, text.size(), f) == text.size();
-    if (f && std::fclose(f) != 0) ok = false;
-    if (!ok) {
+    if (!WriteFile(options.writeConfig, app.settingsText())) {
       std::fprintf(stderr, "kelvora-sim: cannot write %s: %s\n", options.writeConfig.c_str(), std::strerror(errno));
       return 1;
     }
@@ -117,7 +175,7 @@ int main(int argc, char** argv) {
 
   // The socket listens already: connections made now wait in the backlog.
   std::thread loop([&server] { server.run(); });
-  std::printf("kelvora-sim listening on http://127.0.0.1:%d/\n", port);
+  std::printf("kelvora-sim listening on %s/\n", app.base().c_str());
   std::fflush(stdout);
 
   int sig = 0;
@@ -125,6 +183,10 @@ int main(int argc, char** argv) {
   app.shutdown();  // releases held ("hanging") requests first
   bool idle = server.stop();
   loop.join();
+  if (!caTempDir.empty()) {
+    std::error_code ignored;
+    std::filesystem::remove_all(caTempDir, ignored);
+  }
   if (!idle) {  // a connection thread still runs: don't tear the state down under it
     std::fflush(nullptr);
     std::_Exit(0);

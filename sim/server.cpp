@@ -8,6 +8,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <openssl/err.h>
+#include <openssl/pem.h>
+
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -34,17 +38,6 @@ const char* Reason(int status) {
   }
 }
 
-bool SendAll(int fd, const std::string& data) {
-  size_t sent = 0;
-  while (sent < data.size()) {
-    ssize_t n = ::send(fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    sent += static_cast<size_t>(n);
-  }
-  return true;
-}
-
 std::string Lower(std::string s) {
   for (char& c : s)
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
@@ -58,11 +51,121 @@ std::string Trim(const std::string& s) {
   return s.substr(a, b - a + 1);
 }
 
+// One accepted connection: the socket, and the TLS session on it when the
+// server speaks https. A TLS socket is non-blocking; a plain one blocks as it
+// always did.
+class Channel {
+ public:
+  Channel(int fd, const std::atomic<bool>& stopping) : fd_(fd), stopping_(stopping) {}
+  ~Channel() {
+    if (ssl_) SSL_free(ssl_);
+  }
+  Channel(const Channel&) = delete;
+  Channel& operator=(const Channel&) = delete;
+
+  // The TLS handshake; false when it fails, the server stops or the peer stays
+  // silent too long.
+  bool accept(SSL_CTX* ctx) {
+    ssl_ = SSL_new(ctx);
+    if (!ssl_) return false;
+    ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) | O_NONBLOCK);
+    SSL_set_fd(ssl_, fd_);
+    SSL_set_mode(ssl_, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+    int waited = 0;
+    while (true) {
+      ERR_clear_error();
+      int r = SSL_accept(ssl_);
+      if (r == 1) return true;
+      if (!waitFor(SSL_get_error(ssl_, r), waited)) return false;
+    }
+  }
+
+  // Reads some bytes into `out`: >0 bytes, 0 on close or error, -1 when the
+  // wait of about 100 ms passed with nothing to read.
+  ssize_t readSome(char* out, size_t size) {
+    if (!ssl_) {
+      pollfd p{fd_, POLLIN, 0};
+      int r = ::poll(&p, 1, 100);
+      if (r < 0 && errno == EINTR) return -1;
+      if (r < 0) return 0;
+      if (r == 0) return -1;
+      ssize_t n = ::recv(fd_, out, size, 0);
+      if (n < 0 && errno == EINTR) return -1;
+      return n < 0 ? 0 : n;
+    }
+    while (true) {
+      ERR_clear_error();
+      int n = SSL_read(ssl_, out, static_cast<int>(std::min<size_t>(size, 1 << 30)));
+      if (n > 0) return n;
+      int err = SSL_get_error(ssl_, n);
+      if (err != SSL_ERROR_WANT_READ && err != SSL_ERROR_WANT_WRITE) return 0;
+      pollfd p{fd_, static_cast<short>(err == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT), 0};
+      int r = ::poll(&p, 1, 100);
+      if (r < 0 && errno != EINTR) return 0;
+      if (r == 0) return -1;
+    }
+  }
+
+  bool sendAll(const std::string& data) {
+    size_t sent = 0;
+    int waited = 0;
+    while (sent < data.size()) {
+      if (!ssl_) {
+        ssize_t n = ::send(fd_, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        sent += static_cast<size_t>(n);
+        continue;
+      }
+      ERR_clear_error();
+      int n = SSL_write(ssl_, data.data() + sent, static_cast<int>(std::min<size_t>(data.size() - sent, 1 << 30)));
+      if (n > 0) {
+        sent += static_cast<size_t>(n);
+        waited = 0;
+        continue;
+      }
+      if (!waitFor(SSL_get_error(ssl_, n), waited)) return false;
+    }
+    return true;
+  }
+
+  // Ends the sending side: after the last answer of a connection that is not kept alive.
+  void finish() {
+    if (ssl_) {
+      ERR_clear_error();
+      SSL_shutdown(ssl_);
+    }
+    ::shutdown(fd_, SHUT_WR);
+  }
+  // Breaks the connection off without a TLS goodbye: a dropped connection.
+  void drop() { ::shutdown(fd_, SHUT_RDWR); }
+
+ private:
+  // Waits for the socket as an OpenSSL call asked; false on a real error, on
+  // stop, or after the idle timeout.
+  bool waitFor(int sslError, int& waited) {
+    if (sslError != SSL_ERROR_WANT_READ && sslError != SSL_ERROR_WANT_WRITE) return false;
+    while (true) {
+      if (stopping_ || waited >= kIdleTimeoutMs) return false;
+      pollfd p{fd_, static_cast<short>(sslError == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT), 0};
+      int r = ::poll(&p, 1, 100);
+      if (r < 0 && errno == EINTR) continue;
+      if (r < 0) return false;
+      if (r > 0) return true;
+      waited += 100;
+    }
+  }
+
+  int fd_;
+  const std::atomic<bool>& stopping_;
+  SSL* ssl_ = nullptr;
+};
+
 // Buffered reading from one connection that gives up when the server stops or
 // the peer stays silent too long.
 class Reader {
  public:
-  Reader(int fd, const std::atomic<bool>& stopping) : fd_(fd), stopping_(stopping) {}
+  Reader(Channel& channel, const std::atomic<bool>& stopping) : channel_(channel), stopping_(stopping) {}
   std::string buf;
 
   // Reads more bytes into buf; false on close, error, stop or idle timeout.
@@ -70,19 +173,14 @@ class Reader {
     int waited = 0;
     while (true) {
       if (stopping_) return false;
-      pollfd p{fd_, POLLIN, 0};
-      int r = ::poll(&p, 1, 100);
-      if (r < 0 && errno == EINTR) continue;
-      if (r < 0) return false;
-      if (r == 0) {
+      char tmp[16384];
+      ssize_t n = channel_.readSome(tmp, sizeof tmp);
+      if (n < 0) {
         waited += 100;
         if (waited >= kIdleTimeoutMs) return false;
         continue;
       }
-      char tmp[16384];
-      ssize_t n = ::recv(fd_, tmp, sizeof tmp, 0);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return false;
+      if (n == 0) return false;
       buf.append(tmp, static_cast<size_t>(n));
       return true;
     }
@@ -104,9 +202,31 @@ class Reader {
   }
 
  private:
-  int fd_;
+  Channel& channel_;
   const std::atomic<bool>& stopping_;
 };
+
+// Picks HTTP/1.1 when the client offers it; without it the handshake goes on
+// without a protocol choice.
+int SelectHttp11(SSL*, const unsigned char** out, unsigned char* outlen, const unsigned char* in,
+                 unsigned int inlen, void*) {
+  static const unsigned char kHttp11[] = {8, 'h', 't', 't', 'p', '/', '1', '.', '1'};
+  unsigned char* chosen = nullptr;
+  if (SSL_select_next_proto(&chosen, outlen, kHttp11, sizeof kHttp11, in, inlen) != OPENSSL_NPN_NEGOTIATED)
+    return SSL_TLSEXT_ERR_NOACK;
+  *out = chosen;
+  return SSL_TLSEXT_ERR_OK;
+}
+
+std::string OpenSslError(const std::string& what) {
+  std::string text = what;
+  char buf[256];
+  for (unsigned long e; (e = ERR_get_error()) != 0;) {
+    ERR_error_string_n(e, buf, sizeof buf);
+    text += std::string(": ") + buf;
+  }
+  return text;
+}
 
 }  // namespace
 
@@ -117,6 +237,8 @@ Server::Server() {
 Server::~Server() {
   stop();
   if (listenFd_ >= 0) ::close(listenFd_);
+  // A connection thread still running (stop() timed out) keeps its reference.
+  if (ctx_) SSL_CTX_free(ctx_);
   for (int fd : wakePipe_)
     if (fd >= 0) ::close(fd);
 }
@@ -130,6 +252,64 @@ void Server::add(const std::string& method, const std::string& pattern, Handler 
   if (!r.isLiteral) r.re = std::regex(pattern);
   r.handler = std::move(handler);
   routes_.push_back(std::move(r));
+}
+
+bool Server::newTlsContext(std::string& error) {
+  if (ctx_) SSL_CTX_free(ctx_);
+  ctx_ = SSL_CTX_new(TLS_server_method());
+  if (!ctx_) {
+    error = OpenSslError("cannot make a TLS context");
+    return false;
+  }
+  SSL_CTX_set_min_proto_version(ctx_, TLS1_2_VERSION);
+  SSL_CTX_set_alpn_select_cb(ctx_, SelectHttp11, nullptr);
+  return true;
+}
+
+bool Server::useTls(const std::string& certPem, const std::string& keyPem, std::string& error) {
+  if (!newTlsContext(error)) return false;
+  BIO* certs = BIO_new_mem_buf(certPem.data(), static_cast<int>(certPem.size()));
+  BIO* keyBio = BIO_new_mem_buf(keyPem.data(), static_cast<int>(keyPem.size()));
+  X509* cert = certs ? PEM_read_bio_X509(certs, nullptr, nullptr, nullptr) : nullptr;
+  EVP_PKEY* key = keyBio ? PEM_read_bio_PrivateKey(keyBio, nullptr, nullptr, nullptr) : nullptr;
+  bool ok = cert && key && SSL_CTX_use_certificate(ctx_, cert) == 1 && SSL_CTX_use_PrivateKey(ctx_, key) == 1 &&
+            SSL_CTX_check_private_key(ctx_) == 1;
+  // Further certificates in the text are the chain.
+  while (ok) {
+    X509* more = PEM_read_bio_X509(certs, nullptr, nullptr, nullptr);
+    if (!more) break;
+    if (SSL_CTX_add0_chain_cert(ctx_, more) != 1) {
+      X509_free(more);
+      ok = false;
+    }
+  }
+  ERR_clear_error();  // the end of the chain reads as an error
+  if (cert) X509_free(cert);
+  if (key) EVP_PKEY_free(key);
+  if (certs) BIO_free(certs);
+  if (keyBio) BIO_free(keyBio);
+  if (!ok) {
+    error = OpenSslError("the certificate or its key is not usable");
+    SSL_CTX_free(ctx_);
+    ctx_ = nullptr;
+  }
+  return ok;
+}
+
+bool Server::useTlsFiles(const std::string& certFile, const std::string& keyFile, std::string& error) {
+  if (!newTlsContext(error)) return false;
+  if (SSL_CTX_use_certificate_chain_file(ctx_, certFile.c_str()) != 1) {
+    error = OpenSslError("cannot use the certificate file " + certFile);
+  } else if (SSL_CTX_use_PrivateKey_file(ctx_, keyFile.c_str(), SSL_FILETYPE_PEM) != 1) {
+    error = OpenSslError("cannot use the key file " + keyFile);
+  } else if (SSL_CTX_check_private_key(ctx_) != 1) {
+    error = OpenSslError("the key in " + keyFile + " does not belong to the certificate in " + certFile);
+  } else {
+    return true;
+  }
+  SSL_CTX_free(ctx_);
+  ctx_ = nullptr;
+  return false;
 }
 
 int Server::bind(int port) {
@@ -163,8 +343,9 @@ void Server::run() {
       std::lock_guard<std::mutex> lock(mutex_);
       ++connections_;
     }
-    std::thread([this, fd] {
-      serve(fd);
+    const uint64_t connection = ++accepted_;
+    std::thread([this, fd, connection] {
+      serve(fd, connection);
       ::close(fd);
       std::lock_guard<std::mutex> lock(mutex_);
       if (--connections_ == 0) idle_.notify_all();
@@ -193,23 +374,26 @@ bool Server::dispatch(httplib::Request& req, httplib::Response& res) {
   return false;
 }
 
-void Server::serve(int fd) {
+void Server::serve(int fd, uint64_t connection) {
   sockaddr_in peer{};
   socklen_t plen = sizeof peer;
   ::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &plen);
   char peerAddr[INET_ADDRSTRLEN] = "";
   ::inet_ntop(AF_INET, &peer.sin_addr, peerAddr, sizeof peerAddr);
 
-  Reader in(fd, stopping_);
+  Channel channel(fd, stopping_);
+  if (ctx_ && !channel.accept(ctx_)) return;
+  Reader in(channel, stopping_);
   while (!stopping_) {
     RawRequest raw;
+    raw.connection = connection;
     std::string line;
     do {  // tolerate blank lines between requests
       if (!in.line(line)) return;
     } while (line.empty());
     size_t s1 = line.find(' '), s2 = line.rfind(' ');
     if (s1 == std::string::npos || s2 == s1) {
-      SendAll(fd, "HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+      channel.sendAll("HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
       return;
     }
     raw.method = line.substr(0, s1);
@@ -221,7 +405,7 @@ void Server::serve(int fd) {
       if (line.empty()) break;
       headBytes += line.size();
       if (headBytes > kMaxHead) {
-        SendAll(fd, "HTTP/1.1 431 Request Header Fields Too Large\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+        channel.sendAll("HTTP/1.1 431 Request Header Fields Too Large\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
         return;
       }
       size_t colon = line.find(':');
@@ -247,7 +431,7 @@ void Server::serve(int fd) {
       }
     }
     if (expectContinue && (chunked || length > 0) && in.buf.empty() &&
-        !SendAll(fd, "HTTP/1.1 100 Continue\r\n\r\n"))
+        !channel.sendAll("HTTP/1.1 100 Continue\r\n\r\n"))
       return;
     if (chunked) {
       while (true) {
@@ -265,7 +449,7 @@ void Server::serve(int fd) {
       }
     } else if (length > 0) {
       if (length > kMaxBody) {
-        SendAll(fd, "HTTP/1.1 413 Payload Too Large\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+        channel.sendAll("HTTP/1.1 413 Payload Too Large\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
         return;
       }
       if (!in.need(length)) return;
@@ -311,13 +495,13 @@ void Server::serve(int fd) {
     head += "\r\n";
     if (drop) {
       if (raw.method != "HEAD") head += res.body;
-      SendAll(fd, head);
-      ::shutdown(fd, SHUT_RDWR);
+      channel.sendAll(head);
+      channel.drop();
       return;
     }
     if (raw.method != "HEAD") head += res.body;
-    if (!SendAll(fd, head) || !keepAlive) {
-      if (!keepAlive) ::shutdown(fd, SHUT_WR);
+    if (!channel.sendAll(head) || !keepAlive) {
+      if (!keepAlive) channel.finish();
       return;
     }
   }

@@ -1,11 +1,14 @@
 #pragma once
 // The simulator's HTTP/1.1 transport: loopback only, keep-alive, one thread per
-// connection. It reads each request byte by byte off the socket, so the request
-// log sees the headers in the order and spelling they were sent. Handlers use
-// httplib's Request and Response types.
+// connection, plain or TLS. It reads each request byte by byte off the socket,
+// so the request log sees the headers in the order and spelling they were sent.
+// Handlers use httplib's Request and Response types.
 #include <httplib.h>
 
+#include <openssl/ssl.h>
+
 #include <atomic>
+#include <cstdint>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
@@ -24,6 +27,7 @@ struct RawRequest {
   std::string version;
   HeaderList headers;  // as received
   std::string body;    // after de-chunking
+  uint64_t connection = 0;  // which accepted connection it came on (1, 2, ...)
 };
 
 // A response header that makes the transport announce a body of the header's
@@ -45,6 +49,12 @@ class Server {
   // Called for every request before its handler.
   void setLogger(std::function<void(const RawRequest&)> logger) { logger_ = std::move(logger); }
 
+  // Serves https from now on: HTTP/1.1 over TLS with this certificate (chain)
+  // and key, PEM text or files. False, with `error` set, when OpenSSL refuses them.
+  bool useTls(const std::string& certPem, const std::string& keyPem, std::string& error);
+  bool useTlsFiles(const std::string& certFile, const std::string& keyFile, std::string& error);
+  bool tls() const { return ctx_ != nullptr; }
+
   // Binds 127.0.0.1:port (0: a free port); returns the port, or -1.
   int bind(int port);
   // Accepts connections until stop(); returns when the accept loop ends.
@@ -62,7 +72,8 @@ class Server {
     Handler handler;
   };
   void add(const std::string& method, const std::string& pattern, Handler handler);
-  void serve(int fd);
+  bool newTlsContext(std::string& error);
+  void serve(int fd, uint64_t connection);
   bool dispatch(httplib::Request& req, httplib::Response& res);
 
   std::vector<Route> routes_;
@@ -73,6 +84,8 @@ class Server {
   std::mutex mutex_;
   std::condition_variable idle_;
   int connections_ = 0;
+  uint64_t accepted_ = 0;  // connections accepted so far (run() alone counts them)
+  SSL_CTX* ctx_ = nullptr;
 };
 
 }  // namespace kelvora::sim

@@ -675,7 +675,7 @@ TEST(SimLog, KeepsHeadersInOrderAndSpellingAndTheBody) {
   EXPECT_EQ(line, "{\"method\":\"POST\",\"target\":\"/service/index.php/Login/handle_login\",\"headers\":"
                   "[[\"Zeta\",\"1\"],[\"Accept\",\"*/*\"],[\"content-type\",\"application/x-www-form-urlencoded\"],"
                   "[\"Cookie\",\"\"],[\"Content-Length\",\"29\"],[\"Connection\",\"close\"]],"
-                  "\"body\":\"username_box=a&password_box=b\"}");
+                  "\"body\":\"username_box=a&password_box=b\",\"conn\":1}");
   std::filesystem::remove_all(dir);
 }
 
