@@ -12,6 +12,7 @@ App::App(const Options& options, int port)
       base_((options.tls ? "https://127.0.0.1:" : "http://127.0.0.1:") + std::to_string(port)),
       pbase_(options.tls ? base_ : "//127.0.0.1:" + std::to_string(port)),
       catalogue_(options.seed, options.items, options.now) {
+  if (!options_.smallPages) filler_ = std::make_unique<PageFiller>(options_.seed, pbase_);
   if (!options_.logPath.empty()) log_ = std::fopen(options_.logPath.c_str(), "a");
 }
 
@@ -229,6 +230,11 @@ void App::registerRoutes(Server& server) {
 
 void SendGbk(httplib::Response& res, const std::string& utf8, const char* type) {
   res.set_content(ToGbk(utf8), std::string(type) + ";charset=GBK");
+}
+
+void SendGbkBytes(httplib::Response& res, std::string gbk, const char* type) {
+  res.body = std::move(gbk);
+  res.set_header("Content-Type", std::string(type) + ";charset=GBK");
 }
 
 void SendUtf8Json(httplib::Response& res, const std::string& json) {

@@ -7,12 +7,14 @@
 #include <cstdint>
 #include <cstdio>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "catalogue.h"
+#include "filler.h"
 #include "server.h"
 
 namespace kelvora::sim {
@@ -58,6 +60,8 @@ class App {
   // --- shared by the route files ---
   const Options& options() const { return options_; }
   const Catalogue& catalogue() const { return catalogue_; }
+  // The blocks that give item pages their real size; null with small pages.
+  const PageFiller* filler() const { return filler_.get(); }
   bool hasMarketLogin(const httplib::Request& req);
   std::string issueMarketCookie();
   std::string issueServiceSession(const std::string& user, int uid);
@@ -81,6 +85,7 @@ class App {
   Options options_;
   std::string base_, pbase_;
   Catalogue catalogue_;
+  std::unique_ptr<PageFiller> filler_;
 
   std::mutex mutex_;
   std::set<std::string> marketCookies_;
@@ -104,13 +109,16 @@ class App {
 
 // Helpers shared by the route files.
 void SendGbk(httplib::Response& res, const std::string& utf8, const char* type = "text/html");
+// Sends text that is GBK already.
+void SendGbkBytes(httplib::Response& res, std::string gbk, const char* type = "text/html");
 void SendUtf8Json(httplib::Response& res, const std::string& json);
 std::string Esc(const std::string& text);  // HTML escaping
 
-// Page texts (UTF-8) of the marketplace, defined in market.cpp.
+// Page texts of the marketplace, defined in market.cpp: the ...Text ones UTF-8,
+// the item pages GBK.
 std::string LoginPageText(const App& app, const std::string& message);
-std::string TaobaoPageText(const App& app, const Item& it, const Seller& seller);
-std::string TmallPageText(const App& app, const Item& it, const Seller& seller);
+std::string TaobaoPage(const App& app, const Item& it, const Seller& seller);
+std::string TmallPage(const App& app, const Item& it, const Seller& seller);
 std::string SibAnswerText(const Item& it);
 std::string MdskipAnswerText(const Item& it);
 // The address of an item page as lists give it: protocol-relative, or http: when `absolute`.
