@@ -17,6 +17,7 @@
 #include <map>
 #include <optional>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -624,6 +625,41 @@ TEST(SimFaults, HappenAtTheAskedRateAndRepeatWithTheSeed) {
   std::string h = Outcomes({"--seed", "9", "--hang-rate", "0.25"}, 40);
   EXPECT_NEAR(std::count(h.begin(), h.end(), 'x'), 10, 7);
   EXPECT_EQ(std::count(h.begin(), h.end(), 'o') + std::count(h.begin(), h.end(), 'x'), 40);
+}
+
+TEST(SimPages, HaveTheRealSizeAndAreTheSameFromRunToRun) {
+  SimProcess first({"--seed", "5", "--items", "200"}), second({"--seed", "5", "--items", "200"});
+  SimProcess small({"--seed", "5", "--items", "200", "--page-size", "small"});
+  ASSERT_TRUE(first.running() && second.running() && small.running());
+  auto page = [](const SimProcess& sim, const std::string& target) {
+    httplib::Client c("127.0.0.1", sim.port());
+    auto r = c.Get(target.c_str(), {{"Cookie", kMarketCookie}});
+    // The port is the one thing that differs between two runs.
+    return r ? std::regex_replace(r->body, std::regex("127\\.0\\.0\\.1:" + std::to_string(sim.port())), "HOST") : "";
+  };
+  httplib::Client c("127.0.0.1", first.port());
+  auto cat = c.Get("/sim/catalogue.json?limit=60");
+  ASSERT_TRUE(cat);
+  MiniJson items(cat->body);
+  std::set<size_t> sizes;
+  int full = 0;
+  for (size_t i = 0, n = items.length({"items"}); i < n; ++i) {
+    const std::string id = *items.get({"items", std::to_string(i), "id"});
+    const std::string kind = *items.get({"items", std::to_string(i), "kind"});
+    const std::string target = (kind == "tmall" ? "/detail/item.htm?id=" : kind == "alt" ? "/ny/item.htm?id=" : "/item/item.htm?id=") + id;
+    SCOPED_TRACE(kind + " " + id);
+    const std::string body = page(first, target);
+    EXPECT_EQ(page(second, target), body);
+    EXPECT_LT(page(small, target).size(), 8u * 1024);
+    if (kind == "taobao" || kind == "tmall" || kind == "alt") {
+      ++full;
+      EXPECT_GE(body.size(), 100u * 1024);
+      EXPECT_LE(body.size(), 300u * 1024);
+      sizes.insert(body.size());
+    }
+  }
+  EXPECT_GT(full, 40);
+  EXPECT_GT(sizes.size(), static_cast<size_t>(full) * 9 / 10);  // each item its own filler
 }
 
 TEST(SimNow, IsReadAsUtc8WallClockAndFixesTheTimes) {

@@ -83,7 +83,12 @@ SimProcess::SimProcess(std::vector<std::string> extraArgs) {
     line.append(buf, static_cast<size_t>(n));
   }
   const std::string prefix = "kelvora-sim listening on http://127.0.0.1:";
+  const std::string tlsPrefix = "kelvora-sim listening on https://127.0.0.1:";
   if (line.rfind(prefix, 0) == 0) port_ = std::atoi(line.c_str() + prefix.size());
+  if (line.rfind(tlsPrefix, 0) == 0) {
+    port_ = std::atoi(line.c_str() + tlsPrefix.size());
+    tls_ = true;
+  }
   if (port_ <= 0) std::fprintf(stderr, "SimProcess: no listening line from kelvora-sim (got \"%s\")\n", line.c_str());
 }
 
@@ -110,7 +115,10 @@ bool SimProcess::running() const {
   return false;
 }
 
-std::string SimProcess::baseUrl() const { return "http://127.0.0.1:" + std::to_string(port_); }
+std::string SimProcess::baseUrl() const {
+  return (tls_ ? "https://127.0.0.1:" : "http://127.0.0.1:") + std::to_string(port_);
+}
+std::string SimProcess::caPath() const { return tempDir_ + "/kelvora-sim-ca.pem"; }
 std::string SimProcess::configPath() const { return tempDir_ + "/kelvora.ini"; }
 
 }  // namespace kelvora::test

@@ -5,6 +5,9 @@
 //   ASSERT_TRUE(sim.running());
 //   std::string url = sim.baseUrl() + "/item/item.htm?id=...";   // http://127.0.0.1:PORT
 //   LoadSettingsFile(sim.configPath(), ...);                        // every endpoint points at the sim
+//
+//   kelvora::test::SimProcess tls({"--tls"});                        // https://127.0.0.1:PORT
+//   curl --cacert tls.caPath() ...                                   // the authority it made up
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -22,7 +25,9 @@ class SimProcess {
 
   bool running() const;
   int port() const { return port_; }
-  std::string baseUrl() const;     // "http://127.0.0.1:PORT"
+  std::string baseUrl() const;     // "http://127.0.0.1:PORT" ("https://..." with --tls)
+  bool tls() const { return tls_; }  // it serves https
+  std::string caPath() const;      // with --tls: the authority it wrote beside the settings file
   std::string configPath() const;  // the written settings file
   std::string tempDir() const { return tempDir_; }  // scratch dir for the test (removed at the end)
 
@@ -31,6 +36,7 @@ class SimProcess {
   int outFd_ = -1;
   int port_ = 0;
   mutable bool exited_ = false;
+  bool tls_ = false;
   std::string tempDir_;
 };
 
