@@ -1,10 +1,20 @@
-// Items per second of the whole per-item road (FillResultRow against kelvora-sim on
-// loopback) next to a bare libcurl loop that makes the same requests, one easy
-// handle per request, with the same headers. Prints the ratio road / bare.
+// Cost per item of the whole per-item road (FillResultRow against kelvora-sim on
+// loopback, item pages of real size) next to its honest limit: the same requests
+// with the same headers, replayed by a libcurl loop that keeps its connection
+// alive (one easy handle for a whole run). Over http and over https; road and
+// replay take turns run by run, each going first every other round.
 //
-//   road_bench [--items N] [--rounds R] [--only road|bare]
+// Per mode it prints wall time per item, the road's own CPU per item (user CPU of
+// the road's run minus user CPU of the replay of the same requests, both from
+// getrusage(RUSAGE_SELF) around the run: what the road spends beyond libcurl,
+// OpenSSL and the kernel on the requests a client cannot avoid), kernel CPU per
+// item, and the connections each side opened per 100 items (counted by the
+// simulator: the distinct "conn" numbers of its request log).
+//
+//   road_bench [--items N] [--rounds R] [--tls | --no-tls | --both] [--only road|replay]
 #include <curl/curl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,6 +25,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -44,12 +55,12 @@ class QuietHost : public kelvora::Host {
 
 struct Sim {
   pid_t pid = -1;
-  std::string base;  // "http://127.0.0.1:PORT/"
+  std::string base;  // "http://127.0.0.1:PORT/" or "https://..."
   std::filesystem::path dir;
   std::filesystem::path config() const { return dir / "sim.ini"; }
   std::filesystem::path log() const { return dir / "sim.log"; }
 
-  bool start() {
+  bool start(bool tls) {
     char pattern[] = "/tmp/road_bench.XXXXXX";
     if (!mkdtemp(pattern)) return false;
     dir = pattern;
@@ -62,8 +73,8 @@ struct Sim {
       dup2(out[1], 1);
       close(out[0]);
       close(out[1]);
-      execl(sim.c_str(), sim.c_str(), "--port", "0", "--write-config", config.c_str(), "--log",
-            logFile.c_str(), static_cast<char*>(nullptr));
+      execl(sim.c_str(), sim.c_str(), "--port", "0", "--write-config", config.c_str(), "--log", logFile.c_str(),
+            tls ? "--tls" : static_cast<char*>(nullptr), static_cast<char*>(nullptr));
       _exit(127);
     }
     close(out[1]);
@@ -91,27 +102,44 @@ struct Request {
   std::vector<std::string> headers;  // "Name: value"
 };
 
-// The same GETs, each on a fresh easy handle, as a program without the road would make them.
-void BareLoop(const std::string& origin, const std::vector<Request>& requests) {
+size_t Collect(char* p, size_t size, size_t n, void* out) {
+  static_cast<std::string*>(out)->append(p, size * n);
+  return size * n;
+}
+
+// The same GETs on one easy handle, so that libcurl keeps the connection.
+// Returns the bytes of the bodies received.
+size_t Replay(const std::string& origin, const std::vector<Request>& requests) {
+  size_t received = 0;
+  CURL* curl = curl_easy_init();
+  std::string body;
+  curl_easy_setopt(curl, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+  curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, Collect);
+  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &body);
+  // The trust the road has: the system's authorities and the simulator's.
+  const auto bundle = kelvora::CurrentHttpLimits().caBundle;
+  curl_blob ca{};
+  if (bundle) {
+    ca.data = const_cast<char*>(bundle->data());
+    ca.len = bundle->size();
+    ca.flags = CURL_BLOB_NOCOPY;
+    curl_easy_setopt(curl, CURLOPT_CAINFO_BLOB, &ca);
+  }
   for (const Request& r : requests) {
-    CURL* curl = curl_easy_init();
     curl_slist* list = nullptr;
     for (const std::string& h : r.headers) list = curl_slist_append(list, h.c_str());
-    std::string body;
     const std::string url = origin + r.target;
+    body.clear();
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, list);
-    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION,
-                     +[](char* p, size_t size, size_t n, void* out) -> size_t {
-                       static_cast<std::string*>(out)->append(p, size * n);
-                       return size * n;
-                     });
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &body);
-    curl_easy_perform(curl);
+    if (curl_easy_perform(curl) != CURLE_OK) std::fprintf(stderr, "road_bench: replay of %s failed\n", url.c_str());
+    received += body.size();
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);
     curl_slist_free_all(list);
-    curl_easy_cleanup(curl);
   }
+  curl_easy_cleanup(curl);
+  return received;
 }
 
 std::vector<std::string> CatalogueAddresses(const std::string& base, int count) {
@@ -124,155 +152,216 @@ std::vector<std::string> CatalogueAddresses(const std::string& base, int count) 
   for (int i = 0; i < reader.getLength(list); ++i) {
     const std::string at = list + "[" + std::to_string(i) + "]";
     const bool tmall = reader.getText(at + ".kind") == "tmall";
-    addresses.push_back(base + (tmall ? "detail/item.htm?id=" : "item/item.htm?id=") +
-                        reader.getText(at + ".id"));
+    addresses.push_back(base + (tmall ? "detail/item.htm?id=" : "item/item.htm?id=") + reader.getText(at + ".id"));
   }
   return addresses;
 }
 
-// The requests the road made since `offset` bytes of the simulator's log.
-std::vector<Request> LoggedRequests(const std::filesystem::path& log, size_t offset) {
+// The simulator's log lines from byte `offset` on: the GETs made, and the
+// connection number of every request.
+struct LogPart {
+  std::vector<Request> gets;
+  std::vector<long long> connections;
+};
+
+LogPart ReadLog(const std::filesystem::path& log, size_t offset) {
   std::ifstream in(log, std::ios::binary);
   in.seekg(static_cast<std::streamoff>(offset));
-  std::vector<Request> requests;
+  LogPart part;
   std::string line;
   while (std::getline(in, line)) {
     kelvora::JsonReader entry;
     entry.load("e", line);
+    part.connections.push_back(std::atoll(entry.getText("e.conn").c_str()));
     Request r;
     r.target = entry.getText("e.target");
     if (r.target.empty() || entry.getText("e.method") != "GET") continue;
     const int n = entry.getLength("e.headers");
     for (int i = 0; i < n; ++i) {
       const std::string at = "e.headers[" + std::to_string(i) + "]";
-      std::string name = entry.getText(at + "[0]"), value = entry.getText(at + "[1]");
-      if (name.empty()) {
-        name = entry.getText(at + ".name");
-        value = entry.getText(at + ".value");
-      }
+      const std::string name = entry.getText(at + "[0]"), value = entry.getText(at + "[1]");
       // libcurl writes Host itself; an empty value is sent as "Name;".
       if (name.empty() || name == "Host") continue;
       r.headers.push_back(value.empty() ? name + ";" : name + ": " + value);
     }
-    requests.push_back(std::move(r));
+    part.gets.push_back(std::move(r));
   }
-  return requests;
+  return part;
 }
 
-double ThreadCpuSeconds() {
-  timespec ts{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-  return ts.tv_sec + ts.tv_nsec * 1e-9;
+size_t LogSize(const std::filesystem::path& log) {
+  std::error_code ec;
+  const auto size = std::filesystem::file_size(log, ec);
+  return ec ? 0 : static_cast<size_t>(size);
 }
+
+struct Cpu {
+  double user = 0, kernel = 0;
+};
+Cpu ProcessCpu() {
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  return {u.ru_utime.tv_sec + u.ru_utime.tv_usec * 1e-6, u.ru_stime.tv_sec + u.ru_stime.tv_usec * 1e-6};
+}
+
+// One run of one side: wall time, CPU and the connections the simulator accepted for it.
+struct RunResult {
+  double wall = 0;
+  Cpu cpu;
+  size_t connections = 0;
+};
 
 double Median(std::vector<double> v) {
   std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
+  return v.empty() ? 0 : v[v.size() / 2];
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  int items = 300, rounds = 5;
-  std::string only;  // "road" or "bare": one side alone, for a profiler
-  for (int i = 1; i + 1 < argc; i += 2) {
-    if (!std::strcmp(argv[i], "--only")) only = argv[i + 1];
-    if (!std::strcmp(argv[i], "--items")) items = std::atoi(argv[i + 1]);
-    if (!std::strcmp(argv[i], "--rounds")) rounds = std::atoi(argv[i + 1]);
-  }
-  curl_global_init(CURL_GLOBAL_ALL);
+// Runs the bench over one protocol; false when the simulator or the sign-in fails.
+bool RunMode(bool tls, int items, int rounds, const std::string& only) {
+  const char* mode = tls ? "https" : "http";
   Sim sim;
-  if (!sim.start()) {
+  if (!sim.start(tls)) {
     std::fprintf(stderr, "road_bench: kelvora-sim did not start\n");
-    return 1;
+    return false;
   }
   kelvora::Settings settings;
   std::string error;
-  if (!kelvora::LoadSettingsFile(sim.config().string(), settings, error) ||
-      !kelvora::ApplySettings(settings, error)) {
+  if (!kelvora::LoadSettingsFile(sim.config().string(), settings, error) || !kelvora::ApplySettings(settings, error)) {
     std::fprintf(stderr, "road_bench: %s\n", error.c_str());
-    return 1;
+    return false;
   }
   if (kelvora::ServiceLogin("demo", "demo123").outcome != kelvora::LoginOutcome::Success) {
-    std::fprintf(stderr, "road_bench: demo sign-in failed\n");
-    return 1;
+    std::fprintf(stderr, "road_bench: demo sign-in failed over %s\n", mode);
+    return false;
   }
   kelvora::SetMarketCookie("cookie2=kelvorademo0000; _tb_token_=kelvora; t=kelvorademo");
   const std::vector<std::string> addresses = CatalogueAddresses(sim.base, items);
   if (addresses.empty()) {
-    std::fprintf(stderr, "road_bench: empty catalogue\n");
-    return 1;
+    std::fprintf(stderr, "road_bench: empty catalogue over %s\n", mode);
+    return false;
   }
   const std::string origin = sim.base.substr(0, sim.base.size() - 1);
+  const double n = static_cast<double>(addresses.size());
 
   QuietHost host;
-  // A first run of the road records its requests in the simulator's log; they are
-  // cut into one group per item at each item page request.
-  const size_t logOffset =
-      std::filesystem::exists(sim.log()) ? std::filesystem::file_size(sim.log()) : 0;
-  {
+  auto road = [&] {
     kelvora::ResultsTable table;
     for (const std::string& address : addresses) {
       const int32_t row = table.addRow();
       table.setCell(row, kelvora::ResultColumn::Link, address);
       kelvora::FillResultRow(table, row, host);
     }
-  }
-  usleep(300 * 1000);  // the log line of the last answer may still be on its way
-  const std::vector<Request> logged = LoggedRequests(sim.log(), logOffset);
-  std::vector<std::vector<Request>> groups(addresses.size());
-  size_t item = 0;
-  for (const Request& r : logged) {
-    while (item + 1 < addresses.size() && origin + r.target == addresses[item + 1]) ++item;
-    if (item == 0 && groups[0].empty() && origin + r.target != addresses[0]) continue;
-    groups[item].push_back(r);
-  }
+  };
+  // A first run of the road records its requests in the simulator's log.
+  size_t offset = LogSize(sim.log());
+  road();
+  const LogPart recorded = ReadLog(sim.log(), offset);
+  const std::vector<Request>& requests = recorded.gets;
+  long long lastConnection = 0;
+  for (long long c : recorded.connections) lastConnection = std::max(lastConnection, c);
+  size_t received = 0;
 
-  // Road and bare loop take turns item by item, so that both see the same load of
-  // a shared machine.
-  std::vector<double> ratios, roadRates, bareRates;
+  auto measure = [&](auto&& work) {
+    RunResult r;
+    offset = LogSize(sim.log());
+    const Cpu c0 = ProcessCpu();
+    const auto t0 = Clock::now();
+    work();
+    r.wall = std::chrono::duration<double>(Clock::now() - t0).count();
+    const Cpu c1 = ProcessCpu();
+    r.cpu = {c1.user - c0.user, c1.kernel - c0.kernel};
+    std::set<long long> opened;
+    for (long long c : ReadLog(sim.log(), offset).connections)
+      if (c > lastConnection) opened.insert(c);
+    if (!opened.empty()) lastConnection = *opened.rbegin();
+    r.connections = opened.size();
+    return r;
+  };
+
+  std::printf("== %s: %zu items, %.2f requests per item\n", mode, addresses.size(), requests.size() / n);
+  std::vector<double> roadWall, replayWall, roadUser, replayUser, ownUser, roadKernel, replayKernel, roadConn,
+      replayConn;
   for (int round = 0; round < rounds; ++round) {
-    kelvora::ResultsTable table;
-    Clock::duration road{}, bare{};
-    double roadCpu = 0, bareCpu = 0;
-    for (size_t i = 0; i < addresses.size(); ++i) {
-      auto runRoad = [&] {
-        const auto t0 = Clock::now();
-        const double c0 = ThreadCpuSeconds();
-        const int32_t row = table.addRow();
-        table.setCell(row, kelvora::ResultColumn::Link, addresses[i]);
-        kelvora::FillResultRow(table, row, host);
-        road += Clock::now() - t0;
-        roadCpu += ThreadCpuSeconds() - c0;
-      };
-      auto runBare = [&] {
-        const auto t0 = Clock::now();
-        const double c0 = ThreadCpuSeconds();
-        BareLoop(origin, groups[i]);
-        bare += Clock::now() - t0;
-        bareCpu += ThreadCpuSeconds() - c0;
-      };
-      // Each goes first every other item, so neither always meets the server
-      // still busy closing the other's connections.
-      if (only == "road") { runRoad(); continue; }
-      if (only == "bare") { runBare(); continue; }
-      if (i % 2 == 0) { runRoad(); runBare(); } else { runBare(); runRoad(); }
+    RunResult rr, pr;
+    auto runRoad = [&] { rr = measure(road); };
+    auto runReplay = [&] { pr = measure([&] { received = Replay(origin, requests); }); };
+    if (only == "road") {
+      runRoad();
+    } else if (only == "replay") {
+      runReplay();
+    } else if (round % 2 == 0) {
+      runRoad();
+      runReplay();
+    } else {
+      runReplay();
+      runRoad();
     }
-    const double roadSeconds = std::chrono::duration<double>(road).count();
-    const double bareSeconds = std::chrono::duration<double>(bare).count();
-    roadRates.push_back(addresses.size() / roadSeconds);
-    bareRates.push_back(addresses.size() / bareSeconds);
-    ratios.push_back(roadSeconds / bareSeconds);
-    std::printf("round %d: road %.1f items/s, bare %.1f items/s, road/bare %.3f; "
-                "client CPU per item: road %.0f us, bare %.0f us\n",
-                round + 1, roadRates.back(), bareRates.back(), ratios.back(),
-                roadCpu * 1e6 / addresses.size(), bareCpu * 1e6 / addresses.size());
+    roadWall.push_back(rr.wall / n * 1e3);
+    replayWall.push_back(pr.wall / n * 1e3);
+    roadUser.push_back(rr.cpu.user / n * 1e6);
+    replayUser.push_back(pr.cpu.user / n * 1e6);
+    ownUser.push_back((rr.cpu.user - pr.cpu.user) / n * 1e6);
+    roadKernel.push_back(rr.cpu.kernel / n * 1e6);
+    replayKernel.push_back(pr.cpu.kernel / n * 1e6);
+    roadConn.push_back(rr.connections * 100.0 / n);
+    replayConn.push_back(pr.connections * 100.0 / n);
+    std::printf("round %d (%s first): wall/item road %.3f ms, replay %.3f ms; user CPU/item road %.0f us, replay %.0f us; "
+                "connections/100 items road %.1f, replay %.1f\n",
+                round + 1, round % 2 == 0 ? "road" : "replay", roadWall.back(), replayWall.back(), roadUser.back(),
+                replayUser.back(), roadConn.back(), replayConn.back());
   }
-  std::printf("items %zu, requests per item %.2f\n", addresses.size(),
-              static_cast<double>(logged.size()) / addresses.size());
-  std::printf("road  %.1f items/s (median of %d rounds)\n", Median(roadRates), rounds);
-  std::printf("bare  %.1f items/s (median of %d rounds)\n", Median(bareRates), rounds);
-  std::printf("ratio road/bare time %.3f (median; goal <= 1.10)\n", Median(ratios));
+  std::printf("%-5s wall/item:            road %.3f ms, replay %.3f ms, road/replay %.2f (medians of %d rounds)\n", mode,
+              Median(roadWall), Median(replayWall), Median(replayWall) > 0 ? Median(roadWall) / Median(replayWall) : 0,
+              rounds);
+  std::printf("%-5s road's own CPU/item:  %.0f us (road user CPU - replay user CPU of the same requests, "
+              "getrusage(RUSAGE_SELF) around each run; median)\n",
+              mode, Median(ownUser));
+  std::printf("%-5s user CPU/item:        road %.0f us, replay %.0f us; kernel CPU/item: road %.0f us, replay %.0f us\n",
+              mode, Median(roadUser), Median(replayUser), Median(roadKernel), Median(replayKernel));
+  std::printf("%-5s connections/100 items: road %.1f, replay %.1f (distinct \"conn\" numbers in the simulator's log)\n",
+              mode, Median(roadConn), Median(replayConn));
+  if (received > 0) std::printf("%-5s received per item:    %.1f KB (bodies, replay)\n", mode, received / n / 1024);
+  std::fflush(stdout);
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int items = 300, rounds = 5;
+  bool plain = true, tls = true;
+  std::string only;  // "road" or "replay": one side alone, for a profiler
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    const bool hasValue = i + 1 < argc;
+    if (arg == "--tls") {
+      plain = false;
+      tls = true;
+    } else if (arg == "--no-tls") {
+      plain = true;
+      tls = false;
+    } else if (arg == "--both") {
+      plain = tls = true;
+    } else if (arg == "--items" && hasValue) {
+      items = std::atoi(argv[++i]);
+    } else if (arg == "--rounds" && hasValue) {
+      rounds = std::atoi(argv[++i]);
+    } else if (arg == "--only" && hasValue) {
+      only = argv[++i];
+    } else {
+      std::fprintf(stderr,
+                   "usage: road_bench [--items N] [--rounds R] [--tls | --no-tls | --both] [--only road|replay]\n");
+      return 2;
+    }
+  }
+  if (items < 1 || rounds < 1 || (!only.empty() && only != "road" && only != "replay")) {
+    std::fprintf(stderr, "road_bench: --items and --rounds want a positive number, --only road or replay\n");
+    return 2;
+  }
+  curl_global_init(CURL_GLOBAL_ALL);
+  bool ok = true;
+  if (plain) ok = RunMode(false, items, rounds, only) && ok;
+  if (tls) ok = RunMode(true, items, rounds, only) && ok;
   curl_global_cleanup();
-  return 0;
+  return ok ? 0 : 1;
 }
