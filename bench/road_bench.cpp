@@ -252,13 +252,16 @@ bool RunMode(bool tls, int items, int rounds, const std::string& only) {
       kelvora::FillResultRow(table, row, host);
     }
   };
-  // A first run of the road records its requests in the simulator's log.
-  size_t offset = LogSize(sim.log());
-  road();
-  const LogPart recorded = ReadLog(sim.log(), offset);
-  const std::vector<Request>& requests = recorded.gets;
+  // The road's first run records its requests in the simulator's log (it is
+  // round 1's road run, unless the road is not measured at all).
+  std::vector<Request> requests;
   long long lastConnection = 0;
-  for (long long c : recorded.connections) lastConnection = std::max(lastConnection, c);
+  size_t offset = 0;
+  if (only == "replay") {
+    offset = LogSize(sim.log());
+    road();
+    requests = ReadLog(sim.log(), offset).gets;
+  }
   size_t received = 0;
 
   auto measure = [&](auto&& work) {
@@ -271,14 +274,16 @@ bool RunMode(bool tls, int items, int rounds, const std::string& only) {
     const Cpu c1 = ProcessCpu();
     r.cpu = {c1.user - c0.user, c1.kernel - c0.kernel};
     std::set<long long> opened;
-    for (long long c : ReadLog(sim.log(), offset).connections)
+    const LogPart part = ReadLog(sim.log(), offset);
+    for (long long c : part.connections)
       if (c > lastConnection) opened.insert(c);
+    if (requests.empty()) requests = part.gets;
     if (!opened.empty()) lastConnection = *opened.rbegin();
     r.connections = opened.size();
     return r;
   };
 
-  std::printf("== %s: %zu items, %.2f requests per item\n", mode, addresses.size(), requests.size() / n);
+  std::printf("== %s: %zu items\n", mode, addresses.size());
   std::vector<double> roadWall, replayWall, roadUser, replayUser, ownUser, roadKernel, replayKernel, roadConn,
       replayConn;
   for (int round = 0; round < rounds; ++round) {
@@ -320,7 +325,9 @@ bool RunMode(bool tls, int items, int rounds, const std::string& only) {
               mode, Median(roadUser), Median(replayUser), Median(roadKernel), Median(replayKernel));
   std::printf("%-5s connections/100 items: road %.1f, replay %.1f (distinct \"conn\" numbers in the simulator's log)\n",
               mode, Median(roadConn), Median(replayConn));
-  if (received > 0) std::printf("%-5s received per item:    %.1f KB (bodies, replay)\n", mode, received / n / 1024);
+  std::printf("%-5s requests per item:    %.2f", mode, requests.size() / n);
+  if (received > 0) std::printf(", %.1f KB of bodies (replay)", received / n / 1024);
+  std::printf("\n");
   std::fflush(stdout);
   return true;
 }
@@ -328,7 +335,7 @@ bool RunMode(bool tls, int items, int rounds, const std::string& only) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  int items = 300, rounds = 5;
+  int items = 150, rounds = 3;
   bool plain = true, tls = true;
   std::string only;  // "road" or "replay": one side alone, for a profiler
   for (int i = 1; i < argc; ++i) {
