@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "certificate.h"
 #include "support/fixtures.h"
 #include "support/sim_process.h"
 
@@ -117,6 +118,35 @@ TEST(SimTls, CurlTrustingTheWrittenAuthorityGetsItemPagesOnOneConnection) {
     if (std::regex_search(line, m, std::regex(R"re("conn":(\d+)\}$)re"))) connections.push_back(m[1]);
   }
   EXPECT_EQ(connections, (std::vector<std::string>{"1", "2", "2", "4"}));
+}
+
+TEST(SimTls, ServesGivenCertificateFilesAndRefusesAKeyOfAnotherCertificate) {
+  const sim::Certificates mine = sim::MakeLoopbackCertificates(), other = sim::MakeLoopbackCertificates();
+  ASSERT_TRUE(mine.ok() && other.ok());
+  TempDir dir;
+  const std::string cert = dir.path + "/server.pem", key = dir.path + "/server.key", otherKey = dir.path + "/other.key",
+                    ca = dir.path + "/ca.pem";
+  WriteFile(cert, mine.serverCertPem);
+  WriteFile(key, mine.serverKeyPem);
+  WriteFile(otherKey, other.serverKeyPem);
+  WriteFile(ca, mine.caPem);
+
+  {
+    SimProcess sim({"--tls-cert", cert, "--tls-key", key});
+    ASSERT_TRUE(sim.running());
+    ASSERT_TRUE(sim.tls());
+    EXPECT_NE(ReadFile(sim.configPath()).find("\n[http]\nca_file=" + cert + "\n"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(sim.caPath()));  // no authority of its own
+    EXPECT_EQ(RunCommand({"curl", "-sS", "--cacert", ca, sim.baseUrl() + "/sim/info.json"}, dir.path + "/curl.txt"), 0)
+        << ReadFile(dir.path + "/curl.txt");
+  }
+  // A key that does not belong to the certificate, or a missing file: no start.
+  for (const std::string& badKey : {otherKey, dir.path + "/missing.key"}) {
+    const std::string sim = std::string(KELVORA_BIN_DIR) + "/kelvora-sim";
+    EXPECT_EQ(RunCommand({sim, "--tls-cert", cert, "--tls-key", badKey}, dir.path + "/sim.txt"), 1) << badKey;
+    EXPECT_NE(ReadFile(dir.path + "/sim.txt").find(badKey), std::string::npos) << ReadFile(dir.path + "/sim.txt");
+  }
+  EXPECT_EQ(RunCommand({std::string(KELVORA_BIN_DIR) + "/kelvora-sim", "--tls-cert", cert}, dir.path + "/sim.txt"), 2);
 }
 
 TEST(SimTls, CliRowsOverHttpsEqualThoseOverHttp) {
