@@ -12,20 +12,33 @@ namespace kelvora::sim {
 
 namespace {
 
-std::string Description(const Item& it, const Seller& seller) {
+const char* const kDescriptionParagraphs[] = {
+    "<p>本店所有商品均为实物拍摄，因显示器不同可能存在轻微色差，请以实物为准。</p>",
+    "<p>亲，下单前请咨询客服库存情况，我们会在48小时内安排发货，节假日顺延。</p>",
+    "<p>七天无理由退换货，非质量问题退换货来回邮费由买家承担，质量问题由本店承担。</p>",
+    "<p>收到宝贝后如有任何问题请先联系客服，我们一定会给您满意的答复，请不要直接给中差评。</p>"};
+
+std::string DescriptionHead(const Item& it, const Seller& seller) {
   std::string d = "<ul class=\"attributes-list\">\n";
   d += "<li title=\"" + Esc(seller.shopName) + "\">品牌:&nbsp;" + Esc(seller.shopName) + "</li>\n";
   d += "<li>货号:&nbsp;KV" + it.id.substr(0, std::min<size_t>(6, it.id.size())) + "</li>\n";
   d += "<li>产地:&nbsp;" + it.location + "</li>\n</ul>\n<div class=\"content\">\n";
-  static const char* paras[] = {
-      "<p>本店所有商品均为实物拍摄，因显示器不同可能存在轻微色差，请以实物为准。</p>",
-      "<p>亲，下单前请咨询客服库存情况，我们会在48小时内安排发货，节假日顺延。</p>",
-      "<p>七天无理由退换货，非质量问题退换货来回邮费由买家承担，质量问题由本店承担。</p>",
-      "<p>收到宝贝后如有任何问题请先联系客服，我们一定会给您满意的答复，请不要直接给中差评。</p>"};
-  for (int r = 0; r < 6; ++r)
-    for (const char* p : paras) d += std::string(p) + "\n";
-  d += "</div>\n";
   return d;
+}
+
+std::string DescriptionBody() {
+  std::string d;
+  for (int r = 0; r < 6; ++r)
+    for (const char* p : kDescriptionParagraphs) d += std::string(p) + "\n";
+  return d + "</div>\n";
+}
+
+std::string Description(const Item& it, const Seller& seller) { return DescriptionHead(it, seller) + DescriptionBody(); }
+
+// The same text in GBK; the part that is the same on every page is converted once.
+std::string DescriptionGbk(const Item& it, const Seller& seller) {
+  static const std::string body = ToGbk(DescriptionBody());
+  return ToGbk(DescriptionHead(it, seller)) + body;
 }
 
 }  // namespace
@@ -192,7 +205,7 @@ std::string TaobaoPage(const App& app, const Item& it, const Seller& seller) {
     return ToGbk(t);
   }
   out += ToGbk(t);
-  const std::string desc = ToGbk("<div id=\"J_DivItemDesc\">\n" + Description(it, seller) + "</div>\n</div>\n");
+  const std::string desc = ToGbk("<div id=\"J_DivItemDesc\">\n") + DescriptionGbk(it, seller) + ToGbk("</div>\n</div>\n");
   const std::string& footer = filler->footer(h);
   const size_t size = PageFiller::PageSize(h);
   filler->appendBody(out, Mix64(h + 1), size > desc.size() + footer.size() ? size - desc.size() - footer.size() : 0);
@@ -304,7 +317,7 @@ std::string TmallPage(const App& app, const Item& it, const Seller& seller) {
     return ToGbk(t);
   }
   out += ToGbk(t);
-  const std::string descGbk = ToGbk(desc);
+  const std::string descGbk = ToGbk("<div id=\"description\">\n") + DescriptionGbk(it, seller) + ToGbk("</div>\n");
   const std::string& footer = filler->footer(h);
   const size_t size = PageFiller::PageSize(h);
   filler->appendBody(out, Mix64(h + 1), size > descGbk.size() + footer.size() ? size - descGbk.size() - footer.size() : 0);

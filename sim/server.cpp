@@ -6,6 +6,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <openssl/err.h>
@@ -125,6 +126,29 @@ class Channel {
         continue;
       }
       if (!waitFor(SSL_get_error(ssl_, n), waited)) return false;
+    }
+    return true;
+  }
+
+  // The head and the body of an answer, without copying a large body behind the head.
+  bool sendAll(const std::string& head, const std::string& body) {
+    if (body.size() < 16384) return sendAll(head + body);
+    if (ssl_) return sendAll(head) && sendAll(body);
+    const size_t total = head.size() + body.size();
+    size_t sent = 0;
+    while (sent < total) {
+      iovec iov[2];
+      size_t count = 0;
+      if (sent < head.size()) iov[count++] = {const_cast<char*>(head.data()) + sent, head.size() - sent};
+      const size_t inBody = sent < head.size() ? 0 : sent - head.size();
+      iov[count++] = {const_cast<char*>(body.data()) + inBody, body.size() - inBody};
+      msghdr message{};
+      message.msg_iov = iov;
+      message.msg_iovlen = count;
+      ssize_t n = ::sendmsg(fd_, &message, MSG_NOSIGNAL);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;
+      sent += static_cast<size_t>(n);
     }
     return true;
   }
@@ -499,8 +523,7 @@ void Server::serve(int fd, uint64_t connection) {
       channel.drop();
       return;
     }
-    if (raw.method != "HEAD") head += res.body;
-    if (!channel.sendAll(head) || !keepAlive) {
+    if (!channel.sendAll(head, raw.method != "HEAD" ? res.body : std::string()) || !keepAlive) {
       if (!keepAlive) channel.finish();
       return;
     }
