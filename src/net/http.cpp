@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <chrono>
 #include <condition_variable>
@@ -28,6 +29,36 @@ thread_local std::stop_token tStopToken;
 void EnsureCurl() {
   static std::once_flag once;
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+std::atomic<uint64_t> gConnectionsOpened{0};
+
+// One curl handle per thread, so that its requests share curl's connection,
+// name and TLS session caches (as a browser keeps its connections alive); the
+// handle goes with its thread.
+class ThreadHandle {
+ public:
+  ~ThreadHandle() {
+    if (curl_) curl_easy_cleanup(curl_);
+  }
+  // The handle with every option back at its default; null when curl has none to give.
+  CURL* fresh() {
+    if (!curl_) {
+      EnsureCurl();
+      curl_ = curl_easy_init();
+    } else {
+      curl_easy_reset(curl_);
+    }
+    return curl_;
+  }
+
+ private:
+  CURL* curl_ = nullptr;
+};
+
+CURL* ThreadCurl() {
+  thread_local ThreadHandle handle;
+  return handle.fresh();
 }
 
 constexpr int kMaxRedirects = 20;
@@ -89,12 +120,14 @@ struct Transfer {
   size_t maxBody = 0;
   bool tooLarge = false;
   bool answered = false;  // a final status line of this hop arrived
+  size_t received = 0;    // bytes of this hop's answer, header lines included
   std::stop_token stop;
 };
 
 size_t OnBody(char* data, size_t size, size_t count, void* user) {
   auto* t = static_cast<Transfer*>(user);
   size_t n = size * count;
+  t->received += n;
   if (t->body.size() + n > t->maxBody) {
     t->tooLarge = true;
     return 0;  // too large: abort the transfer
@@ -108,6 +141,7 @@ size_t OnBody(char* data, size_t size, size_t count, void* user) {
 size_t OnHeader(char* data, size_t size, size_t count, void* user) {
   auto* t = static_cast<Transfer*>(user);
   size_t n = size * count;
+  t->received += n;
   std::string_view line(data, n);
   while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
   if (line.substr(0, 5) == "HTTP/") {
@@ -269,6 +303,30 @@ long RemainingMs(std::chrono::steady_clock::time_point deadline) {
   return static_cast<long>(left.count());
 }
 
+// One exchange on `curl` as it is set up, counting the connections it opened.
+CURLcode PerformHop(CURL* curl, Transfer& t) {
+  t.body.clear();
+  t.headers.clear();
+  t.answered = false;
+  t.received = 0;
+  const CURLcode rc = curl_easy_perform(curl);
+  long opened = 0;
+  if (curl_easy_getinfo(curl, CURLINFO_NUM_CONNECTS, &opened) == CURLE_OK && opened > 0)
+    gConnectionsOpened.fetch_add(static_cast<uint64_t>(opened), std::memory_order_relaxed);
+  return rc;
+}
+
+// The last exchange went out on a connection kept from an earlier one.
+bool LastHopReusedConnection(CURL* curl) {
+  long opened = 0;
+  return curl_easy_getinfo(curl, CURLINFO_NUM_CONNECTS, &opened) == CURLE_OK && opened == 0;
+}
+
+// How a request on a connection the server had already closed ends.
+bool MayBeDeadConnection(CURLcode rc) {
+  return rc == CURLE_GOT_NOTHING || rc == CURLE_SEND_ERROR || rc == CURLE_RECV_ERROR;
+}
+
 Outcome PerformOnce(const Request& req, const HttpLimits& limits, const std::stop_token& stop) {
   Outcome outcome;
   // Only web addresses are requested; curl would guess a scheme for the rest.
@@ -278,8 +336,7 @@ Outcome PerformOnce(const Request& req, const HttpLimits& limits, const std::sto
   }
   outcome.failure = FailureKind::NoAnswer;
   if (stop.stop_requested()) return outcome;
-  EnsureCurl();
-  CURL* curl = curl_easy_init();
+  CURL* curl = ThreadCurl();
   if (!curl) return outcome;
 
   Transfer t;
@@ -350,10 +407,22 @@ Outcome PerformOnce(const Request& req, const HttpLimits& limits, const std::sto
     } else {
       curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
     }
-    t.body.clear();
-    t.headers.clear();
-    t.answered = false;
-    CURLcode rc = curl_easy_perform(curl);
+    // The login is never sent twice: curl resends a request whose kept connection
+    // turned out dead, so a POST gets a connection of its own that nobody reuses.
+    curl_easy_setopt(curl, CURLOPT_FRESH_CONNECT, post ? 1L : 0L);
+    curl_easy_setopt(curl, CURLOPT_FORBID_REUSE, post ? 1L : 0L);
+    CURLcode rc = PerformHop(curl, t);
+    // A kept connection that the server closed while the request went out looks
+    // like a server that took the request and said nothing. A GET that got not a
+    // byte back that way goes out once more on a connection of its own; a failure
+    // there is the real one.
+    if (!post && rc != CURLE_OK && t.received == 0 && !stop.stop_requested() &&
+        LastHopReusedConnection(curl) && MayBeDeadConnection(rc) && RemainingMs(deadline) > 0) {
+      curl_easy_setopt(curl, CURLOPT_FRESH_CONNECT, 1L);
+      curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, std::max(1L, RemainingMs(deadline)));
+      rc = PerformHop(curl, t);
+      curl_easy_setopt(curl, CURLOPT_FRESH_CONNECT, 0L);
+    }
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);
     curl_slist_free_all(list);
     long status = 0;
@@ -406,7 +475,6 @@ Outcome PerformOnce(const Request& req, const HttpLimits& limits, const std::sto
     outcome.body = std::move(t.body);
     outcome.headerBlock = std::move(redirectCookies) + t.headers;
   }
-  curl_easy_cleanup(curl);
   return outcome;
 }
 
@@ -537,6 +605,8 @@ std::string CaBundleWith(const std::string& extraPem) {
 }
 
 void SetThreadStopToken(std::stop_token token) { tStopToken = std::move(token); }
+
+uint64_t HttpConnectionsOpened() { return gConnectionsOpened.load(std::memory_order_relaxed); }
 
 std::string HttpFetch(std::string& url, const std::string& referer, std::string& cookie,
                       HttpReport* report) {

@@ -1,6 +1,7 @@
 #pragma once
 // The request shapes of the program. Every failure hands back empty text; no call throws.
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <stop_token>
 #include <string>
@@ -39,6 +40,10 @@ std::string CaBundleWith(const std::string& extraPem);
 // Requests made on this thread end early (empty text) once `token` asks to stop.
 // Pass a default-constructed token to clear.
 void SetThreadStopToken(std::stop_token token);
+
+// Connections opened by the requests of this process so far. Consecutive requests
+// of one thread to one host share a kept-alive connection.
+uint64_t HttpConnectionsOpened();
 
 // How a request ended, for callers that keep a record of failures. The text the
 // request shapes hand back does not depend on it.
