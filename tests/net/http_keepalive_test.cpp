@@ -216,5 +216,73 @@ TEST_F(KeepAliveTest, ARedirectToAnotherHostLeavesTheCookieBehindOnAKeptConnecti
   EXPECT_EQ(seen[2].header("Cookie"), "t=m");
 }
 
+// https with a certificate of the test server's own authority, trusted as an
+// extra authority beside the system's.
+class HttpsClientTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    HttpLimits limits;
+    limits.connectTimeoutSeconds = 2;
+    limits.stallTimeoutSeconds = 2;
+    limits.caBundle = std::make_shared<const std::string>(CaBundleWith(server.caPem()));
+    SetHttpLimits(limits);
+    server.on("/ok", CannedResponse{.body = "secure"});
+  }
+  void TearDown() override { SetHttpLimits(HttpLimits{}); }
+  std::string Fetch(const std::string& address, HttpReport* report = nullptr) {
+    std::string url = address, cookie = "2";
+    return HttpFetch(url, "", cookie, report);
+  }
+
+  RecordingServer server{{.keepAlive = true, .tls = true}};
+};
+
+TEST_F(HttpsClientTest, SpeaksHttp11OnOneKeptConnection) {
+  const uint64_t before = HttpConnectionsOpened();
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(Fetch(server.url("/ok")), "secure");
+  EXPECT_EQ(HttpConnectionsOpened() - before, 1u);
+  const auto seen = server.requests();
+  ASSERT_EQ(seen.size(), 5u);
+  for (const auto& r : seen) {
+    EXPECT_EQ(r.connection, 1);
+    EXPECT_EQ(r.alpnOffered, "http/1.1");  // never h2: the heads are HTTP/1.1 heads
+    EXPECT_EQ(r.version, "HTTP/1.1");
+  }
+}
+
+TEST_F(HttpsClientTest, AKeptConnectionDroppedUnderAGetIsReplaced) {
+  server.on("/p", RecordingServer::Handler([](const RecordedRequest& r) {
+    return r.onConnection > 0 ? CannedResponse{.dropConnection = true} : CannedResponse{.body = "fine"};
+  }));
+  HttpReport report;
+  EXPECT_EQ(Fetch(server.url("/p")), "fine");
+  EXPECT_EQ(Fetch(server.url("/p"), &report), "fine");
+  EXPECT_EQ(report.attempts, 1);
+  EXPECT_EQ(ConnectionsOf(server.requests()), (std::vector<int>{1, 1, 2}));
+}
+
+TEST_F(HttpsClientTest, ACertificateThatDoesNotVerifyIsRefused) {
+  RecordingServer stranger({.tls = true});  // its own authority, which nobody trusts
+  stranger.on("/ok", CannedResponse{.body = "secure"});
+  struct Case {
+    const char* name;
+    std::string url;
+    bool trusted;  // the server's own authority is trusted
+  } cases[] = {
+      {"authority not trusted", server.url("/ok"), false},
+      {"another authority", stranger.url("/ok"), true},
+  };
+  for (const Case& c : cases) {
+    HttpLimits limits = CurrentHttpLimits();
+    if (!c.trusted) limits.caBundle.reset();
+    SetHttpLimits(limits);
+    HttpReport report;
+    EXPECT_EQ(Fetch(c.url, &report), "") << c.name;
+    EXPECT_EQ(report.failure, FailureKind::Refused) << c.name;
+    EXPECT_EQ(FetchResponseHeaders(c.url, "", &report), "") << c.name;
+    EXPECT_EQ(report.failure, FailureKind::Refused) << c.name;
+  }
+}
+
 }  // namespace
 }  // namespace kelvora

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <csignal>
 #include <stdexcept>
 
 #include "certificate.h"
@@ -212,6 +213,8 @@ CannedResponse CannedResponse::Redirect(std::string location, int status) {
 
 RecordingServer::RecordingServer(ServerOptions options) : options_(options) {
   if (options_.tls) {
+    // OpenSSL writes with plain write(): a client gone must not end the test program.
+    ::signal(SIGPIPE, SIG_IGN);
     const kelvora::sim::Certificates certs = kelvora::sim::MakeLoopbackCertificates();
     tlsContext_ = certs.ok() ? MakeTlsContext(certs) : nullptr;
     if (!tlsContext_) throw std::runtime_error("cannot make the test certificates");
