@@ -50,24 +50,28 @@ const WrappedValuePattern& SibCallbackPattern() {
   return p;
 }
 
-// Capture group 1 of the first match, empty when there is none. Without a suffix
-// after the first prefix there is no match at all; checking that first keeps a
-// page full of unclosed prefixes from costing a scan of the rest per prefix. A
-// search that still exhausts the engine counts as no match.
-std::string FirstGroup(const std::string& text, const WrappedValuePattern& p) {
-  const size_t a = text.find(p.prefix);
-  if (a == std::string::npos || text.find(p.suffix, a + p.prefix.size() + 1) == std::string::npos)
+// Capture group 1 of the first match, empty when there is none. No match starts
+// before the first prefix, and without a suffix after it there is no match at all:
+// the search starts at that prefix, and checking the suffix first keeps a page full
+// of unclosed prefixes from costing a scan of the rest per prefix. A search that
+// still exhausts the engine counts as no match.
+std::string FirstGroup(std::string_view text, const WrappedValuePattern& p) {
+  const size_t a = FindBytes(text, p.prefix);
+  if (a == std::string_view::npos ||
+      FindBytes(text, p.suffix, a + p.prefix.size() + 1) == std::string_view::npos)
     return {};
   try {
-    boost::smatch m;
-    if (boost::regex_search(text, m, p.re, boost::match_default) && m.size() > 1 && m[1].matched)
+    boost::cmatch m;
+    if (boost::regex_search(text.data() + a, text.data() + text.size(), m, p.re,
+                            boost::match_default) &&
+        m.size() > 1 && m[1].matched)
       return m[1].str();
   } catch (const std::exception&) {
   }
   return {};
 }
 
-bool Contains(const std::string& text, const std::string& sought) {
+bool Contains(std::string_view text, std::string_view sought) {
   return !sought.empty() && Find(text, sought) != -1;
 }
 
@@ -111,7 +115,7 @@ std::string ReadTaobaoStock(const std::string& answer, SibJson& json) {
   return json.text("data.data.dynStock.sellableQuantity");
 }
 
-void ReadTmall(const std::string& page, const std::string& url, const SecondaryFetch& fetch,
+void ReadTmall(std::string_view page, const std::string& url, const SecondaryFetch& fetch,
                ResultRow& row) {
   row.seller = TraditionalToSimplified(row.seller);
   std::string address = TextBetween(page, "\"initApi\":\"", "\"") + kMdskipCallback;
@@ -124,7 +128,7 @@ void ReadTmall(const std::string& page, const std::string& url, const SecondaryF
   row.itemId = NumberText(ToInt64(TextBetween(page, "\"itemId\":\"", "\"")));
 }
 
-void ReadTaobao(const std::string& page, const SecondaryFetch& fetch, ResultRow& row) {
+void ReadTaobao(std::string_view page, const SecondaryFetch& fetch, ResultRow& row) {
   std::string address = TextBetween(page, kSibUrlMarker, "'") + kSibCallback;
   std::string answer = fetch ? fetch(address, row.link) : std::string();
   row.sales = NumberText(static_cast<int64_t>(ToInt32(ReadSalesCount(answer, false))));
@@ -139,7 +143,7 @@ void ReadTaobao(const std::string& page, const SecondaryFetch& fetch, ResultRow&
 
 }  // namespace
 
-ItemPageReading AnalyseFetchedPage(const std::string& page, const std::string& url, bool viaAltHost,
+ItemPageReading AnalyseFetchedPage(std::string_view page, const std::string& url, bool viaAltHost,
                                    const SecondaryFetch& fetch) {
   ItemPageReading out;
   ResultRow& row = out.row;
@@ -193,7 +197,8 @@ ResultRow AnalyseItemPage(std::string url, bool viaAltHost) {
 
   std::string cookie = "2";
   HttpReport pageReport;
-  std::string page = Trim(HttpFetch(url, "", cookie, &pageReport));
+  const std::string fetched = HttpFetch(url, "", cookie, &pageReport);
+  const std::string_view page = TrimView(fetched);
   HttpReport secondaryReport;
   SecondaryFetch fetch = [&secondaryReport](std::string& address, const std::string& referer) {
     std::string cookie = "2";

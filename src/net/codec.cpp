@@ -145,12 +145,35 @@ void AppendUtf8(std::string& out, uint32_t cp) {
   }
 }
 
+bool IsGbkCharset(std::string_view charset) {
+  // GBK and GB2312 pages are read as GB18030, their superset.
+  static constexpr std::string_view kNames[] = {"GBK", "GB2312", "GB18030", "CP936", "X-GBK"};
+  for (std::string_view name : kNames) {
+    if (name.size() != charset.size()) continue;
+    bool same = true;
+    for (size_t i = 0; same && i < name.size(); ++i)
+      same = std::toupper(static_cast<unsigned char>(charset[i])) == name[i];
+    if (same) return true;
+  }
+  return false;
+}
+
+bool AllBytesAscii(std::string_view s) {
+  size_t i = 0;
+  for (; i + 8 <= s.size(); i += 8) {
+    uint64_t word;
+    std::memcpy(&word, s.data() + i, 8);
+    if (word & 0x8080808080808080ULL) return false;
+  }
+  for (; i < s.size(); ++i)
+    if (static_cast<unsigned char>(s[i]) >= 0x80) return false;
+  return true;
+}
+
 std::optional<std::string> ConvertToGbk(std::string_view bytes, std::string_view charset) {
+  if (IsGbkCharset(charset)) return std::string(bytes);
   std::string name(charset);
   for (auto& ch : name) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
-  // GBK and GB2312 pages are read as GB18030, their superset.
-  if (name == "GBK" || name == "GB2312" || name == "GB18030" || name == "CP936" || name == "X-GBK")
-    return std::string(bytes);
   return Convert(bytes, name.c_str(), "GB18030", "?", 1);
 }
 

@@ -122,6 +122,7 @@ struct Transfer {
   bool answered = false;  // a final status line of this hop arrived
   size_t received = 0;    // bytes of this hop's answer, header lines included
   std::stop_token stop;
+  CURL* curl = nullptr;
 };
 
 size_t OnBody(char* data, size_t size, size_t count, void* user) {
@@ -131,6 +132,13 @@ size_t OnBody(char* data, size_t size, size_t count, void* user) {
   if (t->body.size() + n > t->maxBody) {
     t->tooLarge = true;
     return 0;  // too large: abort the transfer
+  }
+  if (t->body.empty()) {
+    // Room for the announced body at once, rather than growing by copies.
+    curl_off_t announced = -1;
+    if (curl_easy_getinfo(t->curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) == CURLE_OK &&
+        announced > 0)
+      t->body.reserve(std::min(static_cast<size_t>(announced), t->maxBody));
   }
   t->body.append(data, n);
   return n;
@@ -342,6 +350,7 @@ Outcome PerformOnce(const Request& req, const HttpLimits& limits, const std::sto
   Transfer t;
   t.maxBody = limits.maxBodyBytes;
   t.stop = stop;
+  t.curl = curl;
   const auto deadline =
       std::chrono::steady_clock::now() + std::chrono::seconds(limits.totalTimeoutSeconds);
   const long stall = std::max(1L, limits.stallTimeoutSeconds);
@@ -558,19 +567,29 @@ std::string MetaCharset(std::string_view body) {
   return {};
 }
 
-// The body as GBK text: by the charset that the Content-Type names, else the one a
-// <meta> tag near the top names, else UTF-8 when the bytes are valid UTF-8, else as is.
-std::string DecodeBody(const std::string& body, const std::string& contentType) {
-  if (body.compare(0, 3, "\xEF\xBB\xBF") == 0) return *ConvertToGbk(body.substr(3), "UTF-8");
-  std::string lowerType = Lower(contentType);
-  std::string charset = CharsetAfter(lowerType, 0, lowerType.size());
-  if (charset.empty()) charset = MetaCharset(body);
-  if (!charset.empty()) {
-    if (auto converted = ConvertToGbk(body, charset)) return *converted;
-  }
-  if (IsValidUtf8(body)) return *ConvertToGbk(body, "UTF-8");
-  return body;
+bool IsUtf8Charset(std::string_view lowerCharset) {
+  return lowerCharset == "utf-8" || lowerCharset == "utf8";
 }
+
+}  // namespace
+
+std::string DecodeBody(std::string&& body, std::string_view contentType) {
+  const std::string_view bytes(body);
+  if (bytes.substr(0, 3) == "\xEF\xBB\xBF") return *ConvertToGbk(bytes.substr(3), "UTF-8");
+  const std::string lowerType = Lower(contentType);
+  std::string charset = CharsetAfter(lowerType, 0, lowerType.size());
+  if (charset.empty()) charset = MetaCharset(bytes);
+  // GBK pages, and pages whose every byte is ASCII, are already the text we keep.
+  if (!charset.empty()) {
+    if (IsGbkCharset(charset) || (IsUtf8Charset(charset) && AllBytesAscii(bytes))) return std::move(body);
+    if (auto converted = ConvertToGbk(bytes, charset)) return std::move(*converted);
+  }
+  if (AllBytesAscii(bytes)) return std::move(body);
+  if (IsValidUtf8(bytes)) return *ConvertToGbk(bytes, "UTF-8");
+  return std::move(body);
+}
+
+namespace {
 
 std::vector<Header> MarketHeaders(const std::string& referer) {
   return {{"Accept", ACCEPT_VALUE},
@@ -622,7 +641,7 @@ std::string HttpFetch(std::string& url, const std::string& referer, std::string&
   req.cookieDomainSuffixes = MarketCookieSuffixes();
   req.mayRetry = true;
   Outcome out = Perform(req, report);
-  return out.ok ? DecodeBody(out.body, out.contentType) : std::string();
+  return out.ok ? DecodeBody(std::move(out.body), out.contentType) : std::string();
 }
 
 std::string FetchResponseHeaders(const std::string& url, const std::string& referer,
@@ -651,7 +670,7 @@ std::string ServiceGet(std::string& path, HttpReport* report) {
   req.followRedirects = true;
   req.mayRetry = true;
   Outcome out = Perform(req, report);
-  return out.ok ? DecodeBody(out.body, out.contentType) : std::string();
+  return out.ok ? DecodeBody(std::move(out.body), out.contentType) : std::string();
 }
 
 ServicePostResult ServicePost(const std::string& path, const std::string& body,
@@ -670,7 +689,7 @@ ServicePostResult ServicePost(const std::string& path, const std::string& body,
   Outcome out = Perform(req, report);
   ServicePostResult result;
   if (out.ok) {
-    result.body = DecodeBody(out.body, out.contentType);
+    result.body = DecodeBody(std::move(out.body), out.contentType);
     result.headers = std::move(out.headerBlock);
   }
   return result;
