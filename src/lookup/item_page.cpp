@@ -76,12 +76,24 @@ bool Contains(std::string_view text, std::string_view sought) {
 }
 
 // The secondary answers are script text; their values are read with their quoting,
-// line breaks and blanks taken out.
-std::string Flatten(const std::string& answer, bool apostrophesToo) {
-  std::string t = ReplaceAll(answer, "\r\n");
-  if (apostrophesToo) t = ReplaceAll(t, "'");
-  t = ReplaceAll(t, "\"");
-  return ReplaceAll(t, " ");
+// line breaks (CR LF) and blanks taken out. One pass does what removing each in turn
+// would: only whole characters go, so the characters after them stay as they were.
+std::string Flatten(std::string_view answer, bool apostrophesToo) {
+  std::string t;
+  t.reserve(answer.size());
+  for (size_t i = 0; i < answer.size();) {
+    const char c = answer[i];
+    if (static_cast<unsigned char>(c) >= 0x80 && i + 1 < answer.size()) {
+      t.append(answer.substr(i, 2));  // a double-byte character, whatever its trail byte
+      i += 2;
+    } else if (c == '\r' && i + 1 < answer.size() && answer[i + 1] == '\n') {
+      i += 2;
+    } else {
+      if (c != '"' && c != ' ' && !(apostrophesToo && c == '\'')) t.push_back(c);
+      ++i;
+    }
+  }
+  return t;
 }
 
 // The JSON wrapped in the sib callback. Parsed on the first read and only once,
@@ -105,7 +117,9 @@ class SibJson {
 };
 
 std::string ReadTaobaoPrice(const std::string& answer, SibJson& json) {
-  if (Find(answer, "g_config.") != -1) return TextBetween(answer, "g_config.Price=\"", "\"");
+  // Every price marker starts with "g_config.": the search goes on from the first one.
+  const int config = Find(answer, "g_config.");
+  if (config != -1) return TextBetween(answer, "g_config.Price=\"", "\"", config);
   return json.text("data.data.price");
 }
 

@@ -68,9 +68,12 @@ constexpr size_t kSystemBundleLimit = size_t{64} << 20;
 constexpr int kRetryBaseMs = 200;
 constexpr int kRetryMaxMs = 10000;
 
+// ASCII letters only: header names, schemes and charsets are ASCII, and a GBK
+// byte is never a letter.
 std::string Lower(std::string_view s) {
   std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  for (char& c : out)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   return out;
 }
 
