@@ -68,8 +68,8 @@ constexpr size_t kSystemBundleLimit = size_t{64} << 20;
 constexpr int kRetryBaseMs = 200;
 constexpr int kRetryMaxMs = 10000;
 
-// ASCII letters only: header names, schemes and charsets are ASCII, and a GBK
-// byte is never a letter.
+// ASCII letters only, whatever locale the program runs in: what is compared here
+// (header names, schemes, charsets, tag names) is ASCII.
 std::string Lower(std::string_view s) {
   std::string out(s);
   for (char& c : out)
@@ -584,7 +584,8 @@ std::string DecodeBody(std::string&& body, std::string_view contentType) {
   if (charset.empty()) charset = MetaCharset(bytes);
   // GBK pages, and pages whose every byte is ASCII, are already the text we keep.
   if (!charset.empty()) {
-    if (IsGbkCharset(charset) || (IsUtf8Charset(charset) && AllBytesAscii(bytes))) return std::move(body);
+    if (IsGbkCharset(charset) || (IsUtf8Charset(charset) && AllBytesAscii(bytes)))
+      return std::move(body);
     if (auto converted = ConvertToGbk(bytes, charset)) return std::move(*converted);
   }
   if (AllBytesAscii(bytes)) return std::move(body);
