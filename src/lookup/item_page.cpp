@@ -50,34 +50,50 @@ const WrappedValuePattern& SibCallbackPattern() {
   return p;
 }
 
-// Capture group 1 of the first match, empty when there is none. Without a suffix
-// after the first prefix there is no match at all; checking that first keeps a
-// page full of unclosed prefixes from costing a scan of the rest per prefix. A
-// search that still exhausts the engine counts as no match.
-std::string FirstGroup(const std::string& text, const WrappedValuePattern& p) {
-  const size_t a = text.find(p.prefix);
-  if (a == std::string::npos || text.find(p.suffix, a + p.prefix.size() + 1) == std::string::npos)
+// Capture group 1 of the first match, empty when there is none. No match starts
+// before the first prefix, and without a suffix after it there is no match at all:
+// the search starts at that prefix, and checking the suffix first keeps a page full
+// of unclosed prefixes from costing a scan of the rest per prefix. A search that
+// still exhausts the engine counts as no match.
+std::string FirstGroup(std::string_view text, const WrappedValuePattern& p) {
+  const size_t a = FindBytes(text, p.prefix);
+  if (a == std::string_view::npos ||
+      FindBytes(text, p.suffix, a + p.prefix.size() + 1) == std::string_view::npos)
     return {};
   try {
-    boost::smatch m;
-    if (boost::regex_search(text, m, p.re, boost::match_default) && m.size() > 1 && m[1].matched)
+    boost::cmatch m;
+    if (boost::regex_search(text.data() + a, text.data() + text.size(), m, p.re,
+                            boost::match_default) &&
+        m.size() > 1 && m[1].matched)
       return m[1].str();
   } catch (const std::exception&) {
   }
   return {};
 }
 
-bool Contains(const std::string& text, const std::string& sought) {
+bool Contains(std::string_view text, std::string_view sought) {
   return !sought.empty() && Find(text, sought) != -1;
 }
 
 // The secondary answers are script text; their values are read with their quoting,
-// line breaks and blanks taken out.
-std::string Flatten(const std::string& answer, bool apostrophesToo) {
-  std::string t = ReplaceAll(answer, "\r\n");
-  if (apostrophesToo) t = ReplaceAll(t, "'");
-  t = ReplaceAll(t, "\"");
-  return ReplaceAll(t, " ");
+// line breaks (CR LF) and blanks taken out. One pass does what removing each in turn
+// would: only whole characters go, so the characters after them stay as they were.
+std::string Flatten(std::string_view answer, bool apostrophesToo) {
+  std::string t;
+  t.reserve(answer.size());
+  for (size_t i = 0; i < answer.size();) {
+    const char c = answer[i];
+    if (static_cast<unsigned char>(c) >= 0x80 && i + 1 < answer.size()) {
+      t.append(answer.substr(i, 2));  // a double-byte character, whatever its trail byte
+      i += 2;
+    } else if (c == '\r' && i + 1 < answer.size() && answer[i + 1] == '\n') {
+      i += 2;
+    } else {
+      if (c != '"' && c != ' ' && !(apostrophesToo && c == '\'')) t.push_back(c);
+      ++i;
+    }
+  }
+  return t;
 }
 
 // The JSON wrapped in the sib callback. Parsed on the first read and only once,
@@ -101,7 +117,9 @@ class SibJson {
 };
 
 std::string ReadTaobaoPrice(const std::string& answer, SibJson& json) {
-  if (Find(answer, "g_config.") != -1) return TextBetween(answer, "g_config.Price=\"", "\"");
+  // Every price marker starts with "g_config.": the search goes on from the first one.
+  const int config = Find(answer, "g_config.");
+  if (config != -1) return TextBetween(answer, "g_config.Price=\"", "\"", config);
   return json.text("data.data.price");
 }
 
@@ -111,7 +129,7 @@ std::string ReadTaobaoStock(const std::string& answer, SibJson& json) {
   return json.text("data.data.dynStock.sellableQuantity");
 }
 
-void ReadTmall(const std::string& page, const std::string& url, const SecondaryFetch& fetch,
+void ReadTmall(std::string_view page, const std::string& url, const SecondaryFetch& fetch,
                ResultRow& row) {
   row.seller = TraditionalToSimplified(row.seller);
   std::string address = TextBetween(page, "\"initApi\":\"", "\"") + kMdskipCallback;
@@ -124,7 +142,7 @@ void ReadTmall(const std::string& page, const std::string& url, const SecondaryF
   row.itemId = NumberText(ToInt64(TextBetween(page, "\"itemId\":\"", "\"")));
 }
 
-void ReadTaobao(const std::string& page, const SecondaryFetch& fetch, ResultRow& row) {
+void ReadTaobao(std::string_view page, const SecondaryFetch& fetch, ResultRow& row) {
   std::string address = TextBetween(page, kSibUrlMarker, "'") + kSibCallback;
   std::string answer = fetch ? fetch(address, row.link) : std::string();
   row.sales = NumberText(static_cast<int64_t>(ToInt32(ReadSalesCount(answer, false))));
@@ -139,7 +157,7 @@ void ReadTaobao(const std::string& page, const SecondaryFetch& fetch, ResultRow&
 
 }  // namespace
 
-ItemPageReading AnalyseFetchedPage(const std::string& page, const std::string& url, bool viaAltHost,
+ItemPageReading AnalyseFetchedPage(std::string_view page, const std::string& url, bool viaAltHost,
                                    const SecondaryFetch& fetch) {
   ItemPageReading out;
   ResultRow& row = out.row;
@@ -193,7 +211,8 @@ ResultRow AnalyseItemPage(std::string url, bool viaAltHost) {
 
   std::string cookie = "2";
   HttpReport pageReport;
-  std::string page = Trim(HttpFetch(url, "", cookie, &pageReport));
+  const std::string fetched = HttpFetch(url, "", cookie, &pageReport);
+  const std::string_view page = TrimView(fetched);
   HttpReport secondaryReport;
   SecondaryFetch fetch = [&secondaryReport](std::string& address, const std::string& referer) {
     std::string cookie = "2";

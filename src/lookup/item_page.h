@@ -3,6 +3,7 @@
 // and the secondary answer's sales, price, stock and location; then the lookup.
 #include <functional>
 #include <string>
+#include <string_view>
 
 #include "app/results_table.h"
 
@@ -26,7 +27,7 @@ struct ItemPageReading {
 // The analysis of an already fetched (and trimmed) item page at the normalised
 // address `url`, making the secondary request through `fetch`. The alternate-host
 // re-request and the lookup are left to the caller (AnalyseItemPage does both).
-ItemPageReading AnalyseFetchedPage(const std::string& page, const std::string& url, bool viaAltHost,
+ItemPageReading AnalyseFetchedPage(std::string_view page, const std::string& url, bool viaAltHost,
                                    const SecondaryFetch& fetch);
 
 std::string ReadSalesCount(const std::string& answer, bool isTmall);

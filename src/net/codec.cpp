@@ -81,15 +81,78 @@ std::optional<std::string> Convert(std::string_view input, const char* from, con
   return out;
 }
 
+// Index of the first byte of 0x80 or above at or after `i`, or s.size().
+size_t NextNonAscii(std::string_view s, size_t i) {
+  for (; i + 8 <= s.size(); i += 8) {
+    uint64_t word;
+    std::memcpy(&word, s.data() + i, 8);
+    if (word & 0x8080808080808080ULL) break;
+  }
+  while (i < s.size() && static_cast<unsigned char>(s[i]) < 0x80) ++i;
+  return i;
+}
+
+// UTF-8 to GB18030 as Convert does it, with long ASCII runs copied as they are:
+// pages are mostly ASCII markup, and ASCII is the same bytes in both. A byte below
+// 0x80 is a character of its own in UTF-8, so converting the pieces between such
+// runs one by one gives the bytes of converting the whole text at once (an
+// unfinished sequence before an ASCII byte is replaced the same way either way).
+std::string Utf8ToGb18030(std::string_view input) {
+  iconv_t cd = CachedConverter("UTF-8", "GB18030");
+  if (cd == kNoConverter) return std::string(input);
+  iconv(cd, nullptr, nullptr, nullptr, nullptr);
+  std::string out;
+  out.reserve(input.size() + input.size() / 4 + 16);
+  size_t i = 0;
+  while (i < input.size()) {
+    const size_t run = NextNonAscii(input, i);
+    out.append(input.substr(i, run - i));
+    i = run;
+    // Short ASCII gaps (the blanks between words) go along with the run: each
+    // iconv call costs more than converting a few ASCII bytes.
+    size_t end = i;
+    while (true) {
+      while (end < input.size() && static_cast<unsigned char>(input[end]) >= 0x80) ++end;
+      const size_t next = NextNonAscii(input, end);
+      if (next == input.size() || next - end > 32) break;
+      end = next;
+    }
+    if (end == i) break;
+    // At most four bytes out per byte in (a two-byte character may take four).
+    const size_t at = out.size();
+    out.resize(at + (end - i) * 4);
+    char* in = const_cast<char*>(input.data() + i);
+    size_t inLeft = end - i;
+    char* outPtr = out.data() + at;
+    size_t outLeft = (end - i) * 4;
+    while (inLeft > 0) {
+      if (iconv(cd, &in, &inLeft, &outPtr, &outLeft) != static_cast<size_t>(-1)) break;
+      if (errno == E2BIG || outLeft == 0) {  // cannot happen at four a byte; grow all the same
+        const size_t used = static_cast<size_t>(outPtr - out.data());
+        out.resize(out.size() + inLeft * 4 + 16);
+        outPtr = out.data() + used;
+        outLeft = out.size() - used;
+        if (errno == E2BIG) continue;
+      }
+      // EILSEQ (invalid) or EINVAL (unfinished at the end of the run): one '?' a byte.
+      *outPtr++ = '?';
+      --outLeft;
+      ++in;
+      --inLeft;
+    }
+    out.resize(static_cast<size_t>(outPtr - out.data()));
+    i = end;
+  }
+  return out;
+}
+
 }  // namespace
 
 std::string GbkToUtf8(std::string_view gbk) {
   return *Convert(gbk, "GB18030", "UTF-8", "\xEF\xBF\xBD", 1);
 }
 
-std::string Utf8ToGbk(std::string_view utf8) {
-  return *Convert(utf8, "UTF-8", "GB18030", "?", 1);
-}
+std::string Utf8ToGbk(std::string_view utf8) { return Utf8ToGb18030(utf8); }
 
 std::string Utf16ToGbk(std::u16string_view utf16) {
   std::string_view bytes(reinterpret_cast<const char*>(utf16.data()), utf16.size() * 2);
@@ -120,6 +183,8 @@ size_t DecodeUtf8(std::string_view s, size_t i, uint32_t& cp) {
 bool IsValidUtf8(std::string_view s) {
   uint32_t cp;
   for (size_t i = 0; i < s.size();) {
+    i = NextNonAscii(s, i);
+    if (i == s.size()) break;
     const size_t n = DecodeUtf8(s, i, cp);
     if (n == 0) return false;
     i += n;
@@ -145,12 +210,36 @@ void AppendUtf8(std::string& out, uint32_t cp) {
   }
 }
 
+bool IsGbkCharset(std::string_view charset) {
+  // GBK and GB2312 pages are read as GB18030, their superset.
+  static constexpr std::string_view kNames[] = {"GBK", "GB2312", "GB18030", "CP936", "X-GBK"};
+  for (std::string_view name : kNames) {
+    if (name.size() != charset.size()) continue;
+    bool same = true;
+    for (size_t i = 0; same && i < name.size(); ++i)
+      same = std::toupper(static_cast<unsigned char>(charset[i])) == name[i];
+    if (same) return true;
+  }
+  return false;
+}
+
+bool AllBytesAscii(std::string_view s) {
+  size_t i = 0;
+  for (; i + 8 <= s.size(); i += 8) {
+    uint64_t word;
+    std::memcpy(&word, s.data() + i, 8);
+    if (word & 0x8080808080808080ULL) return false;
+  }
+  for (; i < s.size(); ++i)
+    if (static_cast<unsigned char>(s[i]) >= 0x80) return false;
+  return true;
+}
+
 std::optional<std::string> ConvertToGbk(std::string_view bytes, std::string_view charset) {
+  if (IsGbkCharset(charset)) return std::string(bytes);
   std::string name(charset);
   for (auto& ch : name) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
-  // GBK and GB2312 pages are read as GB18030, their superset.
-  if (name == "GBK" || name == "GB2312" || name == "GB18030" || name == "CP936" || name == "X-GBK")
-    return std::string(bytes);
+  if (name == "UTF-8" || name == "UTF8") return Utf8ToGb18030(bytes);
   return Convert(bytes, name.c_str(), "GB18030", "?", 1);
 }
 

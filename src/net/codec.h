@@ -22,5 +22,10 @@ size_t DecodeUtf8(std::string_view s, size_t i, uint32_t& codePoint);
 void AppendUtf8(std::string& out, uint32_t codePoint);
 // Any charset iconv knows to GBK; nullopt when iconv does not know `charset`.
 std::optional<std::string> ConvertToGbk(std::string_view bytes, std::string_view charset);
+// True for the names under which GBK text comes (any case): its bytes are the core's
+// text as they are.
+bool IsGbkCharset(std::string_view charset);
+// True when every byte is below 0x80: such text reads the same in UTF-8 and GBK.
+bool AllBytesAscii(std::string_view bytes);
 
 }  // namespace kelvora

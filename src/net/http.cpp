@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <chrono>
 #include <condition_variable>
@@ -30,6 +31,36 @@ void EnsureCurl() {
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
+std::atomic<uint64_t> gConnectionsOpened{0};
+
+// One curl handle per thread, so that its requests share curl's connection,
+// name and TLS session caches (as a browser keeps its connections alive); the
+// handle goes with its thread.
+class ThreadHandle {
+ public:
+  ~ThreadHandle() {
+    if (curl_) curl_easy_cleanup(curl_);
+  }
+  // The handle with every option back at its default; null when curl has none to give.
+  CURL* fresh() {
+    if (!curl_) {
+      EnsureCurl();
+      curl_ = curl_easy_init();
+    } else {
+      curl_easy_reset(curl_);
+    }
+    return curl_;
+  }
+
+ private:
+  CURL* curl_ = nullptr;
+};
+
+CURL* ThreadCurl() {
+  thread_local ThreadHandle handle;
+  return handle.fresh();
+}
+
 constexpr int kMaxRedirects = 20;
 // The system's certificate bundle is a few hundred KB; this bounds a wrong path.
 constexpr size_t kSystemBundleLimit = size_t{64} << 20;
@@ -37,9 +68,12 @@ constexpr size_t kSystemBundleLimit = size_t{64} << 20;
 constexpr int kRetryBaseMs = 200;
 constexpr int kRetryMaxMs = 10000;
 
+// ASCII letters only, whatever locale the program runs in: what is compared here
+// (header names, schemes, charsets, tag names) is ASCII.
 std::string Lower(std::string_view s) {
   std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  for (char& c : out)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   return out;
 }
 
@@ -89,15 +123,25 @@ struct Transfer {
   size_t maxBody = 0;
   bool tooLarge = false;
   bool answered = false;  // a final status line of this hop arrived
+  size_t received = 0;    // bytes of this hop's answer, header lines included
   std::stop_token stop;
+  CURL* curl = nullptr;
 };
 
 size_t OnBody(char* data, size_t size, size_t count, void* user) {
   auto* t = static_cast<Transfer*>(user);
   size_t n = size * count;
+  t->received += n;
   if (t->body.size() + n > t->maxBody) {
     t->tooLarge = true;
     return 0;  // too large: abort the transfer
+  }
+  if (t->body.empty()) {
+    // Room for the announced body at once, rather than growing by copies.
+    curl_off_t announced = -1;
+    if (curl_easy_getinfo(t->curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) == CURLE_OK &&
+        announced > 0)
+      t->body.reserve(std::min(static_cast<size_t>(announced), t->maxBody));
   }
   t->body.append(data, n);
   return n;
@@ -108,6 +152,7 @@ size_t OnBody(char* data, size_t size, size_t count, void* user) {
 size_t OnHeader(char* data, size_t size, size_t count, void* user) {
   auto* t = static_cast<Transfer*>(user);
   size_t n = size * count;
+  t->received += n;
   std::string_view line(data, n);
   while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
   if (line.substr(0, 5) == "HTTP/") {
@@ -269,6 +314,30 @@ long RemainingMs(std::chrono::steady_clock::time_point deadline) {
   return static_cast<long>(left.count());
 }
 
+// One exchange on `curl` as it is set up, counting the connections it opened.
+CURLcode PerformHop(CURL* curl, Transfer& t) {
+  t.body.clear();
+  t.headers.clear();
+  t.answered = false;
+  t.received = 0;
+  const CURLcode rc = curl_easy_perform(curl);
+  long opened = 0;
+  if (curl_easy_getinfo(curl, CURLINFO_NUM_CONNECTS, &opened) == CURLE_OK && opened > 0)
+    gConnectionsOpened.fetch_add(static_cast<uint64_t>(opened), std::memory_order_relaxed);
+  return rc;
+}
+
+// The last exchange went out on a connection kept from an earlier one.
+bool LastHopReusedConnection(CURL* curl) {
+  long opened = 0;
+  return curl_easy_getinfo(curl, CURLINFO_NUM_CONNECTS, &opened) == CURLE_OK && opened == 0;
+}
+
+// How a request on a connection the server had already closed ends.
+bool MayBeDeadConnection(CURLcode rc) {
+  return rc == CURLE_GOT_NOTHING || rc == CURLE_SEND_ERROR || rc == CURLE_RECV_ERROR;
+}
+
 Outcome PerformOnce(const Request& req, const HttpLimits& limits, const std::stop_token& stop) {
   Outcome outcome;
   // Only web addresses are requested; curl would guess a scheme for the rest.
@@ -278,13 +347,13 @@ Outcome PerformOnce(const Request& req, const HttpLimits& limits, const std::sto
   }
   outcome.failure = FailureKind::NoAnswer;
   if (stop.stop_requested()) return outcome;
-  EnsureCurl();
-  CURL* curl = curl_easy_init();
+  CURL* curl = ThreadCurl();
   if (!curl) return outcome;
 
   Transfer t;
   t.maxBody = limits.maxBodyBytes;
   t.stop = stop;
+  t.curl = curl;
   const auto deadline =
       std::chrono::steady_clock::now() + std::chrono::seconds(limits.totalTimeoutSeconds);
   const long stall = std::max(1L, limits.stallTimeoutSeconds);
@@ -350,10 +419,22 @@ Outcome PerformOnce(const Request& req, const HttpLimits& limits, const std::sto
     } else {
       curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
     }
-    t.body.clear();
-    t.headers.clear();
-    t.answered = false;
-    CURLcode rc = curl_easy_perform(curl);
+    // The login is never sent twice: curl resends a request whose kept connection
+    // turned out dead, so a POST gets a connection of its own that nobody reuses.
+    curl_easy_setopt(curl, CURLOPT_FRESH_CONNECT, post ? 1L : 0L);
+    curl_easy_setopt(curl, CURLOPT_FORBID_REUSE, post ? 1L : 0L);
+    CURLcode rc = PerformHop(curl, t);
+    // A kept connection that the server closed while the request went out looks
+    // like a server that took the request and said nothing. A GET that got not a
+    // byte back that way goes out once more on a connection of its own; a failure
+    // there is the real one.
+    if (!post && rc != CURLE_OK && t.received == 0 && !stop.stop_requested() &&
+        LastHopReusedConnection(curl) && MayBeDeadConnection(rc) && RemainingMs(deadline) > 0) {
+      curl_easy_setopt(curl, CURLOPT_FRESH_CONNECT, 1L);
+      curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, std::max(1L, RemainingMs(deadline)));
+      rc = PerformHop(curl, t);
+      curl_easy_setopt(curl, CURLOPT_FRESH_CONNECT, 0L);
+    }
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);
     curl_slist_free_all(list);
     long status = 0;
@@ -406,7 +487,6 @@ Outcome PerformOnce(const Request& req, const HttpLimits& limits, const std::sto
     outcome.body = std::move(t.body);
     outcome.headerBlock = std::move(redirectCookies) + t.headers;
   }
-  curl_easy_cleanup(curl);
   return outcome;
 }
 
@@ -490,19 +570,30 @@ std::string MetaCharset(std::string_view body) {
   return {};
 }
 
-// The body as GBK text: by the charset that the Content-Type names, else the one a
-// <meta> tag near the top names, else UTF-8 when the bytes are valid UTF-8, else as is.
-std::string DecodeBody(const std::string& body, const std::string& contentType) {
-  if (body.compare(0, 3, "\xEF\xBB\xBF") == 0) return *ConvertToGbk(body.substr(3), "UTF-8");
-  std::string lowerType = Lower(contentType);
-  std::string charset = CharsetAfter(lowerType, 0, lowerType.size());
-  if (charset.empty()) charset = MetaCharset(body);
-  if (!charset.empty()) {
-    if (auto converted = ConvertToGbk(body, charset)) return *converted;
-  }
-  if (IsValidUtf8(body)) return *ConvertToGbk(body, "UTF-8");
-  return body;
+bool IsUtf8Charset(std::string_view lowerCharset) {
+  return lowerCharset == "utf-8" || lowerCharset == "utf8";
 }
+
+}  // namespace
+
+std::string DecodeBody(std::string&& body, std::string_view contentType) {
+  const std::string_view bytes(body);
+  if (bytes.substr(0, 3) == "\xEF\xBB\xBF") return *ConvertToGbk(bytes.substr(3), "UTF-8");
+  const std::string lowerType = Lower(contentType);
+  std::string charset = CharsetAfter(lowerType, 0, lowerType.size());
+  if (charset.empty()) charset = MetaCharset(bytes);
+  // GBK pages, and pages whose every byte is ASCII, are already the text we keep.
+  if (!charset.empty()) {
+    if (IsGbkCharset(charset) || (IsUtf8Charset(charset) && AllBytesAscii(bytes)))
+      return std::move(body);
+    if (auto converted = ConvertToGbk(bytes, charset)) return std::move(*converted);
+  }
+  if (AllBytesAscii(bytes)) return std::move(body);
+  if (IsValidUtf8(bytes)) return *ConvertToGbk(bytes, "UTF-8");
+  return std::move(body);
+}
+
+namespace {
 
 std::vector<Header> MarketHeaders(const std::string& referer) {
   return {{"Accept", ACCEPT_VALUE},
@@ -538,6 +629,8 @@ std::string CaBundleWith(const std::string& extraPem) {
 
 void SetThreadStopToken(std::stop_token token) { tStopToken = std::move(token); }
 
+uint64_t HttpConnectionsOpened() { return gConnectionsOpened.load(std::memory_order_relaxed); }
+
 std::string HttpFetch(std::string& url, const std::string& referer, std::string& cookie,
                       HttpReport* report) {
   cookie = Trim(cookie);
@@ -552,7 +645,7 @@ std::string HttpFetch(std::string& url, const std::string& referer, std::string&
   req.cookieDomainSuffixes = MarketCookieSuffixes();
   req.mayRetry = true;
   Outcome out = Perform(req, report);
-  return out.ok ? DecodeBody(out.body, out.contentType) : std::string();
+  return out.ok ? DecodeBody(std::move(out.body), out.contentType) : std::string();
 }
 
 std::string FetchResponseHeaders(const std::string& url, const std::string& referer,
@@ -581,7 +674,7 @@ std::string ServiceGet(std::string& path, HttpReport* report) {
   req.followRedirects = true;
   req.mayRetry = true;
   Outcome out = Perform(req, report);
-  return out.ok ? DecodeBody(out.body, out.contentType) : std::string();
+  return out.ok ? DecodeBody(std::move(out.body), out.contentType) : std::string();
 }
 
 ServicePostResult ServicePost(const std::string& path, const std::string& body,
@@ -600,7 +693,7 @@ ServicePostResult ServicePost(const std::string& path, const std::string& body,
   Outcome out = Perform(req, report);
   ServicePostResult result;
   if (out.ok) {
-    result.body = DecodeBody(out.body, out.contentType);
+    result.body = DecodeBody(std::move(out.body), out.contentType);
     result.headers = std::move(out.headerBlock);
   }
   return result;

@@ -1,9 +1,11 @@
 #pragma once
 // The request shapes of the program. Every failure hands back empty text; no call throws.
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <stop_token>
 #include <string>
+#include <string_view>
 
 #include "net/request_failure.h"
 
@@ -39,6 +41,16 @@ std::string CaBundleWith(const std::string& extraPem);
 // Requests made on this thread end early (empty text) once `token` asks to stop.
 // Pass a default-constructed token to clear.
 void SetThreadStopToken(std::stop_token token);
+
+// Connections opened by the requests of this process so far. Consecutive requests
+// of one thread to one host share a kept-alive connection.
+uint64_t HttpConnectionsOpened();
+
+// An answer's body as GBK text: by the charset that `contentType` names, else the
+// one a <meta> tag near the top names, else UTF-8 when the bytes are valid UTF-8,
+// else as is. A UTF-8 byte order mark decides for UTF-8. Text that needs no
+// conversion is handed back without a copy.
+std::string DecodeBody(std::string&& body, std::string_view contentType);
 
 // How a request ended, for callers that keep a record of failures. The text the
 // request shapes hand back does not depend on it.

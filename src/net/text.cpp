@@ -29,7 +29,7 @@ inline size_t CharWidth(std::string_view s, size_t i) {
 size_t FindAt(std::string_view text, std::string_view sought, size_t from) {
   size_t boundary = from;  // always a character start
   while (from < text.size()) {
-    size_t p = text.find(sought, from);
+    size_t p = FindBytes(text, sought, from);
     if (p == std::string_view::npos) return p;
     // Walk character by character up to the candidate, eight bytes at a time
     // over runs of ASCII (every such byte is a character start).
@@ -122,6 +122,14 @@ int HexValue(unsigned char c) {
 
 }  // namespace
 
+// glibc's memmem skips ahead on byte pairs, where a search that stops at every
+// occurrence of the first byte crawls over markup ('<', '"') and Chinese text.
+size_t FindBytes(std::string_view text, std::string_view sought, size_t from) {
+  if (from > text.size() || sought.size() > text.size() - from) return std::string_view::npos;
+  const void* hit = ::memmem(text.data() + from, text.size() - from, sought.data(), sought.size());
+  return hit ? static_cast<size_t>(static_cast<const char*>(hit) - text.data()) : std::string_view::npos;
+}
+
 int Find(std::string_view text, std::string_view sought, int start) {
   if (start < 1) start = 1;
   if (static_cast<size_t>(start) > text.size()) return -1;
@@ -162,7 +170,9 @@ std::string ReplaceAll(std::string_view text, std::string_view from, std::string
   return out;
 }
 
-std::string Trim(std::string_view text) {
+std::string Trim(std::string_view text) { return std::string(TrimView(text)); }
+
+std::string_view TrimView(std::string_view text) {
   auto blankAt = [&](size_t i) -> size_t {  // width of a blank at i, 0 when none
     if (text[i] == ' ') return 1;
     if (Byte(text, i) == 0xA1 && i + 1 < text.size() && Byte(text, i + 1) == 0xA1) return 2;
@@ -176,7 +186,7 @@ std::string Trim(std::string_view text) {
   }
   // A blank ends in 0x20 or 0xA1; any other last byte ends a non-blank character.
   if (begin < text.size() && text.back() != ' ' && Byte(text, text.size() - 1) != 0xA1)
-    return std::string(text.substr(begin));
+    return text.substr(begin);
   // Walk the remaining characters to know where the last non-blank one ends.
   size_t end = begin;
   for (size_t i = begin; i < text.size();) {
@@ -187,7 +197,7 @@ std::string Trim(std::string_view text) {
     }
     i += w;
   }
-  return std::string(text.substr(begin, end - begin));
+  return text.substr(begin, end - begin);
 }
 
 std::vector<std::string> Split(std::string_view text, std::string_view separator) {

@@ -9,6 +9,9 @@
 
 namespace kelvora {
 
+// 0-based position of the bytes `sought` in `text` at or after 0-based `from`, at
+// any byte (trail bytes too); npos when absent. An empty `sought` is found at `from`.
+size_t FindBytes(std::string_view text, std::string_view sought, size_t from = 0);
 // Position of `sought` in `text` at or after byte `start` (values below 1 mean 1), or -1.
 // An empty `sought` gives 1 when the searched part is not empty, else -1.
 int Find(std::string_view text, std::string_view sought, int start = 1);
@@ -20,6 +23,8 @@ std::string Right(std::string_view text, int n);
 std::string ReplaceAll(std::string_view text, std::string_view from, std::string_view to = {});
 // Removes ASCII blanks and full-width blanks (A1 A1) at both ends; tabs and line breaks stay.
 std::string Trim(std::string_view text);
+// The same, as a view into `text`.
+std::string_view TrimView(std::string_view text);
 // Pieces between separators; empty text gives none; an empty last piece is dropped.
 std::vector<std::string> Split(std::string_view text, std::string_view separator);
 // ASCII a-z to A-Z, double-byte characters untouched.

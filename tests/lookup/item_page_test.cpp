@@ -418,6 +418,10 @@ TEST(ItemPageReaders, SmallAnswers) {
        "", "3.00", ""},
       {"taobao callback never closed", "x);onSibRequestSuccess({\"data\":{\"price\":\"3.00\"}})", false, "", "", ""},
       {"taobao not JSON in the callback", "onSibRequestSuccess({data:);", false, "", "", ""},
+      // Only CR LF pairs and whole characters are taken out.
+      {"tmall lone line breaks stay", "{\"deliveryAddress\":\"a\r\r\n\nb\",", true, "", "", "a\r\nb"},
+      {"tmall quote as a trail byte stays", "{\"deliveryAddress\":\"\xb1\"\xba\xbc\",", true, "", "",
+       "\xb1\"\xba\xbc"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -2,11 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "net/datetime.h"
 #include "net/endpoints.h"
+#include "net/http.h"
+#include "net/settings.h"
 #include "net/shared_state.h"
 #include "support/fixtures.h"
 #include "support/recording_server.h"
@@ -276,6 +281,73 @@ TEST_F(LookupTest, FailuresGoWithTheCellsAndASuccessfulRunClearsThem) {
   EXPECT_EQ(table.cellText(0, ResultColumn::Sales), "5");
   EXPECT_FALSE(table.failures(0).any());
   table.removeListener(&changes);
+}
+
+// The whole road of one item over https: the page, its sib answer and the lookup,
+// with the server's authority named as [http] ca_file.
+TEST(HttpsRoad, AnItemOverHttpsGivesTheRowItGivesOverHttp) {
+  SetNowOverride(MakeDateTime(2014, 11, 18, 18, 0, 0));
+  const Endpoints saved = *CurrentEndpoints();
+  auto serve = [](RecordingServer& s) {
+    s.on("/a.htm", Gbk("<title>" + G("风镜-淘宝网") + "</title><script>\n  sellerNick       : '%C4%E3',\n" +
+                       "  sibUrl           : '" + s.url("/sib?id=45383") + "',\n</script>" +
+                       "<input type=\"hidden\" name=\"item_id\" value=\"45383\">"));
+    s.on("/sib", Gbk(R"(onSibRequestSuccess({"data":{"quanity":"35","price":"12.50",)"
+                     R"("sendCity":"\u676d\u5dde","dynStock":{"sellableQuantity":7}}});)"));
+    s.on("/svc/index.php/Getinfo/get", Gbk(R"({"data":{"sjsj":"1415107601","xjsj":1416316801000}})"));
+  };
+  // One row through `s` (its lookup service too); the 链接 cell is left out of the cells.
+  auto fill = [](RecordingServer& s) {
+    Endpoints e = *CurrentEndpoints();
+    e.SERVICE_BASE = s.url("/svc/");
+    SetEndpoints(e);
+    ResultsTable table;
+    RecordingHost host;
+    table.addRow();
+    table.setCell(0, ResultColumn::Link, s.url("/a.htm"));
+    FillResultRow(table, 0, host);
+    RowCells cells = table.row(0);
+    EXPECT_EQ(cells[static_cast<int>(ResultColumn::Link)], s.url("/a.htm"));
+    cells[static_cast<int>(ResultColumn::Link)].clear();
+    return std::make_pair(cells, table.failures(0));
+  };
+  RecordingServer plain({.keepAlive = true});
+  RecordingServer secure({.keepAlive = true, .tls = true});
+  serve(plain);
+  serve(secure);
+
+  // Without the authority the page is refused: the row says the fetch failed and records why.
+  const auto [refused, refusedFailures] = fill(secure);
+  EXPECT_EQ(refused[static_cast<int>(ResultColumn::Title)], G("获取数据失败！"));
+  EXPECT_EQ(refused[static_cast<int>(ResultColumn::ListedAt)], G("无时间"));
+  EXPECT_EQ(refusedFailures[RequestPart::Page], FailureKind::Refused);
+  EXPECT_EQ(secure.requestCount(), 0u);
+
+  const std::string dir = std::filesystem::temp_directory_path() / ("kelvora-road-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  test::WriteFile(dir + "/ca.pem", secure.caPem());
+  test::WriteFile(dir + "/k.ini", "[http]\nca_file=ca.pem\nconnect_timeout=5\n");
+  Settings settings;
+  std::string error;
+  ASSERT_TRUE(LoadSettingsFile(dir + "/k.ini", settings, error)) << error;
+  ASSERT_TRUE(ApplySettings(settings, error)) << error;
+
+  const auto [overHttp, httpFailures] = fill(plain);
+  const auto [overHttps, httpsFailures] = fill(secure);
+  EXPECT_EQ(overHttps, overHttp);
+  EXPECT_EQ(overHttps[static_cast<int>(ResultColumn::ItemId)], "45383");
+  EXPECT_EQ(overHttps[static_cast<int>(ResultColumn::Price)], "12.50");
+  EXPECT_EQ(overHttps[static_cast<int>(ResultColumn::DelistAt)], G("2014年11月18日21时20分1秒"));
+  EXPECT_FALSE(httpsFailures.any());
+  // Page, sib answer and lookup went out on one connection.
+  const auto seen = secure.requests();
+  ASSERT_EQ(seen.size(), 3u);
+  for (const auto& r : seen) EXPECT_EQ(r.connection, seen[0].connection);
+
+  SetHttpLimits(HttpLimits{});
+  SetEndpoints(saved);
+  SetNowOverride(std::nullopt);
+  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

@@ -1,7 +1,10 @@
 #include "net/codec.h"
 
 #include <gtest/gtest.h>
+#include <iconv.h>
 
+#include <cerrno>
+#include <random>
 #include <thread>
 #include <vector>
 
@@ -45,6 +48,42 @@ TEST(Codec, DeclaredCharsets) {
   EXPECT_FALSE(ConvertToGbk("x", "no-such-charset").has_value());
   // A failed lookup does not spoil the next conversion.
   EXPECT_EQ(ConvertToGbk("\xe4\xbd\xa0", "UTF-8").value(), "\xc4\xe3");
+}
+
+// UTF-8 text is converted run by run between its ASCII bytes; the bytes must be
+// those of one iconv pass over the whole text, bad sequences and all.
+TEST(Codec, Utf8ConvertsAsOneWholePass) {
+  auto wholePass = [](const std::string& input) {
+    iconv_t cd = iconv_open("GB18030", "UTF-8");
+    std::string out;
+    char* in = const_cast<char*>(input.data());
+    size_t inLeft = input.size();
+    while (inLeft > 0) {
+      char buffer[64];
+      char* o = buffer;
+      size_t oLeft = sizeof buffer;
+      const size_t rc = iconv(cd, &in, &inLeft, &o, &oLeft);
+      out.append(buffer, static_cast<size_t>(o - buffer));
+      if (rc != static_cast<size_t>(-1) || errno == E2BIG) continue;
+      out += '?';
+      ++in;
+      --inLeft;
+    }
+    iconv_close(cd);
+    return out;
+  };
+  // Whole characters, pieces of characters and bytes that never start one.
+  const std::string pieces[] = {"a", "<p>", "\xe4\xbd\xa0", "\xe4\xbd", "\xe4", "\xbd", "\xc2\xa5",
+                                "\xf0\x9f\x98\x80", "\xf0\x9f", "\xed\xa0\x80", "\xc0\xaf", "\xff",
+                                "\xf4\x90\x80\x80", "\r\n", std::string(40, 'x')};
+  std::mt19937 random(11);
+  for (int round = 0; round < 3000; ++round) {
+    std::string input;
+    const int n = static_cast<int>(random() % 12);
+    for (int k = 0; k < n; ++k) input += pieces[random() % std::size(pieces)];
+    ASSERT_EQ(Utf8ToGbk(input), wholePass(input)) << round;
+    ASSERT_EQ(ConvertToGbk(input, "utf-8").value(), wholePass(input)) << round;
+  }
 }
 
 // Converters are kept open per thread; threads converting at once must not mix states.

@@ -615,5 +615,30 @@ TEST_F(HttpsTest, HeaderRequestDoesNotFollowFromHttpsToHttp) {
   EXPECT_EQ(plain_.requestCount(), 1u);
 }
 
+// Text that needs no conversion keeps the buffer it arrived in; the rest is converted.
+TEST(DecodeBody, GbkAndAsciiBodiesAreHandedOverWithoutACopy) {
+  const std::string gbk = G("夏季新款连衣裙") + std::string(64, '-');
+  const std::string utf8 = "\xE5\xA4\x8F" + std::string(64, '-');  // 夏
+  struct Case {
+    const char* name;
+    std::string contentType, body, expected;
+    bool sameBuffer;
+  } cases[] = {
+      {"declared gbk", "text/html;charset=GBK", gbk, gbk, true},
+      {"gbk by its meta tag", "text/html", "<meta charset=\"gbk\">" + gbk, "<meta charset=\"gbk\">" + gbk, true},
+      {"undeclared gbk", "", gbk, gbk, true},
+      {"ascii declared utf-8", "application/json; charset=utf-8", std::string(80, 'a'), std::string(80, 'a'), true},
+      {"utf-8", "text/html; charset=utf-8", utf8, G("夏") + std::string(64, '-'), false},
+      {"byte order mark", "text/html;charset=GBK", "\xEF\xBB\xBF" + utf8, G("夏") + std::string(64, '-'), false},
+  };
+  for (const Case& c : cases) {
+    std::string body = c.body;
+    const char* buffer = body.data();
+    const std::string text = DecodeBody(std::move(body), c.contentType);
+    EXPECT_EQ(text, c.expected) << c.name;
+    EXPECT_EQ(text.data() == buffer, c.sameBuffer) << c.name;
+  }
+}
+
 }  // namespace
 }  // namespace kelvora

@@ -13,10 +13,14 @@
 //   auto seen = server.requests();                      // in arrival order
 //   seen[0].headers[0].first == "Accept"
 //
-// A target without a canned answer gets 404 "not found". Every answer carries
-// "Connection: close", so each request arrives on a fresh connection. The server
-// stops (and hanging answers end) in stop() or the destructor.
+// A target without a canned answer gets 404 "not found". By default every answer
+// carries "Connection: close", so each request arrives on a fresh connection;
+// RecordingServer({.keepAlive = true}) keeps connections open and numbers them
+// (RecordedRequest::connection), and {.tls = true} speaks https with a certificate
+// for 127.0.0.1 and localhost signed by caPem(). The server stops (and hanging
+// answers end) in stop() or the destructor.
 #include <chrono>
+#include <cstddef>
 #include <condition_variable>
 #include <functional>
 #include <map>
@@ -39,6 +43,9 @@ struct RecordedRequest {
   HeaderList headers;   // names and values as sent, in order (value without the blanks after ':')
   std::string body;
   std::string head;     // raw request line and header lines, up to the blank line
+  int connection = 0;   // which connection it came on: 1 for the first one accepted
+  int onConnection = 0; // how many requests that connection carried before it
+  std::string alpnOffered;  // https: the protocols the client offered, comma-separated
 
   // First value of the header called `name` (any case); nullopt when it was not sent.
   std::optional<std::string> header(std::string_view name) const;
@@ -61,21 +68,33 @@ struct CannedResponse {
   // Send the body this many bytes at a time, one piece every trickleIntervalMs.
   size_t trickleBytes = 0;
   int trickleIntervalMs = 0;
+  // Close the connection once the request is read, without a byte of answer.
+  bool dropConnection = false;
+  // Keep-alive servers: close the connection after this answer without saying so
+  // in it, as a server does that lets an idle connection go.
+  bool closeAfter = false;
 
   static CannedResponse Redirect(std::string location, int status = 302);
+};
+
+struct ServerOptions {
+  bool keepAlive = false;  // answer without "Connection: close" and wait for more
+  bool tls = false;        // https
 };
 
 class RecordingServer {
  public:
   using Handler = std::function<CannedResponse(const RecordedRequest&)>;
 
-  RecordingServer();  // binds a free port on 127.0.0.1 and starts answering
+  // Binds a free port on 127.0.0.1 and starts answering.
+  RecordingServer() : RecordingServer(ServerOptions{}) {}
+  explicit RecordingServer(ServerOptions options);
   ~RecordingServer();
   RecordingServer(const RecordingServer&) = delete;
   RecordingServer& operator=(const RecordingServer&) = delete;
 
   int port() const { return port_; }
-  std::string baseUrl() const;                   // "http://127.0.0.1:PORT"
+  std::string baseUrl() const;                   // "http://127.0.0.1:PORT" (https with tls)
   std::string url(std::string_view target) const;  // baseUrl() + target
 
   // Answers for a target: an exact target ("/a?b=1") wins over a path ("/a").
@@ -88,16 +107,27 @@ class RecordingServer {
   bool waitForRequests(size_t count, std::chrono::milliseconds timeout) const;
   void clearRequests();
 
+  // The authority that signed the https certificate (PEM); empty without tls.
+  const std::string& caPem() const { return caPem_; }
+  // Connections accepted so far.
+  int connectionCount() const;
+
   void stop();
 
  private:
+  struct Connection;
   void acceptLoop();
-  void serve(int fd);
+  void serve(int fd, int number);
+  bool answer(Connection& conn, const RecordedRequest& request, const CannedResponse& answer);
   CannedResponse answerFor(const RecordedRequest& request);
   bool waitWhileRunning(std::chrono::milliseconds duration);  // false once stopping
 
+  ServerOptions options_;
+  std::string caPem_;
+  void* tlsContext_ = nullptr;  // SSL_CTX
   int listenFd_ = -1;
   int port_ = 0;
+  int accepted_ = 0;
   std::thread acceptThread_;
   mutable std::mutex mutex_;
   mutable std::condition_variable changed_;
