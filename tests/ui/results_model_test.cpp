@@ -217,7 +217,7 @@ class ResultsModelTest : public QObject {
         if (!problem.isEmpty() && problems.size() < 20) problems << problem;
       }
       ++paints;
-      if (!cleared && model.rowCount() >= 20) {
+      if (!cleared && table.rowCount() >= 20) {
         table.clearRows();  // 清空结果 while the search goes on
         cleared = true;
       }
