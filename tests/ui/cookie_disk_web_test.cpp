@@ -206,6 +206,22 @@ int RunCookieSession(int argc, char** argv) {
                  qPrintable(messages.join(QStringLiteral(" | "))));
     return 4;
   }
+  // The hidden capture window keeps the login alive: its browser revisits the home
+  // page with the cookies (every minute; here at once).
+  QPointer<CookieCaptureWindow> capture = CookieCaptureWindow::instance();
+  QTimer* keepAlive = capture ? capture->findChild<QTimer*>(QStringLiteral("时钟1")) : nullptr;
+  if (!keepAlive || !keepAlive->isActive() || capture->isVisible()) {
+    std::fprintf(stderr, "session: the capture window does not keep the login alive\n");
+    return 5;
+  }
+  QSignalSpy visits(capture->browser(), &BrowserPane::navigated);
+  keepAlive->start(100);
+  const QString home = QString::fromStdString(CurrentEndpoints()->MARKET_HOME_URL);
+  if (!QTest::qWaitFor([&] { return visits.count() >= 2; }, 10000) ||
+      !WaitForLoad(capture->browser()->view(), home)) {
+    std::fprintf(stderr, "session: no keep-alive visit of the home page\n");
+    return 5;
+  }
   // The program's own requests send the accepted text.
   std::string cartAddress = CurrentEndpoints()->CART_SITE + "/cart.htm";
   std::string explicitCookie;  // none: the request falls back to MarketCookie
