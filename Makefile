@@ -2,10 +2,11 @@
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
+TSAN_BUILD ?= build-tsan
 FUZZ_SECONDS ?= 60
 JOBS       ?= $(shell nproc)
 
-.PHONY: all deps build build-asan build-fuzz test test-fast fuzz fuzz-smoke demo bench clean
+.PHONY: all deps build build-asan build-fuzz build-tsan test test-fast test-tsan fuzz fuzz-smoke demo bench clean
 
 all: build
 
@@ -32,6 +33,19 @@ $(FUZZ_BUILD)/build.ninja:
 build-fuzz: deps $(FUZZ_BUILD)/build.ninja
 	cmake --build $(FUZZ_BUILD) -j $(JOBS)
 
+# The core, kelvora-cli, kelvora-sim and the tests without windows (clang,
+# ThreadSanitizer), no Qt.
+$(TSAN_BUILD)/build.ninja:
+	cmake -S . -B $(TSAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DKELVORA_TSAN=ON
+
+build-tsan: deps $(TSAN_BUILD)/build.ninja
+	cmake --build $(TSAN_BUILD) -j $(JOBS)
+
+# Every test of the thread-sanitizer build; the first race report fails its test.
+test-tsan: build-tsan
+	cd $(TSAN_BUILD) && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 ctest --output-on-failure -j $(JOBS)
+
 # Every fuzz program for FUZZ_SECONDS seconds, after the kept crash inputs.
 fuzz: build-fuzz
 	./scripts/fuzz.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
@@ -57,4 +71,4 @@ demo: build
 	./scripts/demo.sh $(BUILD)
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(TSAN_BUILD)

@@ -479,7 +479,7 @@ TEST_F(RecordedSearchTest, KeywordPageCountClamps) {
 
 TEST_F(RecordedSearchTest, ShopCookieTextOrMarketCookie) {
   const std::string list = "\r\njsonp60({\"itemList\":[{\"href\":\"" + server_.url("/go\r\nne") + "\"}]})";
-  server_.on("/list/itemlist/default.htm", {.body = list});
+  server_.on("/list/itemlist/default.htm", CannedResponse{.body = list});
   struct Case {
     test::HeaderList headers;
     std::string cookie;

@@ -6,10 +6,45 @@
 #include <thread>
 #include <vector>
 
+#include "app/desktop_calls_qt.h"
 #include "app/results_model.h"
 #include "net/codec.h"
+#include "net/settings.h"
+#include "net/shared_state.h"
+#include "net/text.h"
+#include "search/keyword_search.h"
+#include "support/sim_process.h"
 
 using namespace kelvora;
+
+namespace {
+
+// A search that never waits between items and reports to nobody.
+struct QuietHost : Host {
+  void setStatus(const std::string&) override {}
+  void setRowCountLabel(const std::string&) override {}
+  void message(const std::string&) override {}
+  void pause(int) override {}
+  bool stopRequested() const override { return false; }
+};
+
+// A row as the view shows it is either not filled yet or filled as a whole for
+// its own position: index, item id and link of one item.
+QString ShownRowProblem(const ResultsModel& model, int row) {
+  auto cell = [&](ResultColumn c) { return model.data(model.index(row, static_cast<int>(c))).toString(); };
+  const QString index = cell(ResultColumn::Index);
+  const QString id = cell(ResultColumn::ItemId);
+  const QString shop = cell(ResultColumn::ShopType);
+  if (index.isEmpty()) return shop.isEmpty() ? QString() : QStringLiteral("row %1: shop type without index").arg(row);
+  if (index != QString::number(row)) return QStringLiteral("row %1 shows index %2").arg(row).arg(index);
+  if (shop != QStringLiteral("天猫") && shop != QStringLiteral("店铺"))
+    return QStringLiteral("row %1: filled without a shop type").arg(row);
+  if (!id.isEmpty() && id != QStringLiteral("0") && !cell(ResultColumn::Link).contains(QStringLiteral("id=") + id))
+    return QStringLiteral("row %1: item %2 beside %3").arg(row).arg(id, cell(ResultColumn::Link));
+  return {};
+}
+
+}  // namespace
 
 class ResultsModelTest : public QObject {
   Q_OBJECT
@@ -149,6 +184,60 @@ class ResultsModelTest : public QObject {
     writer.join();
     QCoreApplication::processEvents();
     QVERIFY(table.rowCount() >= 20000);
+  }
+
+  void searchWorkerFeedsTheModelAtFullSpeed() {
+    // A real search on a worker, with no pause between items, while the UI thread
+    // paints every shown row and clears the table once.
+    test::SimProcess sim({"--now", "2014-11-18 18:00:00"});
+    QVERIFY(sim.running());
+    Settings settings;
+    std::string error;
+    QVERIFY2(LoadSettingsFile(sim.configPath(), settings, error), error.c_str());
+    QVERIFY2(ApplySettings(settings, error), error.c_str());
+    SetMarketCookie("cookie2=kelvorademo0000; _tb_token_=kelvora; t=kelvorademo");
+    SetServiceCookie("kv_auth=kelvorademo-session");
+
+    ResultsTable table;
+    ResultsModel model(table);
+    QuietHost host;
+    SearchRun run(table, host);
+    std::atomic<bool> searching{true};
+    std::thread worker([&] {
+      KeywordSearchWorker(run, "kelvora demo", "2");
+      searching = false;
+    });
+    QStringList problems;
+    bool cleared = false;
+    int paints = 0;
+    while (searching) {
+      QTest::qWait(2);
+      for (int r = 0; r < model.rowCount(); ++r) {
+        const QString problem = ShownRowProblem(model, r);
+        if (!problem.isEmpty() && problems.size() < 20) problems << problem;
+      }
+      ++paints;
+      if (!cleared && table.rowCount() >= 20) {
+        table.clearRows();  // 清空结果 while the search goes on
+        cleared = true;
+      }
+    }
+    worker.join();
+    model.flush();
+
+    QCOMPARE(problems, QStringList{});
+    QVERIFY(cleared);
+    QVERIFY(paints > 1);
+    QCOMPARE(run.itemsDone, 88);
+    QCOMPARE(model.rowCount(), table.rowCount());
+    QVERIFY(table.rowCount() < 88);
+    for (int r = 0; r < model.rowCount(); ++r)
+      for (int c = 0; c < kResultColumnCount; ++c)
+        QCOMPARE(model.data(model.index(r, c)).toString(), FromGbk(table.cellText(r, c)));
+
+    SetMarketCookie("");
+    SetServiceCookie("");
+    SetEndpoints(DefaultEndpoints());
   }
 };
 
