@@ -1,7 +1,9 @@
 // kelvora-sim: a local stand-in for the marketplace and the vendor's lookup service.
 #include <malloc.h>
+#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -27,7 +29,7 @@ int Usage(const char* message) {
                "usage: kelvora-sim [--port N] [--seed N] [--items N] [--now \"YYYY-MM-DD HH:MM:SS\"]\n"
                "                   [--write-config FILE] [--log FILE] [--latency-ms N] [--fail-rate P]\n"
                "                   [--hang-rate P] [--malformed-rate P] [--page-size real|small]\n"
-               "                   [--tls [--tls-cert FILE --tls-key FILE]]\n");
+               "                   [--tls [--tls-cert FILE --tls-key FILE]] [--exit-with-parent]\n");
   return 2;
 }
 
@@ -53,6 +55,21 @@ bool WriteFile(const std::string& path, const std::string& text) {
   return ok;
 }
 
+// Ends the simulator (as SIGTERM does) once nobody reads its standard output any
+// more: a pipe's writing end reports an error as soon as its last reader closed,
+// which happens when the program that started it ends, even by a crash.
+void StopWhenStdoutReaderGoes() {
+  std::thread([] {
+    while (true) {
+      pollfd p{STDOUT_FILENO, 0, 0};
+      const int n = ::poll(&p, 1, -1);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 || (p.revents & (POLLERR | POLLHUP | POLLNVAL))) break;
+    }
+    ::kill(::getpid(), SIGTERM);
+  }).detach();
+}
+
 bool ParseNumber(const char* text, double& out) {
   char* end = nullptr;
   out = std::strtod(text, &end);
@@ -65,6 +82,7 @@ int main(int argc, char** argv) {
   Options options;
   options.now = static_cast<int64_t>(std::time(nullptr));
   std::string tlsCert, tlsKey;
+  bool exitWithParent = false;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
@@ -76,6 +94,10 @@ int main(int argc, char** argv) {
     }
     if (arg == "--tls") {
       options.tls = true;
+      continue;
+    }
+    if (arg == "--exit-with-parent") {
+      exitWithParent = true;
       continue;
     }
     if (!(v = value())) return Usage(("missing value after " + arg).c_str());
@@ -182,6 +204,7 @@ int main(int argc, char** argv) {
   std::thread loop([&server] { server.run(); });
   std::printf("kelvora-sim listening on %s/\n", app.base().c_str());
   std::fflush(stdout);
+  if (exitWithParent) StopWhenStdoutReaderGoes();
 
   int sig = 0;
   sigwait(&stopSignals, &sig);

@@ -24,8 +24,9 @@ bool DemoSimulator::start(const QString& simulator, QString& error) {
   }
   process_ = std::make_unique<QProcess>();
   process_->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-  process_->start(simulator, {QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--write-config"),
-                              configPath()});
+  // --exit-with-parent: should this program end abruptly, the simulator ends with it.
+  process_->start(simulator, {QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--exit-with-parent"),
+                              QStringLiteral("--write-config"), configPath()});
   if (!process_->waitForStarted(5000)) {
     error = QStringLiteral("cannot start %1: %2").arg(simulator, process_->errorString());
     return false;

@@ -4,6 +4,11 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <httplib.h>
 
@@ -20,6 +25,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "net/codec.h"
@@ -713,6 +719,51 @@ TEST(SimLog, KeepsHeadersInOrderAndSpellingAndTheBody) {
                   "[\"Cookie\",\"\"],[\"Content-Length\",\"29\"],[\"Connection\",\"close\"]],"
                   "\"body\":\"username_box=a&password_box=b\",\"conn\":1}");
   std::filesystem::remove_all(dir);
+}
+
+// A simulator started with --exit-with-parent ends, cleanly, once the reading end
+// of its stdout closes: what a crashed starter leaves behind. Without the option
+// it keeps serving.
+TEST(SimExitWithParent, EndsWhenItsStarterStopsReading) {
+  for (const bool withOption : {true, false}) {
+    SCOPED_TRACE(withOption ? "--exit-with-parent" : "without the option");
+    std::string sim = std::string(KELVORA_BIN_DIR) + "/kelvora-sim";
+    std::vector<std::string> args = {sim, "--port", "0", "--items", "10"};
+    if (withOption) args.push_back("--exit-with-parent");
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    int fds[2];
+    ASSERT_EQ(::pipe2(fds, O_CLOEXEC), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+    pid_t pid = -1;
+    ASSERT_EQ(::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(fds[1]);
+    std::string line;
+    char c = 0;
+    while (line.size() < 200 && ::read(fds[0], &c, 1) == 1 && c != '\n') line += c;
+    EXPECT_EQ(line.rfind("kelvora-sim listening on http://127.0.0.1:", 0), 0u) << line;
+    ::close(fds[0]);  // as if the starter had died
+
+    int status = 0;
+    pid_t done = 0;
+    const int polls = withOption ? 50 : 10;  // 5 s to end; 1 s to show it did not
+    for (int i = 0; i < polls && done == 0; ++i) {
+      done = ::waitpid(pid, &status, WNOHANG);
+      if (done == 0) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    if (withOption) {
+      ASSERT_EQ(done, pid) << "still running 5 s after its reader went";
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    } else {
+      EXPECT_EQ(done, 0) << "ended without the option";
+      ::kill(pid, SIGTERM);
+      ::waitpid(pid, &status, 0);
+    }
+  }
 }
 
 }  // namespace
