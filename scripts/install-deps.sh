@@ -13,7 +13,7 @@ PACKAGES=(
   libsqlite3-dev
   libxlsxwriter-dev
   libcpp-httplib-dev
-  curl
+  curl time
   qt6-base-dev qt6-webengine-dev libqt6webenginecore6-bin libgl-dev
   xvfb xauth fonts-noto-cjk
   python3-xlrd python3-openpyxl
