@@ -1,13 +1,16 @@
-// The auction-link scanner of result pages against the Boost patterns it stands in
-// for: any difference in the addresses found aborts. Inputs stop at 4 KB, where the
-// patterns are still quick and never give up on their complexity limit.
+// The hand-written readers of search answers against the Boost patterns they stand
+// in for: the auction-link scanner of result pages and the shop's JSONP reader. Any
+// difference aborts. Inputs stop at 4 KB, where the patterns are still quick; an
+// input on which a pattern gives up (its complexity limit) is not compared.
 #include <boost/regex.hpp>
 #include <cstdio>
 #include <cstdlib>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "search/keyword_search.h"
+#include "search/shop_search.h"
 
 namespace {
 
@@ -23,6 +26,11 @@ const boost::regex& Pattern(AuctionLinkForm form) {
   return form == AuctionLinkForm::TraceNum ? traceNum : traceIdx;
 }
 
+[[noreturn]] void Differs(const char* what, size_t found, size_t expected) {
+  std::fprintf(stderr, "%s: the reader found %zu, the pattern %zu\n", what, found, expected);
+  std::abort();
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -30,14 +38,30 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string page(reinterpret_cast<const char*>(data), size);
   for (AuctionLinkForm form : {AuctionLinkForm::TraceNum, AuctionLinkForm::TraceIdx}) {
     std::vector<std::string> expected;
-    for (boost::sregex_iterator it(page.begin(), page.end(), Pattern(form)), end; it != end; ++it)
-      expected.push_back((*it)[1].str());
-    const std::vector<std::string> found = kelvora::AuctionLinkAddresses(page, form);
-    if (found != expected) {
-      std::fprintf(stderr, "form %d: the scanner found %zu links, the pattern %zu\n", static_cast<int>(form),
-                   found.size(), expected.size());
-      std::abort();
+    try {
+      for (boost::sregex_iterator it(page.begin(), page.end(), Pattern(form)), end; it != end; ++it)
+        expected.push_back((*it)[1].str());
+    } catch (const std::runtime_error&) {
+      continue;
     }
+    const std::vector<std::string> found = kelvora::AuctionLinkAddresses(page, form);
+    if (found != expected)
+      Differs(form == AuctionLinkForm::TraceNum ? "traceNum links" : "traceidx links", found.size(), expected.size());
+  }
+
+  // The shop answer, with its CR LF pairs dropped as the reader drops them.
+  static const boost::regex jsonp("json(.+?)\\((.+?)\\)$", boost::regex::perl);
+  std::string text;
+  for (size_t k = 0; k < page.size(); ++k) {
+    if (page.compare(k, 2, "\r\n") == 0) ++k;
+    else text += page[k];
+  }
+  try {
+    boost::smatch m;
+    const std::string expected = boost::regex_search(text, m, jsonp) ? m[2].str() : std::string();
+    const std::string found = kelvora::ShopAnswerJson(page);
+    if (found != expected) Differs("jsonp", found.size(), expected.size());
+  } catch (const std::runtime_error&) {
   }
   return 0;
 }

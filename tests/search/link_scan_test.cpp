@@ -1,5 +1,6 @@
-// The auction-link scanner of result pages against the Boost patterns it stands in
-// for: every case is read by both, and both must give the listed addresses.
+// The hand-written readers of search answers against the Boost patterns they stand
+// in for: the auction-link scanner of result pages and the shop's JSONP reader.
+// Every case is read by both, and both must give the listed result.
 #include <gtest/gtest.h>
 
 #include <boost/regex.hpp>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "search/keyword_search.h"
+#include "search/shop_search.h"
 #include "support/fixtures.h"
 
 namespace kelvora {
@@ -136,6 +138,52 @@ TEST(AuctionLinkScan, AgreesWithThePatternsOnStoredPages) {
     }
   }
   EXPECT_GT(links, 0u);  // the search page seeds hold links
+}
+
+// The shop's JSONP pattern as compiled before, applied after the CR LF pairs are
+// dropped; "$" ends a line before LF, CR or FF and at the end of the text.
+std::string RegexJsonp(const std::string& answer) {
+  static const boost::regex pattern("json(.+?)\\((.+?)\\)$", boost::regex::perl);
+  std::string text;
+  for (size_t k = 0; k < answer.size(); ++k) {
+    if (answer.compare(k, 2, "\r\n") == 0) ++k;
+    else text += answer[k];
+  }
+  boost::smatch m;
+  return boost::regex_search(text, m, pattern) ? m[2].str() : std::string();
+}
+
+TEST(JsonpScan, AgreesWithThePattern) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"jsonp60({\"a\":1})", "{\"a\":1}"},
+      {"json({\"a\":1})", ""},                           // the callback name needs a byte
+      {"jsonp(x)\ny", "x"}, {"jsonp(x)\fy", "x"}, {"jsonp(x)\ry", "x"},
+      {"jsonp(x)\r\ny", ""},                            // the pair is dropped first: ")y"
+      {"jsonp(x)y", ""}, {"jsonp(x) \n", ""},
+      {"jsonp()\n", ""},                                 // an empty argument reaches on
+      {"jsonp()\n)\n", ")\n"},
+      {"jsonp(a)b)\n", "a)b"}, {"jsonp(a)\nb)\n", "a"},
+      {"jsonA(b jsonp(a)\n", "b jsonp(a"},              // the first "json" starts it
+      {"jsonp60((a))", "(a)"}, {"jsonp60(a\n(b)\n", "a\n(b"},
+      {"JSONP(a)", ""}, {"", ""},
+  };
+  for (const auto& [answer, json] : cases) {
+    EXPECT_EQ(RegexJsonp(answer), json) << answer << " (the pattern)";
+    EXPECT_EQ(ShopAnswerJson(answer), json) << answer;
+  }
+  // Stitched answers.
+  const std::vector<std::string> pieces = {"jsonp6(", "json", "p6", "(", ")", ")", "\n", "\r", "\r\n", "\f", "x", "{\"a\":1}"};
+  std::mt19937 random(60);
+  std::uniform_int_distribution<size_t> pick(0, pieces.size() - 1), length(1, 16);
+  int found = 0;
+  for (int round = 0; round < 4000; ++round) {
+    std::string answer;
+    for (size_t k = length(random); k > 0; --k) answer += pieces[pick(random)];
+    const std::string expected = RegexJsonp(answer);
+    found += !expected.empty();
+    ASSERT_EQ(ShopAnswerJson(answer), expected) << "round " << round << ": " << answer;
+  }
+  EXPECT_GT(found, 400) << "of 4000";
 }
 
 }  // namespace
