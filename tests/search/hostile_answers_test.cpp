@@ -119,8 +119,17 @@ uint64_t PeakResident() {
     if (line.rfind("VmHWM:", 0) == 0) return std::stoull(line.substr(6)) * 1024;
   return 0;
 }
-// Starts a new peak at the present size; false where the system cannot.
+// Starts a new peak at the present size; false where the system cannot, or where
+// the address sanitizer holds freed blocks back (its quarantine) and the peak
+// says nothing about the program.
 bool ResetPeakResident() {
+#if defined(__SANITIZE_ADDRESS__)
+  return false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+  return false;
+#endif
+#endif
   std::ofstream clear("/proc/self/clear_refs");
   clear << "5";
   clear.flush();
