@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "search/keyword_search.h"
+#include "net/text.h"
 #include "search/shop_search.h"
 
 namespace {
@@ -49,13 +50,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       Differs(form == AuctionLinkForm::TraceNum ? "traceNum links" : "traceidx links", found.size(), expected.size());
   }
 
-  // The shop answer, with its CR LF pairs dropped as the reader drops them.
+  // The shop answer, with its CR LF pairs dropped as the reader drops them (a pair
+  // whose CR ends a double-byte character stays).
   static const boost::regex jsonp("json(.+?)\\((.+?)\\)$", boost::regex::perl);
-  std::string text;
-  for (size_t k = 0; k < page.size(); ++k) {
-    if (page.compare(k, 2, "\r\n") == 0) ++k;
-    else text += page[k];
-  }
+  const std::string text = kelvora::ReplaceAll(page, "\r\n");
   try {
     boost::smatch m;
     const std::string expected = boost::regex_search(text, m, jsonp) ? m[2].str() : std::string();

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "net/text.h"
 #include "search/keyword_search.h"
 #include "search/shop_search.h"
 #include "support/fixtures.h"
@@ -144,11 +145,7 @@ TEST(AuctionLinkScan, AgreesWithThePatternsOnStoredPages) {
 // dropped; "$" ends a line before LF, CR or FF and at the end of the text.
 std::string RegexJsonp(const std::string& answer) {
   static const boost::regex pattern("json(.+?)\\((.+?)\\)$", boost::regex::perl);
-  std::string text;
-  for (size_t k = 0; k < answer.size(); ++k) {
-    if (answer.compare(k, 2, "\r\n") == 0) ++k;
-    else text += answer[k];
-  }
+  const std::string text = ReplaceAll(answer, "\r\n");
   boost::smatch m;
   return boost::regex_search(text, m, pattern) ? m[2].str() : std::string();
 }
@@ -160,6 +157,7 @@ TEST(JsonpScan, AgreesWithThePattern) {
       {"jsonp(x)\ny", "x"}, {"jsonp(x)\fy", "x"}, {"jsonp(x)\ry", "x"},
       {"jsonp(x)\r\ny", ""},                            // the pair is dropped first: ")y"
       {"jsonp(x)y", ""}, {"jsonp(x) \n", ""},
+      {"jsonp(a\r\n)\n", "a"}, {"jsonp(\xD6\r\n)\n", "\xD6\r\n"},  // a CR ending a character stays
       {"jsonp()\n", ""},                                 // an empty argument reaches on
       {"jsonp()\n)\n", ")\n"},
       {"jsonp(a)b)\n", "a)b"}, {"jsonp(a)\nb)\n", "a"},
@@ -172,7 +170,7 @@ TEST(JsonpScan, AgreesWithThePattern) {
     EXPECT_EQ(ShopAnswerJson(answer), json) << answer;
   }
   // Stitched answers.
-  const std::vector<std::string> pieces = {"jsonp6(", "json", "p6", "(", ")", ")", "\n", "\r", "\r\n", "\f", "x", "{\"a\":1}"};
+  const std::vector<std::string> pieces = {"jsonp6(", "json", "p6", "(", ")", ")", "\n", "\r", "\r\n", "\f", "x", "\xD6", "{\"a\":1}"};
   std::mt19937 random(60);
   std::uniform_int_distribution<size_t> pick(0, pieces.size() - 1), length(1, 16);
   int found = 0;
