@@ -26,7 +26,8 @@ cleanup() {
 trap cleanup EXIT
 
 cat > "$work/server.py" <<'EOF'
-# Loopback answers built to hurt: GET /NAME/search... is the result page NAME,
+# Loopback answers built to hurt: GET /NAME/search... is the result page NAME
+# (and /NAME/itemlist/default.htm the shop's list answer NAME),
 # other paths are item pages. GET /count/PATH tells how often PATH was asked,
 # GET /count/* how many requests came in all.
 import sys, time, threading, collections
@@ -52,6 +53,7 @@ PAGES = {
     'backtrack-idx': lambda: repeat_to('<a trace="auction" traceidx="x', 780000),
     'schemes': lambda: ''.join(first_link(h) for h in (
         'file:///etc/passwd', 'javascript:alert(document.cookie)', 'data:text/html,<title>x</title>')),
+    'jsonp': lambda: repeat_to('jsonx', 8000000),
     'links50k': lambda: ''.join(first_link('javascript:void(%d)' % k, k) for k in range(50000)),
     'deep': lambda: '<script>g_page_config = ' + DEEP + ';</script>',
     'digits': lambda: ('<script>g_page_config = {"mods":{"itemlist":{"data":{"auctions":[{"detail_url":'
@@ -85,7 +87,7 @@ class Handler(BaseHTTPRequestHandler):
             counts['/*'] += 1
         name = path.strip('/').split('/')[0]
         try:
-            if path.endswith('/search') and name in PAGES:
+            if name in PAGES and (path.endswith('/search') or path.endswith('/itemlist/default.htm')):
                 body = PAGES[name]().encode('latin-1')
                 self.head(len(body))
                 self.wfile.write(body)
@@ -125,15 +127,15 @@ port=$(head -1 "$work/port")
 [ -n "$port" ] || { echo "the loopback server did not start" >&2; exit 1; }
 base="http://127.0.0.1:$port"
 
-settings() {  # SEARCH_SITE path
-  printf '[endpoints]\nSEARCH_SITE=%s/%s\nSERVICE_BASE=%s/svc/\nITEM_NY_SITE=%s/ny\n' \
-    "$base" "$1" "$base" "$base" > "$work/run.ini"
+settings() {  # SEARCH_SITE and LIST_SITE path
+  printf '[endpoints]\nSEARCH_SITE=%s/%s\nLIST_SITE=%s/%s\nSERVICE_BASE=%s/svc/\nITEM_NY_SITE=%s/ny\n' \
+    "$base" "$1" "$base" "$1" "$base" "$base" > "$work/run.ini"
   printf '[http]\nconnect_timeout=2\nstall_timeout=3\ntotal_timeout=60\n' >> "$work/run.ini"
 }
 count() { curl -s "$base/count$1"; }
 
 failed=0
-printf '%-34s %7s %12s  %-50s %s\n' input "wall s" "peak RSS MB" bound verdict
+printf '%-38s %7s %12s  %-50s %s\n' input "wall s" "peak RSS MB" bound verdict
 # run NAME MAX_SECONDS MAX_MB EXPECTATION-DESCRIPTION CHECK-COMMAND -- CLI-ARGS...
 run() {
   local name=$1 max_s=$2 max_mb=$3 expect=$4 check=$5
@@ -150,7 +152,7 @@ run() {
   elif ! eval "$check"; then verdict="FAIL (not: $expect)"
   fi
   [ "$verdict" = ok ] || failed=1
-  printf '%-34s %7s %12s  %-50s %s\n' "$name" "$secs" "$mb" "<= ${max_s} s, <= ${max_mb} MB; $expect" "$verdict"
+  printf '%-38s %7s %12s  %-50s %s\n' "$name" "$secs" "$mb" "<= ${max_s} s, <= ${max_mb} MB; $expect" "$verdict"
 }
 rows() { wc -l < "$work/out"; }
 all_failed() { [ "$(rows)" -eq "$1" ] && [ "$(grep -c '"failed":\["page"\]' "$work/out")" -eq "$1" ]; }
@@ -161,6 +163,9 @@ settings backtrack-closing
 run "780 KB openings, closings, no end" 2 100 "0 rows" '[ "$(rows)" -eq 0 ]' -- keyword x --pages 1
 settings backtrack-idx
 run "780 KB link openings, second form" 2 100 "0 rows" '[ "$(rows)" -eq 0 ]' -- keyword x --pages 1
+settings jsonp
+run "8 MB shop answer, unclosed callbacks" 2 100 "0 rows" \
+  '[ "$(rows)" -eq 0 ] && [ "$(count /jsonp/itemlist/default.htm)" -eq 1 ]' -- shop x --pages 1
 settings none
 run "1 GB body with Content-Length" 10 200 "refused" 'all_failed 1' -- item "$base/big-sized"
 run "1 GB body without Content-Length" 20 200 "refused at max_body" 'all_failed 1' -- item "$base/big-unsized"
