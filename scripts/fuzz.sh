@@ -11,7 +11,7 @@ shift 2
 root=$(cd "$(dirname "$0")/.." && pwd)
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
-  targets=(json text item_page search_page item_list page_spec cookie settings rows)
+  targets=(json text item_page search_page item_list page_spec cookie settings rows link_scan)
 fi
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}

@@ -1,6 +1,7 @@
 #include "search/keyword_search.h"
 
-#include <boost/regex.hpp>
+#include <array>
+#include <string_view>
 
 #include "net/endpoints.h"
 #include "net/http.h"
@@ -12,35 +13,70 @@ namespace {
 
 constexpr const char* kAuctionsPath = "data.mods.itemlist.data.auctions";
 
-// The result pages' link patterns, kept as the page markup writes them with
-// apostrophes for its double quotation marks.
-boost::regex AuctionLinkPattern(std::string stored) {
-  for (char& c : stored)
-    if (c == '\'') c = '"';
-  return boost::regex(stored, boost::regex::perl);
+// The two shapes of an auction link in result-page markup. A link opens at a word
+// start with `lead` (then, in the first shape, one ASCII digit and `afterDigit`);
+// each gap that follows holds at least one byte of anything, line breaks included,
+// and ends at the first `closers[g]` after its first byte. Gap `hrefGap` is the
+// item address.
+struct LinkShape {
+  std::string_view lead;
+  bool digit;
+  std::string_view afterDigit;
+  std::array<std::string_view, 3> closers;
+  size_t gaps;
+  size_t hrefGap;
+};
+
+constexpr LinkShape kTraceNumShape{"a trace=\"auction\"  traceNum=\"",
+                                   true,
+                                   "\"  data-pid=\"",
+                                   {"\" href=\"", "\" target=\"_blank\" class=\"s", "\">"},
+                                   3,
+                                   1};
+constexpr LinkShape kTraceIdxShape{"a trace=\"auction\" traceidx=\"", false, "", {"\" href=\"", "\"", ""}, 2, 1};
+
+bool IsWordByte(unsigned char c) {
+  return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
 }
 
-const boost::regex& FirstLinkPattern() {
-  static const boost::regex re = AuctionLinkPattern(
-      "\\<a trace\\='auction'  traceNum\\='\\d'  data-pid\\='(?:.+?)' href\\='(.+?)' target\\='_blank' "
-      "class\\='s(.+?)'>");
-  return re;
-}
-
-const boost::regex& SecondLinkPattern() {
-  static const boost::regex re =
-      AuctionLinkPattern("\\<a trace\\='auction' traceidx\\='(?:.+?)' href\\='(.+?)'");
-  return re;
-}
-
-// Group 1 of every match; a search that exhausts the engine yields what it found
-// before that.
-std::vector<std::string> AllFirstGroups(const std::string& text, const boost::regex& re) {
+// Every link of `shape` in page order, each search going on from the end of the
+// previous link, in one pass over the page. Taking the first closer of each gap
+// finds the shortest link from an opening; and when an opening cannot be closed,
+// no later one can either (its gaps would start later and can only end at the same
+// closers or later), so the scan stops there. That keeps hostile markup that opens
+// links by the thousand and never closes them linear in its size.
+std::vector<std::string> ScanLinks(std::string_view page, const LinkShape& shape) {
   std::vector<std::string> found;
-  try {
-    for (boost::sregex_iterator it(text.begin(), text.end(), re), end; it != end; ++it)
-      found.push_back((*it)[1].str());
-  } catch (const std::exception&) {
+  size_t from = 0;
+  for (;;) {
+    const size_t start = page.find(shape.lead, from);
+    if (start == std::string_view::npos) break;
+    size_t pos = start + shape.lead.size();
+    bool opens = start == 0 || !IsWordByte(static_cast<unsigned char>(page[start - 1]));
+    if (opens && shape.digit) {
+      opens = pos < page.size() && page[pos] >= '0' && page[pos] <= '9' &&
+              page.substr(pos + 1).starts_with(shape.afterDigit);
+      pos += 1 + shape.afterDigit.size();
+    }
+    if (!opens) {
+      from = start + 1;
+      continue;
+    }
+    size_t hrefBegin = 0;
+    size_t hrefEnd = 0;
+    bool closed = true;
+    for (size_t g = 0; g < shape.gaps && closed; ++g) {
+      const size_t close = page.find(shape.closers[g], pos + 1);
+      closed = close != std::string_view::npos;
+      if (closed && g == shape.hrefGap) {
+        hrefBegin = pos;
+        hrefEnd = close;
+      }
+      if (closed) pos = close + shape.closers[g].size();
+    }
+    if (!closed) break;
+    found.emplace_back(page.substr(hrefBegin, hrefEnd - hrefBegin));
+    from = pos;
   }
   return found;
 }
@@ -63,6 +99,10 @@ std::string PercentEncodeKeyword(const std::string& gbk) {
   return out;
 }
 
+std::vector<std::string> AuctionLinkAddresses(const std::string& page, AuctionLinkForm form) {
+  return ScanLinks(page, form == AuctionLinkForm::TraceNum ? kTraceNumShape : kTraceIdxShape);
+}
+
 std::vector<std::string> SearchResultAddresses(const std::string& page) {
   std::vector<std::string> addresses;
   const int marker = Find(page, "g_page_config");
@@ -81,8 +121,8 @@ std::vector<std::string> SearchResultAddresses(const std::string& page) {
     // An empty auctions array means no results, whatever links the markup holds.
     return addresses;
   }
-  addresses = AllFirstGroups(page, FirstLinkPattern());
-  if (addresses.empty()) addresses = AllFirstGroups(page, SecondLinkPattern());
+  addresses = AuctionLinkAddresses(page, AuctionLinkForm::TraceNum);
+  if (addresses.empty()) addresses = AuctionLinkAddresses(page, AuctionLinkForm::TraceIdx);
   return addresses;
 }
 

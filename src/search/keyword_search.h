@@ -14,6 +14,17 @@ inline constexpr int KEYWORD_MAX_PAGES = 99;
 // Letters and digits kept, every other byte (GBK bytes, blanks, "-._~") as %XX.
 std::string PercentEncodeKeyword(const std::string& gbk);
 
+// The two shapes of an auction link in result-page markup:
+//   TraceNum: <a trace="auction"  traceNum="D"  data-pid="..." href="ADDRESS" target="_blank" class="s...">
+//   TraceIdx: <a trace="auction" traceidx="..." href="ADDRESS"
+// (two blanks before traceNum and before data-pid; D is one ASCII digit). The
+// opening "a" starts a word: the byte before it is none of A-Z, a-z, 0-9 and "_".
+// Each "..." holds at least one byte, line breaks included, and ends at the first
+// closing text after its first byte; the next link is sought after the previous one.
+enum class AuctionLinkForm { TraceNum, TraceIdx };
+// The ADDRESS of every link of `form`, in page order. Linear in the page's size.
+std::vector<std::string> AuctionLinkAddresses(const std::string& page, AuctionLinkForm form);
+
 // The item addresses of one result page, in page order: from the page's
 // g_page_config object when it has one, else from its auction links.
 std::vector<std::string> SearchResultAddresses(const std::string& page);

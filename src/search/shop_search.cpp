@@ -1,7 +1,5 @@
 #include "search/shop_search.h"
 
-#include <boost/regex.hpp>
-
 #include "net/codec.h"
 #include "net/endpoints.h"
 #include "net/http.h"
@@ -58,11 +56,18 @@ std::string ShopPageReferer(const std::string& nickname) {
 std::string ShopAnswerJson(const std::string& answer) {
   // The list site breaks long JSONP answers into lines, even inside strings.
   const std::string text = ReplaceAll(answer, "\r\n");
-  try {
-    static const boost::regex pattern("json(.+?)\\((.+?)\\)$", boost::regex::perl);
-    boost::smatch m;
-    if (boost::regex_search(text, m, pattern) && m[2].matched) return m[2].str();
-  } catch (const std::exception&) {
+  // "json", a callback name of at least one byte, "(", then the shortest stretch of
+  // at least one byte up to a ")" that ends a line (a line break, CR, form feed or
+  // the end of the text follows it). Taking the first "json" and the first "(" after
+  // it is exact: a later start can only find the same closings or fewer. One pass,
+  // however many unclosed openings an answer holds.
+  const size_t start = text.find("json");
+  if (start == std::string::npos) return {};
+  const size_t open = text.find('(', start + 5);
+  if (open == std::string::npos) return {};
+  for (size_t close = text.find(')', open + 2); close != std::string::npos; close = text.find(')', close + 1)) {
+    const char next = close + 1 < text.size() ? text[close + 1] : '\n';
+    if (next == '\n' || next == '\r' || next == '\f') return text.substr(open + 1, close - open - 1);
   }
   return {};
 }
