@@ -128,6 +128,9 @@ struct Transfer {
   CURL* curl = nullptr;
 };
 
+// Beyond this size a body of unknown length is given room up to [http] max_body.
+constexpr size_t kGrowToLimitFrom = size_t{4} << 20;
+
 size_t OnBody(char* data, size_t size, size_t count, void* user) {
   auto* t = static_cast<Transfer*>(user);
   size_t n = size * count;
@@ -142,6 +145,15 @@ size_t OnBody(char* data, size_t size, size_t count, void* user) {
     if (curl_easy_getinfo(t->curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) == CURLE_OK &&
         announced > 0)
       t->body.reserve(std::min(static_cast<size_t>(announced), t->maxBody));
+  }
+  if (t->body.size() + n > t->body.capacity()) {
+    // Small bodies grow by doubling. A large one of unknown length gets room up to
+    // the limit at once: pages are only resident once written, and growing by
+    // copies would hold the old and the new buffer, twice the limit near its end.
+    const size_t wanted = t->body.size() + n;
+    t->body.reserve(wanted > kGrowToLimitFrom
+                        ? t->maxBody
+                        : std::min(std::max(t->body.capacity() * 2, wanted), t->maxBody));
   }
   t->body.append(data, n);
   return n;
