@@ -119,14 +119,14 @@ uint64_t PeakResident() {
     if (line.rfind("VmHWM:", 0) == 0) return std::stoull(line.substr(6)) * 1024;
   return 0;
 }
-// Starts a new peak at the present size; false where the system cannot, or where
-// the address sanitizer holds freed blocks back (its quarantine) and the peak
-// says nothing about the program.
+// Starts a new peak at the present size; false where the system cannot, or under
+// a sanitizer, whose quarantine of freed blocks (address) or shadow memory
+// (thread) makes the peak say nothing about the program.
 bool ResetPeakResident() {
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
   return false;
 #elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
   return false;
 #endif
 #endif
