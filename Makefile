@@ -54,11 +54,13 @@ fuzz: build-fuzz
 fuzz-smoke: build-fuzz
 	./scripts/fuzz.sh $(FUZZ_BUILD) 3
 
-# Every test in the normal build, then the same tests under ASan+UBSan.
+# Every test in the normal build, then the same tests under ASan+UBSan, the fuzz
+# smoke check, and the tests without windows under ThreadSanitizer.
 test: build build-asan
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j $(JOBS)
 	$(MAKE) fuzz-smoke
+	$(MAKE) test-tsan
 
 # Only the normal build, for quick iterations.
 test-fast: build
