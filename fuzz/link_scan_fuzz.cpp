@@ -12,20 +12,11 @@
 #include "search/keyword_search.h"
 #include "net/text.h"
 #include "search/shop_search.h"
+#include "support/search_patterns.h"
 
 namespace {
 
 using kelvora::AuctionLinkForm;
-
-const boost::regex& Pattern(AuctionLinkForm form) {
-  static const boost::regex traceNum(
-      "\\<a trace\\=\"auction\"  traceNum\\=\"\\d\"  data-pid\\=\"(?:.+?)\" href\\=\"(.+?)\" target\\=\"_blank\" "
-      "class\\=\"s(.+?)\">",
-      boost::regex::perl);
-  static const boost::regex traceIdx("\\<a trace\\=\"auction\" traceidx\\=\"(?:.+?)\" href\\=\"(.+?)\"",
-                                     boost::regex::perl);
-  return form == AuctionLinkForm::TraceNum ? traceNum : traceIdx;
-}
 
 [[noreturn]] void Differs(const char* what, size_t found, size_t expected) {
   std::fprintf(stderr, "%s: the reader found %zu, the pattern %zu\n", what, found, expected);
@@ -40,8 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (AuctionLinkForm form : {AuctionLinkForm::TraceNum, AuctionLinkForm::TraceIdx}) {
     std::vector<std::string> expected;
     try {
-      for (boost::sregex_iterator it(page.begin(), page.end(), Pattern(form)), end; it != end; ++it)
-        expected.push_back((*it)[1].str());
+      expected = kelvora::test::PatternLinks(page, form);
     } catch (const std::runtime_error&) {
       continue;
     }
@@ -50,13 +40,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       Differs(form == AuctionLinkForm::TraceNum ? "traceNum links" : "traceidx links", found.size(), expected.size());
   }
 
-  // The shop answer, with its CR LF pairs dropped as the reader drops them (a pair
-  // whose CR ends a double-byte character stays).
-  static const boost::regex jsonp("json(.+?)\\((.+?)\\)$", boost::regex::perl);
-  const std::string text = kelvora::ReplaceAll(page, "\r\n");
+  // The shop answer, its CR LF pairs dropped as the reader drops them.
   try {
-    boost::smatch m;
-    const std::string expected = boost::regex_search(text, m, jsonp) ? m[2].str() : std::string();
+    const std::string expected = kelvora::test::PatternJsonp(page);
     const std::string found = kelvora::ShopAnswerJson(page);
     if (found != expected) Differs("jsonp", found.size(), expected.size());
   } catch (const std::runtime_error&) {

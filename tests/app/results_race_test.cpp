@@ -23,6 +23,7 @@
 #include "net/text.h"
 #include "search/keyword_search.h"
 #include "support/sim_process.h"
+#include "support/quiet_host.h"
 
 namespace kelvora {
 namespace {
@@ -30,14 +31,7 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-// The search reports to nobody and never waits between items: full speed.
-struct QuietHost : Host {
-  void setStatus(const std::string&) override {}
-  void setRowCountLabel(const std::string&) override {}
-  void message(const std::string&) override {}
-  void pause(int) override {}
-  bool stopRequested() const override { return false; }
-};
+using test::QuietHost;
 
 // Counts what it hears and notes a call that starts while another is under way.
 struct CountingListener : ResultsTable::Listener {

@@ -13,6 +13,7 @@
 #include "search/keyword_search.h"
 #include "search/shop_search.h"
 #include "support/fixtures.h"
+#include "support/search_patterns.h"
 
 namespace kelvora {
 namespace {
@@ -20,24 +21,8 @@ namespace {
 namespace fs = std::filesystem;
 using V = std::vector<std::string>;
 
-// The patterns as the markup route compiled them before the scanner: Perl syntax,
-// "\<" a word start, "\=" a plain "=", "." any byte, line breaks included.
-const boost::regex& Pattern(AuctionLinkForm form) {
-  static const boost::regex traceNum(
-      "\\<a trace\\=\"auction\"  traceNum\\=\"\\d\"  data-pid\\=\"(?:.+?)\" href\\=\"(.+?)\" target\\=\"_blank\" "
-      "class\\=\"s(.+?)\">",
-      boost::regex::perl);
-  static const boost::regex traceIdx("\\<a trace\\=\"auction\" traceidx\\=\"(?:.+?)\" href\\=\"(.+?)\"",
-                                     boost::regex::perl);
-  return form == AuctionLinkForm::TraceNum ? traceNum : traceIdx;
-}
-
-V RegexLinks(const std::string& page, AuctionLinkForm form) {
-  V found;
-  for (boost::sregex_iterator it(page.begin(), page.end(), Pattern(form)), end; it != end; ++it)
-    found.push_back((*it)[1].str());
-  return found;
-}
+using test::PatternJsonp;
+using test::PatternLinks;
 
 // A link of the first form; each argument replaces one part of a well-formed link.
 std::string Num(const std::string& href, const std::string& pid = "7", const std::string& cls = "summary-img",
@@ -95,7 +80,7 @@ TEST(AuctionLinkScan, AgreesWithThePatternsOnTrickyMarkup) {
       {"no markup", N, "", {}},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(RegexLinks(c.page, c.form), c.expected) << c.name << " (the pattern)";
+    EXPECT_EQ(PatternLinks(c.page, c.form), c.expected) << c.name << " (the pattern)";
     EXPECT_EQ(AuctionLinkAddresses(c.page, c.form), c.expected) << c.name;
   }
 }
@@ -114,7 +99,7 @@ TEST(AuctionLinkScan, AgreesWithThePatternsOnStitchedPages) {
     std::string page;
     for (size_t k = length(random); k > 0; --k) page += pieces[pick(random)];
     for (AuctionLinkForm form : {AuctionLinkForm::TraceNum, AuctionLinkForm::TraceIdx}) {
-      const V expected = RegexLinks(page, form);
+      const V expected = PatternLinks(page, form);
       withLinks += !expected.empty();
       ASSERT_EQ(AuctionLinkAddresses(page, form), expected) << "round " << round << ": " << page;
     }
@@ -133,21 +118,12 @@ TEST(AuctionLinkScan, AgreesWithThePatternsOnStoredPages) {
   for (const fs::path& file : files) {
     const std::string page = test::ReadFile(file.string());
     for (AuctionLinkForm form : {AuctionLinkForm::TraceNum, AuctionLinkForm::TraceIdx}) {
-      const V expected = RegexLinks(page, form);
+      const V expected = PatternLinks(page, form);
       links += expected.size();
       EXPECT_EQ(AuctionLinkAddresses(page, form), expected) << file;
     }
   }
   EXPECT_GT(links, 0u);  // the search page seeds hold links
-}
-
-// The shop's JSONP pattern as compiled before, applied after the CR LF pairs are
-// dropped; "$" ends a line before LF, CR or FF and at the end of the text.
-std::string RegexJsonp(const std::string& answer) {
-  static const boost::regex pattern("json(.+?)\\((.+?)\\)$", boost::regex::perl);
-  const std::string text = ReplaceAll(answer, "\r\n");
-  boost::smatch m;
-  return boost::regex_search(text, m, pattern) ? m[2].str() : std::string();
 }
 
 TEST(JsonpScan, AgreesWithThePattern) {
@@ -166,7 +142,7 @@ TEST(JsonpScan, AgreesWithThePattern) {
       {"JSONP(a)", ""}, {"", ""},
   };
   for (const auto& [answer, json] : cases) {
-    EXPECT_EQ(RegexJsonp(answer), json) << answer << " (the pattern)";
+    EXPECT_EQ(PatternJsonp(answer), json) << answer << " (the pattern)";
     EXPECT_EQ(ShopAnswerJson(answer), json) << answer;
   }
   // Stitched answers.
@@ -177,7 +153,7 @@ TEST(JsonpScan, AgreesWithThePattern) {
   for (int round = 0; round < 4000; ++round) {
     std::string answer;
     for (size_t k = length(random); k > 0; --k) answer += pieces[pick(random)];
-    const std::string expected = RegexJsonp(answer);
+    const std::string expected = PatternJsonp(answer);
     found += !expected.empty();
     ASSERT_EQ(ShopAnswerJson(answer), expected) << "round " << round << ": " << answer;
   }

@@ -13,20 +13,14 @@
 #include "net/shared_state.h"
 #include "net/text.h"
 #include "search/keyword_search.h"
+#include "support/quiet_host.h"
 #include "support/sim_process.h"
 
 using namespace kelvora;
 
 namespace {
 
-// A search that never waits between items and reports to nobody.
-struct QuietHost : Host {
-  void setStatus(const std::string&) override {}
-  void setRowCountLabel(const std::string&) override {}
-  void message(const std::string&) override {}
-  void pause(int) override {}
-  bool stopRequested() const override { return false; }
-};
+using kelvora::test::QuietHost;
 
 // A row as the view shows it is either not filled yet or filled as a whole for
 // its own position: index, item id and link of one item.

@@ -17,6 +17,7 @@
 #include "net/settings.h"
 #include "net/shared_state.h"
 #include "search/search_tabs_qt.h"
+#include "support/quiet_host.h"
 #include "support/sim_process.h"
 #include "wizard/search_wizard_walk_qt.h"
 #include "wizard/search_wizard_window.h"
@@ -47,13 +48,7 @@ struct StandInMain {
   QPlainTextEdit* addresses;
 };
 
-struct QuietHost : Host {
-  void setStatus(const std::string&) override {}
-  void setRowCountLabel(const std::string&) override {}
-  void message(const std::string&) override {}
-  void pause(int) override {}
-  bool stopRequested() const override { return false; }
-};
+using test::QuietHost;
 
 template <typename T = QWidget>
 T* Control(QWidget* window, const char* name) {
