@@ -40,6 +40,7 @@
 #include "session/session_qt.h"
 #include "support/recording_server.h"
 #include "ui/disk_scan.h"
+#include "ui/web_page_support.h"
 
 using namespace kelvora;
 namespace fs = std::filesystem;
@@ -53,22 +54,9 @@ T* Child(QWidget* window, const char* name) {
   return window ? window->findChild<T*>(QString::fromUtf8(name)) : nullptr;
 }
 
-QVariant RunScript(QWebEnginePage* page, const QString& script) {
-  QVariant result;
-  bool done = false;
-  page->runJavaScript(script, [&](const QVariant& value) {
-    result = value;
-    done = true;
-  });
-  if (!QTest::qWaitFor([&] { return done; }, 10000)) return {};
-  return result;
-}
-
+using kelvora::test::RunScript;
 bool WaitForLoad(QWebEngineView* view, const QString& address) {
-  return QTest::qWaitFor(
-      [&] { return view->url().toString().startsWith(address) && !view->title().isEmpty() &&
-                   RunScript(view->page(), "document.readyState").toString() == "complete"; },
-      30000);
+  return kelvora::test::WaitForLoad(view, address, 30000);
 }
 
 // ---- The child: the desktop program's start-up with a captured cookie ----

@@ -20,6 +20,7 @@
 #include "session/login_window.h"
 #include "session/session_qt.h"
 #include "support/sim_process.h"
+#include "ui/web_page_support.h"
 
 using namespace kelvora;
 
@@ -32,22 +33,9 @@ T* Child(QWidget* window, const char* name) {
   return child;
 }
 
-QVariant RunScript(QWebEnginePage* page, const QString& script) {
-  QVariant result;
-  bool done = false;
-  page->runJavaScript(script, [&](const QVariant& value) {
-    result = value;
-    done = true;
-  });
-  if (!QTest::qWaitFor([&] { return done; }, 10000)) return {};
-  return result;
-}
-
+using kelvora::test::RunScript;
 bool WaitForLoad(QWebEngineView* view, const QString& address) {
-  return QTest::qWaitFor(
-      [&] { return view->url().toString().startsWith(address) && !view->title().isEmpty() &&
-                   RunScript(view->page(), "document.readyState").toString() == "complete"; },
-      20000);
+  return kelvora::test::WaitForLoad(view, address, 20000);
 }
 
 }  // namespace
