@@ -223,17 +223,7 @@ bool IsGbkCharset(std::string_view charset) {
   return false;
 }
 
-bool AllBytesAscii(std::string_view s) {
-  size_t i = 0;
-  for (; i + 8 <= s.size(); i += 8) {
-    uint64_t word;
-    std::memcpy(&word, s.data() + i, 8);
-    if (word & 0x8080808080808080ULL) return false;
-  }
-  for (; i < s.size(); ++i)
-    if (static_cast<unsigned char>(s[i]) >= 0x80) return false;
-  return true;
-}
+bool AllBytesAscii(std::string_view s) { return NextNonAscii(s, 0) == s.size(); }
 
 std::optional<std::string> ConvertToGbk(std::string_view bytes, std::string_view charset) {
   if (IsGbkCharset(charset)) return std::string(bytes);
