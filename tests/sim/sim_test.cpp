@@ -634,8 +634,12 @@ TEST(SimFaults, HappenAtTheAskedRateAndRepeatWithTheSeed) {
 }
 
 TEST(SimPages, HaveTheRealSizeAndAreTheSameFromRunToRun) {
-  SimProcess first({"--seed", "5", "--items", "200"}), second({"--seed", "5", "--items", "200"});
-  SimProcess small({"--seed", "5", "--items", "200", "--page-size", "small"});
+  // The pages carry times counted back from the simulator's clock, so both runs
+  // get the same one: two starts a second apart would otherwise differ.
+  const std::vector<std::string> run = {"--seed", "5", "--items", "200", "--now", "2026-03-01 10:00:00"};
+  std::vector<std::string> smallRun = run;
+  smallRun.insert(smallRun.end(), {"--page-size", "small"});
+  SimProcess first(run), second(run), small(smallRun);
   ASSERT_TRUE(first.running() && second.running() && small.running());
   auto page = [](const SimProcess& sim, const std::string& target) {
     httplib::Client c("127.0.0.1", sim.port());
