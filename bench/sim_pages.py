@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
-"""Sizes of kelvora-sim's item pages over the whole catalogue (min, median, max
-per kind) and the simulator's CPU per page (user + system time of its process,
+"""Sizes of kelvora-sim's item pages and of the answers with their dynamic data
+(sib, mdskip) over the whole catalogue (min, median, max per kind) and the
+simulator's CPU per page (user + system time of its process,
 from /proc, while every item page is fetched once on one kept-alive connection).
 
   bench/sim_pages.py [BUILD] [--items N] [--tls] [--page-size real|small]
@@ -9,6 +10,7 @@ import argparse
 import http.client
 import json
 import os
+import re
 import ssl
 import statistics
 import subprocess
@@ -57,9 +59,17 @@ def main():
             for it in items:
                 path = {"tmall": "/detail/item.htm", "alt": "/ny/item.htm"}.get(it["kind"], "/item/item.htm")
                 targets.append((it["kind"], f"{path}?id={it['id']}"))
-            sizes = {}
+            sizes, answers = {}, {}
             for kind, target in targets:
-                sizes.setdefault(kind, []).append(len(get(target)))
+                page = get(target)
+                sizes.setdefault(kind, []).append(len(page))
+                found = re.search(rb'"initApi":"([^"]+)"', page) or re.search(rb"sibUrl +: '([^']+)'", page)
+                if kind in ("taobao", "tmall", "alt") and found:
+                    address = found.group(1).decode()
+                    answer = get(address[address.index("/", address.index("127.0.0.1")):])
+                    name = ("mdskip" if kind == "tmall" else
+                            "sib (script)" if answer.startswith(b"g_config.") else "sib (json)")
+                    answers.setdefault(name, []).append(len(answer))
             cpu0, wall0 = cpu_seconds(sim.pid), time.monotonic()
             for _ in range(args.rounds):
                 for _, target in targets:
@@ -69,14 +79,17 @@ def main():
             sim.terminate()
             sim.wait()
 
-    def row(name, v):
-        print(f"  {name:12s} {len(v):6d} pages  min {min(v) / 1024:6.1f} KB  median {statistics.median(v) / 1024:6.1f} KB"
+    def row(name, v, unit="pages"):
+        print(f"  {name:12s} {len(v):6d} {unit:7s}  min {min(v) / 1024:6.1f} KB  median {statistics.median(v) / 1024:6.1f} KB"
               f"  max {max(v) / 1024:6.1f} KB")
 
     print(f"item pages of kelvora-sim --items {args.items} --page-size {args.page_size}{' --tls' if args.tls else ''}:")
     for kind in sorted(sizes):
         row(kind, sizes[kind])
     row("full pages", [s for k in ("taobao", "tmall", "alt") for s in sizes.get(k, [])])
+    print("answers with the dynamic data of the full pages:")
+    for name in sorted(answers):
+        row(name, answers[name], "answers")
     pages = len(targets) * args.rounds
     print(f"simulator CPU per page: {cpu / pages * 1e6:.0f} us (user+system over {pages} pages on one connection; "
           f"{wall / pages * 1e3:.2f} ms wall per page with this Python client)")

@@ -119,8 +119,8 @@ std::string Esc(const std::string& text);  // HTML escaping
 std::string LoginPageText(const App& app, const std::string& message);
 std::string TaobaoPage(const App& app, const Item& it, const Seller& seller);
 std::string TmallPage(const App& app, const Item& it, const Seller& seller);
-std::string SibAnswerText(const Item& it);
-std::string MdskipAnswerText(const Item& it);
+std::string SibAnswerText(const App& app, const Item& it);
+std::string MdskipAnswerText(const App& app, const Item& it);
 // The address of an item page as lists give it: protocol-relative, or http: when `absolute`.
 std::string ItemAddress(const App& app, const Item& it, bool absolute);
 
