@@ -71,7 +71,7 @@ void BM_AnalyseFetchedPage(benchmark::State& state) {
     checked += r.row.itemId.size();
     benchmark::DoNotOptimize(r);
   }
-  if (checked != 11 * state.iterations()) state.SkipWithError("the page did not analyse");
+  if (checked != 11 * static_cast<size_t>(state.iterations())) state.SkipWithError("the page did not analyse");
   state.SetBytesProcessed(static_cast<int64_t>(page.text.size() * state.iterations()));
   state.counters["page_bytes"] = static_cast<double>(page.text.size());
 }
@@ -99,7 +99,7 @@ void BM_RoadOfOneItemPage(benchmark::State& state) {
     checked += r.row.itemId.size();
     benchmark::DoNotOptimize(r);
   }
-  if (checked != 11 * state.iterations()) state.SkipWithError("the page did not analyse");
+  if (checked != 11 * static_cast<size_t>(state.iterations())) state.SkipWithError("the page did not analyse");
   state.SetBytesProcessed(static_cast<int64_t>(wire.size() * state.iterations()));
 }
 BENCHMARK(BM_RoadOfOneItemPage)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMicrosecond);

@@ -463,7 +463,9 @@ TEST_F(CliReliability, InterruptedRunIntoASlowPipeLeavesOnlyWholeRows) {
     EXPECT_EQ(TsvCells(lines[0]).size(), 14u);  // the caption
     EXPECT_EQ(TsvCells(lines[0])[1], "itemID");
     EXPECT_LT(lines.size(), 7u);  // it ended early
-    if (!prefilled) EXPECT_GE(lines.size(), 2u);
+    if (!prefilled) {
+      EXPECT_GE(lines.size(), 2u);
+    }
     for (size_t i = 1; i < lines.size(); ++i) {
       const auto cells = TsvCells(lines[i]);
       ASSERT_EQ(cells.size(), 14u) << i;

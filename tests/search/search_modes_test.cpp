@@ -219,7 +219,9 @@ TEST_F(SimSearchTest, KeywordResultPagesOfEveryForm) {
     KeywordSearchWorker(run, G(c.keyword), "1");
     EXPECT_EQ(table.rowCount(), c.rows) << c.keyword;
     if (c.rows && reference.empty()) reference = Links(table);
-    if (c.rows) EXPECT_EQ(Links(table), reference) << c.keyword;
+    if (c.rows) {
+      EXPECT_EQ(Links(table), reference) << c.keyword;
+    }
   }
 }
 
@@ -304,7 +306,9 @@ TEST_F(SimSearchTest, CategoryListsGroupedAndFlat) {
     for (size_t i = 1; i < subs.size(); ++i) values.insert(subs[i].value);
     // Every category that holds items is listed (a category may also be empty).
     for (int sub : expectedSubs(topValue)) EXPECT_TRUE(values.count(sub)) << topValue << " " << sub;
-    if (topValue == 12345) EXPECT_EQ(subs.size(), 1u);
+    if (topValue == 12345) {
+      EXPECT_EQ(subs.size(), 1u);
+    }
   }
 }
 

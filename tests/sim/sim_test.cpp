@@ -426,7 +426,9 @@ TEST_F(SimTest, LoginWallAndCart) {
   for (size_t i = 0; i < r->get_header_value_count("Set-Cookie"); ++i) {
     std::string v = r->get_header_value("Set-Cookie", i);
     cookie += v.substr(0, v.find(';')) + "; ";
-    if (v.rfind("cookie2=", 0) == 0) EXPECT_NE(v.find("HttpOnly"), std::string::npos);
+    if (v.rfind("cookie2=", 0) == 0) {
+      EXPECT_NE(v.find("HttpOnly"), std::string::npos);
+    }
   }
   EXPECT_NE(Get(page, cookie).find("sibUrl           : '"), std::string::npos);
   EXPECT_NE(Get(cart, cookie).find(G("我的购物车</title>")), std::string::npos);
@@ -477,7 +479,9 @@ TEST_F(SimTest, PagingOfSearchListAndShop) {
                              Pct(nick) + "&pSize=95&s=" + std::to_string(s) +
                              "&callback=jsonp60");
     // Long answers come broken into lines, also inside the JSON.
-    if (s < 190) EXPECT_NE(answer.find("\r\n", 2), std::string::npos);
+    if (s < 190) {
+      EXPECT_NE(answer.find("\r\n", 2), std::string::npos);
+    }
     answer = Without(answer, {"\r\n"});
     ASSERT_EQ(answer.rfind("jsonp60(", 0), 0u);
     counts.push_back(MiniJson(answer.substr(8, answer.size() - 9)).length({"itemList"}));
