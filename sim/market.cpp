@@ -397,8 +397,9 @@ std::string ReplaceAllOf(std::string text, const std::string& from, const std::s
 
 // How many kinds (colours, sizes) an item is sold in: 1 to 5.
 int SkuCount(uint64_t hash) { return 1 + static_cast<int>(hash % 5); }
+// The property key of kind k of an item (distinct for its kinds).
 std::string SkuKey(uint64_t hash, int k) {
-  return ";1627207:" + std::to_string(28320 + Mix64(hash + static_cast<uint64_t>(k)) % 9000) + ";";
+  return ";1627207:" + std::to_string(28320 + Mix64(hash) % 9000 * 8 + static_cast<uint64_t>(k)) + ";";
 }
 
 // The parts of a real sib answer that carry nothing the client reads: the ways
@@ -514,7 +515,8 @@ std::string FullMdskipAnswerText(const App& app, const Item& it) {
   const std::string icons = app.pbase() + "/img";
   const int kinds = SkuCount(h);
   std::vector<std::string> skus;
-  for (int k = 0; k < kinds; ++k) skus.push_back(std::to_string(3220516048299ULL + Mix64(h + k) % 1000000));
+  for (int k = 0; k < kinds; ++k)  // distinct SKU ids of the item's kinds
+    skus.push_back(std::to_string(3220516048299ULL + Mix64(h) % 100000 * 10 + static_cast<uint64_t>(k)));
   const std::string delivery = R"J([{"arrivalNextDay":false,"arrivalThisDay":false,"forceMocked":false,"money":"0.00","name":"运费","postageFree":true,"signText":"24:00前付款，预计3天内送达","skuDeliveryAddress":)J" +
                                JsonQuote(it.location) + R"J(,"type":1}])J";
   std::string t = R"J(setMdskip({"defaultModel":{"bannerDO":{"success":true},)J";
