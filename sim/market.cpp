@@ -402,6 +402,16 @@ std::string SkuKey(uint64_t hash, int k) {
   return ";1627207:" + std::to_string(28320 + Mix64(hash) % 9000 * 8 + static_cast<uint64_t>(k)) + ";";
 }
 
+// The stock of each of an item's kinds; they add up to the item's stock.
+std::vector<int> KindShares(int stock, int kinds) {
+  std::vector<int> shares;
+  for (int k = 0, left = stock; k < kinds; ++k) {
+    shares.push_back(k + 1 == kinds ? left : left / (kinds - k));
+    left -= shares.back();
+  }
+  return shares;
+}
+
 // The parts of a real sib answer that carry nothing the client reads: the ways
 // to pay and the service promises (ICON stands for the picture host).
 const char* const kSibPayments =
@@ -435,15 +445,11 @@ std::string FullSibAnswerText(const App& app, const Item& it, const std::string&
   const int services = 2 + static_cast<int>((h >> 8) % 3);
   for (int k = 0; k < services; ++k) t += (k ? "," : "") + ReplaceAllOf(kSibServices[k], "ICON", icons);
   t += "]},";
-  // The stock of the kinds adds up to the item's.
   t += R"J("dynStock":{"holdQuantity":0,"sellableQuantity":)J" + std::to_string(it.stock) + R"J(,"sku":{)J";
-  int left = it.stock;
-  for (int k = 0; k < kinds; ++k) {
-    const int share = k + 1 == kinds ? left : left / (kinds - k);
-    left -= share;
+  const std::vector<int> shares = KindShares(it.stock, kinds);
+  for (int k = 0; k < kinds; ++k)
     t += (k ? ",\"" : "\"") + SkuKey(h, k) + R"J(":{"holdQuantity":0,"oversold":false,"sellableQuantity":)J" +
-         std::to_string(share) + ",\"stock\":" + std::to_string(share) + "}";
-  }
+         std::to_string(shares[k]) + ",\"stock\":" + std::to_string(shares[k]) + "}";
   t += R"J(},"stock":)J" + std::to_string(it.stock) + R"J(,"stockType":"normal"},)J";
   t += R"J("qrcodeImgUrl":")J" + p + R"J(\/qrcode.do?biz_code=xcode&short_name=a.)J" + Hex(h, 4) +
        "&cmd=createSub&param=id:" + it.id + R"J(;scm:20140619.pc_detail.itemId.0",)J";
@@ -531,13 +537,10 @@ std::string FullMdskipAnswerText(const App& app, const Item& it) {
   t += R"J("doubleEleven2014":{"doubleElevenItem":false,"halfOffItem":false,"showAtmosphere":false,"showRightRecommendedArea":false,"step":0,"success":true},"extendedData":{},"extras":{},)J";
   t += R"J("gatewayDO":{"changeLocationGateway":{"queryDelivery":true,"i_channel":"1110006525315001","queryProm":true},"success":true,"trade":{"addToBuyNow":{},"addToCart":{}}},)J";
   t += R"J("inventoryDO":{"hidden":false,"icTotalQuantity":)J" + std::to_string(it.stock) + R"J(,"skuQuantity":{)J";
-  int left = it.stock;
-  for (int k = 0; k < kinds; ++k) {
-    const int share = k + 1 == kinds ? left : left / (kinds - k);
-    left -= share;
-    t += (k ? ",\"" : "\"") + skus[k] + R"J(":{"quantity":)J" + std::to_string(share) + ",\"totalQuantity\":" +
-         std::to_string(share) + ",\"type\":1}";
-  }
+  const std::vector<int> shares = KindShares(it.stock, kinds);
+  for (int k = 0; k < kinds; ++k)
+    t += (k ? ",\"" : "\"") + skus[k] + R"J(":{"quantity":)J" + std::to_string(shares[k]) + ",\"totalQuantity\":" +
+         std::to_string(shares[k]) + ",\"type\":1}";
   t += R"J(},"success":true,"totalQuantity":)J" + std::to_string(it.stock) + R"J(,"type":1},)J";
   t += R"J("itemPriceResultDO":{"areaId":110100,"duo11Item":false,"duo11Stage":0,"extraPromShowRealPrice":false,"halfOffItem":false,"hasDPromotion":false,"hasMobileProm":false,"hasTmallappProm":false,"hiddenNonBuyPrice":false,"hitOnePrice":false,"isUnitPrice":false,)J";
   t += R"J("priceInfo":{"def":{"areaSold":true,"onlyShowOnePrice":false,"price":")J" + it.price + "\",";
