@@ -10,6 +10,7 @@
 #include "net/http.h"
 #include "net/shared_state.h"
 #include "net/text.h"
+#include "support/client_state.h"
 #include "support/fixtures.h"
 #include "support/recording_server.h"
 
@@ -48,8 +49,7 @@ std::string SibAnswer(const std::string& quanity, const std::string& virtQuantit
 class ItemPageTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    saved_ = *CurrentEndpoints();
-    Endpoints e = saved_;
+    Endpoints e = *CurrentEndpoints();
     e.ITEM_NY_SITE = server_.url("/ny");
     e.BANG_SITE = server_.url("/bang");
     e.SERVICE_BASE = server_.url("/svc/");
@@ -59,11 +59,6 @@ class ItemPageTest : public ::testing::Test {
     server_.on("/svc/index.php/Getinfo/get",
                Gbk("{\"data\":{\"sjsj\":\"1415107601\",\"xjsj\":1416316801000}}"));
     SetNowOverride(MakeDateTime(2014, 11, 18, 18, 0, 0));
-  }
-  void TearDown() override {
-    SetEndpoints(saved_);
-    SetMarketCookie("");
-    SetNowOverride(std::nullopt);
   }
 
   std::vector<std::string> Targets() const {
@@ -77,8 +72,8 @@ class ItemPageTest : public ::testing::Test {
     return n;
   }
 
+  test::ClientStateGuard restore_;
   RecordingServer server_;
-  Endpoints saved_;
 };
 
 TEST_F(ItemPageTest, TaobaoItemReadsPageAndSibAnswer) {
@@ -331,7 +326,6 @@ TEST_F(ItemPageTest, EachFailedRequestGivesThePartsRowAndIsRecorded) {
   EXPECT_EQ(r.listedAt, none);
   EXPECT_EQ(r.failures[RequestPart::Page], FailureKind::Refused);
   EXPECT_EQ(server_.requestCount(), 0u);
-  SetHttpLimits(HttpLimits{});
 }
 
 // The real Taobao page, analysed without the network; the sib answer is a real one

@@ -13,6 +13,7 @@
 #include "net/http.h"
 #include "net/settings.h"
 #include "net/shared_state.h"
+#include "support/client_state.h"
 #include "support/fixtures.h"
 #include "support/recording_server.h"
 
@@ -48,22 +49,16 @@ std::string ItemPage(const std::string& itemId) {
 class LookupTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    saved_ = *CurrentEndpoints();
-    Endpoints e = saved_;
+    Endpoints e = *CurrentEndpoints();
     e.SERVICE_BASE = server_.url("/svc/");
     SetEndpoints(e);
     SetNowOverride(MakeDateTime(2014, 11, 18, 18, 0, 0));
   }
-  void TearDown() override {
-    SetEndpoints(saved_);
-    SetNowOverride(std::nullopt);
-    SetMonitoredItemIds({});
-    SetServiceCookie("");
-  }
+  void TearDown() override { SetMonitoredItemIds({}); }
   void Answer(const std::string& json) { server_.on("/svc/index.php/Getinfo/get", Gbk(json)); }
 
+  test::ClientStateGuard restore_;
   RecordingServer server_;
-  Endpoints saved_;
 };
 
 TEST_F(LookupTest, AnswersToCellTexts) {
@@ -286,8 +281,8 @@ TEST_F(LookupTest, FailuresGoWithTheCellsAndASuccessfulRunClearsThem) {
 // The whole road of one item over https: the page, its sib answer and the lookup,
 // with the server's authority named as [http] ca_file.
 TEST(HttpsRoad, AnItemOverHttpsGivesTheRowItGivesOverHttp) {
+  test::ClientStateGuard restore;
   SetNowOverride(MakeDateTime(2014, 11, 18, 18, 0, 0));
-  const Endpoints saved = *CurrentEndpoints();
   auto serve = [](RecordingServer& s) {
     s.on("/a.htm", Gbk("<title>" + G("风镜-淘宝网") + "</title><script>\n  sellerNick       : '%C4%E3',\n" +
                        "  sibUrl           : '" + s.url("/sib?id=45383") + "',\n</script>" +
@@ -343,10 +338,6 @@ TEST(HttpsRoad, AnItemOverHttpsGivesTheRowItGivesOverHttp) {
   const auto seen = secure.requests();
   ASSERT_EQ(seen.size(), 3u);
   for (const auto& r : seen) EXPECT_EQ(r.connection, seen[0].connection);
-
-  SetHttpLimits(HttpLimits{});
-  SetEndpoints(saved);
-  SetNowOverride(std::nullopt);
   std::filesystem::remove_all(dir);
 }
 

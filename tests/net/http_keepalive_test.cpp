@@ -15,6 +15,7 @@
 #include "net/http.h"
 #include "net/settings.h"
 #include "net/shared_state.h"
+#include "support/client_state.h"
 #include "support/recording_server.h"
 
 namespace kelvora {
@@ -38,21 +39,11 @@ class KeepAliveTest : public ::testing::Test {
     Endpoints e = DefaultEndpoints();
     e.SERVICE_BASE = server.url("/svc/");
     SetEndpoints(e);
-    HttpLimits limits;
-    limits.connectTimeoutSeconds = 2;
-    limits.stallTimeoutSeconds = 2;
-    SetHttpLimits(limits);
+    SetHttpLimits(test::QuickHttpLimits());
     SetMarketCookie("t=m");
     SetServiceCookie("s=1");
     server.on("/ok", CannedResponse{.body = "ok"});
     server.on("/svc/ok", CannedResponse{.body = "svc"});
-  }
-  void TearDown() override {
-    SetEndpoints(DefaultEndpoints());
-    SetHttpLimits(HttpLimits{});
-    SetMarketCookie("");
-    SetServiceCookie("");
-    SetThreadStopToken({});
   }
   std::string Fetch(const std::string& address, HttpReport* report = nullptr) {
     std::string url = address, cookie = "2";
@@ -60,6 +51,7 @@ class KeepAliveTest : public ::testing::Test {
   }
   std::string Host() const { return "127.0.0.1:" + std::to_string(server.port()); }
 
+  test::ClientStateGuard restore_;
   RecordingServer server{{.keepAlive = true}};
 };
 
@@ -221,19 +213,17 @@ TEST_F(KeepAliveTest, ARedirectToAnotherHostLeavesTheCookieBehindOnAKeptConnecti
 class HttpsClientTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    HttpLimits limits;
-    limits.connectTimeoutSeconds = 2;
-    limits.stallTimeoutSeconds = 2;
+    HttpLimits limits = test::QuickHttpLimits();
     limits.caBundle = std::make_shared<const std::string>(CaBundleWith(server.caPem()));
     SetHttpLimits(limits);
     server.on("/ok", CannedResponse{.body = "secure"});
   }
-  void TearDown() override { SetHttpLimits(HttpLimits{}); }
   std::string Fetch(const std::string& address, HttpReport* report = nullptr) {
     std::string url = address, cookie = "2";
     return HttpFetch(url, "", cookie, report);
   }
 
+  test::ClientStateGuard restore_;
   RecordingServer server{{.keepAlive = true, .tls = true}};
 };
 

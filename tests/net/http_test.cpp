@@ -18,6 +18,7 @@
 #include "net/endpoints.h"
 #include "net/settings.h"
 #include "net/shared_state.h"
+#include "support/client_state.h"
 #include "support/fixtures.h"
 #include "support/recording_server.h"
 
@@ -38,17 +39,9 @@ class HttpTest : public ::testing::Test {
     Endpoints e = DefaultEndpoints();
     e.SERVICE_BASE = server.url("/svc/");
     SetEndpoints(e);
-    HttpLimits limits;
-    limits.connectTimeoutSeconds = 2;
-    limits.stallTimeoutSeconds = 2;
-    SetHttpLimits(limits);
+    SetHttpLimits(test::QuickHttpLimits());
     SetMarketCookie("");
     SetServiceCookie("");
-  }
-  void TearDown() override {
-    SetEndpoints(DefaultEndpoints());
-    SetHttpLimits(HttpLimits{});
-    SetThreadStopToken({});
   }
 
   std::string Fetch(std::string url, std::string referer = "", std::string cookie = "2") {
@@ -61,6 +54,7 @@ class HttpTest : public ::testing::Test {
   }
   std::string Host() const { return "127.0.0.1:" + std::to_string(server.port()); }
 
+  test::ClientStateGuard restore_;
   RecordingServer server;
 };
 
@@ -557,8 +551,6 @@ class HttpsTest : public ::testing::Test {
   void TearDown() override {
     if (tls_) tls_->stop();
     if (thread_.joinable()) thread_.join();
-    SetHttpLimits(HttpLimits{});
-    SetMarketCookie("");
     std::filesystem::remove_all(dir_);
   }
   std::string url(const std::string& path) const {
@@ -577,6 +569,7 @@ class HttpsTest : public ::testing::Test {
   std::unique_ptr<httplib::SSLServer> tls_;
   std::thread thread_;
   int port_ = 0;
+  test::ClientStateGuard restore_;
   RecordingServer plain_;
 };
 

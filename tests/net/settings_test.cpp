@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "net/http.h"
+#include "support/client_state.h"
 #include "support/fixtures.h"
 
 namespace kelvora {
@@ -62,6 +63,7 @@ TEST(SettingsTest, BadLinesNameFileAndLine) {
 }
 
 TEST(SettingsTest, HttpBoundsAndEndpointsTakeEffect) {
+  test::ClientStateGuard restore;
   Settings s;
   std::string error;
   ASSERT_TRUE(ParseSettingsText(
@@ -98,11 +100,10 @@ TEST(SettingsTest, HttpBoundsAndEndpointsTakeEffect) {
     EXPECT_EQ(error.rfind("b.ini:3: [http] " + key + " wants a whole number", 0), 0u) << error;
     EXPECT_EQ(b.endpoints.SEARCH_SITE, "http://other") << "a bad file changes nothing";
   }
-  SetEndpoints(DefaultEndpoints());
-  SetHttpLimits(HttpLimits{});
 }
 
 TEST(SettingsTest, CaFileIsReadBesideTheSettingsFile) {
+  test::ClientStateGuard restore;
   namespace fs = std::filesystem;
   const fs::path dir = fs::temp_directory_path() / ("kelvora-ca-" + std::to_string(::getpid()));
   fs::create_directories(dir / "sub");
@@ -135,8 +136,6 @@ TEST(SettingsTest, CaFileIsReadBesideTheSettingsFile) {
     EXPECT_FALSE(ApplySettings(s, error)) << c.file;
     EXPECT_EQ(error, (dir / c.file).string() + c.error);
   }
-  SetHttpLimits(HttpLimits{});
-  SetEndpoints(DefaultEndpoints());
   fs::remove_all(dir);
 }
 

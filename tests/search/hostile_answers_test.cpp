@@ -24,6 +24,7 @@
 #include "net/http.h"
 #include "net/shared_state.h"
 #include "search/keyword_search.h"
+#include "support/client_state.h"
 #include "support/fixtures.h"
 #include "support/recording_server.h"
 
@@ -166,17 +167,10 @@ class HostileAnswers : public ::testing::Test {
     e.SERVICE_BASE = server_.url("/svc/");
     e.ITEM_NY_SITE = server_.url("/ny");
     SetEndpoints(e);
-    HttpLimits limits;
-    limits.connectTimeoutSeconds = 2;
-    limits.stallTimeoutSeconds = 2;
+    HttpLimits limits = test::QuickHttpLimits();
     limits.totalTimeoutSeconds = 60;
     SetHttpLimits(limits);
     SetMarketCookie("market=1");
-  }
-  void TearDown() override {
-    SetEndpoints(DefaultEndpoints());
-    SetHttpLimits(HttpLimits{});
-    SetMarketCookie("");
   }
   // A keyword search of up to `pages` pages; returns its duration.
   Clock::duration Search(const std::string& pages) {
@@ -203,6 +197,7 @@ class HostileAnswers : public ::testing::Test {
     return n;
   }
 
+  test::ClientStateGuard restore_;
   RecordingServer server_;
   ResultsTable table_;
   QuietHost host_;
