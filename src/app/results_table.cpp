@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "net/codec.h"
 #include "net/text.h"
 
 namespace kelvora {
@@ -55,6 +56,21 @@ const char* FailureKindName(FailureKind kind) {
     case FailureKind::Refused: return "refused";
   }
   return "";
+}
+
+const std::string& RequestPartLabel(RequestPart part) {
+  static const std::string labels[kRequestPartCount] = {Utf8ToGbk("商品页"), Utf8ToGbk("备用商品页"),
+                                                        Utf8ToGbk("附加数据"), Utf8ToGbk("时间查询")};
+  const int i = static_cast<int>(part);
+  static const std::string none;
+  return i >= 0 && i < kRequestPartCount ? labels[i] : none;
+}
+
+const std::string& FailureKindLabel(FailureKind kind) {
+  static const std::string labels[] = {std::string(), Utf8ToGbk("无应答"), Utf8ToGbk("错误状态"),
+                                       Utf8ToGbk("不完整"), Utf8ToGbk("被拒绝")};
+  const size_t i = static_cast<size_t>(kind);
+  return i < std::size(labels) ? labels[i] : labels[0];
 }
 
 // One registered listener. `call` is held while the listener runs, so removal
