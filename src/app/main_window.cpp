@@ -338,7 +338,9 @@ bool MainWindow::startOperation(std::function<void(std::stop_token)> work) {
 }
 
 void MainWindow::retryFailed() {
-  startOperation([this](std::stop_token) { RetryFailedRows(table_, *host_); });
+  startOperation([this](std::stop_token) {
+    host_->setStatus(RetrySummaryText(RetryFailedRows(table_, *host_)));
+  });
 }
 
 void MainWindow::showRowMenu(const QPoint& pos) {

@@ -67,6 +67,11 @@ struct ResultRow {
   // Which of the item's requests failed, and how; the cells above are what the
   // failed requests left.
   RowFailures failures;
+  // Which requests were made at all (bit 1 << RequestPart): a retry keeps the
+  // cells of a request that failed, or that an earlier failure kept from being made.
+  unsigned requested = 0;
+  void markRequested(RequestPart p) { requested |= 1u << static_cast<unsigned>(p); }
+  bool wasRequested(RequestPart p) const { return (requested >> static_cast<unsigned>(p)) & 1u; }
 };
 
 using RowCells = std::array<std::string, kResultColumnCount>;

@@ -64,9 +64,10 @@ int RunRetry(const Options& o, CliHost& host) {
   }
   WrittenRows written;
   table.addListener(&written);
-  RetryFailedRows(table, host);
+  const RetrySummary summary = RetryFailedRows(table, host);
   table.removeListener(&written);
   if (host.stopRequested()) ErrorLine("interrupted; rows not reached are printed as they were read");
+  host.setStatus(RetrySummaryText(summary));
   // Every row is printed, also after an interrupt: the output is the whole table.
   std::vector<bool> rerun(static_cast<size_t>(table.rowCount()), false);
   for (int32_t row : written.rows)

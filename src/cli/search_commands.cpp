@@ -81,6 +81,10 @@ class SearchPrinter {
       PrintRow(table_.row(row), format, failures);
       ReportFailedRequests(host, row, failures);
     };
+    // Always shown, also with --quiet: the rows printed lack this page's items.
+    run_.pageFailed = [&host](const FailedPage& page) {
+      host.errorLine(TerminalText(Utf8ToGbk("结果页获取失败：") + FailedPageText(page)));
+    };
     PrintCaptionIfTsv(o.format);
   }
   SearchRun& run() { return run_; }

@@ -214,7 +214,9 @@ ResultRow AnalyseItemPage(std::string url, bool viaAltHost) {
   const std::string fetched = HttpFetch(url, "", cookie, &pageReport);
   const std::string_view page = TrimView(fetched);
   HttpReport secondaryReport;
-  SecondaryFetch fetch = [&secondaryReport](std::string& address, const std::string& referer) {
+  bool secondaryAsked = false;
+  SecondaryFetch fetch = [&secondaryReport, &secondaryAsked](std::string& address, const std::string& referer) {
+    secondaryAsked = true;
     std::string cookie = "2";
     return HttpFetch(address, referer, cookie, &secondaryReport);
   };
@@ -222,11 +224,18 @@ ResultRow AnalyseItemPage(std::string url, bool viaAltHost) {
   if (!reading.altHostUrl.empty()) {
     ResultRow row = AnalyseItemPage(reading.altHostUrl, true);
     row.failures[RequestPart::Page] = pageReport.failure;
+    row.markRequested(RequestPart::Page);
     return row;
   }
-  reading.row.failures[viaAltHost ? RequestPart::Alternate : RequestPart::Page] = pageReport.failure;
+  const RequestPart pagePart = viaAltHost ? RequestPart::Alternate : RequestPart::Page;
+  reading.row.failures[pagePart] = pageReport.failure;
+  reading.row.markRequested(pagePart);
   reading.row.failures[RequestPart::Secondary] = secondaryReport.failure;
-  if (reading.wantsTimes) LookupService::queryTimes(reading.row.itemId, reading.row);
+  if (secondaryAsked) reading.row.markRequested(RequestPart::Secondary);
+  if (reading.wantsTimes) {
+    LookupService::queryTimes(reading.row.itemId, reading.row);
+    reading.row.markRequested(RequestPart::Lookup);
+  }
   return reading.row;
 }
 

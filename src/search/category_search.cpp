@@ -108,11 +108,11 @@ void CategorySearchWorker(SearchRun& run, const CategoryQuery& query) {
   run.askPages(pages);
   for (int page = 1; page <= pages && !run.stopped(); ++page) {
     host.processEvents();
-    ParseItemListJson(run, FetchMarketPage(CategoryPageAddress(cat, keywordPart, spm, page)));
+    ParseItemListJson(run, run.fetchResultPage(page, CategoryPageAddress(cat, keywordPart, spm, page), "", "2"));
     run.pageDone();
     host.startAccountRefresh();
   }
-  // The status line keeps "正在获取列表。。。": the list site tells no total.
+  host.setStatus(run.countEndText());
 }
 
 }  // namespace kelvora

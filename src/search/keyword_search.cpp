@@ -3,6 +3,7 @@
 #include <array>
 #include <string_view>
 
+#include "net/codec.h"
 #include "net/endpoints.h"
 #include "net/http.h"
 #include "net/json.h"
@@ -135,8 +136,22 @@ int ParseSearchResultPage(SearchRun& run, const std::string& page) {
   return static_cast<int>(addresses.size());
 }
 
+bool IsBlankText(const std::string& gbk) {
+  for (size_t i = 0; i < gbk.size(); ++i) {
+    const char c = gbk[i];
+    if (c == ' ' || c == '\t' || c == '\r' || c == '\n') continue;
+    // The ideographic space (GBK A1 A1) that Chinese input methods type.
+    if (c == '\xa1' && i + 1 < gbk.size() && gbk[i + 1] == '\xa1') {
+      ++i;
+      continue;
+    }
+    return false;
+  }
+  return true;
+}
+
 std::string KeywordRefusal(const std::string& keyword) {
-  if (keyword.empty()) return SearchText(SearchTextId::NoKeyword);
+  if (IsBlankText(keyword)) return SearchText(SearchTextId::NoKeyword);
   const std::string& suffix = CurrentEndpoints()->MARKET_DOMAIN_SUFFIX;
   // Case-sensitive on purpose: "HTTPS://" in capitals is searched as a keyword.
   if (Find(keyword, "http://") != -1 || Find(keyword, "https://") != -1 ||
@@ -160,21 +175,28 @@ void KeywordSearchWorker(SearchRun& run, const std::string& keyword, const std::
   if (pages == 0) pages = 1;
   if (pages > 0) {
     run.askPages(pages);
-    int32_t total = 0;
+    int failedInARow = 0;
     for (int page = 1; page <= pages && !run.stopped(); ++page) {
-      std::string address = KeywordSearchAddress(keyword, page);
-      std::string cookie = "2";  // shorter than two bytes: the stored marketplace cookie goes out
-      const std::string text = HttpFetch(address, "", cookie);
+      const size_t failedBefore = run.failedPages.size();
+      // A cookie shorter than two bytes: the stored marketplace cookie goes out.
+      const std::string text = run.fetchResultPage(page, KeywordSearchAddress(keyword, page), "", "2");
       const int count = ParseSearchResultPage(run, text);
-      total += count;
       run.pageDone();
+      if (run.failedPages.size() > failedBefore) {
+        // A page that did not come is not the end of the results: the next one is
+        // asked, unless the marketplace is plainly unreachable.
+        if (++failedInARow >= kResultPagesFailedInARow) break;
+        continue;
+      }
+      failedInARow = 0;
       if (count == 0) break;
       host.startAccountRefresh();
     }
-    host.setStatus(SearchText(SearchTextId::KeywordEndPrefix) + NumberText(static_cast<int64_t>(total)) +
-                   SearchText(SearchTextId::KeywordEndSuffix));
+    host.setStatus(run.countEndText());
+  } else {
+    // A negative page count asks for nothing; the line still says the search ended.
+    host.setStatus(run.countEndText() + Utf8ToGbk("（页数小于 0，未查询）"));
   }
-  // A negative page count requests nothing and leaves the start text in place.
   host.setQueryEnabled(KEYWORD_QUERY_BUTTON, true);
 }
 

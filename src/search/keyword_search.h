@@ -32,12 +32,16 @@ std::vector<std::string> SearchResultAddresses(const std::string& page);
 // many the page holds. Stops submitting once the host asks to stop.
 int ParseSearchResultPage(SearchRun& run, const std::string& page);
 
-// The message refusing `keyword` (GBK), or empty text when it can be searched.
+// True when `gbk` holds nothing but blanks, tabs, line breaks and ideographic spaces.
+bool IsBlankText(const std::string& gbk);
+// The message refusing `keyword` (GBK), or empty text when it can be searched: an
+// empty or blank keyword, or one that looks like an address.
 std::string KeywordRefusal(const std::string& keyword);
 // SEARCH_SITE result page `page` (1-based) of `keyword`.
 std::string KeywordSearchAddress(const std::string& keyword, int page);
 // Pages the keyword's result pages until `pagesText` pages are done or a page
-// yields nothing; the status line ends with the number of addresses found.
+// yields nothing; the status line ends with the number of rows submitted, whether
+// the search was stopped and which result pages failed.
 void KeywordSearchWorker(SearchRun& run, const std::string& keyword, const std::string& pagesText);
 
 }  // namespace kelvora

@@ -1,5 +1,6 @@
 #include "search/list_search.h"
 
+#include "net/codec.h"
 #include "net/http.h"
 #include "net/text.h"
 #include "search/keyword_search.h"
@@ -29,17 +30,21 @@ void ListAddressSearch(SearchRun& run, const std::string& text, int modeIndex) {
     }
   } else {
     run.askPages(static_cast<int>(lines.size()));
+    int page = 0;
     for (const std::string& line : lines) {
       if (run.stopped()) break;
       host.startAccountRefresh();
-      std::string address = line;
-      std::string cookie = "2";  // the stored marketplace cookie
-      ParseSearchResultPage(run, HttpFetch(address, "", cookie));
+      ++page;  // the line's number, so a failed one can be found in the box
+      // A blank line is no page to fetch, nor one that failed. "2": the stored
+      // marketplace cookie goes out.
+      ParseSearchResultPage(run, line.empty() ? std::string() : run.fetchResultPage(page, line, "", "2"));
       run.pageDone();
     }
   }
   host.startAccountRefresh();
-  host.setStatus(SearchText(SearchTextId::ListEnd));
+  host.setStatus(SearchText(SearchTextId::ListEnd) + Utf8ToGbk("共获取到 ") +
+                 NumberText(static_cast<int64_t>(run.itemsDone)) + SearchText(SearchTextId::KeywordEndSuffix) +
+                 run.endNote());
   host.setQueryEnabled(LIST_QUERY_BUTTON, true);
 }
 

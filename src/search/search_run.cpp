@@ -4,6 +4,7 @@
 
 #include "lookup/lookup_service.h"
 #include "net/codec.h"
+#include "net/http.h"
 #include "net/text.h"
 
 namespace kelvora {
@@ -41,6 +42,46 @@ void SearchRun::askPages(int pages) {
 void SearchRun::pageDone() {
   ++pagesDone;
   host.setProgress(pagesDone, pagesAsked, itemsDone);
+}
+
+std::string SearchRun::fetchResultPage(int page, std::string address, const std::string& referer,
+                                       std::string cookie) {
+  HttpReport report;
+  std::string text = HttpFetch(address, referer, cookie, &report);
+  if (report.failure == FailureKind::None) return text;
+  // A page stopped by the user has not failed: the end text says it was stopped.
+  if (stopped()) return {};
+  FailedPage failed{page, address, report.failure};
+  if (pageFailed) pageFailed(failed);
+  failedPages.push_back(std::move(failed));
+  return {};
+}
+
+std::string FailedPageText(const FailedPage& page) {
+  return Utf8ToGbk("第 ") + NumberText(static_cast<int64_t>(page.page)) + Utf8ToGbk(" 页 ") + page.address +
+         Utf8ToGbk("（") + FailureKindLabel(page.kind) + Utf8ToGbk("）");
+}
+
+std::string SearchRun::endNote() const {
+  std::string note;
+  if (stopped()) note = Utf8ToGbk("已停止");
+  if (!failedPages.empty()) {
+    if (!note.empty()) note += Utf8ToGbk("；");
+    note += Utf8ToGbk("第 ");
+    const size_t shown = std::min<size_t>(failedPages.size(), 5);
+    for (size_t i = 0; i < shown; ++i) {
+      if (i > 0) note += Utf8ToGbk("、");
+      note += NumberText(static_cast<int64_t>(failedPages[i].page));
+    }
+    if (shown < failedPages.size()) note += Utf8ToGbk(" 等 ") + NumberText(static_cast<int64_t>(failedPages.size()));
+    note += Utf8ToGbk(" 页获取失败");
+  }
+  return note.empty() ? note : Utf8ToGbk("（") + note + Utf8ToGbk("）");
+}
+
+std::string SearchRun::countEndText() const {
+  return SearchText(SearchTextId::KeywordEndPrefix) + NumberText(static_cast<int64_t>(itemsDone)) +
+         SearchText(SearchTextId::KeywordEndSuffix) + endNote();
 }
 
 void SubmitItemAddress(SearchRun& run, const std::string& address, SubmitVariant variant) {

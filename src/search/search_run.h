@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "app/host.h"
 #include "app/results_table.h"
@@ -40,6 +41,19 @@ enum class SearchTextId {
 };
 const std::string& SearchText(SearchTextId id);
 
+// After this many result pages in a row failed to come, a search that would end at
+// an empty page gives up.
+inline constexpr int kResultPagesFailedInARow = 3;
+
+// A result page that could not be fetched.
+struct FailedPage {
+  int page = 0;          // 1-based number in its search
+  std::string address;   // as requested (GBK)
+  FailureKind kind = FailureKind::None;
+};
+// "第 2 页 ADDRESS（无应答）" (GBK), the line a failed page gets.
+std::string FailedPageText(const FailedPage& page);
+
 // One running search: where its rows go, whom it reports to, and how far it got.
 struct SearchRun {
   SearchRun(ResultsTable& table, Host& host) : table(table), host(host) {}
@@ -52,13 +66,26 @@ struct SearchRun {
   // Called after the per-item driver has completed a row (the command line prints it).
   std::function<void(int32_t row)> rowDone;
 
+  // Called once per result page that could not be fetched (the command line prints it).
+  std::function<void(const FailedPage& page)> pageFailed;
+
   int pagesAsked = 0;
   int pagesDone = 0;
+  // Rows this run submitted: what its end text counts.
   int itemsDone = 0;
+  std::vector<FailedPage> failedPages;
 
   bool stopped() const { return host.stopRequested(); }
   void askPages(int pages);
   void pageDone();
+  // GET of result page `page` (1-based) through HttpFetch; a page whose request
+  // failed (after the configured retries) is recorded and reads as empty text.
+  std::string fetchResultPage(int page, std::string address, const std::string& referer, std::string cookie);
+  // "（已停止；第 2、5 页获取失败）" and the like (GBK): empty when the run went to
+  // its end and every page came.
+  std::string endNote() const;
+  // "操作已结束.共获取到 N 条记录" with N the rows submitted, then endNote() (GBK).
+  std::string countEndText() const;
 };
 
 enum class SubmitVariant {

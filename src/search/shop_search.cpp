@@ -75,6 +75,7 @@ std::string ShopAnswerJson(const std::string& answer) {
 void ShopSearch(SearchRun& run, const std::string& nicknameBoxText, const std::string& pagesText) {
   const std::string nickname = Trim(nicknameBoxText);
   run.table.clearRows();
+  run.host.setStatus(SearchText(SearchTextId::Started));
 
   // Fresh list-site cookies; with none, the stored marketplace cookie goes out instead.
   const Endpoints endpoints = *CurrentEndpoints();
@@ -83,10 +84,18 @@ void ShopSearch(SearchRun& run, const std::string& nicknameBoxText, const std::s
 
   const int32_t pages = ToInt32(pagesText);
   run.askPages(pages);
+  int failedInARow = 0;
   for (int page = 1; page <= pages && !run.stopped(); ++page) {
-    std::string address = ShopPageAddress(nickname, page);
-    std::string cookie = cookies;
-    const std::string answer = HttpFetch(address, ShopPageReferer(nickname), cookie);
+    const size_t failedBefore = run.failedPages.size();
+    const std::string answer =
+        run.fetchResultPage(page, ShopPageAddress(nickname, page), ShopPageReferer(nickname), cookies);
+    if (run.failedPages.size() > failedBefore) {
+      // A page that did not come does not mean the shop has no more items.
+      run.pageDone();
+      if (++failedInARow >= kResultPagesFailedInARow) break;
+      continue;
+    }
+    failedInARow = 0;
     // A reader per page: a failed page must read as empty, not as the page before it.
     JsonReader reader;
     reader.load("data", ShopAnswerJson(answer));
@@ -97,6 +106,8 @@ void ShopSearch(SearchRun& run, const std::string& nicknameBoxText, const std::s
                         SubmitVariant::Numbered);
     run.pageDone();
   }
+  run.host.setStatus(pages > 0 ? run.countEndText()
+                               : run.countEndText() + Utf8ToGbk("（页数小于 1，未查询）"));
 }
 
 }  // namespace kelvora

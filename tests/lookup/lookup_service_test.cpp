@@ -219,8 +219,9 @@ TEST_F(LookupTest, RetryVisitsRowsWithoutTimeAndRowsWithFailedRequests) {
     table.setFailures(i, failures[i]);
   }
   RecordingHost host;
-  RetryFailedRows(table, host);
+  const RetrySummary summary = RetryFailedRows(table, host);
   EXPECT_EQ(host.events, 5);
+  EXPECT_EQ(summary.retried, 3);
   std::vector<std::string> pages;
   for (const auto& r : server_.requests())
     if (r.path() != "/svc/index.php/Getinfo/get") pages.push_back(r.target);
@@ -228,11 +229,15 @@ TEST_F(LookupTest, RetryVisitsRowsWithoutTimeAndRowsWithFailedRequests) {
   for (int i : {1, 2, 4}) {
     EXPECT_EQ(table.cellText(i, ResultColumn::ItemId), "4444" + std::to_string(i));
     EXPECT_EQ(table.cellText(i, ResultColumn::ListedAt), G("2014年11月4日21时26分41秒"));
-    // The secondary address of ItemPage points at a closed port: that failure is new.
+    // The secondary address of ItemPage points at a closed port. Only row 2 had no
+    // good secondary values before, so only there the failure shows; rows 1 and 4
+    // keep the values of their earlier successful request.
     RowFailures now;
-    now[RequestPart::Secondary] = FailureKind::NoAnswer;
+    if (i == 2) now[RequestPart::Secondary] = FailureKind::NoAnswer;
     EXPECT_EQ(table.failures(i), now) << i;
   }
+  EXPECT_EQ(summary.complete, 2);
+  EXPECT_EQ(summary.stillFailed, 1);
   EXPECT_EQ(table.cellText(0, ResultColumn::ItemId), "");
   EXPECT_EQ(table.cellText(3, ResultColumn::ItemId), "");
 
@@ -243,6 +248,158 @@ TEST_F(LookupTest, RetryVisitsRowsWithoutTimeAndRowsWithFailedRequests) {
   stopping.stopAfterEvents = 1;
   RetryFailedRows(table, stopping);
   EXPECT_EQ(server_.requestCount(), 0u);
+}
+
+// A retry never makes a row worse: a cell takes the new attempt's value only where
+// the request behind it succeeded this time and gave no failure text.
+TEST(RetryMerge, KeepsEarlierValuesWhereTheNewAttemptFailed) {
+  const double now = MakeDateTime(2014, 11, 18, 18, 0, 0);
+  auto col = [](ResultColumn c) { return static_cast<size_t>(c); };
+  RowCells good{"0", "123456", "T", "http://x/i.htm", "S", G("2014年11月4日21时26分41秒"),
+                G("2014年11月19日21时26分41秒"), "27", G("店铺"), "5", "7", "1.00", G("杭州"), ""};
+  RowCells failedPage = good;
+  failedPage[col(ResultColumn::ItemId)] = "0";
+  failedPage[col(ResultColumn::Title)] = G("获取数据失败！");
+  failedPage[col(ResultColumn::ListedAt)] = failedPage[col(ResultColumn::DelistAt)] = G("无时间");
+  for (ResultColumn c : {ResultColumn::Seller, ResultColumn::Sales, ResultColumn::Stock, ResultColumn::Price,
+                         ResultColumn::Location})
+    failedPage[col(c)] = "";
+  failedPage[col(ResultColumn::HoursLeft)] = "0";
+
+  // What one attempt gives: every request made and fine, unless changed below.
+  ResultRow fine;
+  fine.itemId = "123456";
+  fine.title = "T2";
+  fine.link = "http://x/i.htm";
+  fine.seller = "S2";
+  fine.listedAt = G("2014年11月11日21时26分41秒");
+  fine.delistAt = G("2014年11月25日21时26分41秒");
+  fine.hoursLeft = 171;
+  fine.sales = "9";
+  fine.stock = "8";
+  fine.price = "2.00";
+  fine.location = G("上海");
+  for (RequestPart p : {RequestPart::Page, RequestPart::Secondary, RequestPart::Lookup}) fine.markRequested(p);
+  ResultRow pageFails;  // what the driver gives when the page does not come
+  pageFails.title = FETCH_FAILED_TITLE;
+  pageFails.itemId = "0";
+  pageFails.link = fine.link;
+  pageFails.listedAt = pageFails.delistAt = NO_TIME_TEXT;
+  pageFails.failures[RequestPart::Page] = FailureKind::NoAnswer;
+  pageFails.markRequested(RequestPart::Page);
+  ResultRow lookupFails = fine;
+  lookupFails.listedAt = lookupFails.delistAt = NO_TIME_TEXT;
+  lookupFails.hoursLeft = 0;
+  lookupFails.failures[RequestPart::Lookup] = FailureKind::ErrorStatus;
+  ResultRow noTimeKnown = fine;  // the service answered but knows no time
+  noTimeKnown.listedAt = noTimeKnown.delistAt = NO_TIME_TEXT;
+  noTimeKnown.hoursLeft = 0;
+  ResultRow secondaryFails = fine;
+  secondaryFails.sales = "0";
+  secondaryFails.stock = secondaryFails.price = secondaryFails.location = "";
+  secondaryFails.failures[RequestPart::Secondary] = FailureKind::CutShort;
+  ResultRow removed;
+  removed.title = REMOVED_ITEM_TITLE;
+  removed.link = fine.link;
+  removed.markRequested(RequestPart::Page);
+
+  RowFailures none, secondaryBefore, lookupBefore, pageBefore, secondaryNow, lookupNow, pageNow;
+  secondaryBefore[RequestPart::Secondary] = FailureKind::NoAnswer;
+  lookupBefore[RequestPart::Lookup] = FailureKind::NoAnswer;
+  pageBefore[RequestPart::Page] = FailureKind::CutShort;
+  secondaryNow[RequestPart::Secondary] = FailureKind::CutShort;
+  lookupNow[RequestPart::Lookup] = FailureKind::ErrorStatus;
+  pageNow[RequestPart::Page] = FailureKind::NoAnswer;
+
+  const RowCells fresh = [&] {
+    RowCells c{"0", "123456", "T2", "http://x/i.htm", "S2", fine.listedAt, fine.delistAt, "171", G("店铺"),
+               "9", "8", "2.00", G("上海"), ""};
+    return c;
+  }();
+  RowCells goodTimesFreshRest = fresh;  // new page and secondary values, the earlier times
+  goodTimesFreshRest[col(ResultColumn::ListedAt)] = good[col(ResultColumn::ListedAt)];
+  goodTimesFreshRest[col(ResultColumn::DelistAt)] = good[col(ResultColumn::DelistAt)];
+  goodTimesFreshRest[col(ResultColumn::HoursLeft)] = "27";
+  RowCells freshWithGoodSecondary = fresh;
+  for (ResultColumn c : {ResultColumn::Sales, ResultColumn::Stock, ResultColumn::Price, ResultColumn::Location})
+    freshWithGoodSecondary[col(c)] = good[col(c)];
+  RowCells freshWithFailedSecondary = fresh;
+  freshWithFailedSecondary[col(ResultColumn::Sales)] = "0";
+  for (ResultColumn c : {ResultColumn::Stock, ResultColumn::Price, ResultColumn::Location})
+    freshWithFailedSecondary[col(c)] = "";
+
+  struct Case {
+    const char* what;
+    RowCells before;
+    RowFailures failedBefore;
+    ResultRow attempt;
+    RowCells expected;
+    RowFailures expectedFailures;
+  };
+  const Case cases[] = {
+      {"lookup fails now, times from before stay", good, secondaryBefore, lookupFails, goodTimesFreshRest, none},
+      {"service knows no time now: 无时间 never replaces a time", good, secondaryBefore, noTimeKnown,
+       goodTimesFreshRest, none},
+      {"page fails now: every cell stays, the earlier failure too", good, lookupBefore, pageFails, good, lookupBefore},
+      {"secondary fails now after a good one", good, lookupBefore, secondaryFails, freshWithGoodSecondary, none},
+      {"secondary failed before and now: the failure stays", good, secondaryBefore, secondaryFails,
+       freshWithFailedSecondary, secondaryNow},
+      {"a failed page row comes whole", failedPage, pageBefore, fine, fresh, none},
+      {"a failed page row: its new secondary failure shows", failedPage, pageBefore, secondaryFails,
+       freshWithFailedSecondary, secondaryNow},
+      {"page failed before and now: the newest failure", failedPage, pageBefore, pageFails, failedPage, pageNow},
+  };
+  for (const Case& c : cases) {
+    RowFailures after;
+    const RowCells merged = MergeRetriedRow(c.before, c.failedBefore, c.attempt, 0, now, after);
+    EXPECT_EQ(merged, c.expected) << c.what;
+    EXPECT_EQ(after, c.expectedFailures) << c.what;
+  }
+
+  // A page that now says the item is gone decides: no old sales or times beside it.
+  RowFailures after;
+  const RowCells gone = MergeRetriedRow(good, lookupBefore, removed, 3, now, after);
+  EXPECT_EQ(gone[col(ResultColumn::Index)], "3");
+  EXPECT_EQ(gone[col(ResultColumn::Title)], REMOVED_ITEM_TITLE);
+  EXPECT_EQ(gone[col(ResultColumn::ListedAt)], "");
+  EXPECT_EQ(gone[col(ResultColumn::Sales)], "");
+  EXPECT_FALSE(after.any());
+}
+
+// The whole retry against a server that now fails: values kept, failures recorded,
+// the summary counts what the seller sees.
+TEST_F(LookupTest, RetryAgainstAFailingServerKeepsWhatRowsHad) {
+  server_.on("/svc/index.php/Getinfo/get", CannedResponse{.status = 500});
+  server_.on("/p.htm", CannedResponse{.status = 502});
+  ResultsTable table;
+  const RowCells good{"0", "123456", "T", server_.url("/p.htm"), "S", G("2014年11月4日21时26分41秒"),
+                      G("2014年11月19日21时26分41秒"), "99", G("店铺"), "5", "7", "1.00", G("杭州"), ""};
+  RowFailures secondaryBefore;
+  secondaryBefore[RequestPart::Secondary] = FailureKind::CutShort;
+  table.addRow();
+  table.setRow(0, good);
+  table.setFailures(0, secondaryBefore);
+  RecordingHost host;
+  const RetrySummary s = RetryFailedRows(table, host);
+  RowCells expected = good;
+  expected[static_cast<size_t>(ResultColumn::HoursLeft)] = "27";  // counted again from now
+  EXPECT_EQ(table.row(0), expected);
+  EXPECT_EQ(table.failures(0), secondaryBefore);  // the page did not come: still to be retried
+  EXPECT_EQ(s.retried, 1);
+  EXPECT_EQ(s.complete, 0);
+  EXPECT_EQ(s.stillFailed, 1);
+  EXPECT_EQ(RetrySummaryText(s), G("重试结束：重试 1 行，0 行已完整，1 行仍失败"));
+
+  // Now every request works: the row is whole, and the summary says so.
+  server_.on("/p.htm", Gbk("<title>p</title><script>\n  sellerNick       : 'nick',\n  sibUrl           : '" +
+                           server_.url("/sib?") + "',\n</script><input type=\"hidden\" name=\"item_id\" value=\"123456\">"));
+  server_.on("/sib", Gbk(R"(onSibRequestSuccess({"data":{"quanity":"6","price":"1.50"}});)"));
+  Answer(R"({"data":{"sjsj":"1415107601","xjsj":"1416316801"}})");
+  const RetrySummary again = RetryFailedRows(table, host);
+  EXPECT_EQ(table.cellText(0, ResultColumn::Sales), "6");
+  EXPECT_FALSE(table.failures(0).any());
+  EXPECT_EQ(RetrySummaryText(again), G("重试结束：重试 1 行，1 行已完整，0 行仍失败"));
+  EXPECT_EQ(RetrySummaryText(RetryFailedRows(table, host)), G("重试结束：没有需要重试的行"));
 }
 
 TEST_F(LookupTest, FailuresGoWithTheCellsAndASuccessfulRunClearsThem) {

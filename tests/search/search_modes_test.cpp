@@ -6,7 +6,9 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <regex>
+#include <set>
 
 #include "net/codec.h"
 #include "net/endpoints.h"
@@ -21,6 +23,7 @@
 #include "search/shop_search.h"
 #include "support/fixtures.h"
 #include "support/recording_server.h"
+#include "support/client_state.h"
 #include "support/sim_process.h"
 
 namespace kelvora {
@@ -243,7 +246,7 @@ TEST_F(SimSearchTest, ListPagesAndItemPages) {
     twice.insert(twice.end(), once.begin(), once.end());
     EXPECT_EQ(Links(table_), twice);
     EXPECT_EQ(host_.refreshes, 4);  // one per line, the empty one too, and one at the end
-    EXPECT_EQ(host_.statuses, (V{"操作已开始，请稍后。。。", "操作已结束。。"}));
+    EXPECT_EQ(host_.statuses, (V{"操作已开始，请稍后。。。", "操作已结束。。共获取到 38 条记录"}));
     EXPECT_EQ(host_.buttons, (V{"-按钮8", "+按钮8"}));
   }
 
@@ -339,7 +342,8 @@ TEST_F(SimSearchTest, CategoryPagesAreAllAskedWithTheDoubledParameters) {
   EXPECT_EQ(requests[0].target, "/www/");  // the spm token first
   EXPECT_EQ(Targets(requests, "/list/"), (V{page(small, "", 0), page(small, "", 40), page(small, "", 80)}));
   EXPECT_EQ(table_.rowCount(), perSub[small]);
-  EXPECT_EQ(host_.statuses, (V{"正在获取列表。。。"}));
+  EXPECT_EQ(host_.statuses,
+            (V{"正在获取列表。。。", "操作已结束.共获取到 " + std::to_string(perSub[small]) + " 条记录"}));
   EXPECT_EQ(host_.refreshes, 3);
   EXPECT_EQ(written, "");
   EXPECT_TRUE(host_.buttons.empty());
@@ -402,7 +406,7 @@ TEST_F(SimSearchTest, ShopSearchPagesUntilAnEmptyList) {
   EXPECT_EQ(table_.rowCount(), 200);
   EXPECT_EQ(table_.cellText(0, ResultColumn::Index), "0");
   EXPECT_EQ(host_.pauses, std::vector<int>(200, 5));
-  EXPECT_TRUE(host_.statuses.empty());
+  EXPECT_EQ(host_.statuses, (V{"操作已开始，请稍后。。。", "操作已结束.共获取到 200 条记录"}));
   EXPECT_EQ(host_.progress, (std::array<int, 3>{3, 5, 200}));
 
   // No page asked: the header request is still made and the table still cleared.
@@ -412,6 +416,7 @@ TEST_F(SimSearchTest, ShopSearchPagesUntilAnEmptyList) {
     ShopSearch(r, nick, pages);
     EXPECT_EQ(Targets(Requests(), "/list/"), (V{"/list/browse/ad_search.htm"})) << pages;
     EXPECT_EQ(table_.rowCount(), 0);
+    EXPECT_EQ(host_.statuses.back(), "操作已结束.共获取到 0 条记录（页数小于 1，未查询）");
   }
 }
 
@@ -421,6 +426,8 @@ TEST_F(SimSearchTest, StopEndsAfterTheCurrentItem) {
   ShopSearch(run, Truth("/sim/sellers.json").getText("t.sellers[0].nick"), "5");
   EXPECT_EQ(table_.rowCount(), 2);
   EXPECT_EQ(Targets(Requests(), "/list/itemlist/").size(), 1u);
+  // The end text counts the rows that came, not the 95 addresses of the page.
+  EXPECT_EQ(host_.statuses.back(), "操作已结束.共获取到 2 条记录（已停止）");
 
   ResultsTable table;
   RecordingHost host;
@@ -429,6 +436,14 @@ TEST_F(SimSearchTest, StopEndsAfterTheCurrentItem) {
   KeywordSearchWorker(keyword, "kelvora demo", "3");
   EXPECT_EQ(table.rowCount(), 3);
   EXPECT_EQ(host.buttons, (V{"-按钮1", "+按钮1"}));
+  EXPECT_EQ(host.statuses.back(), "操作已结束.共获取到 3 条记录（已停止）");
+
+  ResultsTable listTable;
+  RecordingHost listHost;
+  listHost.stopAfterRows = 1;
+  SearchRun list(listTable, listHost);
+  ListAddressSearch(list, Base() + "/s/search?q=%C1%AC%D2%C2%C8%B9&s=0", LIST_MODE_LIST_PAGES);
+  EXPECT_EQ(listHost.statuses.back(), "操作已结束。。共获取到 1 条记录（已停止）");
 }
 
 // Exact answers from a recording server: page-count clamps and the shop's cookie text.
@@ -475,10 +490,97 @@ TEST_F(RecordedSearchTest, KeywordPageCountClamps) {
     KeywordSearchWorker(run, "x", c.pages);
     EXPECT_EQ(Offsets(Seen(), "/s/search"), c.offsets) << c.pages;
     EXPECT_EQ(host.buttons, (V{"-按钮1", "+按钮1"})) << c.pages;
-    if (c.offsets.empty()) EXPECT_EQ(host.statuses, (V{"操作已开始，请稍后。。。"}));
+    if (c.offsets.empty())
+      EXPECT_EQ(host.statuses, (V{"操作已开始，请稍后。。。", "操作已结束.共获取到 0 条记录（页数小于 0，未查询）"}));
     else EXPECT_EQ(host.statuses.back(), "操作已结束.共获取到 " + std::to_string(c.offsets.size()) + " 条记录");
   }
   EXPECT_EQ(Targets(Seen(), "/s/").back(), "/s/search?q=x&source=tbsy&style=list&tab=all&s=4312");
+}
+
+// A result page that does not come is named in the end text and on the command line,
+// and does not end a search that would have gone on; [http] retries come first.
+TEST_F(RecordedSearchTest, FailedResultPagesAreNamedAndSkipped) {
+  test::ClientStateGuard restore;
+  SetHttpLimits(test::QuickHttpLimits());
+  const std::string item = "{\"detail_url\":\"" + server_.url("/gone") + "\"}";
+  const std::string keywordPage = "<script>g_page_config = {\"mods\":{\"itemlist\":{\"data\":{\"auctions\":[" + item +
+                                  "]}}}};</script>";
+  std::map<std::string, int> seen;
+  std::set<std::string> failing;  // "s=N" values answered with 500
+  int failFirstOnly = 0;          // answers of a failing target before it works again (0: never)
+  server_.on("/s/search", [&](const test::RecordedRequest& r) {
+    const std::string s = r.target.substr(r.target.rfind("&s="));
+    const int n = ++seen[s];
+    if (failing.count(s) && (failFirstOnly == 0 || n <= failFirstOnly)) return CannedResponse{.status = 500};
+    return CannedResponse{.headers = {{"Content-Type", "text/html; charset=gbk"}}, .body = keywordPage};
+  });
+  struct Case {
+    std::set<std::string> failing;
+    int retries, failFirstOnly;
+    std::string pages;
+    std::vector<int> offsets;
+    std::string end;
+    std::vector<int> failedPages;
+  };
+  const Case cases[] = {
+      {{"&s=44"}, 0, 0, "3", {0, 44, 88}, "操作已结束.共获取到 2 条记录（第 2 页获取失败）", {2}},
+      // Three pages in a row that do not come: the marketplace is out of reach.
+      {{"&s=0", "&s=44", "&s=88"}, 0, 0, "5", {0, 44, 88}, "操作已结束.共获取到 0 条记录（第 1、2、3 页获取失败）", {1, 2, 3}},
+      // A page that fails once and comes on the resend has not failed.
+      {{"&s=44"}, 1, 1, "2", {0, 44, 44}, "操作已结束.共获取到 2 条记录", {}},
+  };
+  for (const Case& c : cases) {
+    server_.clearRequests();
+    seen.clear();
+    failing = c.failing;
+    failFirstOnly = c.failFirstOnly;
+    HttpLimits limits = test::QuickHttpLimits();
+    limits.retries = c.retries;
+    SetHttpLimits(limits);
+    ResultsTable table;
+    RecordingHost host;
+    SearchRun run(table, host);
+    std::vector<int> named;
+    run.pageFailed = [&](const FailedPage& p) {
+      named.push_back(p.page);
+      EXPECT_EQ(p.kind, FailureKind::ErrorStatus);
+      EXPECT_NE(p.address.find("/s/search?q=x"), std::string::npos) << p.address;
+    };
+    KeywordSearchWorker(run, "x", c.pages);
+    EXPECT_EQ(Offsets(Seen(), "/s/search"), c.offsets) << c.end;
+    EXPECT_EQ(host.statuses.back(), c.end);
+    EXPECT_EQ(named, c.failedPages) << c.end;
+  }
+
+  // The shop: a first page that fails does not read as a shop without items.
+  SetHttpLimits(test::QuickHttpLimits());
+  server_.clearRequests();
+  server_.on("/list/browse/ad_search.htm", CannedResponse{.body = "ok"});
+  server_.on("/list/itemlist/default.htm", [&](const test::RecordedRequest& r) {
+    if (r.target.find("&s=0&") != std::string::npos) return CannedResponse{.status = 500};
+    const bool more = r.target.find("&s=95&") != std::string::npos;
+    return CannedResponse{.body = "jsonp60({\"itemList\":[" +
+                                  (more ? "{\"href\":\"" + server_.url("/gone") + "\"}" : std::string()) + "]})"};
+  });
+  ResultsTable shopTable;
+  RecordingHost shopHost;
+  SearchRun shop(shopTable, shopHost);
+  ShopSearch(shop, "nick", "5");
+  EXPECT_EQ(shopTable.rowCount(), 1);
+  EXPECT_EQ(shopHost.statuses.back(), "操作已结束.共获取到 1 条记录（第 1 页获取失败）");
+
+  // The category search asks every page; the failed one is named.
+  server_.on("/list/itemlist/default.htm", [&](const test::RecordedRequest& r) {
+    if (r.target.find("data-value=40&") != std::string::npos) return CannedResponse{.status = 503};
+    return CannedResponse{.body = "{\"itemList\":[{\"href\":\"" + server_.url("/gone") + "\"}]}"};
+  });
+  ResultsTable catTable;
+  RecordingHost catHost;
+  SearchRun cat(catTable, catHost);
+  CategorySearchWorker(cat, {.topValue = 16, .subValue = std::nullopt, .keyword = "", .pagesText = "3",
+                             .setPagesText = nullptr});
+  EXPECT_EQ(catTable.rowCount(), 2);
+  EXPECT_EQ(catHost.statuses.back(), "操作已结束.共获取到 2 条记录（第 2 页获取失败）");
 }
 
 TEST_F(RecordedSearchTest, ShopCookieTextOrMarketCookie) {

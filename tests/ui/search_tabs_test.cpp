@@ -209,7 +209,7 @@ class SearchTabsTest : public QObject {
     QVERIFY(!table.cellText(1, ResultColumn::Title).empty());
     QVERIFY(w.queryButtonsEnabled());
     QVERIFY(!tabs.running());
-    QCOMPARE(w.status->text(), QStringLiteral("操作已结束。。"));
+    QCOMPARE(w.status->text(), QStringLiteral("操作已结束。。共获取到 2 条记录（已停止）"));
     SetEndpoints(saved);
   }
 
@@ -260,7 +260,7 @@ class SearchTabsTest : public QObject {
     QCOMPARE(w.get<QLineEdit>("编辑框5")->text(), QStringLiteral("1"));
     QVERIFY(table.rowCount() > 0);
     QVERIFY(w.queryButtonsEnabled());
-    QCOMPARE(w.status->text(), QStringLiteral("正在获取列表。。。"));
+    QCOMPARE(w.status->text(), QStringLiteral("操作已结束.共获取到 %1 条记录").arg(table.rowCount()));
   }
 
   void shopSearchRunsOnTheWorker() {
