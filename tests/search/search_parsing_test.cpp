@@ -54,7 +54,11 @@ TEST(SearchEncoders, KeywordRefusals) {
       {"HTTPS://x", ""},
       {"Http://x", ""},
       {"taobao.com", ""},
-      {" ", ""},
+      // Blanks alone would search for unrelated items.
+      {" ", noKeyword},
+      {" \t\r\n", noKeyword},
+      {G("　 　"), noKeyword},
+      {G(" 连衣裙 "), ""},
       {G("连衣裙"), ""},
   };
   for (const auto& [keyword, refusal] : cases) EXPECT_EQ(KeywordRefusal(keyword), refusal) << keyword;
