@@ -108,7 +108,8 @@ const char kUsage[] =
     "  --service-cookie TEXT      lookup-service session cookie instead of signing in\n"
     "  --market-cookie TEXT       marketplace cookie text\n"
     "  --market-cookie-file FILE  marketplace cookie text read from FILE\n"
-    "  --monitor FILE             monitored item ids (default: cfg_jsid.txt beside the program)\n"
+    "  --monitor FILE             monitored item ids (default: cfg_jsid.txt beside the program, or in\n"
+    "                             ~/.local/share/kelvora/ when that folder cannot be written)\n"
     "  --delay MS                 grab delay between items in milliseconds (default 200)\n"
     "  --now \"YYYY-MM-DD HH:MM:SS\" UTC+8 time taken as now\n"
     "  --format tsv|jsonl         how rows are printed (default tsv)\n"
@@ -334,7 +335,7 @@ int Run(int argc, char** argv) {
   CliHost host(o.quiet);
   // An unreadable id file is an empty list, as a missing one is; the status says why.
   std::string monitorStatus;
-  LoadMonitoredItems(o.monitor ? *o.monitor : programDir + "/cfg_jsid.txt", &monitorStatus);
+  LoadMonitoredItems(o.monitor ? *o.monitor : MonitoredFilePath(programDir), &monitorStatus);
   if (!monitorStatus.empty()) host.setStatus(monitorStatus);
 
   StopWatcher watcher;

@@ -14,12 +14,8 @@
 namespace kelvora {
 
 QString MonitoredFilePath(const QString& programDir) {
-  const QString name = QStringLiteral("cfg_jsid.txt");
-  if (QFileInfo(programDir).isWritable()) return QDir(programDir).filePath(name);
-  const QString data = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
-  if (data.isEmpty()) return QDir(programDir).filePath(name);
-  QDir().mkpath(data);
-  return QDir(data).filePath(name);
+  // One rule with kelvora-cli, so both read the same list.
+  return QString::fromStdString(MonitoredFilePath(programDir.toStdString()));
 }
 
 MonitoredIdsEditor::MonitoredIdsEditor(QWidget* parent, const QString& path, Host& host)

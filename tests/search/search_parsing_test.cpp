@@ -164,14 +164,20 @@ TEST_F(MonitoredFileTest, SaveStripsAndLoadSplits) {
     V loaded;
   };
   const Case cases[] = {
-      {"7, 8", "78", {"78"}},
-      {"1-2\r\n\r\na_b", "12\r\n\r\nab", {"12", "", "ab"}},
+      // Ids pasted on one line: commas, full-width commas, blanks and tabs separate them.
+      {"7, 8", "7\r\n8\r\n", {"7", "8"}},
+      {"11,22" + G("，") + "33 44\t55" + G("　") + "66,,", "11\r\n22\r\n33\r\n44\r\n55\r\n66\r\n",
+       {"11", "22", "33", "44", "55", "66"}},
+      {"1-2\r\n\r\na_b", "12\r\nab\r\n", {"12", "ab"}},
       {"123\r\n456\r\n", "123\r\n456\r\n", {"123", "456"}},
-      {"{|}~\t" + G("中文") + "!\"#$%&'()*+./:;<=>?@[\\]^`", "{|}~\t" + G("中文"), {"{|}~\t" + G("中文")}},
+      {"{|}~\t" + G("中文") + "!\"#$%&'()*+./:;<=>?@[\\]^`", "{|}~\r\n" + G("中文") + "\r\n", {"{|}~", G("中文")}},
       {"", "", {}},
   };
   for (const Case& c : cases) {
+    SetMonitoredItemIds({"stale"});
     ASSERT_TRUE(SaveMonitoredItems(path_, c.edited)) << c.edited;
+    // The saved list is in effect at once: the next rows are marked by it.
+    EXPECT_EQ(*MonitoredItemIds(), c.loaded) << c.edited;
     EXPECT_EQ(Read(), c.stored) << c.edited;
     EXPECT_EQ(LoadMonitoredItems(path_), c.loaded) << c.edited;
     EXPECT_EQ(*MonitoredItemIds(), c.loaded) << c.edited;
@@ -189,7 +195,7 @@ TEST_F(MonitoredFileTest, DoubleByteTrailBytesSurviveStripping) {
 TEST_F(MonitoredFileTest, EditorTextIsTheFileUnfilteredUpToAZeroByte) {
   Write(std::string("1 2\r\nx-y\0tail", 13));
   EXPECT_EQ(ReadMonitoredFile(path_), "1 2\r\nx-y");
-  EXPECT_EQ(LoadMonitoredItems(path_), (std::vector<std::string>{"12", "xy"}));
+  EXPECT_EQ(LoadMonitoredItems(path_), (std::vector<std::string>{"1", "2", "xy"}));
   // A missing file is an empty list without a word; a directory is no id file, and says so.
   std::string status = "stale";
   EXPECT_EQ(ReadMonitoredFile((dir_ / "missing.txt").string(), &status), "");
@@ -205,6 +211,32 @@ TEST_F(MonitoredFileTest, FailedSaveKeepsTheOldFile) {
   EXPECT_FALSE(SaveMonitoredItems(path_, "333"));
   EXPECT_EQ(Read(), "111\r\n222");
   EXPECT_FALSE(SaveMonitoredItems((dir_ / "no-such-dir" / "cfg_jsid.txt").string(), "1"));
+}
+
+TEST_F(MonitoredFileTest, AReadOnlyListIsNotReplacedAndPermissionsStay) {
+  Write("111\r\n");
+  SetMonitoredItemIds({"111"});
+  fs::permissions(path_, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  EXPECT_FALSE(SaveMonitoredItems(path_, "333"));  // also for the superuser
+  EXPECT_EQ(Read(), "111\r\n");
+  EXPECT_EQ(*MonitoredItemIds(), std::vector<std::string>{"111"});
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
+
+  fs::permissions(path_, fs::perms::owner_read | fs::perms::owner_write);
+  ASSERT_TRUE(SaveMonitoredItems(path_, "333"));
+  EXPECT_EQ(fs::status(path_).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+}
+
+TEST_F(MonitoredFileTest, OneFileRuleForTheDesktopAndTheCommandLine) {
+  EXPECT_EQ(MonitoredFilePath(dir_.string()), (dir_ / "cfg_jsid.txt").string());
+  const char* old = std::getenv("XDG_DATA_HOME");
+  const std::string saved = old ? old : "";
+  ::setenv("XDG_DATA_HOME", (dir_ / "data").c_str(), 1);
+  // A program folder that cannot be written (here: one that is not there).
+  EXPECT_EQ(MonitoredFilePath((dir_ / "gone").string()), (dir_ / "data" / "kelvora" / "cfg_jsid.txt").string());
+  EXPECT_TRUE(fs::is_directory(dir_ / "data" / "kelvora"));
+  if (old) ::setenv("XDG_DATA_HOME", saved.c_str(), 1);
+  else ::unsetenv("XDG_DATA_HOME");
 }
 
 }  // namespace
