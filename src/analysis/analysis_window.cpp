@@ -187,7 +187,7 @@ void AnalysisWindow::startLoading() {
     const AnalysisReport built = BuildAnalysisReport(db, today);
     db.close();
     const ShopHours shop = CurrentShopHours();
-    const std::vector<DayAdvice> advice = RecommendListingHours(built.counts, today, shop);
+    const std::vector<DayAdvice> advice = RecommendListingHours(built.counts, NowUtc8(), shop);
     auto report = std::make_shared<Report>();
     for (const auto& [function, text] :
          {std::pair{"asd", &built.hourSeries}, std::pair{"fgh", &built.weekdaySeries},

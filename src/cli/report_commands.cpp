@@ -83,7 +83,7 @@ int RunReport(const Options& o, CliHost& host) {
   const AnalysisReport report = BuildAnalysisReport(db, today);
   db.close();
   const ShopHours shop = CurrentShopHours();
-  const std::vector<DayAdvice> advice = RecommendListingHours(report.counts, today, shop);
+  const std::vector<DayAdvice> advice = RecommendListingHours(report.counts, NowUtc8(), shop);
 
   std::string text;
   AddSection(text, "asd", GbkToUtf8(report.hourSeries));

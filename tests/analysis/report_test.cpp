@@ -221,5 +221,54 @@ TEST(ListingAdviceTest, FewestDelistingsWithinShopHoursTiesToTheEarlierHour) {
             "{hours: [20,23],days: [{name: '周日',date: '2024年3月3日',data: [[20,3],[21,3],[22,3]]}]}");
 }
 
+// The advice counts the week from now: today's hours already past are not offered,
+// and they are counted from the same weekday a week on.
+TEST(ListingAdviceTest, TodayOffersOnlyHoursStillToCome) {
+  DelistingCounts c;
+  for (auto& day : c.hours) day.fill(4);
+  c.hours[0][9] = 0;   // the quietest hour of today, but past at 20:00
+  c.hours[0][21] = 1;
+  c.hours[0][22] = 3;
+  c.hours[0][23] = 2;
+  c.hours[1][9] = 0;
+  struct Case {
+    DateTime now;
+    std::string today;
+  };
+  const Case cases[] = {
+      {kSunday + 8.0 / 24, "周日 09:00 (0) 21:00 (1) 23:00 (2)\n"},           // 08:00: 09 still to come
+      {kSunday + 20.0 / 24, "周日 21:00 (1) 23:00 (2) 22:00 (3)\n"},          // 20:00 sharp: 20 counts, is dearer
+      {kSunday + 20.5 / 24, "周日 21:00 (1) 23:00 (2) 22:00 (3)\n"},
+      {kSunday + 23.5 / 24, "周日 今日营业时段已过\n"},                        // then tomorrow's line follows
+  };
+  for (const Case& k : cases) {
+    const auto advice = RecommendListingHours(c, k.now, ShopHours{9, 23});
+    ASSERT_EQ(advice.size(), 7u);
+    const std::string lines = GbkToUtf8(AdviceLines(advice));
+    EXPECT_EQ(lines.substr(0, lines.find('\n') + 1), k.today) << k.now;
+    EXPECT_EQ(lines.substr(lines.find('\n') + 1, lines.find('\n', lines.find('\n') + 1) - lines.find('\n')),
+              "周一 09:00 (0) 10:00 (4) 11:00 (4)\n");
+  }
+  const auto late = RecommendListingHours(c, kSunday + 23.5 / 24, ShopHours{9, 23});
+  EXPECT_TRUE(late[0].hoursPassed);
+  EXPECT_EQ(GbkToUtf8(AdviceSeries({late[0]}, ShopHours{9, 23})),
+            "{hours: [9,23],days: [{name: '周日',date: '2024年3月3日',passed: 1,data: []}]}");
+}
+
+TEST(ListingAdviceTest, NoDelistingInTheWeekGivesNoAdvice) {
+  DelistingCounts c;  // no rows at all
+  EXPECT_TRUE(RecommendListingHours(c, kSunday + 20.0 / 24, ShopHours{9, 23}).empty());
+  EXPECT_EQ(GbkToUtf8(AdviceLines({})), "无下架时间数据，暂无推荐\n");
+  EXPECT_EQ(GbkToUtf8(AdviceSeries({}, ShopHours{9, 23})), "{hours: [9,23],days: [],note: '无下架时间数据，暂无推荐'}");
+  // Delistings only before now today, and on the eighth day after it: none falls in the
+  // week from now, so there is still nothing to advise on.
+  c.hours[0][8] = 5;
+  c.hours[7][22] = 5;
+  EXPECT_TRUE(RecommendListingHours(c, kSunday + 20.0 / 24, ShopHours{9, 23}).empty());
+  // The eighth day's hours before now belong to the week from now.
+  c.hours[7][19] = 1;
+  EXPECT_EQ(RecommendListingHours(c, kSunday + 20.0 / 24, ShopHours{9, 23}).size(), 7u);
+}
+
 }  // namespace
 }  // namespace kelvora

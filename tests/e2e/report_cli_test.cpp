@@ -78,7 +78,7 @@ TEST_F(ReportCli, PrintsTheFourSectionsFromTsvAndJsonl) {
             nr1 + 11);
   EXPECT_EQ(out_.substr(advice),
             "\n== 推荐 ==\n"
-            "周日 09:00 (0) 10:00 (0) 11:00 (0)\n"
+            "周日 10:00 (0) 11:00 (0) 12:00 (0)\n"  // at 10:00, from 10:00 on
             "周一 09:00 (0) 10:00 (0) 11:00 (0)\n"
             "周二 09:00 (0) 10:00 (0) 11:00 (0)\n"
             "周三 09:00 (0) 10:00 (0) 11:00 (0)\n"
@@ -97,7 +97,8 @@ TEST_F(ReportCli, PrintsTheFourSectionsFromTsvAndJsonl) {
                 ""),
             0)
       << err_;
-  EXPECT_NE(out_.find("\n== 推荐 ==\n周日 13:00 (0) 14:00 (0) 15:00 (0)\n周一 16:00 (0) 13:00 (1) 14:00 (1)\n"),
+  // A second before midnight no shop hour is left today: tomorrow's line follows.
+  EXPECT_NE(out_.find("\n== 推荐 ==\n周日 今日营业时段已过\n周一 16:00 (0) 13:00 (1) 14:00 (1)\n"),
             std::string::npos)
       << out_;
 }
@@ -114,7 +115,8 @@ TEST_F(ReportCli, HtmlIsOneStandaloneFile) {
   EXPECT_NE(html.find("fgh('[{ name: \\'周日\\', data: [] },{ name: \\'周一\\', data: [[14.0,2]] }"),
             std::string::npos);
   EXPECT_NE(html.find("nr1('<table border=\\'1\\'"), std::string::npos);
-  EXPECT_NE(html.find("tj('{hours: [9,23],days: [{name: \\'周日\\',date: \\'2024年3月3日\\',data: [[9,0],"),
+  // At 10:00 today's advice starts at 10:00.
+  EXPECT_NE(html.find("tj('{hours: [9,23],days: [{name: \\'周日\\',date: \\'2024年3月3日\\',data: [[10,0],"),
             std::string::npos);
   EXPECT_LT(html.find("function asd("), html.find("asd('[{name:")) << "the calls come after the functions";
   size_t files = 0;

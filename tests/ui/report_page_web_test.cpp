@@ -84,11 +84,11 @@ struct Texts {
   std::string advice;
 };
 
-Texts BuildTexts(const std::vector<RowCells>& rows) {
+Texts BuildTexts(const std::vector<RowCells>& rows, DateTime now = kToday) {
   AnalysisDb db;
   if (db.load(rows) != AnalysisLoadStatus::Ok) return {};
   Texts t{BuildAnalysisReport(db, kToday), {}};
-  t.advice = AdviceSeries(RecommendListingHours(t.report.counts, kToday, ShopHours{}), ShopHours{});
+  t.advice = AdviceSeries(RecommendListingHours(t.report.counts, now, ShopHours{}), ShopHours{});
   return t;
 }
 
@@ -156,7 +156,7 @@ class ReportPageWebTest : public QObject {
              static_cast<qlonglong>(r.counts.hours[1][20]));
     QCOMPARE(RunJs(page_, "document.querySelectorAll('#tables table.counts')[0].rows[1].cells[0].textContent")
                  .toString(),
-             QStringLiteral("3月3日 周日"));
+             QStringLiteral("2024年3月3日 周日"));  // the day label whole, then its weekday
     // The advice: seven days of three hours, shown.
     QCOMPARE(RunJs(page_, "document.getElementById('advice-card').hidden").toBool(), false);
     QCOMPARE(RunJs(page_, "document.querySelectorAll('#advice .day').length").toInt(), 7);
@@ -251,7 +251,7 @@ class ReportPageWebTest : public QObject {
     ResultsTable table;
     const std::vector<RowCells> rows = MarketRows(800);
     for (const RowCells& r : rows) table.setRow(table.addRow(), r);
-    const Texts expected = BuildTexts(rows);
+    const Texts expected = BuildTexts(rows, kToday + 10 / 24.0);
 
     QPointer<AnalysisWindow> window = new AnalysisWindow(table);
     QSignalSpy shown(window.data(), &AnalysisWindow::reportShown);
