@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cctype>
 #include <filesystem>
+#include <set>
 
 #include "net/codec.h"
 #include "net/file_input.h"
@@ -104,6 +105,32 @@ bool ParseHour(std::string_view text, int& hour) {
   return hour <= 23;
 }
 
+// The keys of our own sections; any other key there is a typo worth saying so.
+const std::set<std::string_view>* OwnSectionKeys(const std::string& section) {
+  static const std::set<std::string_view> http{"connect_timeout", "stall_timeout", "total_timeout",
+                                               "max_body",        "retries",       "ca_file"};
+  static const std::set<std::string_view> report{"shop_hours"};
+  static const std::set<std::string_view> history{"enabled", "file", "keep_days"};
+  if (section == "http") return &http;
+  if (section == "report") return &report;
+  if (section == "history") return &history;
+  return nullptr;
+}
+
+// The endpoints that are host names or texts found in pages; every other one is an
+// address the program requests or opens.
+bool IsAddressEndpoint(std::string_view name) {
+  return name != "MARKET_HOST" && name != "MARKET_DOMAIN_SUFFIX" && name != "TMALL_TITLE_SUFFIX" &&
+         name != "TMALL_LINK_MARKER" && name != "MARKET_COOKIE_DOMAINS";
+}
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+  if (text.size() < prefix.size()) return false;
+  for (size_t i = 0; i < prefix.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(text[i])) != prefix[i]) return false;
+  return true;
+}
+
 }  // namespace
 
 bool ParseShopHours(std::string_view text, ShopHours& out) {
@@ -132,10 +159,12 @@ bool ParseSettingsText(const std::string& text, const std::string& fileName, Set
   size_t lineNo = 0;
   while (!rest.empty()) {
     ++lineNo;
-    size_t nl = rest.find('\n');
+    // Lines end at LF, CR LF or a lone CR.
+    const size_t nl = rest.find_first_of("\r\n");
     std::string_view line = rest.substr(0, nl);
-    rest = nl == std::string_view::npos ? std::string_view{} : rest.substr(nl + 1);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    size_t next = nl == std::string_view::npos ? rest.size() : nl + 1;
+    if (nl != std::string_view::npos && rest[nl] == '\r' && nl + 1 < rest.size() && rest[nl + 1] == '\n') ++next;
+    rest.remove_prefix(next);
 
     std::string_view stripped = StripSpaces(line);
     if (stripped.empty() || stripped.front() == ';' || stripped.front() == '#') continue;
@@ -168,8 +197,27 @@ bool ParseSettingsText(const std::string& text, const std::string& fileName, Set
                 "' in [endpoints]";
         return false;
       }
+      // Requests trim their addresses, so blanks around one are no reason to refuse it.
+      const std::string_view address = StripSpaces(value);
+      if (IsAddressEndpoint(key) && !StartsWithNoCase(address, "http://") && !StartsWithNoCase(address, "https://")) {
+        error = Where(fileName, lineNo) + std::string(key) + " must be an http:// or https:// address, not '" +
+                std::string(value) + "'";
+        return false;
+      }
       *field = Utf8ToGbk(value);
     } else {
+      if (const auto* keys = OwnSectionKeys(section)) {
+        if (!keys->count(key)) {
+          error = Where(fileName, lineNo) + "unknown key '" + std::string(key) + "' in [" + section + "]";
+          return false;
+        }
+        if (!value.empty() && (value.front() == ' ' || value.front() == '\t' || value.back() == ' ' ||
+                               value.back() == '\t')) {
+          error = Where(fileName, lineNo) + "[" + section + "] " + std::string(key) +
+                  ": the value has a leading or trailing blank: '" + std::string(value) + "'";
+          return false;
+        }
+      }
       if (section == "http" &&
           !ReadHttpKey(key, value, Where(fileName, lineNo), fileName, result.http, error))
         return false;

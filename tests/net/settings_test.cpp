@@ -40,13 +40,29 @@ TEST(SettingsTest, EndpointValuesOverrideTheBuiltIns) {
   EXPECT_EQ(s.endpoints.MARKET_HOST, "");
   EXPECT_EQ(s.endpoints.SEARCH_SITE, DefaultEndpoints().SEARCH_SITE);
   EXPECT_EQ(s.sections["ui"]["theme"], " dark = yes");
+
+  // A file whose lines end with a lone CR is read line by line.
+  Settings cr;
+  ASSERT_TRUE(ParseSettingsText("[endpoints]\rSERVICE_BASE=http://cr/\r\rCART_SITE=HTTPS://cart\r", "cr.ini", cr, error))
+      << error;
+  EXPECT_EQ(cr.endpoints.SERVICE_BASE, "http://cr/");
+  EXPECT_EQ(cr.endpoints.CART_SITE, "HTTPS://cart");
 }
 
 TEST(SettingsTest, BadLinesNameFileAndLine) {
   struct Case {
     std::string text, error;
   } cases[] = {
-      {"[endpoints]\nSERVICE_BASE=x\nSERVICE_URL=y\n", "k.ini:3: unknown key 'SERVICE_URL' in [endpoints]"},
+      {"[endpoints]\nSERVICE_BASE=http://x\nSERVICE_URL=y\n", "k.ini:3: unknown key 'SERVICE_URL' in [endpoints]"},
+      // An address the program would request or open must be a web address.
+      {"[endpoints]\nSERVICE_BASE=file:///etc/\n", "k.ini:2: SERVICE_BASE must be an http:// or https:// address, not 'file:///etc/'"},
+      {"[endpoints]\nLIST_SITE=gopher://x\n", "k.ini:2: LIST_SITE must be an http:// or https:// address, not 'gopher://x'"},
+      // Our own sections know their keys, and take values exactly as written.
+      {"[http]\nretires=2\n", "k.ini:2: unknown key 'retires' in [http]"},
+      {"[HTTP]\rretries=1\rretires=2\r", "k.ini:3: unknown key 'retires' in [http]"},  // lone CR line ends
+      {"[report]\nshop_hours= 9-23\n", "k.ini:2: [report] shop_hours: the value has a leading or trailing blank: ' 9-23'"},
+      {"[history]\nenabled=1\t\n", "k.ini:2: [history] enabled: the value has a leading or trailing blank: '1\t'"},
+      {"[history]\nkeep=3\n", "k.ini:2: unknown key 'keep' in [history]"},
       {"[endpoints]\nservice_base=x\n", "k.ini:2: unknown key 'service_base' in [endpoints]"},
       {"; c\n\njust words\n", "k.ini:3: expected a [section], NAME=value, a comment or a blank line"},
       {"[endpoints]\r\n=x\r\n", "k.ini:2: expected a [section], NAME=value, a comment or a blank line"},
@@ -68,8 +84,7 @@ TEST(SettingsTest, HttpBoundsAndEndpointsTakeEffect) {
   std::string error;
   ASSERT_TRUE(ParseSettingsText(
       "[endpoints]\nSEARCH_SITE=http://127.0.0.1:1\nMARKET_COOKIE_DOMAINS=.tmall.com,.tmall.hk\n"
-      "[http]\nconnect_timeout=5\nstall_timeout= 7\ntotal_timeout=9\nmax_body=1073741824\nretries=0\n"
-      "later_key=anything\n",
+      "[http]\nconnect_timeout=5\nstall_timeout=7\ntotal_timeout=9\nmax_body=1073741824\nretries=0\n",
       "h.ini", s, error)) << error;
   ASSERT_TRUE(ApplySettings(s, error)) << error;
   EXPECT_EQ(CurrentEndpoints()->SEARCH_SITE, "http://127.0.0.1:1");
@@ -111,7 +126,7 @@ TEST(SettingsTest, CaFileIsReadBesideTheSettingsFile) {
   std::ofstream(dir / "sub" / "extra.pem") << pem;
   std::ofstream(dir / "sub" / "junk.pem") << "not a certificate\n";
   std::ofstream(dir / "ok.ini") << "[http]\nca_file=sub/extra.pem\n";
-  std::ofstream(dir / "missing.ini") << "\n[http]\nca_file = sub/none.pem\n";
+  std::ofstream(dir / "missing.ini") << "\n[http]\nca_file=sub/none.pem\n";
   std::ofstream(dir / "folder.ini") << "[http]\nca_file=sub\n";
   std::ofstream(dir / "junk.ini") << "[http]\nca_file=sub/junk.pem\n";
   std::string error;

@@ -527,16 +527,18 @@ class MainWindowTest : public QObject {
     QVERIFY(desktop.messages.empty());
   }
 
-  // cfg_jsid.txt stays beside the program unless that folder cannot be written.
+  // cfg_jsid.txt stays beside the program unless that folder cannot be written; then
+  // it lives where kelvora-cli looks for it too.
   void monitoredFileFollowsAWritableFolder() {
-    QStandardPaths::setTestModeEnabled(true);
     ProgramDir dir;
     QCOMPARE(MonitoredFilePath(dir.path()), dir.path() + QStringLiteral("/cfg_jsid.txt"));
-    const QString data = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    const QByteArray saved = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", (dir.path() + QStringLiteral("/data")).toUtf8());
     const QString elsewhere = MonitoredFilePath(dir.path() + QStringLiteral("/missing"));
-    QCOMPARE(elsewhere, data + QStringLiteral("/cfg_jsid.txt"));
-    QVERIFY(QFileInfo(data).isDir());  // made, so that a save can land there
-    QStandardPaths::setTestModeEnabled(false);
+    QCOMPARE(elsewhere, dir.path() + QStringLiteral("/data/kelvora/cfg_jsid.txt"));
+    QVERIFY(QFileInfo(dir.path() + QStringLiteral("/data/kelvora")).isDir());  // made, so that a save can land there
+    if (saved.isEmpty()) qunsetenv("XDG_DATA_HOME");
+    else qputenv("XDG_DATA_HOME", saved);
   }
 
   void pauseKeepsTheUiThreadServingEvents() {

@@ -297,7 +297,8 @@ class SearchTabsTest : public QObject {
     QCOMPARE(editor.result(), int(QDialog::Accepted));
     std::ifstream in(path, std::ios::binary);
     QCOMPARE(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()),
-             std::string("78\r\n\r\n0123"));
+             std::string("7\r\n8\r\n0123\r\n"));  // one id a line, the comma separating two
+    QCOMPARE(*MonitoredItemIds(), (std::vector<std::string>{"7", "8", "0123"}));  // in effect at once
     QCOMPARE(edit->toPlainText(), QStringLiteral("7, 8\n\n0123"));  // the box keeps what was typed
 
     // A file that cannot be written: the window stays with its text.
