@@ -35,7 +35,9 @@ int ExitCodeAfterRun(int code = kExitOk);
 struct Options {
   std::string config;
   std::optional<std::string> login;
+  std::optional<std::string> loginFile;
   std::optional<std::string> serviceCookie;
+  std::optional<std::string> serviceCookieFile;
   std::optional<std::string> marketCookie;
   std::optional<std::string> marketCookieFile;
   std::optional<std::string> monitor;

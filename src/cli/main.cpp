@@ -1,6 +1,7 @@
 // kelvora-cli: the core without windows, for batch runs, scripts and tests.
 #include <fcntl.h>
 #include <pthread.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -8,6 +9,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <string>
@@ -104,8 +106,11 @@ const char kUsage[] =
     "\n"
     "global options:\n"
     "  --config FILE              settings file (default: kelvora.ini beside the program)\n"
-    "  --login USER:PASSWORD      sign in to the lookup service first\n"
+    "  --login USER[:PASSWORD]    sign in to the lookup service first; without the password it\n"
+    "                             comes from KELVORA_PASSWORD, else from the terminal\n"
+    "  --login-file FILE          the same, USER:PASSWORD read from the first line of FILE\n"
     "  --service-cookie TEXT      lookup-service session cookie instead of signing in\n"
+    "  --service-cookie-file FILE the same, read from FILE\n"
     "  --market-cookie TEXT       marketplace cookie text\n"
     "  --market-cookie-file FILE  marketplace cookie text read from FILE\n"
     "  --monitor FILE             monitored item ids (default: cfg_jsid.txt beside the program, or in\n"
@@ -115,6 +120,9 @@ const char kUsage[] =
     "  --format tsv|jsonl         how rows are printed (default tsv)\n"
     "  --quiet                    no progress lines on stderr\n"
     "  --help                     this text\n"
+    "\n"
+    "A command line can be read by other users of the machine: give passwords and cookies\n"
+    "through --login-file, KELVORA_PASSWORD, the terminal or the *-file options.\n"
     "\n"
     "commands:\n"
     "  item ADDRESS...            one row per item page address\n"
@@ -168,6 +176,66 @@ bool ParseNow(const std::string& text, DateTime& value) {
   return back.year == y && back.month == mo && back.day == d;  // refuses 2月30日 and the like
 }
 
+// The first line of a text, without its CR LF or LF.
+std::string FirstLine(const std::string& text) {
+  std::string line = text.substr(0, text.find('\n'));
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return line;
+}
+
+// A password typed at the terminal, without echo.
+bool ReadPasswordFromTerminal(std::string& password) {
+  termios old{};
+  if (::tcgetattr(STDIN_FILENO, &old) != 0) return false;
+  termios quiet = old;
+  quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+  std::fputs("password: ", stderr);
+  std::fflush(stderr);
+  ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+  char buffer[1024];
+  const bool got = std::fgets(buffer, sizeof buffer, stdin) != nullptr;
+  ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &old);
+  std::fputs("\n", stderr);
+  if (!got) return false;
+  password = FirstLine(buffer);
+  std::memset(buffer, 0, sizeof buffer);
+  return true;
+}
+
+// User and password of --login USER:PASSWORD, --login-file FILE, or --login USER with
+// the password from KELVORA_PASSWORD or the terminal. True with both empty when no
+// sign-in was asked for.
+bool Credentials(const Options& o, std::string& user, std::string& password, std::string& error) {
+  std::string given;
+  if (o.loginFile) {
+    std::string text;
+    if (!ReadSmallFile(*o.loginFile, text, error)) {
+      error = "--login-file: " + error;
+      return false;
+    }
+    given = FirstLine(text);
+    if (given.find(':') == std::string::npos) {
+      error = "--login-file: the first line must be USER:PASSWORD";
+      return false;
+    }
+  } else if (o.login) {
+    given = *o.login;
+  } else {
+    return true;
+  }
+  const size_t colon = given.find(':');
+  user = given.substr(0, colon);
+  if (colon != std::string::npos) {
+    password = given.substr(colon + 1);
+  } else if (const char* env = std::getenv("KELVORA_PASSWORD")) {
+    password = env;
+  } else if (!::isatty(STDIN_FILENO) || !ReadPasswordFromTerminal(password)) {
+    error = "--login " + user + ": no password (give USER:PASSWORD, set KELVORA_PASSWORD or type it at a terminal)";
+    return false;
+  }
+  return true;
+}
+
 // Parses the global options and the command; false with `error` set on a usage error.
 bool ParseCommandLine(int argc, char** argv, Options& o, std::string& error) {
   int i = 1;
@@ -181,14 +249,22 @@ bool ParseCommandLine(int argc, char** argv, Options& o, std::string& error) {
       value = arg.substr(eq + 1);
       hasValue = true;
     }
+    // Where the value sits in argv, so that a secret can be wiped from it.
+    char* valueBytes = hasValue ? argv[i] + (arg.find('=') + 1) : nullptr;
     auto takeValue = [&]() -> bool {
       if (hasValue) return true;
       if (i + 1 >= argc) {
         error = name + " needs a value";
         return false;
       }
-      value = argv[++i];
+      valueBytes = argv[++i];
+      value = valueBytes;
       return true;
+    };
+    // Other users of the machine can read a command line for as long as the process
+    // runs: once copied, a secret is overwritten there.
+    auto wipeValue = [&] {
+      if (valueBytes) std::memset(valueBytes, 'x', std::strlen(valueBytes));
     };
     if (name == "--help") {
       o.help = true;
@@ -200,12 +276,23 @@ bool ParseCommandLine(int argc, char** argv, Options& o, std::string& error) {
     } else if (name == "--login") {
       if (!takeValue()) return false;
       o.login = value;
+      // The user name stays readable; only what follows the colon is a secret.
+      if (const size_t colon = value.find(':'); colon != std::string::npos && valueBytes)
+        std::memset(valueBytes + colon + 1, 'x', value.size() - colon - 1);
+    } else if (name == "--login-file") {
+      if (!takeValue()) return false;
+      o.loginFile = value;
     } else if (name == "--service-cookie") {
       if (!takeValue()) return false;
       o.serviceCookie = value;
+      wipeValue();
+    } else if (name == "--service-cookie-file") {
+      if (!takeValue()) return false;
+      o.serviceCookieFile = value;
     } else if (name == "--market-cookie") {
       if (!takeValue()) return false;
       o.marketCookie = value;
+      wipeValue();
     } else if (name == "--market-cookie-file") {
       if (!takeValue()) return false;
       o.marketCookieFile = value;
@@ -241,8 +328,9 @@ bool ParseCommandLine(int argc, char** argv, Options& o, std::string& error) {
   }
   o.command = argv[i++];
   for (; i < argc; ++i) o.arguments.push_back(argv[i]);
-  if (o.login && o.serviceCookie) {
-    error = "--login and --service-cookie exclude each other";
+  if ((o.login.has_value() + o.loginFile.has_value() + o.serviceCookie.has_value() +
+       o.serviceCookieFile.has_value()) > 1) {
+    error = "--login, --login-file, --service-cookie and --service-cookie-file exclude each other";
     return false;
   }
   if (o.marketCookie && o.marketCookieFile) {
@@ -343,14 +431,21 @@ int Run(int argc, char** argv) {
   SetThreadStopToken(CliStopToken());
 
   if (o.serviceCookie) SetServiceCookie(Utf8ToGbk(*o.serviceCookie));
-  if (o.login) {
-    const size_t colon = o.login->find(':');
-    if (colon == std::string::npos) {
-      ErrorLine("--login wants USER:PASSWORD");
+  if (o.serviceCookieFile) {
+    std::string text;
+    if (!ReadSmallFile(*o.serviceCookieFile, text, error)) {
+      ErrorLine("--service-cookie-file: " + error);
       return kExitUsage;
     }
-    const LoginResult login =
-        ServiceLogin(Utf8ToGbk(o.login->substr(0, colon)), Utf8ToGbk(o.login->substr(colon + 1)));
+    SetServiceCookie(Utf8ToGbk(FirstLine(text)));
+  }
+  std::string user, password;
+  if (!Credentials(o, user, password, error)) {
+    ErrorLine(error);
+    return kExitUsage;
+  }
+  if (o.login || o.loginFile) {
+    const LoginResult login = ServiceLogin(Utf8ToGbk(user), Utf8ToGbk(password));
     if (login.outcome != LoginOutcome::Success) {
       if (g_stopSignal.load()) return ExitCodeAfterRun(kExitLogin);
       if (login.message.empty()) ErrorLine("sign-in refused by the lookup service");

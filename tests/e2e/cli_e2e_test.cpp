@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -331,6 +332,54 @@ TEST_F(CliAgainstSim, PasswordWithFormCharactersSignsIn) {
   const auto lines = Lines(r.out);
   ASSERT_EQ(lines.size(), 1u) << r.out;
   EXPECT_EQ(JsonlCells(lines[0]), expectedRow(tmall_, 0));
+}
+
+// Passwords and cookies can be kept off the command line, and those given on it are
+// wiped from what other users of the machine can read while the command runs.
+TEST_F(CliAgainstSim, SecretsStayOffTheCommandLine) {
+  const fs::path dir(dir_);
+  WriteFile(dir / "login.txt", "demo:demo123\r\nignored\n");
+  WriteFile(dir / "session.txt", "kv_auth=kelvorademo-session\n");
+  auto withLogin = [&](std::vector<std::string> login) {
+    auto args = common("jsonl");
+    args.erase(args.begin() + 2, args.begin() + 4);
+    args.insert(args.begin() + 2, login.begin(), login.end());
+    return Concat(args, {"item", url(taobao_)});
+  };
+  for (const auto& login : std::vector<std::vector<std::string>>{
+           {"--login-file", (dir / "login.txt").string()},
+           {"--service-cookie-file", (dir / "session.txt").string()}}) {
+    const CliRun r = run(withLogin(login));
+    ASSERT_EQ(r.exitCode, 0) << login[0] << ": " << r.err;
+    EXPECT_EQ(JsonlCells(Lines(r.out).at(0)), expectedRow(taobao_, 0)) << login[0];
+  }
+  ::setenv("KELVORA_PASSWORD", "demo123", 1);
+  const CliRun fromEnvironment = run(withLogin({"--login", "demo"}));
+  ::setenv("KELVORA_PASSWORD", "wrongpass", 1);
+  const CliRun wrongFromEnvironment = run(withLogin({"--login", "demo"}));
+  ::unsetenv("KELVORA_PASSWORD");
+  EXPECT_EQ(fromEnvironment.exitCode, 0) << fromEnvironment.err;
+  EXPECT_EQ(wrongFromEnvironment.exitCode, 3) << wrongFromEnvironment.err;
+  // No password anywhere and no terminal to ask at.
+  const CliRun none = run(withLogin({"--login", "demo"}));
+  EXPECT_EQ(none.exitCode, 2);
+  EXPECT_NE(none.err.find("no password"), std::string::npos) << none.err;
+  EXPECT_EQ(run(withLogin({"--login-file", (dir / "session.txt").string()})).exitCode, 2);  // no USER:PASSWORD
+
+  // While a command runs, its command line no longer holds the password or the cookie.
+  auto args = common("tsv");
+  args[9] = "4000";
+  const pid_t pid = StartCli(dir_, Concat(args, {"item", url(taobao_), url(tmall_)}), "");
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (Lines(ReadFile(dir / "stdout")).size() < 2 && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  std::string cmdline = ReadFile(fs::path("/proc") / std::to_string(pid) / "cmdline");
+  kill(pid, SIGINT);
+  FinishCli(dir_, pid);
+  std::replace(cmdline.begin(), cmdline.end(), '\0', ' ');
+  EXPECT_NE(cmdline.find("--login demo:"), std::string::npos) << cmdline;
+  EXPECT_EQ(cmdline.find("demo123"), std::string::npos) << cmdline;
+  EXPECT_EQ(cmdline.find("kelvorademo0000"), std::string::npos) << cmdline;
 }
 
 TEST_F(CliAgainstSim, CookieTableFileWithPlainLineBreaksIsFlattened) {
