@@ -36,16 +36,41 @@ bool EscapeCharacterCodes(const std::string& text, std::string& escaped) {
   return any;
 }
 
+// XML 1.0 has no place for the zero character nor for U+FFFE and U+FFFF (the library
+// writes the other control characters as codes itself): they are stored as the
+// codes Excel reads back as those characters, so the sheet stays a valid file.
+// False when the text has none.
+bool EncodeForbiddenCharacters(const std::string& text, std::string& encoded) {
+  const bool any = text.find('\0') != std::string::npos || text.find("\xEF\xBF\xBE") != std::string::npos ||
+                   text.find("\xEF\xBF\xBF") != std::string::npos;
+  if (!any) return false;
+  encoded.clear();
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\0') {
+      encoded += "_x0000_";
+    } else if (text.compare(i, 3, "\xEF\xBF\xBE") == 0 || text.compare(i, 3, "\xEF\xBF\xBF") == 0) {
+      encoded += text[i + 2] == '\xBE' ? "_xFFFE_" : "_xFFFF_";
+      i += 2;
+    } else {
+      encoded += text[i];
+    }
+  }
+  return true;
+}
+
 // The cell text as the sheet stores it; true when it had to be cut.
-bool StoredText(std::string_view gbk, std::string& text, std::string& escaped, const char*& stored) {
+bool StoredText(std::string_view gbk, std::string& text, std::string& escaped, std::string& encoded,
+                const char*& stored) {
   bool cut = workbook::CellUtf8(gbk, text);
   for (;;) {
-    stored = text.c_str();
-    if (!EscapeCharacterCodes(text, escaped)) break;
-    stored = escaped.c_str();
+    const std::string* out = &text;
+    if (EscapeCharacterCodes(*out, escaped)) out = &escaped;
+    if (EncodeForbiddenCharacters(*out, encoded)) out = &encoded;
+    stored = out->c_str();
+    if (out == &text) break;
     // The limit counts the characters Excel reads, but the library counts the
     // stored ones.
-    const size_t units = workbook::Utf16Units(escaped);
+    const size_t units = workbook::Utf16Units(*out);
     if (units <= kMaxCellChars) break;
     workbook::CutToUnits(text, workbook::Utf16Units(text) - (units - kMaxCellChars));
     cut = true;
@@ -82,13 +107,13 @@ WorkbookResult WriteXlsxUnguarded(const std::string& pathUtf8, const std::vector
   lxw_error error = sheet ? LXW_NO_ERROR : LXW_ERROR_CREATING_TMPFILE;
 
   WorkbookResult result;
-  std::string text, escaped;
+  std::string text, escaped, encoded;
   const char* stored = nullptr;
   const RowCells header = SheetHeaderRow();
   for (size_t r = 0; error == LXW_NO_ERROR && r <= rows.size(); ++r) {
     const RowCells& cells = r == 0 ? header : rows[r - 1];
     for (int c = 0; c < kResultColumnCount; ++c) {
-      if (StoredText(cells[c], text, escaped, stored)) ++result.cutCells;
+      if (StoredText(cells[c], text, escaped, encoded, stored)) ++result.cutCells;
       // An empty text is an empty cell, as Excel itself stores it.
       if (*stored == '\0') continue;
       error = worksheet_write_string(sheet, static_cast<lxw_row_t>(r), static_cast<lxw_col_t>(c), stored,

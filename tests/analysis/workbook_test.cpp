@@ -295,6 +295,21 @@ TEST(XlsxWorkbook, TextsThatLookLikeCharacterCodesAreStoredEscaped) {
   EXPECT_EQ(book.rows[1][2], "_x005F_x0041_" + Repeat("y", 32754));
 }
 
+// The zero character would cut a cell short, and control characters have no place in
+// XML 1.0: both are stored as character codes (U+FFFE and U+FFFF: see the export test
+// of kelvora-cli, whose rows can carry them).
+TEST(XlsxWorkbook, ControlCharactersAreStoredAsCodes) {
+  ScratchDir dir;
+  const fs::path path = dir.path() / "forbidden.xlsx";
+  const WorkbookResult result =
+      WriteWorkbook(path.string(), {Row({std::string("c\0d", 3), std::string("e\x01" "f")})});
+  ASSERT_TRUE(result.ok) << GbkToUtf8(result.message);
+  const test::WorkbookContents book = ReadBack(path);
+  ASSERT_EQ(book.rowCount, 2);
+  EXPECT_EQ(book.rows[1][0], "c_x0000_d");
+  EXPECT_EQ(book.rows[1][1], "e_x0001_f");
+}
+
 // 65 536 sheet rows fill an .xls sheet (and need the compound document's
 // extended allocation table); one more data row is refused, not cut.
 TEST(XlsWorkbook, FullSheetIsWrittenAndOneRowMoreIsRefused) {

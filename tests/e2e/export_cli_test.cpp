@@ -88,6 +88,17 @@ TEST_F(ExportCli, RowsFromFileOrStdinReachTheWorkbook) {
   ASSERT_TRUE(test::ReadWorkbookIndependently(xlsx.string(), book, error)) << error;
   ASSERT_EQ(book.rowCount, 2);
   EXPECT_EQ(GbkToUtf8(book.rows[1][2]), "第一行\n第二行");
+
+  // U+FFFE and U+FFFF have no place in XML: stored as character codes, the workbook
+  // still opens (openpyxl refused the file when they were written as they are).
+  std::ofstream(dir_ / "odd.jsonl") << "[\"a\\ufffeb\",\"\\uffff\",\"\",\"\",\"\",\"\",\"\",\"\",\"\",\"\",\"\",\"\",\"\",\"\"]\n";
+  const fs::path odd = dir_ / "odd.xlsx";
+  run = RunCli(dir_, {"--quiet", "export", "--out", odd.string(), (dir_ / "odd.jsonl").string()}, "");
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  ASSERT_TRUE(test::ReadWorkbookIndependently(odd.string(), book, error)) << error;
+  ASSERT_EQ(book.rowCount, 2);
+  EXPECT_EQ(book.rows[1][0], "a_xFFFE_b");
+  EXPECT_EQ(book.rows[1][1], "_xFFFF_");
 }
 
 TEST_F(ExportCli, RefusalsExitTwoWithAMessageAndWriteNothing) {
