@@ -1,5 +1,6 @@
 #include "app/desktop_calls_qt.h"
 
+#include <QApplication>
 #include <QDesktopServices>
 #include <QMessageBox>
 #include <mutex>
@@ -16,6 +17,7 @@ namespace {
 std::mutex gInterceptorMutex;
 MessageInterceptor gMessageInterceptor;
 OpenUrlInterceptor gOpenUrlInterceptor;
+DesktopOpener gDesktopOpener;
 
 }  // namespace
 
@@ -68,10 +70,38 @@ bool OpenWebAddress(const QString& address) {
   }
   if (intercept) {
     intercept(url);
-  } else {
-    QDesktopServices::openUrl(url);
+    return true;
   }
+  DesktopOpener opener;
+  {
+    std::lock_guard lock(gInterceptorMutex);
+    opener = gDesktopOpener;
+  }
+  const bool opened = opener ? opener(url) : QDesktopServices::openUrl(url);
+  if (!opened) ShowUnopenedAddress(QApplication::activeWindow(), url.toString());
   return true;
+}
+
+void ShowUnopenedAddress(QWidget* owner, const QString& address) {
+  const QString text = QStringLiteral("无法打开浏览器。请复制下面的网址，粘贴到浏览器的地址栏中打开：\n\n") + address;
+  MessageInterceptor intercept;
+  {
+    std::lock_guard lock(gInterceptorMutex);
+    intercept = gMessageInterceptor;
+  }
+  if (intercept) {
+    intercept(MessageCaption(), text);
+    return;
+  }
+  QMessageBox box(QMessageBox::NoIcon, MessageCaption(), text, QMessageBox::Ok, owner);
+  box.setTextFormat(Qt::PlainText);
+  box.setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+  box.exec();
+}
+
+void SetDesktopOpener(DesktopOpener opener) {
+  std::lock_guard lock(gInterceptorMutex);
+  gDesktopOpener = std::move(opener);
 }
 
 void SetOpenUrlInterceptor(OpenUrlInterceptor interceptor) {

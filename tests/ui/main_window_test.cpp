@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QProgressBar>
@@ -508,6 +509,59 @@ class MainWindowTest : public QObject {
     QCOMPARE(desktop.opened.size(), size_t(1));
     QCOMPARE(desktop.opened[0].toString(), QString::fromStdString(GbkToUtf8(CurrentEndpoints()->VENDOR_SITE)) +
                                                QStringLiteral("/softdir/vandel/help.htm?ver=3.3"));
+  }
+
+  // Without a browser the address is shown, selectable, so it can be copied; a
+  // browser that opens it gets no message.
+  void unopenedAddressIsShownForCopying() {
+    ProgramDir dir;
+    MainWindow w(Offscreen(dir.path()));
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    const QString help =
+        FromGbk(CurrentEndpoints()->VENDOR_SITE) + QStringLiteral("/softdir/vandel/help.htm?ver=3.3");
+    for (const bool browser : {false, true}) {
+      QList<QUrl> handed;
+      SetDesktopOpener([&](const QUrl& url) {
+        handed.append(url);
+        return browser;
+      });
+      QString caption, text;
+      Qt::TextInteractionFlags flags;
+      QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box) return;
+        caption = box->windowTitle();
+        text = box->text();
+        flags = box->textInteractionFlags();
+        box->button(QMessageBox::Ok)->click();
+      });
+      QTest::mouseClick(Find<QPushButton>(w, "按钮11"), Qt::LeftButton);
+      QTest::qWait(20);
+      SetDesktopOpener({});
+      QCOMPARE(handed.size(), 1);
+      QCOMPARE(handed[0].toString(), help);
+      if (browser) {
+        QVERIFY2(text.isEmpty(), qPrintable(text));
+        continue;
+      }
+      QCOMPARE(caption, QStringLiteral("信息："));
+      QVERIFY2(text.contains(help) && text.contains(QStringLiteral("无法打开")), qPrintable(text));
+      QVERIFY(flags.testFlag(Qt::TextSelectableByMouse));
+      QVERIFY(flags.testFlag(Qt::TextSelectableByKeyboard));
+    }
+
+    // The row menu's 打开网页 goes the same way.
+    DesktopRecorder messages;
+    SetOpenUrlInterceptor({});
+    SetDesktopOpener([](const QUrl&) { return false; });
+    w.table().setCell(w.table().addRow(), ResultColumn::Link, "http://127.0.0.1:9/item.htm?id=7");
+    w.model().flush();
+    w.resultsView()->selectRow(0);
+    w.openSelectedItemPage();
+    SetDesktopOpener({});
+    QCOMPARE(messages.messages.size(), size_t(1));
+    QVERIFY(messages.messages[0].text.contains(QStringLiteral("http://127.0.0.1:9/item.htm?id=7")));
   }
 
   void retryKeepsTheWindowResponsive() {
