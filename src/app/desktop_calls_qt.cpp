@@ -2,7 +2,9 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QLibraryInfo>
 #include <QMessageBox>
+#include <QTranslator>
 #include <mutex>
 
 #include "app/web_address.h"
@@ -29,6 +31,21 @@ QString WithCrLf(QString text) {
   text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
   text.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
   return text;
+}
+
+bool InstallQtTranslations() {
+  const QString folder = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+  bool base = false;
+  for (const char* catalog : {"qtbase", "qtwebengine"}) {
+    auto* translator = new QTranslator(qApp);
+    if (!translator->load(QStringLiteral("%1_zh_CN").arg(QLatin1String(catalog)), folder) ||
+        !QCoreApplication::installTranslator(translator)) {
+      delete translator;
+      continue;
+    }
+    if (QLatin1String(catalog) == QLatin1String("qtbase")) base = true;
+  }
+  return base;
 }
 
 QString MessageCaption() { return QStringLiteral("信息："); }

@@ -19,6 +19,11 @@ std::string ToGbk(const QString& text);
 // core splits and cleans by them), whichever breaks it holds; Qt's boxes give LF.
 QString WithCrLf(QString text);
 
+// Loads Qt's own Chinese texts (file dialogs, message box buttons, the browser
+// views' menus) into the application, whatever the desktop's language: every
+// text of this program is Chinese. False when Qt's translations are missing.
+bool InstallQtTranslations();
+
 // "信息：", the caption of every message box unless a window names another.
 QString MessageCaption();
 

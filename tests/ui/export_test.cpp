@@ -2,8 +2,11 @@
 // as it was at the click, "完成操作" only after a complete file, and a failure
 // names the path. The workbook is read back by an independent reader.
 #include <QApplication>
+#include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QLabel>
 #include <QLineEdit>
+#include <QRegularExpression>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -13,6 +16,7 @@
 #include <filesystem>
 
 #include "analysis/export_qt.h"
+#include "app/desktop_calls_qt.h"
 #include "app/results_table.h"
 #include "net/codec.h"
 #include "support/workbook_reader.h"
@@ -330,6 +334,33 @@ class ExportTest : public QObject {
     QCOMPARE(title, QStringLiteral("信息："));
     QCOMPARE(icon, QMessageBox::NoIcon);
     QCOMPARE(buttons, 1);
+  }
+
+  // Qt's own texts of the save dialog and the boxes are Chinese once the
+  // program loaded Qt's translations (last: they stay for the process).
+  void qtTextsAreChineseWithItsTranslations() {
+    QVERIFY2(InstallQtTranslations(), "Qt's Chinese translations are not installed");
+    QMessageBox box(QMessageBox::NoIcon, QString(), QString(), QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+    QVERIFY2(box.button(QMessageBox::Yes)->text().contains(QStringLiteral("是")),
+             qPrintable(box.button(QMessageBox::Yes)->text()));
+    QVERIFY(box.button(QMessageBox::No)->text().contains(QStringLiteral("否")));
+    QVERIFY(box.button(QMessageBox::Cancel)->text().contains(QStringLiteral("取消")));
+
+    QStringList captions;
+    QTimer::singleShot(0, [&] {
+      auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+      if (!dialog) return;
+      for (QPushButton* b : dialog->findChild<QDialogButtonBox*>()->findChildren<QPushButton*>()) captions << b->text();
+      for (QLabel* l : dialog->findChildren<QLabel*>()) captions << l->text();
+      dialog->reject();
+    });
+    QVERIFY(DefaultExportPrompts().choosePath(nullptr).path.isEmpty());
+    QVERIFY(!captions.isEmpty());
+    for (const QString& caption : captions) {
+      QString plain = caption;
+      plain.remove(QRegularExpression(QStringLiteral("\\(&[A-Za-z]\\)|&")));
+      QVERIFY2(!plain.contains(QRegularExpression(QStringLiteral("[A-Za-z]{2}"))), qPrintable(captions.join(" | ")));
+    }
   }
 };
 
