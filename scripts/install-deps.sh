@@ -16,6 +16,7 @@ PACKAGES=(
   curl
   time
   qt6-base-dev qt6-webengine-dev libqt6webenginecore6-bin libgl-dev
+  qt6-translations-l10n
   xvfb xauth fonts-noto-cjk
   python3-xlrd python3-openpyxl
   clang libclang-rt-14-dev

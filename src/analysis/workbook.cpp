@@ -42,7 +42,12 @@ std::string SheetCellText(std::string_view gbk) {
 }
 
 WorkbookResult WriteWorkbook(const std::string& pathUtf8, const std::vector<RowCells>& rows) {
-  switch (WorkbookFormatOf(pathUtf8)) {
+  return WriteWorkbook(pathUtf8, rows, WorkbookFormat::Unknown);
+}
+
+WorkbookResult WriteWorkbook(const std::string& pathUtf8, const std::vector<RowCells>& rows, WorkbookFormat format) {
+  if (format == WorkbookFormat::Unknown) format = WorkbookFormatOf(pathUtf8);
+  switch (format) {
     case WorkbookFormat::Xls: return WriteXls(pathUtf8, rows);
     case WorkbookFormat::Xlsx: return WriteXlsx(pathUtf8, rows);
     case WorkbookFormat::Unknown: break;

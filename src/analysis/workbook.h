@@ -50,6 +50,8 @@ struct WorkbookResult {
 // temporary name in the same folder and renamed into place, so a failed export
 // leaves no file behind and never a half-written one.
 WorkbookResult WriteWorkbook(const std::string& pathUtf8, const std::vector<RowCells>& rows);
+// The same in `format`, whatever the extension; Unknown: by the extension.
+WorkbookResult WriteWorkbook(const std::string& pathUtf8, const std::vector<RowCells>& rows, WorkbookFormat format);
 WorkbookResult WriteXls(const std::string& pathUtf8, const std::vector<RowCells>& rows);
 WorkbookResult WriteXlsx(const std::string& pathUtf8, const std::vector<RowCells>& rows);
 

@@ -1,7 +1,10 @@
 #include "app/desktop_calls_qt.h"
 
+#include <QApplication>
 #include <QDesktopServices>
+#include <QLibraryInfo>
 #include <QMessageBox>
+#include <QTranslator>
 #include <mutex>
 
 #include "app/web_address.h"
@@ -16,6 +19,7 @@ namespace {
 std::mutex gInterceptorMutex;
 MessageInterceptor gMessageInterceptor;
 OpenUrlInterceptor gOpenUrlInterceptor;
+DesktopOpener gDesktopOpener;
 
 }  // namespace
 
@@ -27,6 +31,21 @@ QString WithCrLf(QString text) {
   text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
   text.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
   return text;
+}
+
+bool InstallQtTranslations() {
+  const QString folder = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+  bool base = false;
+  for (const char* catalog : {"qtbase", "qtwebengine"}) {
+    auto* translator = new QTranslator(qApp);
+    if (!translator->load(QStringLiteral("%1_zh_CN").arg(QLatin1String(catalog)), folder) ||
+        !QCoreApplication::installTranslator(translator)) {
+      delete translator;
+      continue;
+    }
+    if (QLatin1String(catalog) == QLatin1String("qtbase")) base = true;
+  }
+  return base;
 }
 
 QString MessageCaption() { return QStringLiteral("信息："); }
@@ -68,10 +87,38 @@ bool OpenWebAddress(const QString& address) {
   }
   if (intercept) {
     intercept(url);
-  } else {
-    QDesktopServices::openUrl(url);
+    return true;
   }
+  DesktopOpener opener;
+  {
+    std::lock_guard lock(gInterceptorMutex);
+    opener = gDesktopOpener;
+  }
+  const bool opened = opener ? opener(url) : QDesktopServices::openUrl(url);
+  if (!opened) ShowUnopenedAddress(QApplication::activeWindow(), url.toString());
   return true;
+}
+
+void ShowUnopenedAddress(QWidget* owner, const QString& address) {
+  const QString text = QStringLiteral("无法打开浏览器。请复制下面的网址，粘贴到浏览器的地址栏中打开：\n\n") + address;
+  MessageInterceptor intercept;
+  {
+    std::lock_guard lock(gInterceptorMutex);
+    intercept = gMessageInterceptor;
+  }
+  if (intercept) {
+    intercept(MessageCaption(), text);
+    return;
+  }
+  QMessageBox box(QMessageBox::NoIcon, MessageCaption(), text, QMessageBox::Ok, owner);
+  box.setTextFormat(Qt::PlainText);
+  box.setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+  box.exec();
+}
+
+void SetDesktopOpener(DesktopOpener opener) {
+  std::lock_guard lock(gInterceptorMutex);
+  gDesktopOpener = std::move(opener);
 }
 
 void SetOpenUrlInterceptor(OpenUrlInterceptor interceptor) {

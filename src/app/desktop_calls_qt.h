@@ -19,6 +19,11 @@ std::string ToGbk(const QString& text);
 // core splits and cleans by them), whichever breaks it holds; Qt's boxes give LF.
 QString WithCrLf(QString text);
 
+// Loads Qt's own Chinese texts (file dialogs, message box buttons, the browser
+// views' menus) into the application, whatever the desktop's language: every
+// text of this program is Chinese. False when Qt's translations are missing.
+bool InstallQtTranslations();
+
 // "信息：", the caption of every message box unless a window names another.
 QString MessageCaption();
 
@@ -35,9 +40,19 @@ void SetMessageInterceptor(MessageInterceptor interceptor);
 
 // Opens `address` with the desktop's default browser when it is a web address
 // (BrowsableAddress: http or https with a host, "//host/..." read as http);
-// anything else (file:, javascript:, a program's path) is ignored. Returns
-// whether it was handed over.
+// anything else (file:, javascript:, a program's path) is ignored. When the
+// desktop cannot open it (no browser), a message shows the address for copying.
+// Returns whether it was handed over.
 bool OpenWebAddress(const QString& address);
+
+// The message of a web address the desktop could not open; the address in it can
+// be selected and copied with the mouse or the keyboard.
+void ShowUnopenedAddress(QWidget* owner, const QString& address);
+
+// The desktop's own opener (QDesktopServices::openUrl); tests put one that fails.
+// An empty opener restores the desktop's.
+using DesktopOpener = std::function<bool(const QUrl& url)>;
+void SetDesktopOpener(DesktopOpener opener);
 
 // While set, OpenWebAddress hands the address here instead of the desktop.
 using OpenUrlInterceptor = std::function<void(const QUrl& url)>;

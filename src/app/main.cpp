@@ -80,6 +80,7 @@ int main(int argc, char** argv) {
   QApplication::setApplicationVersion(QStringLiteral("3.3"));
   QGuiApplication::setDesktopFileName(QStringLiteral("kelvora"));
   QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("kelvora")));
+  InstallQtTranslations();
 
   Arguments args;
   QString error;
@@ -96,7 +97,7 @@ int main(int argc, char** argv) {
     sim = std::make_unique<DemoSimulator>();
     if (!sim->start(QDir(programDir).filePath(QStringLiteral("kelvora-sim")), error)) {
       std::fprintf(stderr, "kelvora: %s\n", error.toUtf8().constData());
-      if (args.tourDir.isEmpty()) ShowMessage(nullptr, error);
+      if (args.tourDir.isEmpty()) ShowMessage(nullptr, QStringLiteral("无法启动演示用的模拟服务器：\n") + error);
       return 1;
     }
     if (configFile.empty()) {
@@ -111,7 +112,8 @@ int main(int argc, char** argv) {
   // The demo sends a request that got no whole answer again, twice at most.
   if (loaded && demoSettings && !settings.http.retries) settings.http.retries = 2;
   if (!loaded || !ApplySettings(settings, settingsError)) {
-    const QString text = QString::fromStdString(settingsError);
+    // The details name the file, the line and the key as the file spells them.
+    const QString text = QStringLiteral("设置文件有误，程序无法启动：\n") + QString::fromStdString(settingsError);
     std::fprintf(stderr, "kelvora: %s\n", settingsError.c_str());
     if (args.tourDir.isEmpty()) ShowMessage(nullptr, text);  // a tour has nobody to click OK
     return 2;

@@ -15,6 +15,7 @@
 #include <QProgressBar>
 #include <QProxyStyle>
 #include <QPushButton>
+#include <QRegularExpressionValidator>
 #include <QSettings>
 #include <QTabBar>
 #include <QTabWidget>
@@ -61,6 +62,28 @@ QLineEdit* Edit(QWidget* parent, const char* name, const char* text, QRect geome
 
 QComboBox* Combo(QWidget* parent, const char* name, QRect geometry) {
   return Named(new QComboBox(parent), name, geometry);
+}
+
+// The form's integer boxes take a minus sign and the ASCII digits only, so what
+// a search reads is what the box shows.
+QLineEdit* IntegerEdit(QLineEdit* edit, int maxLength) {
+  static const QRegularExpression kInteger(QStringLiteral("-?[0-9]*"));
+  edit->setValidator(new QRegularExpressionValidator(kInteger, edit));
+  edit->setMaxLength(maxLength);
+  return edit;
+}
+
+QLineEdit* PageCountEdit(QLineEdit* edit) {
+  edit->setAlignment(Qt::AlignCenter);
+  return IntegerEdit(edit, 2);
+}
+
+// Enter in a query box runs its tab's query, as in any search box.
+void SubmitOnEnter(QWidget* tab, const char* editName, QPushButton* button) {
+  auto* edit = tab->findChild<QLineEdit*>(QString::fromUtf8(editName));
+  QObject::connect(edit, &QLineEdit::returnPressed, button, [button] {
+    if (button->isEnabled()) button->click();
+  });
 }
 
 class CompactTabStyle : public QProxyStyle {
@@ -137,9 +160,11 @@ void MainWindow::buildControls() {
   auto* keyword = new QWidget;
   Label(keyword, "透明标签1", "关键词", {10, 12, 45, 20});
   Edit(keyword, "编辑框1", "", {60, 10, 270, 22});
-  Button(keyword, "按钮1", "查 询", {345, 8, 80, 26});
+  auto* keywordQuery = Button(keyword, "按钮1", "查 询", {345, 8, 80, 26});
   Label(keyword, "透明标签5", "页数", {10, 44, 45, 20});
-  Edit(keyword, "编辑框3", "3", {60, 42, 50, 22});
+  PageCountEdit(Edit(keyword, "编辑框3", "3", {60, 42, 50, 22}));
+  SubmitOnEnter(keyword, "编辑框1", keywordQuery);
+  SubmitOnEnter(keyword, "编辑框3", keywordQuery);
   Button(keyword, "按钮6", "选择热门词", {125, 40, 95, 26});
   Button(keyword, "按钮7", "选择排序和属性", {230, 40, 115, 26});
   Label(keyword, "标签2", "", {10, 74, 300, 18})->hide();
@@ -164,8 +189,10 @@ void MainWindow::buildControls() {
   Label(category, "透明标签3", "关键词：", {6, 44, 52, 20});
   Edit(category, "编辑框4", "", {60, 42, 140, 22});
   Label(category, "透明标签6", "页数", {212, 44, 40, 20});
-  Edit(category, "编辑框5", "3", {266, 42, 50, 22});
-  Button(category, "按钮9", "查 询", {336, 40, 90, 26});
+  PageCountEdit(Edit(category, "编辑框5", "3", {266, 42, 50, 22}));
+  auto* categoryQuery = Button(category, "按钮9", "查 询", {336, 40, 90, 26});
+  SubmitOnEnter(category, "编辑框4", categoryQuery);
+  SubmitOnEnter(category, "编辑框5", categoryQuery);
   tabs->addTab(category, QStringLiteral("分类搜索"));
 
   // 店铺搜索: shop search.
@@ -173,8 +200,10 @@ void MainWindow::buildControls() {
   Label(shop, "透明标签4", "卖家昵称", {10, 12, 55, 20});
   Edit(shop, "编辑框7", "", {70, 10, 240, 22});
   Label(shop, "透明标签7", "页数", {10, 44, 55, 20});
-  Edit(shop, "编辑框6", "5", {70, 42, 50, 22});
-  Button(shop, "按钮10", "查询", {330, 8, 90, 26});
+  PageCountEdit(Edit(shop, "编辑框6", "5", {70, 42, 50, 22}));
+  auto* shopQuery = Button(shop, "按钮10", "查询", {330, 8, 90, 26});
+  SubmitOnEnter(shop, "编辑框7", shopQuery);
+  SubmitOnEnter(shop, "编辑框6", shopQuery);
   tabs->addTab(shop, QStringLiteral("店铺搜索"));
 
   auto* tools = new QWidget;
@@ -191,14 +220,16 @@ void MainWindow::buildControls() {
 
   // Right of the tabs.
   Button(group, "按钮3", "系统设置", {457, 15, 88, 26})->hide();
-  auto* analysis = Button(group, "按钮4", "导出数据/分析", {457, 18, 88, 26});
+  // One column of full-width buttons, 停止 last: a caption is never cut, also
+  // with the wider glyphs of other fonts.
+  auto* analysis = Button(group, "按钮4", "导出数据/分析", {457, 15, 88, 23});
   connect(analysis, &QPushButton::clicked, this, &MainWindow::openAnalysis);
-  Button(group, "按钮2", "列表监测", {457, 48, 88, 26});
-  auto* clear = Button(group, "按钮12", "清空结果", {457, 78, 88, 26});
+  Button(group, "按钮2", "列表监测", {457, 39, 88, 23});
+  auto* clear = Button(group, "按钮12", "清空结果", {457, 63, 88, 23});
   connect(clear, &QPushButton::clicked, this, [this] { table_.clearRows(); });
-  retryButton_ = Button(group, "按钮13", "重试失败", {457, 108, 56, 26});
+  retryButton_ = Button(group, "按钮13", "重试失败", {457, 87, 88, 23});
   connect(retryButton_, &QPushButton::clicked, this, &MainWindow::retryFailed);
-  stopButton_ = Button(group, "按钮停止", "停止", {515, 108, 30, 26});
+  stopButton_ = Button(group, "按钮停止", "停止", {457, 111, 88, 23});
   stopButton_->setEnabled(false);
   stopButton_->setToolTip(QStringLiteral("当前条目完成后停止"));
 
@@ -211,7 +242,7 @@ void MainWindow::buildControls() {
   QFont mono(QStringLiteral("Noto Sans Mono CJK SC"));
   mono.setPixelSize(12);
   delayLabel->setFont(mono);
-  Edit(group, "编辑框8", "200", {731, 142, 44, 20});
+  IntegerEdit(Edit(group, "编辑框8", "200", {731, 142, 44, 20}), 4);
 
   statusLabel_ = Label(group, "透明标签10", "如需使用各种排序以及属性等请用高级搜索", {13, 144, 310, 16});
   countLabel_ = Label(group, "透明标签13", "", {328, 144, 150, 16});
@@ -344,7 +375,11 @@ void MainWindow::retryFailed() {
 }
 
 void MainWindow::showRowMenu(const QPoint& pos) {
-  if (table_.selectedRow() < 0) return;
+  // The menu is for the row under the pointer, never for one selected earlier.
+  const QModelIndex at = view_->indexAt(pos);
+  if (!at.isValid()) return;
+  view_->selectRow(at.row());
+  if (table_.selectedRow() != at.row()) return;
   rowMenu_->popup(view_->viewport()->mapToGlobal(pos) + QPoint(3, 3));
 }
 

@@ -47,8 +47,7 @@ QString ResultsModel::failureTip(const RowFailures& failures, int column) const 
   for (int p = 0; p < kRequestPartCount; ++p) {
     const auto part = static_cast<RequestPart>(p);
     if (failures[part] == FailureKind::None || !PartAffectsColumn(part, column)) continue;
-    parts << QStringLiteral("%1 (%2)")
-                 .arg(QString::fromLatin1(RequestPartName(part)), QString::fromLatin1(FailureKindName(failures[part])));
+    parts << QStringLiteral("%1（%2）").arg(FromGbk(RequestPartLabel(part)), FromGbk(FailureKindLabel(failures[part])));
   }
   if (parts.isEmpty()) return {};
   return QStringLiteral("请求失败：") + parts.join(QStringLiteral("，"));

@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QProgressBar>
@@ -16,8 +17,11 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTableView>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QTest>
 #include <QTimer>
+#include <map>
 #include <chrono>
 #include <thread>
 
@@ -28,6 +32,7 @@
 #include "app/main_window.h"
 #include "app/network_probe.h"
 #include "app/results_model.h"
+#include "lookup/lookup_service.h"
 #include "net/datetime.h"
 #include "net/settings.h"
 #include "net/shared_state.h"
@@ -298,9 +303,158 @@ class MainWindowTest : public QObject {
     QTRY_COMPARE(w.model().rowCount(), 0);
     QCOMPARE(count->text(), QStringLiteral("条数：25"));
 
-    w.table().addRow();
-    w.host().setRowCountLabel(RowCountLabelText(w.table().rowCount()));
-    QCOMPARE(count->text(), QStringLiteral("条数：1"));
+    // The next row the per-item driver writes, on a worker as a search does, sets
+    // the count afresh (the item page is refused at once: the row still counts).
+    const int32_t row = w.table().addRow();
+    w.table().setCell(row, ResultColumn::Link, "http://127.0.0.1:9/item.htm?id=1");
+    std::thread driver([&] { FillResultRow(w.table(), row, w.host()); });
+    QTRY_COMPARE_WITH_TIMEOUT(count->text(), QStringLiteral("条数：1"), 30000);
+    driver.join();
+    QCOMPARE(w.table().cellText(row, ResultColumn::Index), std::string("0"));
+  }
+
+  // The page and delay boxes take a minus sign and ASCII digits, up to their length.
+  void numberBoxesTakeOnlyShortIntegers_data() {
+    QTest::addColumn<QString>("box");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("shown");
+    for (const char* box : {"编辑框3", "编辑框5", "编辑框6"}) {
+      const QByteArray b(box);
+      QTest::newRow(b + " letters") << box << "abc" << "";
+      QTest::newRow(b + " too long") << box << "99999" << "99";
+      QTest::newRow(b + " negative") << box << "-1" << "-1";
+      QTest::newRow(b + " full-width digits") << box << "１２" << "";
+      QTest::newRow(b + " minus after a digit") << box << "1-" << "1";
+      QTest::newRow(b + " mixed") << box << "4a2" << "42";
+    }
+    QTest::newRow("编辑框8 letters") << "编辑框8" << "abc" << "";
+    QTest::newRow("编辑框8 too long") << "编辑框8" << "99999" << "9999";
+    QTest::newRow("编辑框8 full-width digits") << "编辑框8" << "５００" << "";
+    QTest::newRow("编辑框8 decimal") << "编辑框8" << "1.5" << "15";
+  }
+  void numberBoxesTakeOnlyShortIntegers() {
+    QFETCH(QString, box);
+    QFETCH(QString, typed);
+    QFETCH(QString, shown);
+    ProgramDir dir;
+    MainWindow w(Offscreen(dir.path()));
+    auto* edit = w.findChild<QLineEdit*>(box);
+    QVERIFY(edit);
+    edit->clear();
+    // Key by key with the character as the key's text: QTest::keyClicks takes Latin-1 only.
+    for (const QChar ch : typed) {
+      QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(ch));
+      QApplication::sendEvent(edit, &press);
+    }
+    QCOMPARE(edit->text(), shown);
+    if (box != QStringLiteral("编辑框8")) QCOMPARE(edit->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignHCenter);
+  }
+
+  void enterInAQueryBoxRunsItsQuery() {
+    ProgramDir dir;
+    MainWindow w(Offscreen(dir.path()));
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    // Count the clicks instead of running the searches.
+    std::map<QString, int> clicks;
+    for (const char* name : {"按钮1", "按钮8", "按钮9", "按钮10"}) {
+      auto* b = Find<QPushButton>(w, name);
+      QObject::disconnect(b, &QPushButton::clicked, nullptr, nullptr);
+      connect(b, &QPushButton::clicked, [&clicks, n = QString::fromUtf8(name)] { ++clicks[n]; });
+    }
+    auto* tabs = Find<QTabWidget>(w, "选择夹1");
+    struct Case {
+      const char* edit;
+      const char* button;
+      int tab;
+    };
+    for (const Case c : {Case{"编辑框1", "按钮1", 0}, Case{"编辑框3", "按钮1", 0}, Case{"编辑框4", "按钮9", 2},
+                         Case{"编辑框5", "按钮9", 2}, Case{"编辑框7", "按钮10", 3}, Case{"编辑框6", "按钮10", 3}}) {
+      clicks.clear();
+      tabs->setCurrentIndex(c.tab);
+      auto* edit = Find<QLineEdit>(w, c.edit);
+      auto* button = Find<QPushButton>(w, c.button);
+      edit->setFocus();
+      QTest::keyClick(edit, Qt::Key_Return);
+      QTest::keyClick(edit, Qt::Key_Enter);  // the keypad's
+      QCOMPARE(clicks[QString::fromUtf8(c.button)], 2);
+      QCOMPARE(clicks.size(), size_t(1));
+      // A query already running (its button disabled) is not started again.
+      button->setEnabled(false);
+      QTest::keyClick(edit, Qt::Key_Return);
+      button->setEnabled(true);
+      QCOMPARE(clicks[QString::fromUtf8(c.button)], 2);
+    }
+    // The address list takes Enter as a line break.
+    clicks.clear();
+    tabs->setCurrentIndex(1);
+    auto* list = Find<QPlainTextEdit>(w, "编辑框2");
+    list->setFocus();
+    QTest::keyClicks(list, "a");
+    QTest::keyClick(list, Qt::Key_Return);
+    QTest::keyClicks(list, "b");
+    QCOMPARE(list->toPlainText(), QStringLiteral("a\nb"));
+    QVERIFY(clicks.empty());
+  }
+
+  // The menu is for the row under the pointer: it selects that row, and the area
+  // below the rows shows nothing, whatever was selected before.
+  void rowMenuFollowsThePointer() {
+    DesktopRecorder desktop;
+    ProgramDir dir;
+    MainWindow w(Offscreen(dir.path()));
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    for (int i = 0; i < 3; ++i)
+      w.table().setCell(w.table().addRow(), ResultColumn::Link, "http://127.0.0.1:9/item.htm?id=" + std::to_string(i));
+    w.model().flush();
+    QTableView* view = w.resultsView();
+    auto* menu = Find<QMenu>(w, "右键");
+    auto rightClick = [&](QPoint at) {
+      QContextMenuEvent event(QContextMenuEvent::Mouse, at, view->viewport()->mapToGlobal(at));
+      QApplication::sendEvent(view->viewport(), &event);
+    };
+
+    view->selectRow(0);
+    rightClick(QPoint(100, view->viewport()->height() - 5));
+    QTest::qWait(20);
+    QVERIFY(!menu->isVisible());
+
+    const QPoint onRow2 = view->visualRect(w.model().index(2, 1)).center();
+    rightClick(onRow2);
+    QTRY_VERIFY(menu->isVisible());
+    QCOMPARE(w.table().selectedRow(), 2);
+    QCOMPARE(view->selectionModel()->selectedRows().size(), 1);
+    QCOMPARE(menu->pos(), view->viewport()->mapToGlobal(onRow2) + QPoint(3, 3));
+    menu->actions()[0]->trigger();
+    menu->hide();
+    QCOMPARE(desktop.opened.size(), size_t(1));
+    QCOMPARE(desktop.opened[0].toString(), QStringLiteral("http://127.0.0.1:9/item.htm?id=2"));
+  }
+
+  // Each button's caption has the style's margin on both sides at the window's font.
+  void buttonCaptionsFit() {
+    ProgramDir dir;
+    MainWindow w(Offscreen(dir.path()));
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    const QList<QPushButton*> buttons = w.findChildren<QPushButton*>();
+    QVERIFY(buttons.size() >= 15);
+    for (QPushButton* b : buttons) {
+      if (!b->objectName().startsWith(QStringLiteral("按钮"))) continue;
+      QStyleOptionButton opt;
+      opt.initFrom(b);
+      opt.text = b->text();
+      opt.rect = b->rect();
+      const QRect contents = b->style()->subElementRect(QStyle::SE_PushButtonContents, &opt, b);
+      const int margin = b->style()->pixelMetric(QStyle::PM_ButtonMargin, &opt, b);
+      const int needed = b->fontMetrics().horizontalAdvance(b->text()) + 2 * margin;
+      QVERIFY2(needed <= b->width(), qPrintable(QStringLiteral("%1 「%2」 needs %3 of %4 px")
+                                                    .arg(b->objectName(), b->text())
+                                                    .arg(needed)
+                                                    .arg(b->width())));
+      QVERIFY2(b->fontMetrics().height() <= contents.height(), qPrintable(b->objectName()));
+    }
   }
 
   void rowMenuOpensOnlyWebAddresses() {
@@ -361,6 +515,59 @@ class MainWindowTest : public QObject {
     QCOMPARE(desktop.opened.size(), size_t(1));
     QCOMPARE(desktop.opened[0].toString(), QString::fromStdString(GbkToUtf8(CurrentEndpoints()->VENDOR_SITE)) +
                                                QStringLiteral("/softdir/vandel/help.htm?ver=3.3"));
+  }
+
+  // Without a browser the address is shown, selectable, so it can be copied; a
+  // browser that opens it gets no message.
+  void unopenedAddressIsShownForCopying() {
+    ProgramDir dir;
+    MainWindow w(Offscreen(dir.path()));
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    const QString help =
+        FromGbk(CurrentEndpoints()->VENDOR_SITE) + QStringLiteral("/softdir/vandel/help.htm?ver=3.3");
+    for (const bool browser : {false, true}) {
+      QList<QUrl> handed;
+      SetDesktopOpener([&](const QUrl& url) {
+        handed.append(url);
+        return browser;
+      });
+      QString caption, text;
+      Qt::TextInteractionFlags flags;
+      QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box) return;
+        caption = box->windowTitle();
+        text = box->text();
+        flags = box->textInteractionFlags();
+        box->button(QMessageBox::Ok)->click();
+      });
+      QTest::mouseClick(Find<QPushButton>(w, "按钮11"), Qt::LeftButton);
+      QTest::qWait(20);
+      SetDesktopOpener({});
+      QCOMPARE(handed.size(), 1);
+      QCOMPARE(handed[0].toString(), help);
+      if (browser) {
+        QVERIFY2(text.isEmpty(), qPrintable(text));
+        continue;
+      }
+      QCOMPARE(caption, QStringLiteral("信息："));
+      QVERIFY2(text.contains(help) && text.contains(QStringLiteral("无法打开")), qPrintable(text));
+      QVERIFY(flags.testFlag(Qt::TextSelectableByMouse));
+      QVERIFY(flags.testFlag(Qt::TextSelectableByKeyboard));
+    }
+
+    // The row menu's 打开网页 goes the same way.
+    DesktopRecorder messages;
+    SetOpenUrlInterceptor({});
+    SetDesktopOpener([](const QUrl&) { return false; });
+    w.table().setCell(w.table().addRow(), ResultColumn::Link, "http://127.0.0.1:9/item.htm?id=7");
+    w.model().flush();
+    w.resultsView()->selectRow(0);
+    w.openSelectedItemPage();
+    SetDesktopOpener({});
+    QCOMPARE(messages.messages.size(), size_t(1));
+    QVERIFY(messages.messages[0].text.contains(QStringLiteral("http://127.0.0.1:9/item.htm?id=7")));
   }
 
   void retryKeepsTheWindowResponsive() {
