@@ -69,6 +69,22 @@ void ShowMessage(QWidget* owner, const QString& text, const QString& caption, bo
   box.exec();
 }
 
+void ShowNotice(const QString& text, const QString& caption) {
+  MessageInterceptor intercept;
+  {
+    std::lock_guard lock(gInterceptorMutex);
+    intercept = gMessageInterceptor;
+  }
+  if (intercept) {
+    intercept(caption, text);
+    return;
+  }
+  auto* box = new QMessageBox(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, nullptr);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->setWindowModality(Qt::NonModal);
+  box->show();
+}
+
 void SetMessageInterceptor(MessageInterceptor interceptor) {
   std::lock_guard lock(gInterceptorMutex);
   gMessageInterceptor = std::move(interceptor);

@@ -33,6 +33,10 @@ QString MessageCaption();
 void ShowMessage(QWidget* owner, const QString& text, const QString& caption = MessageCaption(),
                  bool onTop = false);
 
+// The same box without an owner and without blocking any window: it returns at
+// once, and the box goes when the user closes it. Intercepted like ShowMessage.
+void ShowNotice(const QString& text, const QString& caption = MessageCaption());
+
 // While set, ShowMessage hands its caption and text here instead of showing a
 // box (an empty interceptor restores the boxes). Callable from any thread.
 using MessageInterceptor = std::function<void(const QString& caption, const QString& text)>;

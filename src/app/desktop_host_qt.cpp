@@ -109,6 +109,11 @@ void DesktopHost::message(const std::string& text) {
   onUi([this, shown] { ShowMessage(controls_.window, shown); });
 }
 
+void DesktopHost::notice(const std::string& text) {
+  const QString shown = FromGbk(text);
+  onUi([shown] { ShowNotice(shown); });
+}
+
 void DesktopHost::pause(int ms) {
   if (ms <= 0 || stopRequested()) return;
   if (onUiThread()) {

@@ -38,6 +38,8 @@ class DesktopHost : public QObject, public Host {
   void setStatus(const std::string& text) override;
   void setRowCountLabel(const std::string& text) override;
   void message(const std::string& text) override;
+  // A message that blocks nothing and belongs to no window (ShowNotice).
+  void notice(const std::string& text);
   // Off the UI thread: sleeps in short steps and returns early on a stop request.
   // On the UI thread: runs the event loop meanwhile, so the window stays usable.
   void pause(int ms) override;

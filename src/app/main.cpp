@@ -120,6 +120,9 @@ int main(int argc, char** argv) {
   }
 
   MainWindow window;
+  // Closing the main window ends the program, whatever other window is open (the
+  // cookie capture window keeps a session alive while hidden).
+  QObject::connect(&window, &MainWindow::closing, &app, &QCoreApplication::quit, Qt::QueuedConnection);
   std::optional<DemoAccount> demoAccount;
   if (args.demo) demoAccount = DemoAccount{};
 

@@ -303,7 +303,20 @@ StartupOutcome MainWindow::startUp(const StartupHooks& hooks) {
   if (options_.networkProbe) {
     DesktopHost* host = host_.get();
     try {
-      probe_ = std::jthread([host](std::stop_token stop) { NetworkProbe(*host, stop); });
+      // Its message has no owner and blocks nothing: the program goes on either way.
+      struct NoticeHost : Host {
+        explicit NoticeHost(DesktopHost& h) : host(h) {}
+        void setStatus(const std::string&) override {}
+        void setRowCountLabel(const std::string&) override {}
+        void message(const std::string& text) override { host.notice(text); }
+        void pause(int) override {}
+        bool stopRequested() const override { return host.stopRequested(); }
+        DesktopHost& host;
+      };
+      probe_ = std::jthread([host](std::stop_token stop) {
+        NoticeHost notices(*host);
+        NetworkProbe(notices, stop);
+      });
     } catch (const std::system_error&) {
       // Without a thread the probe is skipped; it changes nothing else anyway.
     }

@@ -20,7 +20,8 @@ QString MonitoredFilePath(const QString& programDir) {
 
 MonitoredIdsEditor::MonitoredIdsEditor(QWidget* parent, const QString& path, Host& host)
     : QDialog(parent), path_(path), host_(host) {
-  setWindowTitle(QString());
+  // The form has no caption; an empty title would show the program file's name.
+  setWindowTitle(QStringLiteral("Kelvora"));
   setFixedSize(292, 329);
   setModal(true);
   auto* group = new QGroupBox(QStringLiteral("编辑需要监视的itemID"), this);

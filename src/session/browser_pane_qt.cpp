@@ -3,6 +3,7 @@
 #include <QGuiApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QPointer>
 #include <QVBoxLayout>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
@@ -20,6 +21,16 @@ std::optional<bool>& EnabledSetting() {
 
 }  // namespace
 
+QWebEngineProfile* SharedBrowserProfile() {
+  static QPointer<QWebEngineProfile> profile;
+  if (!profile) {
+    // A profile without a storage name is off the record: cookies and cache stay in memory.
+    profile = new QWebEngineProfile(qApp);
+    profile->setPersistentCookiesPolicy(QWebEngineProfile::NoPersistentCookies);
+  }
+  return profile;
+}
+
 BrowserPane::BrowserPane(const QString& objectName, QWidget* parent) : QWidget(parent) {
   setObjectName(objectName);
   auto* layout = new QVBoxLayout(this);
@@ -27,10 +38,8 @@ BrowserPane::BrowserPane(const QString& objectName, QWidget* parent) : QWidget(p
 }
 
 BrowserPane::~BrowserPane() {
-  // The page must go before its profile.
   delete view_;
   view_ = nullptr;
-  delete profile_;
 }
 
 bool BrowserPane::browsersEnabled() {
@@ -42,9 +51,7 @@ void BrowserPane::setBrowsersEnabled(bool enabled) { EnabledSetting() = enabled;
 
 QWebEngineView* BrowserPane::ensureView() {
   if (view_ || !browsersEnabled()) return view_;
-  // A profile without a storage name is off the record: cookies and cache stay in memory.
-  profile_ = new QWebEngineProfile(this);
-  profile_->setPersistentCookiesPolicy(QWebEngineProfile::NoPersistentCookies);
+  profile_ = SharedBrowserProfile();
   view_ = new QWebEngineView(this);
   view_->setPage(new QWebEnginePage(profile_, view_));
   layout()->addWidget(view_);

@@ -10,6 +10,12 @@ class QWebEngineView;
 
 namespace kelvora {
 
+// The one browser profile of the process, off the record (cookies and cache stay in
+// memory): every embedded browser (cookie capture, wizard, notices) shares it, so a
+// sign-in made in one is seen by the others. Made on first use; it goes with the
+// application.
+QWebEngineProfile* SharedBrowserProfile();
+
 class BrowserPane : public QWidget {
   Q_OBJECT
  public:
@@ -20,7 +26,7 @@ class BrowserPane : public QWidget {
   static bool browsersEnabled();
   static void setBrowsersEnabled(bool enabled);
 
-  // Creates the browser (with its own off-the-record profile: nothing reaches the
+  // Creates the browser (on the shared off-the-record profile: nothing reaches the
   // disk) when browsers are enabled; nullptr otherwise.
   QWebEngineView* ensureView();
   QWebEngineView* view() const { return view_; }

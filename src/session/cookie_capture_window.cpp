@@ -70,7 +70,8 @@ CookieCaptureWindow* CookieCaptureWindow::instance() { return gWindow; }
 CookieCaptureWindow::CookieCaptureWindow()
     : QWidget(nullptr, Qt::Window), link_(std::make_shared<UiLink>(this)) {
   setAttribute(Qt::WA_DeleteOnClose);
-  setWindowTitle(QString());
+  // The form has no caption; an empty title would show the program file's name.
+  setWindowTitle(QStringLiteral("Kelvora"));
   resize(892, 635);
 
   homeButton_ = MakeButton(QStringLiteral("按钮2"), QStringLiteral("打开淘宝首页"), this);

@@ -66,7 +66,7 @@ std::string CollectSetCookies(const std::string& headerBlock) {
   return result;
 }
 
-LoginResult ServiceLogin(const std::string& user, const std::string& password) {
+LoginResult ServiceLogin(const std::string& user, const std::string& password, bool takeSession) {
   LoginResult result;
   result.user = Trim(user);
   result.password = Trim(password);
@@ -110,7 +110,7 @@ LoginResult ServiceLogin(const std::string& user, const std::string& password) {
   }
   result.outcome = LoginOutcome::Success;
   result.cookie = CollectSetCookies(answer.headers);
-  SetServiceCookie(result.cookie);
+  if (takeSession) SetServiceCookie(result.cookie);
   result.message = reader.getText("data.login_user") + Msg(kWelcome);
   return result;
 }

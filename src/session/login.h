@@ -24,7 +24,9 @@ struct LoginResult {
 
 // Trims both values, checks their lengths, posts the login form and reads the
 // answer. On success sets ServiceCookie from the answer's Set-Cookie lines.
-LoginResult ServiceLogin(const std::string& user, const std::string& password);
+// With `takeSession` false the session cookie is only returned in the result: a
+// window that may be closed before it handles the answer puts it into effect itself.
+LoginResult ServiceLogin(const std::string& user, const std::string& password, bool takeSession = true);
 
 // The session cookie text of a login answer's header block: every "Set-Cookie:"
 // line's value, trimmed and followed by ";", in header order.

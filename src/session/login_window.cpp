@@ -7,6 +7,7 @@
 #include "app/desktop_calls_qt.h"
 #include "net/endpoints.h"
 #include "net/http.h"
+#include "net/shared_state.h"
 #include "net/text.h"
 #include "session/browser_pane_qt.h"
 #include "session/login.h"
@@ -109,7 +110,9 @@ void LoginWindow::login() {
   // The previous attempt's thread has delivered its answer and is ending: joining is immediate.
   worker_ = std::jthread([this, link = link_, user, password](std::stop_token stop) {
     SetThreadStopToken(stop);
-    LoginResult result = ServiceLogin(user, password);
+    // The session takes effect where the answer is shown: a window closed before
+    // that has not signed in, and start-up ends as without a sign-in.
+    LoginResult result = ServiceLogin(user, password, false);
     // Delivered only while this attempt's link is open, i.e. the window exists and waits for it.
     link->post([this, result = std::move(result)] { finishLogin(result); });
   });
@@ -119,9 +122,16 @@ void LoginWindow::finishLogin(const LoginResult& result) {
   setBusy(false);
   userBox_->setText(FromGbk(result.user));
   passwordBox_->setText(FromGbk(result.password));
+  if (result.outcome == LoginOutcome::Success) SetServiceCookie(result.cookie);
   if (!result.message.empty()) ShowMessage(this, FromGbk(result.message));
   emit attemptFinished();
-  if (result.outcome == LoginOutcome::Success) accept();
+  if (result.outcome == LoginOutcome::Success) {
+    accept();
+  } else if (result.outcome == LoginOutcome::WrongPassword) {
+    // The seller retypes it at once.
+    passwordBox_->setFocus();
+    passwordBox_->selectAll();
+  }
 }
 
 void LoginWindow::done(int result) {

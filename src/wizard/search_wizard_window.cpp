@@ -25,6 +25,7 @@
 
 #include "app/desktop_calls_qt.h"
 #include "net/http.h"
+#include "session/browser_pane_qt.h"
 #include "wizard/page_addresses.h"
 
 namespace kelvora {
@@ -126,10 +127,8 @@ SearchWizardWindow::~SearchWizardWindow() {
     fetchLink_->window = nullptr;
   }
   Retire(std::move(fetcher_), fetchLink_ && fetchLink_->done);
-  // The page must go before its profile.
   delete view_;
   view_ = nullptr;
-  delete profile_;
 }
 
 void SearchWizardWindow::buildStartPage(QWidget* page) {
@@ -208,9 +207,8 @@ void SearchWizardWindow::setBrowsersEnabled(bool enabled) { BrowsersSetting() = 
 
 QWebEngineView* SearchWizardWindow::ensureView() {
   if (view_ || !browsersEnabled()) return view_;
-  // A profile without a storage name is off the record: cookies and cache stay in memory.
-  profile_ = new QWebEngineProfile(this);
-  profile_->setPersistentCookiesPolicy(QWebEngineProfile::NoPersistentCookies);
+  // The capture window's sign-in holds here too: one profile for every browser.
+  profile_ = SharedBrowserProfile();
   view_ = new QWebEngineView(browserArea_);
   view_->setPage(new QWebEnginePage(profile_, view_));
   browserArea_->layout()->addWidget(view_);

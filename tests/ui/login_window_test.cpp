@@ -127,6 +127,34 @@ class LoginWindowTest : public QObject {
     QCOMPARE(Child<QLineEdit>(&window, "编辑框1")->text(), user.trimmed());
     QCOMPARE(Child<QLineEdit>(&window, "编辑框2")->text(), password.trimmed());
     QCOMPARE(ServiceCookie(), std::string());
+    // A wrong password is selected, ready to be typed over.
+    if (answer.contains(QStringLiteral("\"err\":2")))
+      QCOMPARE(Child<QLineEdit>(&window, "编辑框2")->selectedText(), password.trimmed());
+  }
+
+  // The answer of a sign-in came, but the window closed before it showed it: no
+  // session, so start-up ends as after a window closed without signing in.
+  void closingAsTheAnswerArrivesTakesNoSession() {
+    server_->on("/service/index.php/Login/handle_login",
+                CannedResponse{.headers = {{"Set-Cookie", "kv_auth=late; path=/"}},
+                               .body = R"({"err":0,"login_uid":1001,"login_user":"demo"})"});
+    QTimer::singleShot(0, this, [this] {
+      LoginWindow* w = OpenLoginWindow();
+      if (!w) return;
+      Child<QLineEdit>(w, "编辑框1")->setText("demo");
+      Child<QLineEdit>(w, "编辑框2")->setText("demo123");
+      QTest::mouseClick(Child<QPushButton>(w, "按钮1"), Qt::LeftButton);
+      // The answer is in and waits for the window, which is closed before it gets to it.
+      const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+      while (server_->requestCount() == 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      w->close();
+    });
+    QVERIFY(!SignInAtStartup(nullptr, nullptr));
+    QTest::qWait(100);
+    QCOMPARE(ServiceCookie(), std::string());
+    QVERIFY(messages_.empty());
   }
 
   void successTakesBothCookiesWelcomesAndCloses() {

@@ -287,6 +287,38 @@ class MainWindowTest : public QObject {
     SetEndpoints(saved);
   }
 
+  // The probe's message belongs to no window and blocks none: the seller goes on.
+  void networkProbeMessageBlocksNothing() {
+    const Endpoints saved = *CurrentEndpoints();
+    Endpoints e = saved;
+    e.MARKET_HOST = "";  // resolves to nothing
+    SetEndpoints(e);
+    SetMessageInterceptor({});
+    ProgramDir dir;
+    MainWindowOptions options = Offscreen(dir.path());
+    options.networkProbe = true;
+    MainWindow w(options);
+    w.host().setAccountTextSource([] { return std::string(); });
+    QVERIFY(w.startUp({}).running);
+    QMessageBox* box = nullptr;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        [&] {
+          for (QWidget* top : QApplication::topLevelWidgets())
+            if (auto* b = qobject_cast<QMessageBox*>(top); b && b->isVisible()) box = b;
+          return box != nullptr;
+        }(),
+        5000);
+    QCOMPARE(box->text(), QStringLiteral("您的网络质量不好或者不通畅\r\n请稍后再试"));
+    QVERIFY(box->parentWidget() == nullptr);
+    QVERIFY(QApplication::activeModalWidget() == nullptr);
+    // The main window still takes a click while the message is up.
+    w.table().addRow();
+    QTest::mouseClick(Find<QPushButton>(w, "按钮12"), Qt::LeftButton);
+    QCOMPARE(w.table().rowCount(), 0);
+    box->close();
+    SetEndpoints(saved);
+  }
+
   void clearLeavesTheCountLabel() {
     ProgramDir dir;
     MainWindow w(Offscreen(dir.path()));

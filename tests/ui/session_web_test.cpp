@@ -8,6 +8,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QWebEnginePage>
+#include <QWebEngineCookieStore>
 #include <QWebEngineProfile>
 #include <QWebEngineView>
 #include <QtTest>
@@ -85,6 +86,15 @@ class SessionWebTest : public QObject {
         [&] { return window->readBrowserCookies(sim_.baseUrl() + "/").value_or("").find("uc1=") != std::string::npos; },
         20000));
 
+    // Every browser of the program shares that sign-in (the wizard's searches need it).
+    BrowserPane other(QStringLiteral("other"), nullptr);
+    QVERIFY(other.ensureView());
+    QCOMPARE(other.view()->page()->profile(), view->page()->profile());
+    QCOMPARE(other.view()->page()->profile(), SharedBrowserProfile());
+    other.navigate(login);
+    QVERIFY(WaitForLoad(other.view(), login));
+    QVERIFY(RunScript(other.view()->page(), "document.cookie").toString().contains("_tb_token_="));
+
     QTest::mouseClick(Child<QPushButton>(window, "按钮1"), Qt::LeftButton);
     const QString cookie = Child<QPlainTextEdit>(window, "编辑框1")->toPlainText();
     QVERIFY(Child<QGroupBox>(window, "分组框1")->isVisible());
@@ -107,7 +117,10 @@ class SessionWebTest : public QObject {
   }
 
   void aFailedReadShowsWhatTheScriptSees() {
-    QPointer<CookieCaptureWindow> window = CookieCaptureWindow::open();  // a fresh browser: no cookies
+    // The browsers share one session: it starts afresh here, without cookies.
+    SharedBrowserProfile()->cookieStore()->deleteAllCookies();
+    QTest::qWait(200);
+    QPointer<CookieCaptureWindow> window = CookieCaptureWindow::open();
     QWebEngineView* view = window->browser()->view();
     const QString login = root_ + "/login/member/login.jhtml";
     QVERIFY(WaitForLoad(view, login));
