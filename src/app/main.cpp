@@ -120,9 +120,7 @@ int main(int argc, char** argv) {
   }
 
   MainWindow window;
-  // Closing the main window ends the program, whatever other window is open (the
-  // cookie capture window keeps a session alive while hidden).
-  QObject::connect(&window, &MainWindow::closing, &app, &QCoreApplication::quit, Qt::QueuedConnection);
+  window.quitApplicationWhenClosed();
   std::optional<DemoAccount> demoAccount;
   if (args.demo) demoAccount = DemoAccount{};
 

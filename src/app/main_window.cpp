@@ -411,6 +411,10 @@ void MainWindow::openAnalysis() {
   analysis->open();
 }
 
+void MainWindow::quitApplicationWhenClosed() {
+  connect(this, &MainWindow::closing, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+}
+
 void MainWindow::closeEvent(QCloseEvent* event) {
   host_->setClosing();
   worker_.request_stop();

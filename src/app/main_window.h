@@ -62,6 +62,10 @@ class MainWindow : public QWidget {
   explicit MainWindow(MainWindowOptions options = {}, QWidget* parent = nullptr);
   ~MainWindow() override;
 
+  // Closing this window ends the program's event loop, whatever other windows are
+  // open (the cookie capture window stays alive, hidden, to keep a session).
+  void quitApplicationWhenClosed();
+
   // Runs the start-up sequence on the UI thread. When it gives running == false
   // the program ends with exitCode (the window stays to be destroyed).
   StartupOutcome startUp(const StartupHooks& hooks);

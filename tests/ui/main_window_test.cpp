@@ -287,6 +287,29 @@ class MainWindowTest : public QObject {
     SetEndpoints(saved);
   }
 
+  // Another top-level window left open (as the capture window stays, hidden, to keep
+  // its session) does not keep the program running once the main window is closed.
+  void closingTheMainWindowEndsTheProgram() {
+    ProgramDir dir;
+    MainWindow w(Offscreen(dir.path()));
+    w.quitApplicationWhenClosed();
+    w.show();
+    QWidget other;
+    other.show();
+    bool timedOut = false, otherOpen = false;
+    QTimer::singleShot(0, &w, [&] {
+      otherOpen = other.isVisible();
+      w.close();
+    });
+    QTimer::singleShot(5000, qApp, [&] {
+      timedOut = true;
+      QCoreApplication::exit(1);
+    });
+    QCOMPARE(QCoreApplication::exec(), 0);
+    QVERIFY(!timedOut);
+    QVERIFY(otherOpen);  // not the last window: closing it alone would not have quit
+  }
+
   // The probe's message belongs to no window and blocks none: the seller goes on.
   void networkProbeMessageBlocksNothing() {
     const Endpoints saved = *CurrentEndpoints();
