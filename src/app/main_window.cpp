@@ -411,8 +411,8 @@ void MainWindow::openAnalysis() {
   analysis->open();
 }
 
-void MainWindow::quitApplicationWhenClosed() {
-  connect(this, &MainWindow::closing, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+void MainWindow::quitApplicationWhenClosed(std::function<void()> quit) {
+  connect(this, &MainWindow::closing, qApp, std::move(quit), Qt::QueuedConnection);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

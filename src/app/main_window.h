@@ -12,6 +12,7 @@
 // The window wires the other windows' pieces to its buttons: the search tabs
 // (SearchTabsController; 按钮2 monitored ids), 按钮4 the analysis window and its
 // export, 按钮15 the cookie window.
+#include <QCoreApplication>
 #include <QWidget>
 #include <functional>
 #include <memory>
@@ -64,7 +65,8 @@ class MainWindow : public QWidget {
 
   // Closing this window ends the program's event loop, whatever other windows are
   // open (the cookie capture window stays alive, hidden, to keep a session).
-  void quitApplicationWhenClosed();
+  // `quit` stands in for the event loop's end in tests.
+  void quitApplicationWhenClosed(std::function<void()> quit = [] { QCoreApplication::quit(); });
 
   // Runs the start-up sequence on the UI thread. When it gives running == false
   // the program ends with exitCode (the window stays to be destroyed).
