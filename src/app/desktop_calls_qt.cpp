@@ -50,16 +50,24 @@ bool InstallQtTranslations() {
 
 QString MessageCaption() { return QStringLiteral("信息："); }
 
-void ShowMessage(QWidget* owner, const QString& text, const QString& caption, bool onTop) {
+namespace {
+
+// True when a test took the message instead of a box.
+bool Intercepted(const QString& caption, const QString& text) {
   MessageInterceptor intercept;
   {
     std::lock_guard lock(gInterceptorMutex);
     intercept = gMessageInterceptor;
   }
-  if (intercept) {
-    intercept(caption, text);
-    return;
-  }
+  if (!intercept) return false;
+  intercept(caption, text);
+  return true;
+}
+
+}  // namespace
+
+void ShowMessage(QWidget* owner, const QString& text, const QString& caption, bool onTop) {
+  if (Intercepted(caption, text)) return;
   QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, owner);
   if (onTop) {
     box.setWindowFlag(Qt::WindowStaysOnTopHint, true);
@@ -70,15 +78,7 @@ void ShowMessage(QWidget* owner, const QString& text, const QString& caption, bo
 }
 
 void ShowNotice(const QString& text, const QString& caption) {
-  MessageInterceptor intercept;
-  {
-    std::lock_guard lock(gInterceptorMutex);
-    intercept = gMessageInterceptor;
-  }
-  if (intercept) {
-    intercept(caption, text);
-    return;
-  }
+  if (Intercepted(caption, text)) return;
   auto* box = new QMessageBox(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, nullptr);
   box->setAttribute(Qt::WA_DeleteOnClose);
   box->setWindowModality(Qt::NonModal);
