@@ -65,8 +65,10 @@ class MainWindow : public QWidget {
 
   // Closing this window ends the program's event loop, whatever other windows are
   // open (the cookie capture window stays alive, hidden, to keep a session).
-  // `quit` stands in for the event loop's end in tests.
-  void quitApplicationWhenClosed(std::function<void()> quit = [] { QCoreApplication::quit(); });
+  // `quit` stands in for the event loop's end in tests. exit, not quit: quit first
+  // asks every window to close and gives up when one refuses, as the capture window
+  // does while it holds cookies.
+  void quitApplicationWhenClosed(std::function<void()> quit = [] { QCoreApplication::exit(0); });
 
   // Runs the start-up sequence on the UI thread. When it gives running == false
   // the program ends with exitCode (the window stays to be destroyed).
