@@ -5,7 +5,10 @@
 # compared with the simulator's truth (/sim/item/N.json). Not part of the tests:
 # it takes minutes (held requests wait for the stall time-out).
 #
-#   bench/fault_run.sh [BUILD]      ITEMS=2000 SHARDS=8 SEED=1 as environment
+# A run against the same simulator without faults counts false marks.
+#
+#   bench/fault_run.sh [BUILD]      ITEMS=2000 SHARDS=8 SEED=1 as environment;
+#                                   FAULTS="--malformed-rate 0.3" for other faults
 set -euo pipefail
 BUILD=${1:-build}
 cd "$(dirname "$0")/.."
@@ -15,7 +18,7 @@ SHARDS=${SHARDS:-8}   # parallel kelvora-cli runs; the waits are idle time
 SEED=${SEED:-1}
 SIM_NOW="2024-06-01 12:00:00"
 CLI_NOW="2024-06-01 14:20:34"   # a little after the simulator's now
-FAULTS=(--fail-rate 0.2 --hang-rate 0.05 --malformed-rate 0.05)
+read -r -a FAULTS <<< "${FAULTS:---fail-rate 0.2 --hang-rate 0.05 --malformed-rate 0.05}"
 PY=/usr/bin/python3
 
 work=$(mktemp -d)
@@ -73,9 +76,10 @@ EOF
 stop_sim
 split -n "l/$SHARDS" -d -a 2 "$work/urls.txt" "$work/shard."
 
-run_items() {  # name retries
+run_items() {  # name retries [simulator options...]
   local name=$1 retries=$2
-  start_sim "${FAULTS[@]}"
+  shift 2
+  start_sim "$@"
   settings "$retries"
   local t0=$SECONDS pids=()
   for shard in "$work"/shard.??; do
@@ -105,8 +109,9 @@ run_retry() {  # name of the run whose rows are retried
   stop_sim
 }
 
-run_items retries0 0
-run_items retries2 2
+run_items clean 0
+run_items retries0 0 "${FAULTS[@]}"
+run_items retries2 2 "${FAULTS[@]}"
 run_retry retries0
 run_retry retries2
 
@@ -191,6 +196,9 @@ print(open(f"{work}/times.txt").read(), end="")
 print()
 print(f"{'':34s}{'retries=0':>12s}{'retries=2':>12s}")
 runs = {n: judge(n, n) for n in ("retries0", "retries2")}
+clean = judge("clean", None)
+print(f"without faults: rows {clean['rows_out']}, with a failed part {clean['failed_part']} (false marks), "
+      f"wrong {clean['wrong']}, of which unmarked {clean['wrong_unmarked']}")
 retried = {n: judge(n + "-retry", None) for n in ("retries0", "retries2")}
 def line(label, key, src=runs):
     print(f"{label:34s}{src['retries0'][key]:>12}{src['retries2'][key]:>12}")

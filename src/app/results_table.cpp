@@ -54,6 +54,7 @@ const char* FailureKindName(FailureKind kind) {
     case FailureKind::ErrorStatus: return "error status";
     case FailureKind::CutShort: return "cut short";
     case FailureKind::Refused: return "refused";
+    case FailureKind::Malformed: return "malformed";
   }
   return "";
 }
@@ -68,7 +69,8 @@ const std::string& RequestPartLabel(RequestPart part) {
 
 const std::string& FailureKindLabel(FailureKind kind) {
   static const std::string labels[] = {std::string(), Utf8ToGbk("无应答"), Utf8ToGbk("错误状态"),
-                                       Utf8ToGbk("不完整"), Utf8ToGbk("被拒绝")};
+                                       Utf8ToGbk("不完整"), Utf8ToGbk("被拒绝"),
+                                       Utf8ToGbk("格式错误")};
   const size_t i = static_cast<size_t>(kind);
   return i < std::size(labels) ? labels[i] : labels[0];
 }

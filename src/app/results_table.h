@@ -78,10 +78,10 @@ using RowCells = std::array<std::string, kResultColumnCount>;
 
 // "page", "alternate", "secondary", "lookup": the names rows files and messages use.
 const char* RequestPartName(RequestPart part);
-// "no answer", "error status", "cut short", "refused" (plain ASCII).
+// "no answer", "error status", "cut short", "refused", "malformed" (plain ASCII).
 const char* FailureKindName(FailureKind kind);
 // The same in Chinese, for what a seller reads (GBK): 商品页, 备用商品页, 附加数据,
-// 时间查询; 无应答, 错误状态, 不完整, 被拒绝.
+// 时间查询; 无应答, 错误状态, 不完整, 被拒绝, 格式错误.
 const std::string& RequestPartLabel(RequestPart part);
 const std::string& FailureKindLabel(FailureKind kind);
 

@@ -2,6 +2,7 @@
 
 #include <boost/regex.hpp>
 
+#include <cctype>
 #include <exception>
 
 #include "lookup/lookup_service.h"
@@ -41,12 +42,6 @@ const WrappedValuePattern& TmallSellerPattern() {
       "<input type=\"hidden\" name=\"seller_nickname\" value=\"", "\" />",
       boost::regex("<input type=\"hidden\" name=\"seller_nickname\" value=\"(.+?)\" />",
                    boost::regex::perl)};
-  return p;
-}
-
-const WrappedValuePattern& SibCallbackPattern() {
-  static const WrappedValuePattern p{"onSibRequestSuccess(", ");",
-                                     boost::regex("onSibRequestSuccess\\((.+?)\\);", boost::regex::perl)};
   return p;
 }
 
@@ -96,25 +91,131 @@ std::string Flatten(std::string_view answer, bool apostrophesToo) {
   return t;
 }
 
+// The argument of a script answer `name(...)`, with what may follow the call (a
+// semicolon, blanks); false when the answer is not that one call.
+bool CallArgument(std::string_view answer, std::string_view name, std::string_view& argument) {
+  std::string_view t = TrimView(answer);
+  if (t.substr(0, name.size()) != name || t.size() <= name.size() || t[name.size()] != '(') return false;
+  argument = t.substr(name.size());  // "(...);": the JSON reader takes off the call's wrapping
+  return true;
+}
+
 // The JSON wrapped in the sib callback. Parsed on the first read and only once,
 // however many values the analysis takes from it.
 class SibJson {
  public:
   explicit SibJson(const std::string& answer) : answer_(answer) {}
   std::string text(const char* path) {
+    whole();
+    return reader_.getText(path);
+  }
+  // True when the answer is the callback and the JSON in it parses.
+  bool whole() {
     if (!parsed_) {
       parsed_ = true;
-      const std::string json = FirstGroup(answer_, SibCallbackPattern());
-      if (!json.empty()) reader_.load("data", json);
+      std::string_view argument;
+      whole_ = CallArgument(answer_, "onSibRequestSuccess", argument) && reader_.load("data", argument);
     }
-    return reader_.getText(path);
+    return whole_;
   }
 
  private:
   const std::string& answer_;
   bool parsed_ = false;
+  bool whole_ = false;
   JsonReader reader_;
 };
+
+// The older Taobao answer: lines of the form g_config.Member.Member=JSON;
+bool IsConfigAssignments(std::string_view answer) {
+  bool any = false;
+  size_t at = 0;
+  while (at <= answer.size()) {
+    size_t end = answer.find('\n', at);
+    if (end == std::string_view::npos) end = answer.size();
+    std::string_view line = answer.substr(at, end - at);
+    at = end + 1;
+    while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t')) line.remove_suffix(1);
+    while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
+    if (line.empty()) continue;
+    constexpr std::string_view kConfig = "g_config";
+    if (line.substr(0, kConfig.size()) != kConfig) return false;
+    size_t i = kConfig.size();
+    bool member = false;
+    while (i < line.size() && line[i] == '.') {
+      const size_t first = ++i;
+      while (i < line.size() && (std::isalnum(static_cast<unsigned char>(line[i])) || line[i] == '_' || line[i] == '$'))
+        ++i;
+      if (i == first) return false;
+      member = true;
+    }
+    while (i < line.size() && line[i] == ' ') ++i;
+    if (!member || i >= line.size() || line[i] != '=') return false;
+    std::string_view value = line.substr(i + 1);
+    if (value.empty() || value.back() != ';') return false;
+    JsonReader reader;
+    if (!reader.load("v", value)) return false;
+    any = true;
+  }
+  return any;
+}
+
+// A number field as the readers take it: absent, or a number at its start.
+bool StartsAsNumber(std::string_view text) {
+  const size_t i = !text.empty() && text[0] == '-' ? 1 : 0;
+  return text.empty() || (i < text.size() && text[i] >= '0' && text[i] <= '9');
+}
+
+// A whole integer: digits, with a minus sign before them or not.
+bool IsIntegerText(std::string_view text) {
+  if (!text.empty() && text[0] == '-') text.remove_prefix(1);
+  if (text.empty()) return false;
+  for (char c : text)
+    if (c < '0' || c > '9') return false;
+  return true;
+}
+
+// The text between `left` and the next `right`; false when either is missing.
+bool FindBetween(std::string_view text, std::string_view left, std::string_view right, std::string& value) {
+  const int a = Find(text, left);
+  if (a == -1) return false;
+  const int b = a + static_cast<int>(left.size());
+  const int c = Find(text, right, b);
+  if (c == -1) return false;
+  value = Mid(text, b, c - b);
+  return true;
+}
+
+// An address as a page script writes it: no blanks, quotes, markup or braces.
+bool IsAddressText(std::string_view text) {
+  if (text.empty()) return false;
+  for (char ch : text) {
+    const unsigned char c = static_cast<unsigned char>(ch);
+    if (c <= 0x20 || c == 0x7f || c == '"' || c == '<' || c == '>' || c == '\\' || c == '{' || c == '}')
+      return false;
+  }
+  return true;
+}
+
+// Text that markup holds as text: a raw '<' or quote means the markup around it broke.
+bool IsPlainMarkupText(std::string_view text, bool quoteToo) {
+  for (char c : text)
+    if (c == '<' || (quoteToo && c == '"')) return false;
+  return true;
+}
+
+// The seller nickname of the Taobao page script: percent-encoded GBK or plain
+// text, inside apostrophes.
+bool IsNicknameText(std::string_view text) {
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '<' || c == '>' || c == '"' || c == '\\') return false;
+    if (c == '%' && (i + 2 >= text.size() || !std::isxdigit(static_cast<unsigned char>(text[i + 1])) ||
+                     !std::isxdigit(static_cast<unsigned char>(text[i + 2]))))
+      return false;
+  }
+  return true;
+}
 
 std::string ReadTaobaoPrice(const std::string& answer, SibJson& json) {
   // Every price marker starts with "g_config.": the search goes on from the first one.
@@ -129,30 +230,83 @@ std::string ReadTaobaoStock(const std::string& answer, SibJson& json) {
   return json.text("data.data.dynStock.sellableQuantity");
 }
 
-void ReadTmall(std::string_view page, const std::string& url, const SecondaryFetch& fetch,
-               ResultRow& row) {
+// The markers every Tmall item page has, with values of their form. The stock is
+// the page's own.
+bool ReadTmallPage(std::string_view page, ResultRow& row, std::string& mdskipAddress) {
+  row.seller = FirstGroup(page, TmallSellerPattern());
+  std::string itemId;
+  if (row.seller.empty() || !IsPlainMarkupText(row.seller, true) ||
+      !FindBetween(page, "\"initApi\":\"", "\"", mdskipAddress) || !IsAddressText(mdskipAddress) ||
+      !FindBetween(page, "\"quantity\":", ",", row.stock) || !IsIntegerText(row.stock) ||
+      !FindBetween(page, "\"itemId\":\"", "\"", itemId) || !IsIntegerText(itemId) || itemId[0] == '-')
+    return false;
   row.seller = TraditionalToSimplified(row.seller);
-  std::string address = TextBetween(page, "\"initApi\":\"", "\"") + kMdskipCallback;
-  std::string answer = fetch ? fetch(address, url) : std::string();
-  row.sales = NumberText(static_cast<int64_t>(ToInt32(ReadSalesCount(answer, true))));
-  row.price = ReadPrice(answer, true);
-  row.location = ReadLocation(answer, true);
-  // Tmall pages carry the stock themselves.
-  row.stock = NumberText(static_cast<int64_t>(ToInt32(TextBetween(page, "\"quantity\":", ","))));
-  row.itemId = NumberText(ToInt64(TextBetween(page, "\"itemId\":\"", "\"")));
+  row.stock = NumberText(static_cast<int64_t>(ToInt32(row.stock)));
+  row.itemId = NumberText(ToInt64(itemId));
+  return true;
 }
 
-void ReadTaobao(std::string_view page, const SecondaryFetch& fetch, ResultRow& row) {
-  std::string address = TextBetween(page, kSibUrlMarker, "'") + kSibCallback;
-  std::string answer = fetch ? fetch(address, row.link) : std::string();
-  row.sales = NumberText(static_cast<int64_t>(ToInt32(ReadSalesCount(answer, false))));
+// The same for a Taobao item page: the page script's nickname and sib address,
+// and the bid form's item id.
+bool ReadTaobaoPage(std::string_view page, ResultRow& row, std::string& sibAddress) {
+  std::string nick;
+  if (!FindBetween(page, kSellerNickMarker, "'", nick) || !IsNicknameText(nick) ||
+      !FindBetween(page, kSibUrlMarker, "'", sibAddress) || !IsAddressText(sibAddress) ||
+      !FindBetween(page, kItemIdInputMarker, "\"", row.itemId) || !IsIntegerText(row.itemId) || row.itemId[0] == '-')
+    return false;
+  // The page script writes the nickname percent-encoded in GBK.
+  row.seller = PercentDecode(nick);
+  if (row.itemId.size() > 15 || row.itemId.size() < 5) row.itemId.clear();
+  return true;
+}
+
+// Reads the mdskip answer; false when it is not whole.
+bool ReadMdskip(const std::string& answer, ResultRow& row) {
+  std::string_view argument;
+  JsonReader json;
+  if (!CallArgument(answer, "setMdskip", argument) || !json.load("data", argument)) return false;
+  const std::string sales = ReadSalesCount(answer, true);
+  if (!StartsAsNumber(sales)) return false;
+  row.sales = NumberText(static_cast<int64_t>(ToInt32(sales)));
+  row.price = ReadPrice(answer, true);
+  row.location = ReadLocation(answer, true);
+  return true;
+}
+
+// Reads the sib answer; false when it is not whole.
+bool ReadSib(const std::string& answer, ResultRow& row) {
   SibJson json(answer);
+  const bool configForm = TrimView(answer).substr(0, 9) == "g_config.";
+  if (configForm ? !IsConfigAssignments(answer) : !json.whole()) return false;
+  const std::string sales = ReadSalesCount(answer, false);
+  const std::string virtQuantity = TextBetween(answer, "virtQuantity\":\"", "\"");
+  if (!StartsAsNumber(sales) || !StartsAsNumber(virtQuantity)) return false;
+  row.sales = NumberText(static_cast<int64_t>(ToInt32(sales)));
   row.price = ReadTaobaoPrice(answer, json);
   row.location = ReadLocation(answer, false);
   row.stock = ReadTaobaoStock(answer, json);
-  row.itemId = TextBetween(page, kItemIdInputMarker, "\"");
-  if (row.itemId.size() > 15 || row.itemId.size() < 5) row.itemId.clear();
+  if (!StartsAsNumber(row.stock)) return false;
   if (ToInt32(row.stock) < 0) row.stock.clear();
+  return true;
+}
+
+// The cells a secondary answer leaves when it failed or was not whole: what an
+// empty answer reads as.
+void ReadFailedSecondary(ResultRow& row) {
+  row.sales = "0";
+  row.price.clear();
+  row.location.clear();
+  if (!row.isTmall) row.stock.clear();
+}
+
+// The row of a page that could not be read: the failed-request cells.
+void SetFailedPageRow(ResultRow& row, const std::string& url) {
+  row = ResultRow{};
+  row.title = FETCH_FAILED_TITLE;
+  row.listedAt = NO_TIME_TEXT;
+  row.delistAt = NO_TIME_TEXT;
+  row.itemId = "0";
+  row.link = url;
 }
 
 }  // namespace
@@ -162,11 +316,7 @@ ItemPageReading AnalyseFetchedPage(std::string_view page, const std::string& url
   ItemPageReading out;
   ResultRow& row = out.row;
   if (page.empty()) {
-    row.title = FETCH_FAILED_TITLE;
-    row.listedAt = NO_TIME_TEXT;
-    row.delistAt = NO_TIME_TEXT;
-    row.itemId = "0";
-    row.link = url;
+    SetFailedPageRow(row, url);
     return out;
   }
   const std::shared_ptr<const Endpoints> ep = CurrentEndpoints();
@@ -179,25 +329,33 @@ ItemPageReading AnalyseFetchedPage(std::string_view page, const std::string& url
     return out;
   }
 
-  row.title = TextBetween(page, "<title>", "</title>");
-  row.title = ReplaceAll(row.title, kTaobaoTitleSuffix);
-  row.title = ReplaceAll(row.title, ep->TMALL_TITLE_SUFFIX);
   row.link = url;
-
   if (Contains(page, kRemovedMarker)) {
     row.title = REMOVED_ITEM_TITLE;
     return out;
   }
+  // Every page of the marketplace has its title; one broken by markup is not read.
+  std::string title;
+  if (!FindBetween(page, "<title>", "</title>", title) || title.empty() || !IsPlainMarkupText(title, false)) {
+    SetFailedPageRow(row, url);
+    out.pageMalformed = true;
+    return out;
+  }
+  row.title = ReplaceAll(ReplaceAll(title, kTaobaoTitleSuffix), ep->TMALL_TITLE_SUFFIX);
   if (Contains(page, "\"" + ep->BANG_SITE + "/register/guide.htm")) return out;
 
   row.isTmall = Contains(page, ep->TMALL_LINK_MARKER);
-  if (row.isTmall) {
-    row.seller = FirstGroup(page, TmallSellerPattern());
-    ReadTmall(page, url, fetch, row);
-  } else {
-    // The page script writes the nickname percent-encoded in GBK.
-    row.seller = PercentDecode(TextBetween(page, kSellerNickMarker, "'"));
-    ReadTaobao(page, fetch, row);
+  std::string address;
+  if (!(row.isTmall ? ReadTmallPage(page, row, address) : ReadTaobaoPage(page, row, address))) {
+    SetFailedPageRow(row, url);
+    out.pageMalformed = true;
+    return out;
+  }
+  address += row.isTmall ? kMdskipCallback : kSibCallback;
+  std::string answer = fetch ? fetch(address, url) : std::string();
+  if (!(row.isTmall ? ReadMdskip(answer, row) : ReadSib(answer, row))) {
+    ReadFailedSecondary(row);
+    out.secondaryMalformed = true;
   }
   row.price = Trim(ReplaceAll(row.price, "\""));
   out.wantsTimes = true;
@@ -230,7 +388,12 @@ ResultRow AnalyseItemPage(std::string url, bool viaAltHost) {
   const RequestPart pagePart = viaAltHost ? RequestPart::Alternate : RequestPart::Page;
   reading.row.failures[pagePart] = pageReport.failure;
   reading.row.markRequested(pagePart);
+  reading.row.failures[pagePart] = pageReport.failure;
+  if (reading.pageMalformed && pageReport.failure == FailureKind::None)
+    reading.row.failures[pagePart] = FailureKind::Malformed;
   reading.row.failures[RequestPart::Secondary] = secondaryReport.failure;
+  if (reading.secondaryMalformed && secondaryReport.failure == FailureKind::None)
+    reading.row.failures[RequestPart::Secondary] = FailureKind::Malformed;
   if (secondaryAsked) reading.row.markRequested(RequestPart::Secondary);
   if (reading.wantsTimes) {
     LookupService::queryTimes(reading.row.itemId, reading.row);
@@ -271,6 +434,12 @@ std::string ReadLocation(const std::string& answer, bool isTmall) {
 std::string ReadStock(const std::string& answer) {
   SibJson json(answer);
   return ReadTaobaoStock(answer, json);
+}
+
+bool IsWholeSecondaryAnswer(std::string_view answer, bool isTmall) {
+  ResultRow row;
+  const std::string text(answer);
+  return isTmall ? ReadMdskip(text, row) : ReadSib(text, row);
 }
 
 }  // namespace kelvora

@@ -22,6 +22,10 @@ struct ItemPageReading {
   std::string altHostUrl;
   // True when the item id should now be looked up for its times.
   bool wantsTimes = false;
+  // The page, or the secondary answer, arrived but not in the form of its kind:
+  // the row holds what a failed request leaves, and the part is marked malformed.
+  bool pageMalformed = false;
+  bool secondaryMalformed = false;
 };
 
 // The analysis of an already fetched (and trimmed) item page at the normalised
@@ -34,5 +38,10 @@ std::string ReadSalesCount(const std::string& answer, bool isTmall);
 std::string ReadPrice(const std::string& answer, bool isTmall);
 std::string ReadLocation(const std::string& answer, bool isTmall);
 std::string ReadStock(const std::string& answer);
+
+// Whether a secondary answer has the whole form its reader expects: the JSON in
+// its callback (onSibRequestSuccess, setMdskip) parses, or, for the older Taobao
+// form, every line assigns a JSON value to a g_config member.
+bool IsWholeSecondaryAnswer(std::string_view answer, bool isTmall);
 
 }  // namespace kelvora

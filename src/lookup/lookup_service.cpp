@@ -54,9 +54,21 @@ void LookupService::queryTimes(const std::string& itemId, ResultRow& row) {
   const std::string answer = ServiceGet(path, &report);
   row.failures[RequestPart::Lookup] = report.failure;
   JsonReader reader;
-  reader.load("data", answer);
-  row.listedAt = ServiceTimeCellText(reader.getText("data.data.sjsj"));
-  row.delistAt = ServiceTimeCellText(reader.getText("data.data.xjsj"));
+  const bool whole = reader.load("data", answer);
+  std::string listed = reader.getText("data.data.sjsj");
+  std::string delisted = reader.getText("data.data.xjsj");
+  // A time is seconds or milliseconds since 1970, as text or number; an answer
+  // that does not parse, or a time of another form, is not read at all.
+  auto isTime = [](const std::string& t) {
+    return t.find_first_not_of("0123456789") == std::string::npos;
+  };
+  if (report.failure == FailureKind::None && (!whole || !isTime(listed) || !isTime(delisted))) {
+    row.failures[RequestPart::Lookup] = FailureKind::Malformed;
+    listed.clear();
+    delisted.clear();
+  }
+  row.listedAt = ServiceTimeCellText(listed);
+  row.delistAt = ServiceTimeCellText(delisted);
   // The delisting time is UTC+8 wall-clock time, so now is taken the same way
   // whatever zone the computer is set to.
   row.hoursLeft = HoursLeft(row.delistAt, NowUtc8());

@@ -835,13 +835,17 @@ JsonReader::~JsonReader() = default;
 JsonReader::JsonReader(const JsonReader&) = default;
 JsonReader& JsonReader::operator=(const JsonReader&) = default;
 
-void JsonReader::load(std::string_view name, std::string_view json) {
+bool JsonReader::load(std::string_view name, std::string_view json) {
   // A variable name is one identifier; anything else defines nothing.
-  if (name.empty() || ScanIdent(name, 0) != name.size()) return;
+  if (name.empty() || ScanIdent(name, 0) != name.size()) return false;
   thread_local Parsers parsers;
+  bool read = false;
   try {
     auto doc = Parse(parsers, json);
-    if (doc) state_->variables[std::string(name)] = std::move(doc);
+    if (doc) {
+      state_->variables[std::string(name)] = std::move(doc);
+      read = true;
+    }
   } catch (...) {
     // Out of memory on a huge answer: it defines nothing, like any unreadable one.
   }
@@ -852,6 +856,7 @@ void JsonReader::load(std::string_view name, std::string_view json) {
     parsers.dom = simdjson::dom::parser();
     parsers.fallback = simdjson::ondemand::parser();
   }
+  return read;
 }
 
 std::string JsonReader::getText(std::string_view path) const {

@@ -22,8 +22,8 @@ class JsonReader {
   JsonReader& operator=(const JsonReader&);
 
   // Defines variable `name` from `json` (GBK text). Invalid JSON defines nothing:
-  // a variable loaded before keeps its value.
-  void load(std::string_view name, std::string_view json);
+  // a variable loaded before keeps its value. True when `json` was read.
+  bool load(std::string_view name, std::string_view json);
   // Strings as they are, numbers as decimal text, null/missing as empty text. GBK.
   std::string getText(std::string_view path) const;
   // Length of the array or string at `path`; 0 otherwise.

@@ -409,7 +409,10 @@ TEST_F(CliReliability, InterruptedRunIntoASlowPipeLeavesOnlyWholeRows) {
   RecordingServer server;
   const std::string title(100000, 't');
   server.on("/big.htm", CannedResponse{.headers = {{"Content-Type", "text/html; charset=gbk"}},
-                                       .body = "<title>" + title + "</title>"});
+                                       .body = "<title>" + title + "</title><script>\n  sellerNick       : 'n',\n" +
+                                               "  sibUrl           : '" + server.url("/sib?") + "',\n</script>" +
+                                               "<input type=\"hidden\" name=\"item_id\" value=\"123456\">"});
+  server.on("/sib", CannedResponse{.body = R"(onSibRequestSuccess({"data":{"quanity":"6","price":"1.50"}});)"});
   server.on("/svc/index.php/Getinfo/get", CannedResponse{.body = R"({"data":{"sjsj":"1415107601"}})"});
   WriteFile(dir_ / "k.ini", "[endpoints]\nSERVICE_BASE=" + server.url("/svc/") + "\n");
   std::vector<std::string> args = {"--config", (dir_ / "k.ini").string(), "--monitor", (dir_ / "none").string(),

@@ -280,9 +280,6 @@ TEST_F(ItemPageTest, EachFailedRequestGivesThePartsRowAndIsRecorded) {
   };
   const Expected whole{"t", "12345", "25", "7", "9.90", listed};
   const Expected pageLost{failedTitle, "0", "", "", "", none};
-  // A 500 page is read as an item page: nothing on it, so the secondary address is
-  // no address at all, and the lookup (asked with an empty id) still answers.
-  const Expected errorPage{"", "", "0", "", "", listed};
   const Expected secondaryLost{"t", "12345", "0", "", "", listed};
   const Expected lookupLost{"t", "12345", "25", "7", "9.90", none};
 
@@ -300,11 +297,10 @@ TEST_F(ItemPageTest, EachFailedRequestGivesThePartsRowAndIsRecorded) {
       Expected want = whole;
       RowFailures failures;
       failures[part] = kindOf(fault);
-      if (part == RequestPart::Page || viaAlt) want = fault == Fault::Status500 ? errorPage : pageLost;
+      // An error page is no item page: nothing behind it is asked.
+      if (part == RequestPart::Page || viaAlt) want = pageLost;
       if (part == RequestPart::Secondary) want = secondaryLost;
       if (part == RequestPart::Lookup) want = lookupLost;
-      if ((part == RequestPart::Page || viaAlt) && fault == Fault::Status500)
-        failures[RequestPart::Secondary] = FailureKind::Refused;
       const std::string trace = std::string(RequestPartName(part)) + " " + FailureKindName(kindOf(fault)) +
                                 (fault == Fault::Dropped ? " (dropped)" : "");
       EXPECT_EQ(r.title, want.title) << trace;
@@ -369,13 +365,14 @@ TEST(ItemPageReaders, RealAnswers) {
     std::string answer;
     bool tmall;
     std::string sales, price, location, stock;
+    bool whole;  // as the marketplace sends it: in its callback, with JSON that parses
   } cases[] = {
-      {"sib 563661869008", sib1, false, "", "", G("广东汕头"), ""},
-      {"sib 566923463991", sib2, false, "", "", G("广东汕头"), ""},
+      {"sib 563661869008", sib1, false, "", "", G("广东汕头"), "", false},
+      {"sib 566923463991", sib2, false, "", "", G("广东汕头"), "", false},
       {"sib 566923463991 in its callback", "onSibRequestSuccess" + sib2, false, "", "9.80", G("广东汕头"),
-       "2676"},
-      {"sib 576700654210", sib3, false, "", "", G("广东佛山"), ""},
-      {"mdskip", mdskip, true, "67,success:true", "128.00 -> 125.00", G("日本"), ""},
+       "2676", true},
+      {"sib 576700654210", sib3, false, "", "", G("广东佛山"), "", false},  // a span is missing
+      {"mdskip", mdskip, true, "67,success:true", "128.00 -> 125.00", G("日本"), "", true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -385,6 +382,7 @@ TEST(ItemPageReaders, RealAnswers) {
     if (!c.tmall) {
       EXPECT_EQ(ReadStock(c.answer), c.stock);
     }
+    EXPECT_EQ(IsWholeSecondaryAnswer(c.answer, c.tmall), c.whole);
   }
   EXPECT_EQ(ToInt32(ReadSalesCount(mdskip, true)), 67);
 }
@@ -422,6 +420,85 @@ TEST(ItemPageReaders, SmallAnswers) {
     EXPECT_EQ(ReadSalesCount(c.answer, c.tmall), c.sales);
     EXPECT_EQ(ReadPrice(c.answer, c.tmall), c.price);
     EXPECT_EQ(ReadLocation(c.answer, c.tmall), c.location);
+  }
+}
+
+// Answers that arrive whole but with bytes overwritten, as a faulty proxy or
+// server sends them. Wherever the damage falls, the row reads exactly as the
+// clean one or the damaged part is marked: never a row that looks right and is not.
+struct Reading {
+  std::string title, link, itemId, stock, sales, seller, price, location, altHostUrl;
+  bool isTmall = false, wantsTimes = false, pageMalformed = false, secondaryMalformed = false;
+  bool operator==(const Reading&) const = default;
+  friend std::ostream& operator<<(std::ostream& out, const Reading& r) {
+    return out << "{" << r.title << "|" << r.itemId << "|" << r.seller << "|" << r.stock << "|" << r.sales << "|"
+               << r.price << "|" << r.location << "|" << r.altHostUrl << "|" << r.isTmall << r.wantsTimes << "}";
+  }
+};
+
+Reading Read(std::string_view page, const std::string& url, const std::string& answer) {
+  ItemPageReading r = AnalyseFetchedPage(page, url, false, [&](std::string&, const std::string&) { return answer; });
+  return {r.row.title, r.row.link, r.row.itemId, r.row.stock, r.row.sales, r.row.seller, r.row.price,
+          r.row.location, r.altHostUrl, r.row.isTmall, r.wantsTimes, r.pageMalformed, r.secondaryMalformed};
+}
+
+std::string Corrupted(std::string text, size_t at) {
+  text.replace(at, std::min<size_t>(24, text.size() - at), "#!<corrupt>%\"{)];\\u00");
+  return text;
+}
+
+TEST(ItemPageForms, DamagedAnswersAreReadWholeOrMarked) {
+  const std::string tmallSetup = ReadFixture("real/tmall-setup-540216229552.json");
+  const std::string tmallPage = "<html><head><title>" + G("美特斯邦威夹克-tmall.com天猫") + "</title>" +
+                                CurrentEndpoints()->TMALL_LINK_MARKER + " href=\"x\"></head><body>" +
+                                "<input type=\"hidden\" name=\"seller_nickname\" value=\"" + G("美特斯邦威") +
+                                "\" />\n<script>TShop.Setup(" + tmallSetup + ");</script></body></html>";
+  const std::string mdskip = ReadFixtureAsGbk("real/mdskip-answer-20181020.txt");
+  const std::string taobaoPage = TaobaoPage(G("风镜-淘宝网"), "%C4%E3%BA%C3", "http://127.0.0.1:9/sib?itemId=45383",
+                                            "45383");
+  const std::string realPage = Trim(ReadFixtureAsGbk("real/taobao-item-45383717461-excerpt.html"));
+  const std::string sib = SibAnswer("35", "", "12.50", "7");
+  const std::string oldSib = "g_config.Price=\"12.50\";\r\ng_config.DynStock={\"stock\":7,\"virtQuantity\":\"7\"};\n"
+                             "g_config.vdata.soldQuantity={\"quanity\":35};\ng_config.deliveryFee={\"sendCity\":\"" +
+                             G("杭州") + "\"};\n";
+  const std::string url = "http://item.taobao.com/item.htm?id=45383";
+  struct Case {
+    const char* name;
+    std::string page, answer;
+    bool damagePage;
+  } cases[] = {
+      {"tmall page", tmallPage, mdskip, true},         {"mdskip answer", tmallPage, mdskip, false},
+      {"taobao page", taobaoPage, sib, true},          {"sib answer", taobaoPage, sib, false},
+      {"older sib answer", taobaoPage, oldSib, false}, {"real taobao page", realPage, sib, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Reading clean = Read(c.page, url, c.answer);
+    ASSERT_TRUE(clean.wantsTimes);
+    ASSERT_FALSE(clean.pageMalformed || clean.secondaryMalformed);
+    ASSERT_FALSE(clean.itemId.empty() || clean.seller.empty() || clean.price.empty());
+    const std::string& target = c.damagePage ? c.page : c.answer;
+    int marked = 0;
+    for (size_t at = 0; at < target.size(); ++at) {
+      const std::string damaged = Corrupted(target, at);
+      const Reading r = c.damagePage ? Read(damaged, url, c.answer) : Read(c.page, url, damaged);
+      const bool isMarked = c.damagePage ? r.pageMalformed : r.secondaryMalformed;
+      marked += isMarked;
+      if (!isMarked) {
+        ASSERT_EQ(r, clean) << "damage at byte " << at << ": " << damaged.substr(at >= 40 ? at - 40 : 0, 100);
+      } else if (c.damagePage) {
+        ASSERT_EQ(r.title, G("获取数据失败！"));  // a page that is not read shows as failed
+        ASSERT_FALSE(r.wantsTimes);
+      } else {
+        ASSERT_EQ(r.title, clean.title);  // the page stands; the answer's cells are empty
+        ASSERT_EQ(r.sales, "0");
+        ASSERT_EQ(r.price, "");
+        ASSERT_EQ(r.location, "");
+      }
+    }
+    // Damage to a secondary answer always shows; on a page, only where it hits what is read.
+    if (!c.damagePage) EXPECT_EQ(marked, static_cast<int>(target.size()));
+    else EXPECT_GT(marked, 0);
   }
 }
 

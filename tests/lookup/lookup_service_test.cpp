@@ -65,18 +65,25 @@ TEST_F(LookupTest, AnswersToCellTexts) {
   const std::string listed = G("2014年11月4日21时26分41秒");
   const std::string delisted = G("2014年11月18日21时20分1秒");
   const std::string none = G("无时间");
+  const FailureKind fine = FailureKind::None, malformed = FailureKind::Malformed;
   struct Case {
     const char* name;
     std::string answer, listedAt, delistAt;
     int hours;
+    FailureKind failure;
   } cases[] = {
-      {"seconds as strings", R"({"data":{"sjsj":"1415107601","xjsj":"1416316801"}})", listed, delisted, 3},
-      {"milliseconds as numbers", R"({"data":{"sjsj":1415107601000,"xjsj":1416316801000}})", listed, delisted, 3},
-      {"listing time missing", R"({"data":{"xjsj":"1416316801"}})", none, delisted, 3},
-      {"delisting time zero", R"({"data":{"sjsj":"1415107601","xjsj":0}})", listed, none, 0},
-      {"no data member", R"({"code":1})", none, none, 0},
-      {"not JSON", "<html>error</html>", none, none, 0},
-      {"empty", "", none, none, 0},
+      {"seconds as strings", R"({"data":{"sjsj":"1415107601","xjsj":"1416316801"}})", listed, delisted, 3, fine},
+      {"milliseconds as numbers", R"({"data":{"sjsj":1415107601000,"xjsj":1416316801000}})", listed, delisted, 3,
+       fine},
+      {"listing time missing", R"({"data":{"xjsj":"1416316801"}})", none, delisted, 3, fine},
+      {"delisting time zero", R"({"data":{"sjsj":"1415107601","xjsj":0}})", listed, none, 0, fine},
+      {"no data member", R"({"code":1})", none, none, 0, fine},
+      // Answers that are not the service's JSON, or whose times are not times: not read.
+      {"not JSON", "<html>error</html>", none, none, 0, malformed},
+      {"empty", "", none, none, 0, malformed},
+      {"damaged JSON", R"({"data":{"sjsj":"1415107601","xj#!<corrupt>%"{)];\u00316801"}})", none, none, 0, malformed},
+      {"a time that is not a number", R"({"data":{"sjsj":"1415107601","xjsj":"14163x6801"}})", none, none, 0,
+       malformed},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -86,6 +93,7 @@ TEST_F(LookupTest, AnswersToCellTexts) {
     EXPECT_EQ(row.listedAt, c.listedAt);
     EXPECT_EQ(row.delistAt, c.delistAt);
     EXPECT_EQ(row.hoursLeft, c.hours);
+    EXPECT_EQ(row.failures[RequestPart::Lookup], c.failure);
   }
 }
 
