@@ -18,11 +18,11 @@
 #include <thread>
 #include <vector>
 
-#include "app/desktop_host_qt.h"
+#include "ui/desktop_host_qt.h"
 #include "app/main_window.h"
-#include "app/results_model.h"
+#include "ui/results_model.h"
 #include "net/text.h"
-#include "session/browser_pane_qt.h"
+#include "ui/browser_pane_qt.h"
 
 using namespace kelvora;
 using Clock = std::chrono::steady_clock;

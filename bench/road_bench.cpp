@@ -29,8 +29,8 @@
 #include <string>
 #include <vector>
 
-#include "app/host.h"
-#include "app/results_table.h"
+#include "results/host.h"
+#include "results/results_table.h"
 #include "lookup/lookup_service.h"
 #include "net/codec.h"
 #include "net/endpoints.h"

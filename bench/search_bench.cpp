@@ -19,8 +19,8 @@
 #include <thread>
 #include <vector>
 
-#include "app/host.h"
-#include "app/results_table.h"
+#include "results/host.h"
+#include "results/results_table.h"
 #include "net/json.h"
 #include "net/settings.h"
 #include "net/shared_state.h"

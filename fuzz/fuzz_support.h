@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/host.h"
+#include "results/host.h"
 
 namespace kelvora::fuzz {
 

@@ -2,7 +2,7 @@
 // searches read them (addresses parsed, never fetched: the host asks to stop).
 #include <string>
 
-#include "app/results_table.h"
+#include "results/results_table.h"
 #include "fuzz_support.h"
 #include "net/json.h"
 #include "net/text.h"

@@ -2,7 +2,7 @@
 // asks to stop, so the addresses are parsed but never fetched.
 #include <string>
 
-#include "app/results_table.h"
+#include "results/results_table.h"
 #include "fuzz_support.h"
 #include "search/keyword_search.h"
 

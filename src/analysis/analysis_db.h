@@ -9,7 +9,7 @@
 #include <variant>
 #include <vector>
 
-#include "app/results_table.h"
+#include "results/results_table.h"
 
 struct sqlite3;
 

@@ -24,7 +24,7 @@
 #include "analysis/listing_advice.h"
 #include "analysis/report.h"
 #include "analysis/report_page.h"
-#include "app/desktop_calls_qt.h"
+#include "ui/desktop_calls_qt.h"
 #include "net/settings.h"
 
 namespace kelvora {

@@ -8,7 +8,7 @@
 #include <memory>
 #include <thread>
 
-#include "app/results_table.h"
+#include "results/results_table.h"
 
 class QGroupBox;
 class QLabel;

@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "analysis/workbook.h"
-#include "app/desktop_calls_qt.h"
-#include "app/results_table.h"
+#include "ui/desktop_calls_qt.h"
+#include "results/results_table.h"
 
 namespace kelvora {
 namespace {

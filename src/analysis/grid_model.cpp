@@ -5,7 +5,7 @@
 #include <QFont>
 #include <algorithm>
 
-#include "app/desktop_calls_qt.h"
+#include "ui/desktop_calls_qt.h"
 
 namespace kelvora {
 namespace {

@@ -6,7 +6,7 @@
 #include <memory>
 #include <vector>
 
-#include "app/results_table.h"
+#include "results/results_table.h"
 
 namespace kelvora {
 

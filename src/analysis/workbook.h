@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/results_table.h"
+#include "results/results_table.h"
 
 namespace kelvora {
 

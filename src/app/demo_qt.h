@@ -6,15 +6,9 @@
 #include <QTemporaryDir>
 #include <memory>
 
-namespace kelvora {
+#include "session/session_qt.h"
 
-// The simulator's demo account, which the login and cookie windows of
-// `kelvora --demo` come pre-filled with.
-struct DemoAccount {
-  QString user = QStringLiteral("demo");
-  QString password = QStringLiteral("demo123");
-  QString cookie = QStringLiteral("cookie2=kelvorademo0000; _tb_token_=kelvora; t=kelvorademo");
-};
+namespace kelvora {
 
 class DemoSimulator {
  public:

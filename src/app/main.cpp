@@ -11,7 +11,7 @@
 #include <optional>
 
 #include "app/demo_qt.h"
-#include "app/desktop_calls_qt.h"
+#include "ui/desktop_calls_qt.h"
 #include "app/main_window.h"
 #include "app/tour_qt.h"
 #include "net/settings.h"

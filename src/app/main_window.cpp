@@ -23,17 +23,19 @@
 
 #include "analysis/analysis_window.h"
 #include "analysis/export_qt.h"
-#include "app/desktop_calls_qt.h"
-#include "app/desktop_host_qt.h"
-#include "app/network_probe.h"
-#include "app/results_model.h"
+#include "ui/desktop_calls_qt.h"
+#include "ui/desktop_host_qt.h"
+#include "net/network_probe.h"
+#include "ui/results_model.h"
 #include "lookup/lookup_service.h"
+#include "net/codec.h"
 #include "net/endpoints.h"
-#include "net/http.h"
+#include "net/request_stop.h"
 #include "search/monitored_ids_editor_window.h"
 #include "search/search_tabs_qt.h"
-#include "session/browser_pane_qt.h"
+#include "ui/browser_pane_qt.h"
 #include "session/session_qt.h"
+#include "wizard/search_wizard_window.h"
 
 namespace kelvora {
 
@@ -127,6 +129,9 @@ MainWindow::MainWindow(MainWindowOptions options, QWidget* parent)
   });
   searchTabs_->setMonitoredFilePath(MonitoredFilePath(programDir_));
   connect(this, &MainWindow::closing, searchTabs_, &SearchTabsController::stop);
+  // 按钮14: the wizard fills 编辑框2 and 组合框1 of the list tab; 按钮8 then searches.
+  if (auto* wizard = findChild<QPushButton*>(QStringLiteral("按钮14")))
+    connect(wizard, &QPushButton::clicked, this, [this] { OpenSearchWizard(this); });
 }
 
 MainWindow::~MainWindow() {
@@ -304,18 +309,8 @@ StartupOutcome MainWindow::startUp(const StartupHooks& hooks) {
     DesktopHost* host = host_.get();
     try {
       // Its message has no owner and blocks nothing: the program goes on either way.
-      struct NoticeHost : Host {
-        explicit NoticeHost(DesktopHost& h) : host(h) {}
-        void setStatus(const std::string&) override {}
-        void setRowCountLabel(const std::string&) override {}
-        void message(const std::string& text) override { host.notice(text); }
-        void pause(int) override {}
-        bool stopRequested() const override { return host.stopRequested(); }
-        DesktopHost& host;
-      };
       probe_ = std::jthread([host](std::stop_token stop) {
-        NoticeHost notices(*host);
-        NetworkProbe(notices, stop);
+        if (MarketUnreachable(stop)) host->notice(Utf8ToGbk("您的网络质量不好或者不通畅\r\n请稍后再试"));
       });
     } catch (const std::system_error&) {
       // Without a thread the probe is skipped; it changes nothing else anyway.

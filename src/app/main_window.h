@@ -20,7 +20,7 @@
 #include <string>
 #include <thread>
 
-#include "app/results_table.h"
+#include "results/results_table.h"
 
 class QLabel;
 class QMenu;

@@ -20,14 +20,13 @@
 #include "analysis/analysis_window.h"
 #include "analysis/grid_model.h"
 #include "analysis/export_qt.h"
-#include "app/desktop_calls_qt.h"
-#include "app/desktop_host_qt.h"
+#include "ui/desktop_calls_qt.h"
+#include "ui/desktop_host_qt.h"
+#include "app/demo_catalogue.h"
 #include "app/main_window.h"
-#include "app/results_model.h"
+#include "ui/results_model.h"
 #include "app/tour_qt.h"
 #include "lookup/lookup_service.h"
-#include "net/http.h"
-#include "net/json.h"
 #include "net/shared_state.h"
 #include "net/text.h"
 #include "session/login_window.h"
@@ -36,30 +35,6 @@
 namespace kelvora {
 
 namespace {
-
-// Addresses of a few simulator items of each kind, read from its catalogue.
-std::vector<std::string> PickItems(const std::string& simBase) {
-  std::string url = simBase + "/sim/catalogue.json?offset=0&limit=200";
-  std::string cookie;
-  const std::string body = HttpFetch(url, "", cookie);
-  JsonReader json;
-  json.load("c", body);
-  const std::vector<std::pair<std::string, int>> wanted = {{"taobao", 4}, {"tmall", 3}, {"alt", 1}, {"removed", 1}};
-  std::map<std::string, int> taken;
-  std::vector<std::string> addresses;
-  const int32_t n = json.getLength("c.items");
-  for (int32_t i = 0; i < n; ++i) {
-    const std::string prefix = "c.items[" + NumberText(static_cast<int64_t>(i)) + "]";
-    const std::string kind = json.getText(prefix + ".kind");
-    const std::string id = json.getText(prefix + ".id");
-    for (const auto& [k, count] : wanted) {
-      if (k != kind || taken[k] >= count) continue;
-      ++taken[k];
-      addresses.push_back(simBase + (kind == "tmall" ? "/detail/item.htm?id=" : "/item/item.htm?id=") + id);
-    }
-  }
-  return addresses;
-}
 
 template <typename W>
 W* Child(QWidget* window, const char* name) {
@@ -152,7 +127,7 @@ void AddProgramSteps(Tour& tour, MainWindow& window, const QString& simBase) {
     ResultsTable& table = window.table();
     DesktopHost& host = window.host();
     const bool started = window.startOperation([base, &table, &host](std::stop_token) {
-      const std::vector<std::string> addresses = PickItems(base);
+      const std::vector<std::string> addresses = DemoItemAddresses(base);
       for (size_t n = 0; n < addresses.size() && !host.stopRequested(); ++n) {
         if (n > 0) host.pause(200 + 1);  // the grab delay between items
         // As a search hands over an address: the row, its link, then the driver.

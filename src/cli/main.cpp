@@ -16,8 +16,8 @@
 #include <thread>
 #include <vector>
 
-#include "app/host.h"
-#include "app/results_table.h"
+#include "results/host.h"
+#include "results/results_table.h"
 #include "cli/common.h"
 #include "lookup/lookup_service.h"
 #include "net/codec.h"

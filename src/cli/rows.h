@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/results_table.h"
+#include "results/results_table.h"
 
 namespace kelvora::cli {
 

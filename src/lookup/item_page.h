@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/results_table.h"
+#include "results/results_table.h"
 
 namespace kelvora {
 

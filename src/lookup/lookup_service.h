@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <string>
 
-#include "app/host.h"
-#include "app/results_table.h"
+#include "results/host.h"
+#include "results/results_table.h"
 
 namespace kelvora {
 

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "net/request_failure.h"
+#include "net/request_stop.h"
 
 namespace kelvora {
 
@@ -37,10 +38,6 @@ void SetHttpLimits(const HttpLimits& limits);
 // `extraPem`: curl takes one bundle, so the extra authorities join the system's
 // instead of replacing them. The system's certificate folder stays in use as well.
 std::string CaBundleWith(const std::string& extraPem);
-
-// Requests made on this thread end early (empty text) once `token` asks to stop.
-// Pass a default-constructed token to clear.
-void SetThreadStopToken(std::stop_token token);
 
 // Connections opened by the requests of this process so far. Consecutive requests
 // of one thread to one host share a kept-alive connection.

@@ -7,7 +7,7 @@
 #include <QPushButton>
 #include <QStandardPaths>
 
-#include "app/desktop_calls_qt.h"
+#include "ui/desktop_calls_qt.h"
 #include "search/monitored.h"
 #include "search/search_run.h"
 

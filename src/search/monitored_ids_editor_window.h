@@ -3,7 +3,7 @@
 #include <QDialog>
 #include <QString>
 
-#include "app/host.h"
+#include "results/host.h"
 
 class QPlainTextEdit;
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "app/host.h"
-#include "app/results_table.h"
+#include "results/host.h"
+#include "results/results_table.h"
 
 namespace kelvora {
 

@@ -11,9 +11,9 @@
 #include <QWidget>
 #include <chrono>
 
-#include "app/desktop_calls_qt.h"
+#include "ui/desktop_calls_qt.h"
 #include "net/endpoints.h"
-#include "net/http.h"
+#include "net/request_stop.h"
 #include "net/text.h"
 #include "search/category_search.h"
 #include "search/keyword_search.h"
@@ -21,7 +21,6 @@
 #include "search/monitored.h"
 #include "search/monitored_ids_editor_window.h"
 #include "search/shop_search.h"
-#include "wizard/search_wizard_window.h"
 
 namespace kelvora {
 namespace {
@@ -95,7 +94,6 @@ SearchTabsController::SearchTabsController(QWidget* mainWindow, ResultsTable& ta
   connectButton("按钮6", &SearchTabsController::onHotWords);
   connectButton("按钮7", &SearchTabsController::onSortHint);
   connectButton("按钮8", &SearchTabsController::onListQuery);
-  connectButton("按钮14", &SearchTabsController::openSearchWizard);
   connectButton("按钮9", &SearchTabsController::onCategoryQuery);
   connectButton("按钮10", &SearchTabsController::onShopQuery);
   connectButton("按钮2", &SearchTabsController::openMonitoredIdsEditor);
@@ -307,7 +305,6 @@ void SearchTabsController::takePendingChoice() {
   onTopCategoryChosen(index);
 }
 
-void SearchTabsController::openSearchWizard() { OpenSearchWizard(window_); }
 
 void SearchTabsController::openMonitoredIdsEditor() {
   MonitoredIdsEditor editor(window_, monitoredPath_, host_);

@@ -11,8 +11,8 @@
 #include <string>
 #include <thread>
 
-#include "app/host.h"
-#include "app/results_table.h"
+#include "results/host.h"
+#include "results/results_table.h"
 #include "search/search_run.h"
 
 class QComboBox;
@@ -72,8 +72,6 @@ class SearchTabsController : public QObject {
   void takePendingChoice();
   void loadTopCategories();
   void openMonitoredIdsEditor();
-  // 按钮14: the wizard fills 编辑框2 and 组合框1; 按钮8 then searches.
-  void openSearchWizard();
 
   QWidget* window_;
   ResultsTable& table_;

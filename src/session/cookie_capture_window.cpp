@@ -15,11 +15,11 @@
 #include <QWebEngineCookieStore>
 #include <QWebEngineProfile>
 
-#include "app/desktop_calls_qt.h"
+#include "ui/desktop_calls_qt.h"
 #include "net/endpoints.h"
-#include "net/http.h"
+#include "net/request_stop.h"
 #include "net/text.h"
-#include "session/browser_pane_qt.h"
+#include "ui/browser_pane_qt.h"
 #include "session/cart_test.h"
 #include "session/cookie_entry_window.h"
 #include "session/session_qt.h"

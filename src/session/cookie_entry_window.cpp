@@ -4,8 +4,8 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 
-#include "app/desktop_calls_qt.h"
-#include "net/http.h"
+#include "ui/desktop_calls_qt.h"
+#include "net/request_stop.h"
 #include "net/shared_state.h"
 #include "session/cookie_capture_window.h"
 #include "session/cookie_text.h"

@@ -4,12 +4,12 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "app/desktop_calls_qt.h"
+#include "ui/desktop_calls_qt.h"
 #include "net/endpoints.h"
-#include "net/http.h"
+#include "net/request_stop.h"
 #include "net/shared_state.h"
 #include "net/text.h"
-#include "session/browser_pane_qt.h"
+#include "ui/browser_pane_qt.h"
 #include "session/login.h"
 #include "session/session_qt.h"
 

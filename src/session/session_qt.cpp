@@ -6,7 +6,6 @@
 
 #include <vector>
 
-#include "app/demo_qt.h"
 #include "net/shared_state.h"
 #include "session/cookie_entry_window.h"
 #include "session/login_window.h"

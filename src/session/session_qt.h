@@ -3,6 +3,7 @@
 // hooks, the cookie window of the main window, and the worker hand-back the
 // windows share.
 #include <QObject>
+#include <QString>
 
 #include <functional>
 #include <memory>
@@ -13,7 +14,13 @@ class QWidget;
 
 namespace kelvora {
 
-struct DemoAccount;
+// The simulator's demo account, which the login and cookie windows of
+// `kelvora --demo` come pre-filled with.
+struct DemoAccount {
+  QString user = QStringLiteral("demo");
+  QString password = QStringLiteral("demo123");
+  QString cookie = QStringLiteral("cookie2=kelvorademo0000; _tb_token_=kelvora; t=kelvorademo");
+};
 
 // Opens the login window modally (pre-filled with `demo` when given); true when the
 // service session cookie is set once it has closed.

@@ -23,9 +23,9 @@
 #include <optional>
 #include <string>
 
-#include "app/desktop_calls_qt.h"
-#include "net/http.h"
-#include "session/browser_pane_qt.h"
+#include "ui/desktop_calls_qt.h"
+#include "net/request_stop.h"
+#include "ui/browser_pane_qt.h"
 #include "wizard/page_addresses.h"
 
 namespace kelvora {

@@ -17,8 +17,8 @@
 #include <thread>
 #include <vector>
 
-#include "app/results_table.h"
-#include "app/web_address.h"
+#include "results/results_table.h"
+#include "results/web_address.h"
 #include "net/datetime.h"
 #include "net/endpoints.h"
 #include "net/http.h"

@@ -3,7 +3,7 @@
 // search runs at full speed.
 #include <string>
 
-#include "app/host.h"
+#include "results/host.h"
 
 namespace kelvora::test {
 

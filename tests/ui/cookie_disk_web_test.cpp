@@ -27,13 +27,13 @@
 #include <set>
 
 #include "app/demo_qt.h"
-#include "app/desktop_calls_qt.h"
+#include "ui/desktop_calls_qt.h"
 #include "app/main_window.h"
 #include "net/endpoints.h"
 #include "net/http.h"
 #include "net/settings.h"
 #include "net/shared_state.h"
-#include "session/browser_pane_qt.h"
+#include "ui/browser_pane_qt.h"
 #include "session/cookie_capture_window.h"
 #include "session/cookie_entry_window.h"
 #include "session/login_window.h"

@@ -8,7 +8,7 @@
 #include <QtTest>
 
 #include "app/demo_qt.h"
-#include "app/desktop_calls_qt.h"
+#include "ui/desktop_calls_qt.h"
 #include "net/endpoints.h"
 #include "net/shared_state.h"
 #include "session/cookie_entry_window.h"

@@ -16,8 +16,8 @@
 #include <filesystem>
 
 #include "analysis/export_qt.h"
-#include "app/desktop_calls_qt.h"
-#include "app/results_table.h"
+#include "ui/desktop_calls_qt.h"
+#include "results/results_table.h"
 #include "net/codec.h"
 #include "support/workbook_reader.h"
 

@@ -13,7 +13,7 @@
 #include <thread>
 
 #include "app/demo_qt.h"
-#include "app/desktop_calls_qt.h"
+#include "ui/desktop_calls_qt.h"
 #include "net/codec.h"
 #include "net/endpoints.h"
 #include "net/shared_state.h"

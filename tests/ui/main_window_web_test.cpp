@@ -5,7 +5,7 @@
 #include <QWebEngineProfile>
 #include <QWebEngineView>
 
-#include "app/desktop_host_qt.h"
+#include "ui/desktop_host_qt.h"
 #include "app/main_window.h"
 #include "net/settings.h"
 #include "net/shared_state.h"

@@ -7,8 +7,8 @@
 #include <thread>
 #include <vector>
 
-#include "app/desktop_calls_qt.h"
-#include "app/results_model.h"
+#include "ui/desktop_calls_qt.h"
+#include "ui/results_model.h"
 #include "net/codec.h"
 #include "net/settings.h"
 #include "net/shared_state.h"

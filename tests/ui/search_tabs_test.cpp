@@ -12,7 +12,7 @@
 #include <iterator>
 #include <mutex>
 
-#include "app/desktop_calls_qt.h"
+#include "ui/desktop_calls_qt.h"
 #include "net/codec.h"
 #include "net/endpoints.h"
 #include "net/settings.h"

@@ -13,10 +13,10 @@
 #include <QWebEngineView>
 #include <QtTest>
 
-#include "app/desktop_calls_qt.h"
+#include "ui/desktop_calls_qt.h"
 #include "net/settings.h"
 #include "net/shared_state.h"
-#include "session/browser_pane_qt.h"
+#include "ui/browser_pane_qt.h"
 #include "session/cookie_capture_window.h"
 #include "session/login_window.h"
 #include "session/session_qt.h"

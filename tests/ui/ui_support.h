@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "app/desktop_calls_qt.h"
+#include "ui/desktop_calls_qt.h"
 #include "net/codec.h"
 #include "net/http.h"
 #include "net/json.h"

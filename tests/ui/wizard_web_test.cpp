@@ -11,7 +11,7 @@
 #include <QWebEngineView>
 #include <QtTest>
 
-#include "app/results_table.h"
+#include "results/results_table.h"
 #include "net/codec.h"
 #include "net/endpoints.h"
 #include "net/settings.h"
@@ -37,6 +37,9 @@ struct StandInMain {
     for (const char* name : {"按钮8", "按钮14"}) {
       auto* b = new QPushButton(S(name), &window);
       b->setObjectName(S(name));
+      // As the main window does: 按钮14 opens the wizard over it.
+      if (S(name) == S("按钮14"))
+        QObject::connect(b, &QPushButton::clicked, &window, [this] { OpenSearchWizard(&window); });
     }
     auto* delay = new QLineEdit(S("0"), &window);
     delay->setObjectName(S("编辑框8"));

@@ -12,7 +12,7 @@
 #include <QtTest>
 #include <set>
 
-#include "app/results_table.h"
+#include "results/results_table.h"
 #include "net/codec.h"
 #include "net/datetime.h"
 #include "net/endpoints.h"
@@ -46,6 +46,9 @@ struct StandInMain {
     for (const char* name : {"按钮8", "按钮14"}) {
       auto* b = new QPushButton(S(name), page);
       b->setObjectName(S(name));
+      // As the main window does: 按钮14 opens the wizard over it.
+      if (S(name) == S("按钮14"))
+        QObject::connect(b, &QPushButton::clicked, &window, [this] { OpenSearchWizard(&window); });
     }
     auto* delay = new QLineEdit(S("0"), page);
     delay->setObjectName(S("编辑框8"));

@@ -1,8 +1,8 @@
-#include "app/results_model.h"
+#include "ui/results_model.h"
 
 #include <algorithm>
 
-#include "app/desktop_calls_qt.h"
+#include "ui/desktop_calls_qt.h"
 
 namespace kelvora {
 

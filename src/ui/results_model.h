@@ -10,7 +10,7 @@
 #include <mutex>
 #include <unordered_map>
 
-#include "app/results_table.h"
+#include "results/results_table.h"
 
 namespace kelvora {
 

@@ -1,4 +1,4 @@
-#include "app/web_address.h"
+#include "results/web_address.h"
 
 #include <string_view>
 

@@ -1,4 +1,4 @@
-#include "app/desktop_host_qt.h"
+#include "ui/desktop_host_qt.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -7,8 +7,8 @@
 #include <QTimer>
 #include <chrono>
 
-#include "app/desktop_calls_qt.h"
-#include "net/http.h"
+#include "ui/desktop_calls_qt.h"
+#include "net/request_stop.h"
 #include "session/login.h"
 
 namespace kelvora {

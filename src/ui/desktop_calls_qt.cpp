@@ -1,4 +1,4 @@
-#include "app/desktop_calls_qt.h"
+#include "ui/desktop_calls_qt.h"
 
 #include <QApplication>
 #include <QDesktopServices>
@@ -7,7 +7,7 @@
 #include <QTranslator>
 #include <mutex>
 
-#include "app/web_address.h"
+#include "results/web_address.h"
 #include "net/codec.h"
 
 namespace kelvora {

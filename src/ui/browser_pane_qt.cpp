@@ -1,4 +1,4 @@
-#include "session/browser_pane_qt.h"
+#include "ui/browser_pane_qt.h"
 
 #include <QGuiApplication>
 #include <QJsonArray>

@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/host.h"
+#include "results/host.h"
 
 class QWidget;
 

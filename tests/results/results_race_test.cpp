@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/results_table.h"
+#include "results/results_table.h"
 #include "net/codec.h"
 #include "net/json.h"
 #include "net/settings.h"

@@ -1,4 +1,4 @@
-#include "app/network_probe.h"
+#include "net/network_probe.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -183,11 +183,9 @@ ProbeOutcome ProbeEcho(const std::string& hostName, int timeoutMs, std::stop_tok
   }
 }
 
-void NetworkProbe(Host& host, std::stop_token stop) {
-  const std::string target = CurrentEndpoints()->MARKET_HOST;
-  const ProbeOutcome outcome = ProbeEcho(target, kProbeTimeoutMs, stop);
-  if (outcome != ProbeOutcome::Answered && outcome != ProbeOutcome::Stopped)
-    host.message(NETWORK_PROBE_MESSAGE);
+bool MarketUnreachable(std::stop_token stop) {
+  const ProbeOutcome outcome = ProbeEcho(CurrentEndpoints()->MARKET_HOST, kProbeTimeoutMs, stop);
+  return outcome != ProbeOutcome::Answered && outcome != ProbeOutcome::Stopped;
 }
 
 }  // namespace kelvora
