@@ -6,18 +6,19 @@ TSAN_BUILD ?= build-tsan
 FUZZ_SECONDS ?= 60
 JOBS       ?= $(shell nproc)
 
-.PHONY: all deps build build-asan build-fuzz build-tsan test test-fast test-tsan fuzz fuzz-smoke demo bench clean
+.PHONY: all deps build build-asan build-fuzz build-tsan test test-fast test-tsan fuzz fuzz-smoke demo bench lint format clean
 
 all: build
 
 deps:
 	./scripts/install-deps.sh
 
+# The four configurations are the presets of CMakePresets.json.
 $(BUILD)/build.ninja:
-	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --preset normal -B $(BUILD)
 
 $(ASAN_BUILD)/build.ninja:
-	cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKELVORA_SANITIZE=ON -DKELVORA_BENCH=OFF
+	cmake --preset asan -B $(ASAN_BUILD)
 
 build: deps $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS)
@@ -27,8 +28,7 @@ build-asan: deps $(ASAN_BUILD)/build.ninja
 
 # The core and the libFuzzer programs only (clang, ASan+UBSan), no Qt.
 $(FUZZ_BUILD)/build.ninja:
-	cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DKELVORA_FUZZ=ON
+	cmake --preset fuzz -B $(FUZZ_BUILD)
 
 build-fuzz: deps $(FUZZ_BUILD)/build.ninja
 	cmake --build $(FUZZ_BUILD) -j $(JOBS)
@@ -36,8 +36,7 @@ build-fuzz: deps $(FUZZ_BUILD)/build.ninja
 # The core, kelvora-cli, kelvora-sim and the tests without windows (clang,
 # ThreadSanitizer), no Qt.
 $(TSAN_BUILD)/build.ninja:
-	cmake -S . -B $(TSAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DKELVORA_TSAN=ON
+	cmake --preset tsan -B $(TSAN_BUILD)
 
 build-tsan: deps $(TSAN_BUILD)/build.ninja
 	cmake --build $(TSAN_BUILD) -j $(JOBS)
@@ -68,6 +67,14 @@ test: build build-asan
 # Only the normal build, for quick iterations.
 test-fast: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# clang-tidy over the programs' sources with the checks of .clang-tidy.
+lint: build
+	run-clang-tidy -p $(BUILD) -j $(JOBS) -quiet '$(CURDIR)/(src|sim)/'
+
+# Lays every C++ source out as .clang-format says (the tests check it).
+format: deps
+	./scripts/check-format.sh --fix
 
 bench: build
 	./scripts/run-benchmarks.sh $(BUILD)

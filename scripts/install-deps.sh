@@ -20,6 +20,7 @@ PACKAGES=(
   xvfb xauth fonts-noto-cjk
   python3-xlrd python3-openpyxl
   clang libclang-rt-14-dev
+  clang-format clang-tidy
 )
 
 missing=()

@@ -1,6 +1,11 @@
 #include "app/main_window.h"
 
+#include <QAction>
+#include <algorithm>
 #include <QCheckBox>
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QKeySequence>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
@@ -27,6 +32,8 @@
 #include "ui/desktop_host_qt.h"
 #include "net/network_probe.h"
 #include "ui/results_model.h"
+#include "ui/results_sort_model.h"
+#include "ui/results_view_qt.h"
 #include "lookup/lookup_service.h"
 #include "net/codec.h"
 #include "net/endpoints.h"
@@ -96,6 +103,9 @@ class CompactTabStyle : public QProxyStyle {
   }
 };
 
+// The results view's column widths and order, beside the version stamp.
+constexpr const char* kHeaderStateKey = "results/header";
+
 QString VendorAddress(const char* path) {
   return FromGbk(CurrentEndpoints()->VENDOR_SITE + path);
 }
@@ -106,11 +116,13 @@ MainWindow::MainWindow(MainWindowOptions options, QWidget* parent)
     : QWidget(parent), options_(std::move(options)) {
   programDir_ = options_.programDir.isEmpty() ? QCoreApplication::applicationDirPath() : options_.programDir;
   setObjectName(QStringLiteral("MainWindow"));
-  // The layout is in pixels of a 12-pixel font; the window keeps its size.
+  // The layout is in pixels of a 12-pixel font. The window opens at its usual size
+  // and may grow: the results take the extra room, the search area keeps its place.
   QFont f = font();
   f.setPixelSize(12);
   setFont(f);
-  setFixedSize(930, 661);
+  setMinimumSize(930, 480);
+  resize(930, 661);
   move(50, 50);
 
   buildControls();
@@ -257,22 +269,58 @@ void MainWindow::buildControls() {
 
   view_ = Named(new QTableView(this), "超级列表框1", QRect{1, 168, 904, 440});
   model_ = new ResultsModel(table_);
-  view_->setModel(model_);
+  sortModel_ = new ResultsSortModel(table_, this);
+  sortModel_->setSourceModel(model_);
+  view_->setModel(sortModel_);
+  view_->setItemDelegate(new CutCellTipDelegate(view_));
   view_->setSelectionBehavior(QAbstractItemView::SelectRows);
-  view_->setSelectionMode(QAbstractItemView::SingleSelection);
+  view_->setSelectionMode(QAbstractItemView::ExtendedSelection);
   view_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   view_->setWordWrap(false);
   view_->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
   view_->verticalHeader()->hide();
   view_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
   view_->verticalHeader()->setDefaultSectionSize(18);
-  view_->horizontalHeader()->setHighlightSections(false);
-  for (int c = 0; c < kResultColumnCount; ++c) view_->setColumnWidth(c, ResultColumns()[static_cast<size_t>(c)].width);
+  QHeaderView* header = view_->horizontalHeader();
+  header->setHighlightSections(false);
+  header->setSectionsMovable(true);
+  const auto widths = FittingColumnWidths(view_->fontMetrics());
+  for (int c = 0; c < kResultColumnCount; ++c) view_->setColumnWidth(c, widths[static_cast<size_t>(c)]);
+  // A click on a caption sorts by it, a second the other way; the store's order
+  // until then.
+  header->setSortIndicator(-1, Qt::AscendingOrder);
+  view_->setSortingEnabled(true);
+  // Widths and order as the seller left them.
+  const QByteArray kept = QSettings(QStringLiteral("Dunmar"), QStringLiteral("pormiq"))
+                              .value(QLatin1String(kHeaderStateKey))
+                              .toByteArray();
+  if (!kept.isEmpty()) {
+    header->restoreState(kept);
+    header->setSortIndicator(-1, Qt::AscendingOrder);
+  }
   connect(view_->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
-    const QModelIndexList rows = view_->selectionModel()->selectedRows();
-    table_.setSelectedRow(rows.isEmpty() ? -1 : rows.first().row());
+    const std::vector<int32_t> rows = selectedStoreRows();
+    table_.setSelectedRow(rows.empty() ? -1 : rows.front());
   });
   connect(model_, &QAbstractItemModel::modelReset, this, [this] { table_.setSelectedRow(-1); });
+
+  auto shortcut = [this](const QKeySequence& keys, auto handler) {
+    auto* action = new QAction(view_);
+    action->setShortcut(keys);
+    action->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    connect(action, &QAction::triggered, this, handler);
+    view_->addAction(action);
+    return action;
+  };
+  shortcut(QKeySequence::Copy, [this] { copySelectedRows(); });
+  shortcut(QKeySequence(Qt::Key_Return), [this] { openSelectedItemPage(); });
+  shortcut(QKeySequence(Qt::Key_Enter), [this] { openSelectedItemPage(); });
+  auto* find = new QAction(this);
+  find->setShortcut(QKeySequence::Find);
+  find->setShortcutContext(Qt::WindowShortcut);
+  connect(find, &QAction::triggered, this, &MainWindow::showFilter);
+  addAction(find);
+  buildFilterBar();
 
   view_->setContextMenuPolicy(Qt::CustomContextMenu);
   connect(view_, &QWidget::customContextMenuRequested, this, &MainWindow::showRowMenu);
@@ -288,6 +336,102 @@ void MainWindow::buildControls() {
   notice_->ensureView();
 
   accountLabel_ = Label(this, "标签_yhxx", "", {424, 608, 400, 19});
+  layoutResults();
+}
+
+void MainWindow::buildFilterBar() {
+  filterBar_ = Named(new QWidget(this), "筛选栏", QRect{1, 168, 904, 26});
+  Label(filterBar_, "筛选标签", "筛选", {4, 5, 30, 16});
+  filterEdit_ = Named(new QLineEdit(filterBar_), "筛选框", QRect{36, 2, 300, 22});
+  filterEdit_->setPlaceholderText(QStringLiteral("标题、卖家、itemID 或所在地中的文字"));
+  filterEdit_->setClearButtonEnabled(true);
+  monitoredOnly_ = Named(new QCheckBox(QStringLiteral("只看监测"), filterBar_), "只看监测", QRect{346, 4, 80, 18});
+  failedOnly_ = Named(new QCheckBox(QStringLiteral("只看失败"), filterBar_), "只看失败", QRect{430, 4, 80, 18});
+  filterCount_ = Label(filterBar_, "筛选条数", "", {516, 5, 250, 16});
+  auto* close = Button(filterBar_, "关闭筛选", "关闭", {800, 2, 60, 22});
+  connect(filterEdit_, &QLineEdit::textChanged, this, [this](const QString& text) {
+    sortModel_->setFilterText(text.trimmed());
+    updateFilterCount();
+  });
+  connect(monitoredOnly_, &QCheckBox::toggled, this, [this](bool on) {
+    sortModel_->setMonitoredOnly(on);
+    updateFilterCount();
+  });
+  connect(failedOnly_, &QCheckBox::toggled, this, [this](bool on) {
+    sortModel_->setFailedOnly(on);
+    updateFilterCount();
+  });
+  connect(close, &QPushButton::clicked, this, &MainWindow::hideFilter);
+  auto* escape = new QAction(filterBar_);
+  escape->setShortcut(QKeySequence(Qt::Key_Escape));
+  escape->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+  connect(escape, &QAction::triggered, this, &MainWindow::hideFilter);
+  filterBar_->addAction(escape);
+  // The count follows the rows as they arrive.
+  connect(sortModel_, &QAbstractItemModel::rowsInserted, this, &MainWindow::updateFilterCount);
+  connect(sortModel_, &QAbstractItemModel::rowsRemoved, this, &MainWindow::updateFilterCount);
+  connect(sortModel_, &QAbstractItemModel::modelReset, this, &MainWindow::updateFilterCount);
+  filterBar_->hide();
+}
+
+void MainWindow::showFilter() {
+  filterBar_->show();
+  layoutResults();
+  updateFilterCount();
+  filterEdit_->setFocus();
+  filterEdit_->selectAll();
+}
+
+void MainWindow::hideFilter() {
+  filterEdit_->clear();
+  monitoredOnly_->setChecked(false);
+  failedOnly_->setChecked(false);
+  filterBar_->hide();
+  layoutResults();
+  view_->setFocus();
+}
+
+void MainWindow::updateFilterCount() {
+  if (!filterBar_ || filterBar_->isHidden()) return;
+  filterCount_->setText(QStringLiteral("显示 %1 行，共 %2 行").arg(sortModel_->rowCount()).arg(model_->rowCount()));
+}
+
+void MainWindow::layoutResults() {
+  // The usual window (930 × 661) shows the results at 904 × 440 below the search area.
+  const int top = 168 + (filterBar_ && !filterBar_->isHidden() ? 28 : 0);
+  const int bottom = height() - 53;
+  if (filterBar_) filterBar_->setGeometry(1, 168, width() - 26, 26);
+  view_->setGeometry(1, top, width() - 26, std::max(60, bottom - top));
+  if (accountLabel_) accountLabel_->move(424, bottom);
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  layoutResults();
+}
+
+std::vector<int32_t> MainWindow::selectedStoreRows() const {
+  std::vector<int32_t> rows;
+  QModelIndexList selected = view_->selectionModel()->selectedRows();
+  std::sort(selected.begin(), selected.end(), [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
+  for (const QModelIndex& index : selected) rows.push_back(sortModel_->mapToSource(index).row());
+  return rows;
+}
+
+void MainWindow::copySelectedRows() {
+  const std::vector<int32_t> rows = selectedStoreRows();
+  if (rows.empty()) return;
+  std::vector<RowCells> cells;
+  cells.reserve(rows.size());
+  for (int32_t r : rows) cells.push_back(table_.row(r));
+  // The columns in the order the seller sees them, hidden ones left out.
+  std::vector<int> columns;
+  const QHeaderView* header = view_->horizontalHeader();
+  for (int visual = 0; visual < header->count(); ++visual) {
+    const int logical = header->logicalIndex(visual);
+    if (!header->isSectionHidden(logical)) columns.push_back(logical);
+  }
+  QGuiApplication::clipboard()->setText(RowsAsTabText(cells, columns));
 }
 
 QWebEngineView* MainWindow::noticeView() const { return notice_->view(); }
@@ -387,7 +531,7 @@ void MainWindow::showRowMenu(const QPoint& pos) {
   const QModelIndex at = view_->indexAt(pos);
   if (!at.isValid()) return;
   view_->selectRow(at.row());
-  if (table_.selectedRow() != at.row()) return;
+  if (table_.selectedRow() != sortModel_->mapToSource(at).row()) return;
   rowMenu_->popup(view_->viewport()->mapToGlobal(pos) + QPoint(3, 3));
 }
 
@@ -411,6 +555,8 @@ void MainWindow::quitApplicationWhenClosed(std::function<void()> quit) {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
+  QSettings(QStringLiteral("Dunmar"), QStringLiteral("pormiq"))
+      .setValue(QLatin1String(kHeaderStateKey), view_->horizontalHeader()->saveState());
   host_->setClosing();
   worker_.request_stop();
   probe_.request_stop();

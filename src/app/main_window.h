@@ -19,10 +19,13 @@
 #include <stop_token>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "results/results_table.h"
 
+class QCheckBox;
 class QLabel;
+class QLineEdit;
 class QMenu;
 class QProgressBar;
 class QPushButton;
@@ -34,6 +37,7 @@ namespace kelvora {
 class BrowserPane;
 class DesktopHost;
 class ResultsModel;
+class ResultsSortModel;
 class SearchTabsController;
 
 // The steps of start-up that other windows perform. Each opens its window
@@ -77,6 +81,8 @@ class MainWindow : public QWidget {
   ResultsTable& table() { return table_; }
   DesktopHost& host() { return *host_; }
   ResultsModel& model() { return *model_; }
+  // What the results view shows: the store's rows sorted and filtered.
+  ResultsSortModel& viewModel() { return *sortModel_; }
   SearchTabsController& searchTabs() { return *searchTabs_; }
   QTableView* resultsView() const { return view_; }
   // Null where no browser can draw (the offscreen platform).
@@ -102,6 +108,14 @@ class MainWindow : public QWidget {
   // 重试失败 and 打开网页, callable without the mouse.
   void retryFailed();
   void openSelectedItemPage();
+  // Ctrl+F: the filter line over the results; Esc closes it and shows every row.
+  void showFilter();
+  void hideFilter();
+  // Ctrl+C: the selected rows as tab-separated lines, cells in the order the
+  // columns are shown (what spreadsheets paste).
+  void copySelectedRows();
+  // Store rows of the view's selection, in the view's order.
+  std::vector<int32_t> selectedStoreRows() const;
   // 按钮4: the analysis window over this window's results table; its export
   // button writes the table as it is at the click.
   void openAnalysis();
@@ -113,21 +127,32 @@ class MainWindow : public QWidget {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
 
  private:
   void buildControls();
+  void buildFilterBar();
+  // The results view (and the filter line above it) take the room below the search area.
+  void layoutResults();
+  void updateFilterCount();
   void showRowMenu(const QPoint& pos);
 
   MainWindowOptions options_;
   QString programDir_;
   ResultsTable table_;
   ResultsModel* model_ = nullptr;
+  ResultsSortModel* sortModel_ = nullptr;
   std::unique_ptr<DesktopHost> host_;
   // Deleted by hand before host_ and table_: its workers call both.
   SearchTabsController* searchTabs_ = nullptr;
 
   QTableView* view_ = nullptr;
   QMenu* rowMenu_ = nullptr;
+  QWidget* filterBar_ = nullptr;
+  QLineEdit* filterEdit_ = nullptr;
+  QCheckBox* monitoredOnly_ = nullptr;
+  QCheckBox* failedOnly_ = nullptr;
+  QLabel* filterCount_ = nullptr;
   QLabel* statusLabel_ = nullptr;
   QLabel* countLabel_ = nullptr;
   QLabel* accountLabel_ = nullptr;

@@ -1,0 +1,259 @@
+// The results view as a seller works in it: sorting by a caption, the filter
+// line, copying rows, a window that grows, and column widths kept across runs.
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTableView>
+#include <QTest>
+
+#include "app/main_window.h"
+#include "net/codec.h"
+#include "ui/results_model.h"
+#include "ui/results_sort_model.h"
+#include "ui_support.h"
+
+using namespace kelvora;
+
+namespace {
+
+QString S(const char* utf8) { return QString::fromUtf8(utf8); }
+
+MainWindowOptions Offscreen(const QString& programDir) {
+  MainWindowOptions o;
+  o.programDir = programDir;
+  o.networkProbe = false;
+  return o;
+}
+
+constexpr int kCol(ResultColumn c) { return static_cast<int>(c); }
+
+// Rows given as {item id, title, seller, delisting time, sales, price, location, monitored}.
+struct Row {
+  const char *id, *title, *seller, *delist, *sales, *price, *location, *mark;
+};
+
+void Fill(ResultsTable& table, const std::vector<Row>& rows) {
+  for (const Row& r : rows) {
+    const int32_t i = table.addRow(std::to_string(table.rowCount() + 1));
+    RowCells cells = table.row(i);
+    cells[kCol(ResultColumn::ItemId)] = Utf8ToGbk(r.id);
+    cells[kCol(ResultColumn::Title)] = Utf8ToGbk(r.title);
+    cells[kCol(ResultColumn::Seller)] = Utf8ToGbk(r.seller);
+    cells[kCol(ResultColumn::DelistAt)] = Utf8ToGbk(r.delist);
+    cells[kCol(ResultColumn::Sales)] = Utf8ToGbk(r.sales);
+    cells[kCol(ResultColumn::Price)] = Utf8ToGbk(r.price);
+    cells[kCol(ResultColumn::Location)] = Utf8ToGbk(r.location);
+    cells[kCol(ResultColumn::Monitored)] = Utf8ToGbk(r.mark);
+    table.setRow(i, cells);
+  }
+}
+
+// The store rows in the order the view shows them.
+std::vector<int> ShownOrder(QTableView* view, const ResultsSortModel& model) {
+  std::vector<int> rows;
+  for (int r = 0; r < view->model()->rowCount(); ++r) rows.push_back(model.mapToSource(model.index(r, 0)).row());
+  return rows;
+}
+
+const std::vector<Row> kRows = {
+    {"101", "连衣裙 夏", "张三", "2026年12月12日8时", "35", "50.80 - 99.00", "浙江 杭州", ""},
+    {"102", "阿胶", "李四", "无时间", "", "12.00", "广东 汕头", "√"},
+    {"103", "白衬衫", "王五", "2026年12月11日23时59分59秒", "1200", "128.00 -> 9.90", "北京", ""},
+    {"104", "Dress", "赵六", "2026年12月12日", "7", "", "上海", "√"},
+    {"105", "草帽", "张三丰", "", "35", "60.00", "浙江 宁波", ""},
+};
+
+}  // namespace
+
+class ResultsViewTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void clickingACaptionSortsTheViewNotTheStore() {
+    test::ScratchSettings settings;
+    test::ProgramDir dir;
+    MainWindow w(Offscreen(dir.path()));
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    Fill(w.table(), kRows);
+    w.model().flush();
+    QTableView* view = w.resultsView();
+    QHeaderView* header = view->horizontalHeader();
+    const RowCells firstBefore = w.table().row(0);
+
+    struct Case {
+      ResultColumn column;
+      std::vector<int> ascending, descending;  // store rows in the shown order
+    } cases[] = {
+        // Sales as numbers; equal sales keep the store's order; empty last both ways.
+        {ResultColumn::Sales, {3, 0, 4, 2, 1}, {2, 0, 4, 3, 1}},
+        // A price range by its low end, a promotion by its lower price.
+        {ResultColumn::Price, {2, 1, 0, 4, 3}, {4, 0, 1, 2, 3}},
+        // Times as times; 无时间 and empty last.
+        {ResultColumn::DelistAt, {2, 3, 0, 1, 4}, {0, 3, 2, 1, 4}},
+        // 序号 as a number (10 would sort before 2 as text).
+        {ResultColumn::Index, {0, 1, 2, 3, 4}, {4, 3, 2, 1, 0}},
+        // Chinese text by pinyin, 阿 (a), 白 (bai), 草 (cao), 连 (lian), then Latin.
+        {ResultColumn::Title, {1, 2, 4, 0, 3}, {3, 0, 4, 2, 1}},
+    };
+    for (const Case& c : cases) {
+      const int column = kCol(c.column);
+      QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                        QPoint(header->sectionViewportPosition(column) + 5, header->height() / 2));
+      QCOMPARE(ShownOrder(view, w.viewModel()), c.ascending);
+      QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                        QPoint(header->sectionViewportPosition(column) + 5, header->height() / 2));
+      QCOMPARE(ShownOrder(view, w.viewModel()), c.descending);
+    }
+    // The store keeps its order: 序号, retry and export go by it.
+    QCOMPARE(w.table().row(0), firstBefore);
+    QCOMPARE(w.table().cellText(4, ResultColumn::ItemId), std::string("105"));
+
+    // A row filled while sorted takes its place.
+    header->setSortIndicator(kCol(ResultColumn::Sales), Qt::AscendingOrder);
+    Fill(w.table(), {{"106", "新", "新", "", "3", "", "", ""}});
+    w.model().flush();
+    QCOMPARE(ShownOrder(view, w.viewModel()).front(), 5);
+  }
+
+  void filterLineShowsMatchingRows() {
+    test::ScratchSettings settings;
+    test::ProgramDir dir;
+    MainWindow w(Offscreen(dir.path()));
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    Fill(w.table(), kRows);
+    RowFailures failed;
+    failed[RequestPart::Lookup] = FailureKind::NoAnswer;
+    w.table().setFailures(2, failed);
+    w.model().flush();
+    QTableView* view = w.resultsView();
+    const QRect fullView = view->geometry();
+
+    QTest::keyClick(&w, Qt::Key_F, Qt::ControlModifier);
+    auto* edit = w.findChild<QLineEdit*>(S("筛选框"));
+    auto* count = w.findChild<QLabel*>(S("筛选条数"));
+    QVERIFY(edit && edit->isVisible() && edit->hasFocus());
+    QVERIFY(view->geometry().top() > fullView.top());  // the line sits above the rows
+
+    struct Case {
+      const char* text;
+      bool monitored, failedOnly;
+      std::vector<int> rows;
+    } cases[] = {
+        {"张三", false, false, {0, 4}},   // seller
+        {"dress", false, false, {3}},     // title, any case
+        {"103", false, false, {2}},       // item id
+        {"浙江", false, false, {0, 4}},   // location
+        {"", true, false, {1, 3}},        // monitored only
+        {"", false, true, {2}},           // failed only
+        {"汕头", true, false, {1}},       // both
+        {"没有", false, false, {}},
+    };
+    for (const Case& c : cases) {
+      edit->setText(S(c.text));
+      w.findChild<QCheckBox*>(S("只看监测"))->setChecked(c.monitored);
+      w.findChild<QCheckBox*>(S("只看失败"))->setChecked(c.failedOnly);
+      QCOMPARE(ShownOrder(view, w.viewModel()), c.rows);
+      QCOMPARE(count->text(), S("显示 %1 行，共 5 行").arg(c.rows.size()));
+    }
+
+    // Esc closes the line and shows every row again.
+    QTest::keyClick(edit, Qt::Key_Escape);
+    QVERIFY(!edit->isVisible());
+    QCOMPARE(view->model()->rowCount(), 5);
+    QCOMPARE(view->geometry(), fullView);
+  }
+
+  void ctrlCCopiesSelectedRowsAsSpreadsheetsPasteThem() {
+    test::ScratchSettings settings;
+    test::ProgramDir dir;
+    MainWindow w(Offscreen(dir.path()));
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    Fill(w.table(), kRows);
+    RowCells tricky = w.table().row(4);
+    tricky[kCol(ResultColumn::Title)] = Utf8ToGbk("长\t裙\n新款");
+    w.table().setRow(4, tricky);
+    w.model().flush();
+    QTableView* view = w.resultsView();
+    view->setFocus();
+    view->selectionModel()->select(view->model()->index(4, 0),
+                                   QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    view->selectionModel()->select(view->model()->index(1, 0),
+                                   QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
+
+    const QStringList lines = QApplication::clipboard()->text().split(QLatin1Char('\n'));
+    QCOMPARE(lines.size(), 3);  // two rows and the last line break
+    QVERIFY(lines[2].isEmpty());
+    // Row by row in the view's order; each pasted cell equals the stored one.
+    for (int i = 0; i < 2; ++i) {
+      const QStringList cells = lines[i].split(QLatin1Char('\t'));
+      QCOMPARE(cells.size(), kResultColumnCount);
+      const int row = i == 0 ? 1 : 4;
+      for (int c = 0; c < kResultColumnCount; ++c) {
+        QString stored = QString::fromStdString(GbkToUtf8(w.table().cellText(row, c)));
+        stored.replace(QLatin1Char('\t'), QLatin1Char(' ')).replace(QLatin1Char('\n'), QLatin1Char(' '));
+        QCOMPARE(cells[c], stored);
+      }
+    }
+
+    // Columns moved by the seller are copied in the order shown.
+    view->horizontalHeader()->moveSection(kCol(ResultColumn::Title), 0);
+    view->clearSelection();
+    view->selectRow(0);
+    QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
+    QVERIFY(QApplication::clipboard()->text().startsWith(S("连衣裙 夏\t1\t101\t")));
+  }
+
+  void windowGrowsAndTheResultsTakeTheRoom() {
+    test::ScratchSettings settings;
+    test::ProgramDir dir;
+    MainWindow w(Offscreen(dir.path()));
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QCOMPARE(w.size(), QSize(930, 661));
+    QTableView* view = w.resultsView();
+    QCOMPARE(view->geometry(), QRect(1, 168, 904, 440));
+    auto* tabs = w.findChild<QWidget*>(S("选择夹1"));
+    const QRect tabsBefore = tabs->geometry();
+
+    w.resize(1280, 960);
+    QCOMPARE(view->geometry(), QRect(1, 168, 1254, 739));
+    QCOMPARE(tabs->geometry(), tabsBefore);  // the search area keeps its layout
+    auto* account = w.findChild<QLabel*>(S("标签_yhxx"));
+    QVERIFY(account->geometry().top() >= view->geometry().bottom());
+    QVERIFY(account->geometry().bottom() < w.height());
+
+    w.resize(1024, 700);
+    QVERIFY(view->geometry().right() < w.width());
+    QVERIFY(view->geometry().bottom() < w.height());
+  }
+
+  void columnWidthsAndOrderAreKeptAcrossRuns() {
+    test::ScratchSettings settings;
+    test::ProgramDir dir;
+    {
+      MainWindow w(Offscreen(dir.path()));
+      w.show();
+      QVERIFY(QTest::qWaitForWindowExposed(&w));
+      QHeaderView* header = w.resultsView()->horizontalHeader();
+      header->resizeSection(kCol(ResultColumn::Title), 333);
+      header->moveSection(kCol(ResultColumn::Monitored), 1);
+      w.close();
+    }
+    MainWindow again(Offscreen(dir.path()));
+    QHeaderView* header = again.resultsView()->horizontalHeader();
+    QCOMPARE(header->sectionSize(kCol(ResultColumn::Title)), 333);
+    QCOMPARE(header->visualIndex(kCol(ResultColumn::Monitored)), 1);
+    // The store's order is shown until the seller sorts.
+    QCOMPARE(header->sortIndicatorSection(), -1);
+  }
+};
+
+QTEST_MAIN(ResultsViewTest)
+#include "results_view_test.moc"
