@@ -2,6 +2,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -154,7 +155,7 @@ void AddProgramSteps(Tour& tour, MainWindow& window, const QString& simBase) {
   tour.addStep(QStringLiteral("row-menu"), [&tour, &window] {
     QTableView* view = window.resultsView();
     view->selectRow(1);
-    const QRect cell = view->visualRect(window.model().index(1, 3));
+    const QRect cell = view->visualRect(view->model()->index(1, 3));
     emit view->customContextMenuRequested(cell.center());
     auto* menu = window.findChild<QMenu*>(QStringLiteral("右键"));
     if (!menu || !Tour::waitUntil([menu] { return menu->isVisible(); }, 2000)) return false;
@@ -195,6 +196,28 @@ void AddProgramSteps(Tour& tour, MainWindow& window, const QString& simBase) {
     if (!Tour::waitUntil([&] { return !window.operationRunning(); }, 300000)) return false;
     window.model().flush();
     return retry->isEnabled() && tour.shoot(&window, QStringLiteral("retry-done"));
+  });
+
+  // The window grown, the rows sorted by their delisting time, then filtered.
+  tour.addStep(QStringLiteral("sorted"), [&tour, &window] {
+    window.resize(1180, 800);
+    QTableView* view = window.resultsView();
+    view->sortByColumn(static_cast<int>(ResultColumn::DelistAt), Qt::AscendingOrder);
+    Tour::breathe(200);
+    return tour.shoot(&window, QStringLiteral("sorted"));
+  });
+  tour.addStep(QStringLiteral("filtered"), [&tour, &window] {
+    window.showFilter();
+    auto* edit = Child<QLineEdit>(&window, "筛选框");
+    if (!edit) return false;
+    edit->setText(QStringLiteral("连衣裙"));
+    Tour::breathe(200);
+    const bool shot = tour.shoot(&window, QStringLiteral("filtered"));
+    window.hideFilter();
+    QTableView* view = window.resultsView();
+    view->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
+    window.resize(930, 661);
+    return shot;
   });
 
   auto analysis = std::make_shared<AnalysisState>();

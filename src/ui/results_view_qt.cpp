@@ -17,7 +17,7 @@ std::array<int, kResultColumnCount> FittingColumnWidths(const QFontMetrics& font
       "99999",                          // 序号
       "600000000000",                   // itemID
       "夏季新款韩版宽松短袖T恤女装上衣",  // 标题
-      "https://item.taobao.com/item.htm?id=600000000000",
+      "https://item.taobao.com/item.htm?id=",  // 链接: the rest shows in the tooltip
       "旗舰店官方店铺",                 // 卖家
       "2026年12月31日23时59分59秒",     // 上架时间
       "2026年12月31日23时59分59秒",     // 下架时间
