@@ -1,6 +1,7 @@
 #include "app/main_window.h"
 
 #include <QAction>
+#include <set>
 #include <algorithm>
 #include <QCheckBox>
 #include <QClipboard>
@@ -39,6 +40,7 @@
 #include "net/endpoints.h"
 #include "net/request_stop.h"
 #include "search/monitored_ids_editor_window.h"
+#include "search/monitored.h"
 #include "search/search_tabs_qt.h"
 #include "ui/browser_pane_qt.h"
 #include "session/session_qt.h"
@@ -326,9 +328,26 @@ void MainWindow::buildControls() {
   connect(view_, &QWidget::customContextMenuRequested, this, &MainWindow::showRowMenu);
   rowMenu_ = new QMenu(this);
   rowMenu_->setObjectName(QStringLiteral("右键"));
-  QAction* open = rowMenu_->addAction(QStringLiteral("打开网页"));
-  open->setObjectName(QStringLiteral("打开网页"));
-  connect(open, &QAction::triggered, this, &MainWindow::openSelectedItemPage);
+  auto menuItem = [this](const char* caption, auto handler) {
+    QAction* action = rowMenu_->addAction(QString::fromUtf8(caption));
+    action->setObjectName(QString::fromUtf8(caption));
+    connect(action, &QAction::triggered, this, handler);
+    return action;
+  };
+  menuItem("打开网页", [this] { openSelectedItemPage(); });
+  menuItem("复制链接", [this] {
+    const int32_t row = table_.selectedRow();
+    if (row >= 0) QGuiApplication::clipboard()->setText(FromGbk(table_.cellText(row, ResultColumn::Link)));
+  });
+  menuItem("复制行", [this] { copySelectedRows(); });
+  menuItem("加入监测", [this] { monitorSelectedItems(); });
+  rowMenu_->addSeparator();
+  // Taking rows out moves the rows after them: not while a search or retry fills rows.
+  removeAction_ = menuItem("删除行", [this] { removeSelectedRows(); });
+  dedupeAction_ = menuItem("去除重复", [this] { removeDuplicateRows(); });
+  removeAction_->setShortcut(QKeySequence::Delete);
+  removeAction_->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+  view_->addAction(removeAction_);
 
   // The notice page; nothing of its browsing is kept on disk.
   notice_ = new BrowserPane(QStringLiteral("超文本界面框1"), group);
@@ -418,6 +437,53 @@ std::vector<int32_t> MainWindow::selectedStoreRows() const {
   return rows;
 }
 
+void MainWindow::removeSelectedRows() {
+  if (operationRunning_) return;
+  const std::vector<int32_t> rows = selectedStoreRows();
+  if (!rows.empty()) table_.removeRows(rows);
+}
+
+void MainWindow::removeDuplicateRows() {
+  if (operationRunning_) return;
+  // The first row of each item id stays; rows without an id are no duplicates.
+  std::vector<int32_t> later;
+  std::set<std::string> seen;
+  const std::vector<RowCells> rows = table_.snapshot();
+  for (size_t r = 0; r < rows.size(); ++r) {
+    const std::string& id = rows[r][static_cast<size_t>(ResultColumn::ItemId)];
+    if (id.empty() || id == "0") continue;
+    if (!seen.insert(id).second) later.push_back(static_cast<int32_t>(r));
+  }
+  if (!later.empty()) table_.removeRows(later);
+  host_->setStatus(Utf8ToGbk("去除重复：删除 ") + std::to_string(later.size()) + Utf8ToGbk(" 行"));
+}
+
+void MainWindow::monitorSelectedItems() {
+  const std::string path = MonitoredFilePath(programDir_).toStdString();
+  std::string text = ReadMonitoredFile(path);
+  const std::vector<std::string> kept = MonitoredIdsOfText(text);
+  std::vector<std::string> added;
+  for (int32_t row : selectedStoreRows()) {
+    const std::string id = table_.cellText(row, ResultColumn::ItemId);
+    if (id.empty() || id == "0") continue;
+    if (std::find(kept.begin(), kept.end(), id) == kept.end() &&
+        std::find(added.begin(), added.end(), id) == added.end())
+      added.push_back(id);
+  }
+  if (added.empty()) return;
+  for (const std::string& id : added) text += "\r\n" + id;
+  if (!SaveMonitoredItems(path, text)) {
+    ShowMessage(this, QStringLiteral("无法保存监测列表：") + QString::fromStdString(path));
+    return;
+  }
+  // The rows of those items are marked now; later lookups mark them too.
+  for (int32_t r = 0; r < table_.rowCount(); ++r) {
+    const std::string id = table_.cellText(r, ResultColumn::ItemId);
+    if (std::find(added.begin(), added.end(), id) != added.end())
+      table_.setCell(r, ResultColumn::Monitored, MONITORED_MARK);
+  }
+}
+
 void MainWindow::copySelectedRows() {
   const std::vector<int32_t> rows = selectedStoreRows();
   if (rows.empty()) return;
@@ -479,6 +545,8 @@ StartupOutcome MainWindow::startUp(const StartupHooks& hooks) {
 bool MainWindow::beginOperation() {
   if (operationRunning_) return false;
   operationRunning_ = true;
+  removeAction_->setEnabled(false);
+  dedupeAction_->setEnabled(false);
   host_->clearStop();
   for (const char* name : kQueryButtons)
     if (auto* b = findChild<QPushButton*>(QString::fromUtf8(name))) b->setEnabled(false);
@@ -492,6 +560,8 @@ bool MainWindow::beginOperation() {
 void MainWindow::endOperation() {
   if (!operationRunning_) return;
   operationRunning_ = false;
+  removeAction_->setEnabled(true);
+  dedupeAction_->setEnabled(true);
   for (const char* name : kQueryButtons)
     if (auto* b = findChild<QPushButton*>(QString::fromUtf8(name))) b->setEnabled(true);
   stopButton_->setEnabled(false);

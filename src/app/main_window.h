@@ -23,6 +23,7 @@
 
 #include "results/results_table.h"
 
+class QAction;
 class QCheckBox;
 class QLabel;
 class QLineEdit;
@@ -114,6 +115,11 @@ class MainWindow : public QWidget {
   // Ctrl+C: the selected rows as tab-separated lines, cells in the order the
   // columns are shown (what spreadsheets paste).
   void copySelectedRows();
+  // 删除行 (Delete) and 去除重复 (the first row of each item id stays): not while
+  // an operation runs. 加入监测: the selected items' ids join the monitored list.
+  void removeSelectedRows();
+  void removeDuplicateRows();
+  void monitorSelectedItems();
   // Store rows of the view's selection, in the view's order.
   std::vector<int32_t> selectedStoreRows() const;
   // 按钮4: the analysis window over this window's results table; its export
@@ -148,6 +154,8 @@ class MainWindow : public QWidget {
 
   QTableView* view_ = nullptr;
   QMenu* rowMenu_ = nullptr;
+  QAction* removeAction_ = nullptr;
+  QAction* dedupeAction_ = nullptr;
   QWidget* filterBar_ = nullptr;
   QLineEdit* filterEdit_ = nullptr;
   QCheckBox* monitoredOnly_ = nullptr;

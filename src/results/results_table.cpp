@@ -208,6 +208,31 @@ void ResultsTable::clearRows() {
   notify([](Listener& l) { l.rowsCleared(); });
 }
 
+void ResultsTable::removeRows(std::vector<int32_t> rows) {
+  std::sort(rows.begin(), rows.end());
+  rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+  {
+    std::lock_guard lock(mutex_);
+    const int32_t count = static_cast<int32_t>(rows_.size());
+    size_t out = 0, next = 0;
+    for (int32_t r = 0; r < count; ++r) {
+      while (next < rows.size() && rows[next] < r) ++next;
+      if (next < rows.size() && rows[next] == r) continue;
+      if (out != static_cast<size_t>(r)) {
+        rows_[out] = std::move(rows_[static_cast<size_t>(r)]);
+        failures_[out] = failures_[static_cast<size_t>(r)];
+      }
+      ++out;
+    }
+    if (out == rows_.size()) return;  // nothing in range
+    rows_.resize(out);
+    failures_.resize(out);
+    selected_ = -1;
+    ++epoch_;
+  }
+  notify([](Listener& l) { l.rowsRemoved(); });
+}
+
 std::vector<RowCells> ResultsTable::snapshot() const {
   std::lock_guard lock(mutex_);
   return rows_;

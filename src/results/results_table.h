@@ -96,6 +96,8 @@ class ResultsTable {
     virtual void rowsAppended(int32_t first, int32_t last) = 0;
     virtual void rowChanged(int32_t row) = 0;
     virtual void rowsCleared() = 0;
+    // Rows were taken out; the rows after them moved up.
+    virtual void rowsRemoved() {}
   };
 
   int32_t addRow(const std::string& caption = {});
@@ -129,6 +131,10 @@ class ResultsTable {
   void setFailures(int32_t row, const RowFailures& failures) { setFailures(row, failures, epoch()); }
   int32_t rowCount() const;
   void clearRows();
+  // Takes out the given rows (out-of-range ones are ignored); the others keep their
+  // cells, 序号 included, in their order. Like a clear, it voids the epoch, so a
+  // writer that read it before cannot land on a row that moved.
+  void removeRows(std::vector<int32_t> rows);
   std::vector<RowCells> snapshot() const;
 
   // The selection belongs to the view; the store keeps what the view tells it.

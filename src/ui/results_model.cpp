@@ -112,6 +112,11 @@ void ResultsModel::rowsCleared() {
   scheduleFlush();
 }
 
+void ResultsModel::rowsRemoved() {
+  // The rows that are left are shown afresh: a clear, then the store's rows.
+  rowsCleared();
+}
+
 void ResultsModel::scheduleFlush() {
   if (flushScheduled_.exchange(true)) return;
   QMetaObject::invokeMethod(this, "startBatchTimer", Qt::QueuedConnection);

@@ -43,6 +43,7 @@ class ResultsModel : public QAbstractTableModel, private ResultsTable::Listener 
   void rowsAppended(int32_t first, int32_t last) override;
   void rowChanged(int32_t row) override;
   void rowsCleared() override;
+  void rowsRemoved() override;
   // Called from any thread: makes sure one flush is on its way.
   void scheduleFlush();
   Q_INVOKABLE void startBatchTimer();

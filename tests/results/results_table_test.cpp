@@ -99,6 +99,44 @@ struct CountingListener : ResultsTable::Listener {
   std::set<int32_t> seen;
 };
 
+TEST(ResultsTable, RemovedRowsTakeTheirCellsAndFailuresWithThem) {
+  ResultsTable table;
+  for (int i = 0; i < 6; ++i) table.setCell(table.addRow(std::to_string(i + 1)), ResultColumn::ItemId, "id" + std::to_string(i));
+  RowFailures failed;
+  failed[RequestPart::Secondary] = FailureKind::Malformed;
+  table.setFailures(4, failed);
+  struct Removals : ResultsTable::Listener {
+    void rowsAppended(int32_t, int32_t) override {}
+    void rowChanged(int32_t) override {}
+    void rowsCleared() override {}
+    void rowsRemoved() override { ++count; }
+    int count = 0;
+  } removals;
+  table.addListener(&removals);
+  table.setSelectedRow(2);
+  const uint64_t before = table.epoch();
+
+  table.removeRows({3, 0, 3, 99, -1});  // repeated and out-of-range rows are ignored
+  ASSERT_EQ(table.rowCount(), 4);
+  const char* ids[] = {"id1", "id2", "id4", "id5"};
+  const char* numbers[] = {"2", "3", "5", "6"};  // 序号 stays what it was
+  for (int r = 0; r < 4; ++r) {
+    EXPECT_EQ(table.cellText(r, ResultColumn::ItemId), ids[r]);
+    EXPECT_EQ(table.cellText(r, ResultColumn::Index), numbers[r]);
+  }
+  EXPECT_EQ(table.failures(2), failed);  // the failures moved with their row
+  EXPECT_FALSE(table.failures(3).any());
+  EXPECT_EQ(removals.count, 1);
+  EXPECT_EQ(table.selectedRow(), -1);
+  // A writer that read the epoch before cannot land on a row that moved.
+  EXPECT_NE(table.epoch(), before);
+  EXPECT_FALSE(table.writeColumns(0, RowCells{}, 1, 1, before));
+
+  table.removeRows({7});  // nothing in range: no change, no notice
+  EXPECT_EQ(removals.count, 1);
+  table.removeListener(&removals);
+}
+
 TEST(ResultsTable, ConcurrentAppendsAndListenerCounts) {
   ResultsTable t;
   CountingListener listener(t);

@@ -1,16 +1,22 @@
 // The results view as a seller works in it: sorting by a caption, the filter
 // line, copying rows, a window that grows, and column widths kept across runs.
 #include <QApplication>
+#include <QAction>
 #include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QMenu>
 #include <QClipboard>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QTableView>
 #include <QTest>
+#include <algorithm>
 
 #include "app/main_window.h"
 #include "net/codec.h"
+#include "net/shared_state.h"
 #include "ui/results_model.h"
 #include "ui/results_sort_model.h"
 #include "ui_support.h"
@@ -47,6 +53,7 @@ void Fill(ResultsTable& table, const std::vector<Row>& rows) {
     cells[kCol(ResultColumn::Price)] = Utf8ToGbk(r.price);
     cells[kCol(ResultColumn::Location)] = Utf8ToGbk(r.location);
     cells[kCol(ResultColumn::Monitored)] = Utf8ToGbk(r.mark);
+    cells[kCol(ResultColumn::Link)] = std::string("http://127.0.0.1:9/item.htm?id=") + r.id;
     table.setRow(i, cells);
   }
 }
@@ -208,6 +215,65 @@ class ResultsViewTest : public QObject {
     view->selectRow(0);
     QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
     QVERIFY(QApplication::clipboard()->text().startsWith(S("连衣裙 夏\t1\t101\t")));
+  }
+
+  void rowMenuCopiesMonitorsAndRemovesRows() {
+    test::ScratchSettings settings;
+    test::ProgramDir dir;
+    MainWindow w(Offscreen(dir.path()));
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    Fill(w.table(), kRows);
+    Fill(w.table(), {{"101", "连衣裙 夏", "张三", "", "36", "", "", ""}});  // the same item again
+    w.model().flush();
+    QTableView* view = w.resultsView();
+    auto* menu = w.findChild<QMenu*>(S("右键"));
+    auto item = [&](const char* name) { return menu->findChild<QAction*>(S(name)); };
+    QStringList captions;
+    for (QAction* a : menu->actions())
+      if (!a->isSeparator()) captions << a->text();
+    QCOMPARE(captions, (QStringList{S("打开网页"), S("复制链接"), S("复制行"), S("加入监测"), S("删除行"), S("去除重复")}));
+
+    view->selectRow(1);
+    item("复制链接")->trigger();
+    QCOMPARE(QApplication::clipboard()->text(), S("http://127.0.0.1:9/item.htm?id=102"));
+
+    // 加入监测: saved beside the program, in effect at once, the rows marked now.
+    view->selectRow(2);
+    item("加入监测")->trigger();
+    QFile ids(QDir(dir.path()).filePath(S("cfg_jsid.txt")));
+    QVERIFY(ids.open(QIODevice::ReadOnly));
+    QVERIFY(QString::fromLatin1(ids.readAll()).split(S("\r\n")).contains(S("103")));
+    const auto monitored = MonitoredItemIds();
+    QVERIFY(monitored && std::count(monitored->begin(), monitored->end(), "103") == 1);
+    QCOMPARE(w.table().cellText(2, ResultColumn::Monitored), std::string(MONITORED_MARK));
+    item("加入监测")->trigger();  // once in the list, whatever the clicks
+    QVERIFY(std::count(MonitoredItemIds()->begin(), MonitoredItemIds()->end(), "103") == 1);
+
+    // Not while an operation fills rows: the rows would move under it.
+    QVERIFY(w.beginOperation());
+    QVERIFY(!item("删除行")->isEnabled() && !item("去除重复")->isEnabled());
+    w.endOperation();
+
+    // 去除重复 keeps the first row of each item; 删除行 (Delete) the selected rows.
+    item("去除重复")->trigger();
+    w.model().flush();
+    QCOMPARE(w.table().rowCount(), 5);
+    QCOMPARE(w.table().cellText(0, ResultColumn::Sales), std::string("35"));
+    view->clearSelection();
+    view->selectionModel()->select(view->model()->index(1, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    view->selectionModel()->select(view->model()->index(3, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    view->setFocus();
+    QTest::keyClick(view, Qt::Key_Delete);
+    w.model().flush();
+    QCOMPARE(w.table().rowCount(), 3);
+    QCOMPARE(view->model()->rowCount(), 3);
+    const char* left[][2] = {{"1", "101"}, {"3", "103"}, {"5", "105"}};  // 序号 as they were
+    for (int r = 0; r < 3; ++r) {
+      QCOMPARE(w.table().cellText(r, ResultColumn::Index), std::string(left[r][0]));
+      QCOMPARE(w.table().cellText(r, ResultColumn::ItemId), std::string(left[r][1]));
+    }
+    SetMonitoredItemIds({});
   }
 
   void windowGrowsAndTheResultsTakeTheRoom() {
