@@ -77,6 +77,7 @@ class App {
   using Handler = std::function<void(const httplib::Request&, httplib::Response&)>;
   Handler wrap(Handler handler, bool faults = true);
   void routeMarket(Server& server);
+  void routeItems(Server& server);
   void routeService(Server& server);
   void routeTruth(Server& server);
   void routeSearch(Server& server);
@@ -114,8 +115,8 @@ void SendGbkBytes(httplib::Response& res, std::string gbk, const char* type = "t
 void SendUtf8Json(httplib::Response& res, const std::string& json);
 std::string Esc(const std::string& text);  // HTML escaping
 
-// Page texts of the marketplace, defined in market.cpp: the ...Text ones UTF-8,
-// the item pages GBK.
+// Page texts of the marketplace (market.cpp, item_pages.cpp, item_answers.cpp,
+// search.cpp): the ...Text ones UTF-8, the item pages GBK.
 std::string LoginPageText(const App& app, const std::string& message);
 std::string TaobaoPage(const App& app, const Item& it, const Seller& seller);
 std::string TmallPage(const App& app, const Item& it, const Seller& seller);
