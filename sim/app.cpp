@@ -156,7 +156,7 @@ std::string FaultKey(const httplib::Request& req) {
 }  // namespace
 
 App::Handler App::wrap(Handler handler, bool faults) {
-  return [this, handler, faults](const httplib::Request& req, httplib::Response& res) {
+  return [this, handler = std::move(handler), faults](const httplib::Request& req, httplib::Response& res) {
     if (!faults) {
       handler(req, res);
       return;

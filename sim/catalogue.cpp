@@ -153,7 +153,8 @@ Catalogue::Catalogue(uint64_t seed, int itemCount, int64_t now) : seed_(seed), n
 
     // Kind.
     double k = rng.unit();
-    if (i == 5 || i == 9) it.kind = ItemKind::Taobao;
+    // Items 5 and 9 (ids of the extreme lengths) are always plain Taobao items.
+    if (i == 5 || i == 9) it.kind = ItemKind::Taobao;  // NOLINT(bugprone-branch-clone)
     else if (seller.tmall) it.kind = k < 0.06 ? ItemKind::Removed : ItemKind::Tmall;
     else if (k < 0.06) it.kind = ItemKind::Removed;
     else if (k < 0.11) it.kind = ItemKind::Unsupported;

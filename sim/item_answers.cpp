@@ -1,5 +1,6 @@
 // The secondary answers of item pages: sib for Taobao items (JSON or script)
 // and mdskip for Tmall items, at the marketplace's size or small.
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,7 @@ std::string SkuKey(uint64_t hash, int k) {
 // The stock of each of an item's kinds; they add up to the item's stock.
 std::vector<int> KindShares(int stock, int kinds) {
   std::vector<int> shares;
+  shares.reserve(static_cast<size_t>(std::max(kinds, 0)));
   for (int k = 0, left = stock; k < kinds; ++k) {
     shares.push_back(k + 1 == kinds ? left : left / (kinds - k));
     left -= shares.back();
@@ -151,6 +153,7 @@ std::string FullMdskipAnswerText(const App& app, const Item& it) {
   const std::string icons = app.pbase() + "/img";
   const int kinds = SkuCount(h);
   std::vector<std::string> skus;
+  skus.reserve(static_cast<size_t>(kinds));
   for (int k = 0; k < kinds; ++k)  // distinct SKU ids of the item's kinds
     skus.push_back(std::to_string(3220516048299ULL + Mix64(h) % 100000 * 10 + static_cast<uint64_t>(k)));
   const std::string delivery = R"J([{"arrivalNextDay":false,"arrivalThisDay":false,"forceMocked":false,"money":"0.00","name":"运费","postageFree":true,"signText":"24:00前付款，预计3天内送达","skuDeliveryAddress":)J" +

@@ -2,7 +2,7 @@
 #include <malloc.h>
 #include <poll.h>
 #include <pthread.h>
-#include <signal.h>
+#include <csignal>
 #include <unistd.h>
 
 #include <chrono>

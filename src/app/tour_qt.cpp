@@ -125,7 +125,7 @@ QPoint ContentOffset(const QWidget* widget) { return Framed(widget) ? QPoint(kBo
 }  // namespace
 
 QPixmap Tour::picture(QWidget* widget) {
-  const QPixmap content = widget->grab();
+  QPixmap content = widget->grab();
   if (!Framed(widget) || content.isNull()) return content;
   const QSize size = content.deviceIndependentSize().toSize();
   QPixmap framed(size.width() + 2 * kBorder, size.height() + kTitleBar + kBorder);

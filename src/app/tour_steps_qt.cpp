@@ -256,7 +256,7 @@ void AddProgramSteps(Tour& tour, MainWindow& window, const QString& simBase) {
     QPointer<AnalysisWindow>& w = analysis->window;
     auto* button = Child<QPushButton>(w, "按钮1");
     if (!w || !button) return false;
-    const QString path = QDir(tour.dir()).absoluteFilePath(QStringLiteral("kelvora.xlsx"));
+    QString path = QDir(tour.dir()).absoluteFilePath(QStringLiteral("kelvora.xlsx"));
     QFile::remove(path);
     auto said = std::make_shared<QStringList>();
     ExportPrompts prompts;

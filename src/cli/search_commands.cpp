@@ -74,8 +74,7 @@ bool ParseCategoryId(const std::string& text, int32_t& value) {
 class SearchPrinter {
  public:
   SearchPrinter(const Options& o, CliHost& host) : run_(table_, host) {
-    const std::string delay = NumberText(static_cast<int64_t>(o.delayMs));
-    run_.grabDelayText = [delay] { return delay; };
+    run_.grabDelayText = [delay = NumberText(static_cast<int64_t>(o.delayMs))] { return delay; };
     run_.rowDone = [this, format = o.format, &host](int32_t row) {
       const RowFailures failures = table_.failures(row);
       PrintRow(table_.row(row), format, failures);

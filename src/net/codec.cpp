@@ -11,7 +11,8 @@
 namespace kelvora {
 namespace {
 
-const iconv_t kNoConverter = reinterpret_cast<iconv_t>(-1);
+// iconv_open reports failure with this value.
+const iconv_t kNoConverter = reinterpret_cast<iconv_t>(-1);  // NOLINT(performance-no-int-to-ptr)
 
 // Opening a converter loads glibc's gconv module each time, which costs more than
 // converting a whole page; each thread keeps the few converters it uses open

@@ -270,7 +270,7 @@ class TreeBuilder {
     node.kind = JsonKind::Array;
     for (auto element : arr) {
       simdjson::ondemand::value child;
-      if (std::move(element).get(child)) return false;
+      if (std::move(element).get(child)) return false;  // NOLINT(performance-move-const-arg): get() takes the result
       if (!add(child, depth + 1, 0, 0)) return false;
       ++node.count;
     }
