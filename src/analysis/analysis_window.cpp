@@ -77,6 +77,8 @@ AnalysisWindow::AnalysisWindow(ResultsTable& table, QWidget* parent, ReportView 
   setAttribute(Qt::WA_DeleteOnClose);
   setModal(true);
   setWindowTitle(QStringLiteral("导出/分析"));
+  // Opens at its usual size; grows (and maximises) with the table and charts in it.
+  setWindowFlag(Qt::WindowMaximizeButtonHint, true);
   resize(822, 592);
 
   exportButton_ = new QPushButton(QStringLiteral("导出数据 (excel)"), this);

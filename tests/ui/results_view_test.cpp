@@ -73,6 +73,17 @@ const std::vector<Row> kRows = {
     {"105", "草帽", "张三丰", "", "35", "60.00", "浙江 宁波", ""},
 };
 
+// A main window of its own settings and program folder, on screen.
+struct ShownWindow {
+  test::ScratchSettings settings;
+  test::ProgramDir dir;
+  MainWindow w{Offscreen(dir.path())};
+  bool show() {
+    w.show();
+    return QTest::qWaitForWindowExposed(&w);
+  }
+};
+
 }  // namespace
 
 class ResultsViewTest : public QObject {
@@ -80,11 +91,9 @@ class ResultsViewTest : public QObject {
 
  private slots:
   void clickingACaptionSortsTheViewNotTheStore() {
-    test::ScratchSettings settings;
-    test::ProgramDir dir;
-    MainWindow w(Offscreen(dir.path()));
-    w.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    ShownWindow shown;
+    QVERIFY(shown.show());
+    MainWindow& w = shown.w;
     Fill(w.table(), kRows);
     w.model().flush();
     QTableView* view = w.resultsView();
@@ -127,11 +136,9 @@ class ResultsViewTest : public QObject {
   }
 
   void filterLineShowsMatchingRows() {
-    test::ScratchSettings settings;
-    test::ProgramDir dir;
-    MainWindow w(Offscreen(dir.path()));
-    w.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    ShownWindow shown;
+    QVERIFY(shown.show());
+    MainWindow& w = shown.w;
     Fill(w.table(), kRows);
     RowFailures failed;
     failed[RequestPart::Lookup] = FailureKind::NoAnswer;
@@ -176,11 +183,9 @@ class ResultsViewTest : public QObject {
   }
 
   void ctrlCCopiesSelectedRowsAsSpreadsheetsPasteThem() {
-    test::ScratchSettings settings;
-    test::ProgramDir dir;
-    MainWindow w(Offscreen(dir.path()));
-    w.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    ShownWindow shown;
+    QVERIFY(shown.show());
+    MainWindow& w = shown.w;
     Fill(w.table(), kRows);
     RowCells tricky = w.table().row(4);
     tricky[kCol(ResultColumn::Title)] = Utf8ToGbk("长\t裙\n新款");
@@ -218,11 +223,9 @@ class ResultsViewTest : public QObject {
   }
 
   void rowMenuCopiesMonitorsAndRemovesRows() {
-    test::ScratchSettings settings;
-    test::ProgramDir dir;
-    MainWindow w(Offscreen(dir.path()));
-    w.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    ShownWindow shown;
+    QVERIFY(shown.show());
+    MainWindow& w = shown.w;
     Fill(w.table(), kRows);
     Fill(w.table(), {{"101", "连衣裙 夏", "张三", "", "36", "", "", ""}});  // the same item again
     w.model().flush();
@@ -241,7 +244,7 @@ class ResultsViewTest : public QObject {
     // 加入监测: saved beside the program, in effect at once, the rows marked now.
     view->selectRow(2);
     item("加入监测")->trigger();
-    QFile ids(QDir(dir.path()).filePath(S("cfg_jsid.txt")));
+    QFile ids(QDir(shown.dir.path()).filePath(S("cfg_jsid.txt")));
     QVERIFY(ids.open(QIODevice::ReadOnly));
     QVERIFY(QString::fromLatin1(ids.readAll()).split(S("\r\n")).contains(S("103")));
     const auto monitored = MonitoredItemIds();
@@ -277,11 +280,9 @@ class ResultsViewTest : public QObject {
   }
 
   void windowGrowsAndTheResultsTakeTheRoom() {
-    test::ScratchSettings settings;
-    test::ProgramDir dir;
-    MainWindow w(Offscreen(dir.path()));
-    w.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    ShownWindow shown;
+    QVERIFY(shown.show());
+    MainWindow& w = shown.w;
     QCOMPARE(w.size(), QSize(930, 661));
     QTableView* view = w.resultsView();
     QCOMPARE(view->geometry(), QRect(1, 168, 904, 440));
