@@ -208,6 +208,14 @@ void ResultsTable::clearRows() {
   notify([](Listener& l) { l.rowsCleared(); });
 }
 
+bool ResultsTable::visitRow(int32_t row,
+                            const std::function<void(const RowCells&, const RowFailures&)>& visit) const {
+  std::lock_guard lock(mutex_);
+  if (row < 0 || static_cast<size_t>(row) >= rows_.size()) return false;
+  visit(rows_[static_cast<size_t>(row)], failures_[static_cast<size_t>(row)]);
+  return true;
+}
+
 void ResultsTable::removeRows(std::vector<int32_t> rows) {
   std::sort(rows.begin(), rows.end());
   rows.erase(std::unique(rows.begin(), rows.end()), rows.end());

@@ -123,6 +123,10 @@ class ResultsTable {
     return cellText(row, static_cast<int>(column));
   }
   RowCells row(int32_t row) const;
+  // Calls `visit` with the row's cells and failures in place, under the table's
+  // lock: for reading many rows without copying them. `visit` must not call the
+  // table. False (and no call) for an out-of-range row.
+  bool visitRow(int32_t row, const std::function<void(const RowCells&, const RowFailures&)>& visit) const;
   // What failed while the row was last filled; all None for out-of-range rows.
   RowFailures failures(int32_t row) const;
   // Records the failures of `row` (one change notification), unless the table was

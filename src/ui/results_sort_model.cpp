@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "net/datetime.h"
+#include "net/text.h"
 #include "ui/desktop_calls_qt.h"
 
 namespace kelvora {
@@ -44,6 +45,22 @@ std::optional<double> LeastNumber(const std::string& text) {
     i += used;
   }
   return least;
+}
+
+// GBK text with its ASCII letters in lower case; the bytes of double-byte
+// characters (whose trail bytes may look like letters) stay as they are.
+std::string LowerAscii(const std::string& gbk) {
+  std::string out = gbk;
+  for (size_t i = 0; i < out.size();) {
+    const unsigned char c = static_cast<unsigned char>(out[i]);
+    if (c >= 0x80) {
+      i += 2;
+      continue;
+    }
+    if (c >= 'A' && c <= 'Z') out[i] = static_cast<char>(c - 'A' + 'a');
+    ++i;
+  }
+  return out;
 }
 
 }  // namespace
@@ -127,6 +144,8 @@ bool ResultsSortModel::lessThan(const QModelIndex& left, const QModelIndex& righ
 void ResultsSortModel::setFilterText(const QString& text) {
   if (text == filterText_) return;
   filterText_ = text;
+  // Matched in the store's own text: no row is converted to be searched.
+  filterGbk_ = LowerAscii(ToGbk(text));
   invalidateRowsFilter();
 }
 
@@ -144,16 +163,25 @@ void ResultsSortModel::setFailedOnly(bool only) {
 
 bool ResultsSortModel::filterAcceptsRow(int sourceRow, const QModelIndex&) const {
   if (!filtering()) return true;
-  if (failedOnly_ && !table_.failures(sourceRow).any()) return false;
-  if (!monitoredOnly_ && filterText_.isEmpty()) return true;
-  const RowCells cells = table_.row(sourceRow);
-  if (monitoredOnly_ && cells[static_cast<size_t>(kCol(ResultColumn::Monitored))].empty()) return false;
-  if (filterText_.isEmpty()) return true;
-  for (ResultColumn c : {ResultColumn::Title, ResultColumn::Seller, ResultColumn::ItemId, ResultColumn::Location}) {
-    const std::string& cell = cells[static_cast<size_t>(kCol(c))];
-    if (!cell.empty() && FromGbk(cell).contains(filterText_, Qt::CaseInsensitive)) return true;
-  }
-  return false;
+  bool accepted = false;
+  table_.visitRow(sourceRow, [this, &accepted](const RowCells& cells, const RowFailures& failures) {
+    if (failedOnly_ && !failures.any()) return;
+    if (monitoredOnly_ && cells[static_cast<size_t>(kCol(ResultColumn::Monitored))].empty()) return;
+    if (filterGbk_.empty()) {
+      accepted = true;
+      return;
+    }
+    for (ResultColumn c : {ResultColumn::Title, ResultColumn::Seller, ResultColumn::ItemId, ResultColumn::Location}) {
+      const std::string& cell = cells[static_cast<size_t>(kCol(c))];
+      const bool upper = std::any_of(cell.begin(), cell.end(), [](char ch) { return ch >= 'A' && ch <= 'Z'; });
+      // Whole characters only: a trail byte and the next lead byte are no match.
+      if (Find(upper ? LowerAscii(cell) : cell, filterGbk_) != -1) {
+        accepted = true;
+        return;
+      }
+    }
+  });
+  return accepted;
 }
 
 }  // namespace kelvora

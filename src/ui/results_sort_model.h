@@ -6,6 +6,7 @@
 #include <QSortFilterProxyModel>
 #include <QString>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "results/results_table.h"
@@ -49,6 +50,7 @@ class ResultsSortModel : public QSortFilterProxyModel {
   const ResultsTable& table_;
   QCollator collator_;
   QString filterText_;
+  std::string filterGbk_;  // filterText_ as GBK, ASCII letters in lower case
   bool monitoredOnly_ = false;
   bool failedOnly_ = false;
   // The sort key of each source row in the sorted column, made when first needed.
