@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "net/codec.h"
+#include "net/temp_files.h"
 
 namespace kelvora {
 namespace {
@@ -119,9 +120,13 @@ bool BuildStandaloneReportPage(std::string_view pageHtml, std::string_view chart
   return true;
 }
 
-bool WriteFileReplacing(const std::string& path, std::string_view bytes, std::string& error) {
+bool WriteFileReplacing(const std::string& path, std::string_view bytes, std::string& error,
+                        const std::stop_token& stop) {
   static std::atomic<unsigned> counter{0};
-  const std::string temp = path + ".tmp-" + std::to_string(getpid()) + "-" + std::to_string(counter++);
+  // "NAME.tmp-PID-N"; those of a process that is gone are leftovers of a killed run.
+  const TempNamePattern tempNames{BaseNameOf(path) + ".tmp-", "", true};
+  RemoveStaleTemporaries(FolderOf(path), tempNames);
+  const std::string temp = path + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
   const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   if (fd < 0) {
     error = path + ": " + std::strerror(errno);
@@ -143,6 +148,11 @@ bool WriteFileReplacing(const std::string& path, std::string_view bytes, std::st
   const bool closed = ::close(fd) == 0;
   if (!synced || !closed) {
     error = path + ": " + std::strerror(errno);
+    ::unlink(temp.c_str());
+    return false;
+  }
+  if (stop.stop_requested()) {
+    error.clear();
     ::unlink(temp.c_str());
     return false;
   }

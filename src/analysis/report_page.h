@@ -1,6 +1,7 @@
 #pragma once
 // Handing the report's texts to the report page (res/b.html): each text as a
 // script string literal, and the page made self-contained for a file of its own.
+#include <stop_token>
 #include <string>
 #include <string_view>
 
@@ -24,7 +25,11 @@ bool BuildStandaloneReportPage(std::string_view pageHtml, std::string_view chart
                                std::string_view calls, std::string& out, std::string& error);
 
 // Writes `bytes` to a new file beside `path` and renames it over `path`, so that
-// `path` is either the old file or the whole new one. False with `error` on failure.
-bool WriteFileReplacing(const std::string& path, std::string_view bytes, std::string& error);
+// `path` is either the old file or the whole new one. False with `error` on failure,
+// and false with `error` empty when `stop` was requested before the rename (the
+// old file stays then). Leftover temporary files of ended processes beside `path`
+// are removed first.
+bool WriteFileReplacing(const std::string& path, std::string_view bytes, std::string& error,
+                        const std::stop_token& stop = {});
 
 }  // namespace kelvora

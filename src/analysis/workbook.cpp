@@ -41,15 +41,31 @@ std::string SheetCellText(std::string_view gbk) {
   return out;
 }
 
+WorkbookResult WorkbookResult::Stopped(const std::string& pathUtf8) {
+  WorkbookResult r;
+  r.stopped = true;
+  r.message = Utf8ToGbk("导出已中断，“" + pathUtf8 + "”保持原样。");
+  return r;
+}
+
+std::string TooManyRowsMessage(const std::string& pathUtf8, WorkbookFormat format) {
+  if (format == WorkbookFormat::Xls)
+    return Utf8ToGbk("无法导出到“" + pathUtf8 + "”：表格超过 .xls 文件最多容纳的 " +
+                     std::to_string(kMaxXlsDataRows) + " 行（另有标题行）。请改存为 .xlsx 文件。");
+  return Utf8ToGbk("无法导出到“" + pathUtf8 + "”：表格超出 .xlsx 文件最多容纳的 " +
+                   std::to_string(kMaxXlsxDataRows) + " 行。");
+}
+
 WorkbookResult WriteWorkbook(const std::string& pathUtf8, const std::vector<RowCells>& rows) {
   return WriteWorkbook(pathUtf8, rows, WorkbookFormat::Unknown);
 }
 
-WorkbookResult WriteWorkbook(const std::string& pathUtf8, const std::vector<RowCells>& rows, WorkbookFormat format) {
+WorkbookResult WriteWorkbook(const std::string& pathUtf8, const std::vector<RowCells>& rows, WorkbookFormat format,
+                             std::stop_token stop) {
   if (format == WorkbookFormat::Unknown) format = WorkbookFormatOf(pathUtf8);
   switch (format) {
-    case WorkbookFormat::Xls: return WriteXls(pathUtf8, rows);
-    case WorkbookFormat::Xlsx: return WriteXlsx(pathUtf8, rows);
+    case WorkbookFormat::Xls: return WriteXls(pathUtf8, rows, stop);
+    case WorkbookFormat::Xlsx: return WriteXlsx(pathUtf8, rows, stop);
     case WorkbookFormat::Unknown: break;
   }
   WorkbookResult result;

@@ -3,6 +3,7 @@
 // "a", then one row per results row, every value a text. Written as an Excel
 // 97-2003 workbook (.xls) by our own writer or as .xlsx through libxlsxwriter.
 #include <cstdint>
+#include <stop_token>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -36,6 +37,8 @@ struct WorkbookResult {
   int64_t cutCells = 0;
   // A note for the user when cells were cut (GBK). Empty otherwise.
   std::string warning;
+  // A stop request ended the writing; nothing was written (message says so).
+  bool stopped = false;
 
   // A result that wrote nothing, with its message (GBK).
   static WorkbookResult Failure(std::string message) {
@@ -43,16 +46,25 @@ struct WorkbookResult {
     r.message = std::move(message);
     return r;
   }
+  // A result of a stop request: the target was left as it was.
+  static WorkbookResult Stopped(const std::string& pathUtf8);
 };
 
 // Writes the header row and `rows` (GBK cells, laid out by SheetCellText) to
 // `pathUtf8`, .xls or .xlsx by its extension. The file is written under a
 // temporary name in the same folder and renamed into place, so a failed export
-// leaves no file behind and never a half-written one.
+// leaves no file behind and never a half-written one. A stop request through
+// `stop` ends the writing within moments (also while the workbook is being
+// compressed) and leaves the target as it was.
 WorkbookResult WriteWorkbook(const std::string& pathUtf8, const std::vector<RowCells>& rows);
 // The same in `format`, whatever the extension; Unknown: by the extension.
-WorkbookResult WriteWorkbook(const std::string& pathUtf8, const std::vector<RowCells>& rows, WorkbookFormat format);
-WorkbookResult WriteXls(const std::string& pathUtf8, const std::vector<RowCells>& rows);
-WorkbookResult WriteXlsx(const std::string& pathUtf8, const std::vector<RowCells>& rows);
+WorkbookResult WriteWorkbook(const std::string& pathUtf8, const std::vector<RowCells>& rows, WorkbookFormat format,
+                             std::stop_token stop = {});
+WorkbookResult WriteXls(const std::string& pathUtf8, const std::vector<RowCells>& rows, std::stop_token stop = {});
+WorkbookResult WriteXlsx(const std::string& pathUtf8, const std::vector<RowCells>& rows, std::stop_token stop = {});
+
+// The refusal of more than `maxRows` data rows in `format`, as soon as row
+// `maxRows` + 1 comes, before the table is whole (GBK).
+std::string TooManyRowsMessage(const std::string& pathUtf8, WorkbookFormat format);
 
 }  // namespace kelvora

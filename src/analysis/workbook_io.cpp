@@ -10,6 +10,7 @@
 
 #include "analysis/workbook.h"
 #include "net/codec.h"
+#include "net/temp_files.h"
 
 namespace kelvora::workbook {
 namespace {
@@ -167,6 +168,11 @@ bool CellUtf16(std::string_view gbk, std::u16string& utf16, bool& compressible) 
   return true;
 }
 
+const TempNamePattern& ExportTempNames() {
+  static const TempNamePattern pattern{".kelvora-export-", ".tmp", true};
+  return pattern;
+}
+
 TempFile::~TempFile() {
   if (fd_ >= 0) ::close(fd_);
   if (!path_.empty() && !committed_) ::unlink(path_.c_str());
@@ -176,11 +182,12 @@ bool TempFile::create() {
   static std::atomic<unsigned> counter{0};
   const size_t slash = target_.rfind('/');
   const std::string folder = slash == std::string::npos ? std::string(".") : target_.substr(0, slash + 1);
+  // What an export that was killed left here goes first: up to a workbook's size.
+  RemoveStaleTemporaries(folder, ExportTempNames());
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::string candidate = folder;
     if (candidate.back() != '/') candidate += '/';
-    candidate += ".kelvora-export-" + std::to_string(::getpid()) + "-" +
-                 std::to_string(counter.fetch_add(1)) + ".tmp";
+    candidate += TempName(ExportTempNames(), ::getpid(), std::to_string(counter.fetch_add(1)));
     const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd >= 0) {
       fd_ = fd;
@@ -225,7 +232,7 @@ bool TempFile::closeForReuse() {
   return error_ == 0;
 }
 
-bool TempFile::commit() {
+bool TempFile::commit(const std::stop_token& stop) {
   if (error_ == 0 && fd_ < 0) {
     // Filled by someone else through the path: open it again to sync it.
     fd_ = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
@@ -237,6 +244,12 @@ bool TempFile::commit() {
   if (error_ == 0 && ::fsync(fd_) != 0) error_ = errno;
   if (fd_ >= 0 && ::close(fd_) != 0 && error_ == 0) error_ = errno;
   fd_ = -1;
+  // Syncing a large file takes a while: a stop that came meanwhile still counts.
+  if (error_ == 0 && stop.stop_requested()) {
+    stopped_ = true;
+    ::unlink(path_.c_str());
+    return false;
+  }
   if (error_ == 0 && ::rename(path_.c_str(), target_.c_str()) != 0) error_ = errno;
   if (error_ != 0) {
     ::unlink(path_.c_str());

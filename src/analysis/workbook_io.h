@@ -3,9 +3,12 @@
 // Excel's limit, the temporary file beside the target, and the failure texts.
 #include <cstddef>
 #include <cstdint>
+#include <stop_token>
 #include <string>
 #include <string_view>
 #include <utility>
+
+#include "net/temp_files.h"
 
 namespace kelvora::workbook {
 
@@ -21,8 +24,12 @@ bool CutToUnits(std::string& utf8, size_t maxUnits);
 // 0x100, so the text can be stored one byte a character.
 bool CellUtf16(std::string_view gbk, std::u16string& utf16, bool& compressible);
 
+// The temporary names of exports: ".kelvora-export-PID-N.tmp".
+const TempNamePattern& ExportTempNames();
+
 // A file created under a fresh name in the target's folder, renamed over the
-// target once it is complete.
+// target once it is complete. Creating one first removes the temporary files that
+// exports of processes that are gone left in that folder.
 class TempFile {
  public:
   explicit TempFile(std::string targetUtf8) : target_(std::move(targetUtf8)) {}
@@ -38,8 +45,10 @@ class TempFile {
   // Closes the descriptor, leaving the file for someone else to fill by path.
   bool closeForReuse();
   // Flushes, syncs and renames into place; false with error() set (the
-  // temporary file is then removed).
-  bool commit();
+  // temporary file is then removed). A stop request that came meanwhile leaves
+  // the target as it was: false with stopped() set.
+  bool commit(const std::stop_token& stop = {});
+  bool stopped() const { return stopped_; }
 
   const std::string& path() const { return path_; }
   int error() const { return error_; }
@@ -51,6 +60,7 @@ class TempFile {
   int fd_ = -1;
   int error_ = 0;
   bool committed_ = false;
+  bool stopped_ = false;
   std::string buffer_;
 };
 

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <exception>
+#include <stop_token>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -253,8 +254,10 @@ size_t FirstCharacterBytes(std::string_view chars, size_t width) {
 // SST with its CONTINUE records, then EXTSST with the position of every
 // `bucket`-th string. A string's header never ends a record; its characters may
 // go on in the next record, which then starts with the option byte again.
+// False, part-way, on a stop request.
 template <typename Sink>
-void WriteSharedStrings(Sink& sink, uint64_t position, const SharedStrings& strings, uint32_t references) {
+bool WriteSharedStrings(Sink& sink, uint64_t position, const SharedStrings& strings, uint32_t references,
+                        const std::stop_token& stop) {
   const uint32_t count = strings.size();
   const uint32_t bucket = std::max<uint32_t>(8, (count + 127) / 128);
   std::string extSst;
@@ -266,6 +269,7 @@ void WriteSharedStrings(Sink& sink, uint64_t position, const SharedStrings& stri
   Put32(out, references);
   Put32(out, count);
   for (uint32_t i = 0; i < count; ++i) {
+    if (i % 4096 == 0 && stop.stop_requested()) return false;
     const std::string_view e = strings.entry(i);
     const uint8_t option = static_cast<uint8_t>(e[0]);
     const size_t width = option ? 2 : 1;
@@ -294,6 +298,7 @@ void WriteSharedStrings(Sink& sink, uint64_t position, const SharedStrings& stri
   std::string record;
   Record(record, kExtSst, extSst);
   sink.write(record);
+  return true;
 }
 
 // ---- compound document ----
@@ -403,7 +408,8 @@ std::string AllocationTables(const Layout& l) {
 
 namespace {
 
-WorkbookResult WriteXlsUnguarded(const std::string& pathUtf8, const std::vector<RowCells>& rows) {
+WorkbookResult WriteXlsUnguarded(const std::string& pathUtf8, const std::vector<RowCells>& rows,
+                                 const std::stop_token& stop) {
   if (rows.size() > kMaxXlsDataRows)
     return WorkbookResult::Failure(Utf8ToGbk("无法导出到“" + pathUtf8 + "”：表格有 " + std::to_string(rows.size()) +
                              " 行，.xls 文件最多容纳 " + std::to_string(kMaxXlsDataRows) +
@@ -424,6 +430,7 @@ WorkbookResult WriteXlsUnguarded(const std::string& pathUtf8, const std::vector<
   std::u16string units;
   const RowCells header = SheetHeaderRow();
   for (size_t r = 0; r < sheetRows; ++r) {
+    if (stop.stop_requested()) return WorkbookResult::Stopped(pathUtf8);
     const RowCells& cells = r == 0 ? header : rows[r - 1];
     for (int c = 0; c < kResultColumnCount; ++c) {
       bool compressible = true;
@@ -455,7 +462,8 @@ WorkbookResult WriteXlsUnguarded(const std::string& pathUtf8, const std::vector<
   Record(globals, kBoundSheet, sheetEntry);
   // The strings go straight to the file; counting them first places the sheet.
   ByteCounter sharedStringBytes;
-  WriteSharedStrings(sharedStringBytes, globals.size(), strings, references);
+  if (!WriteSharedStrings(sharedStringBytes, globals.size(), strings, references, stop))
+    return WorkbookResult::Stopped(pathUtf8);
   const uint64_t sheetPosition = globals.size() + sharedStringBytes.bytes + 4;
   Set32(globals, sheetPositionAt, static_cast<uint32_t>(sheetPosition));
 
@@ -484,11 +492,12 @@ WorkbookResult WriteXlsUnguarded(const std::string& pathUtf8, const std::vector<
   if (!file.create()) return WorkbookResult::Failure(workbook::WriteFailure(pathUtf8, file.error()));
   file.write(Header(layout));
   file.write(globals);
-  WriteSharedStrings(file, globals.size(), strings, references);
+  if (!WriteSharedStrings(file, globals.size(), strings, references, stop)) return WorkbookResult::Stopped(pathUtf8);
   file.write(std::string("\x0A\x00\x00\x00", 4));  // EOF of the globals
   file.write(sheetHead);
   std::string cell;
   for (size_t r = 0; r < sheetRows; ++r) {
+    if (stop.stop_requested()) return WorkbookResult::Stopped(pathUtf8);
     for (int c = 0; c < kResultColumnCount; ++c) {
       const uint32_t index = cellStrings[r * kResultColumnCount + c];
       if (index == kNoString) continue;
@@ -506,7 +515,9 @@ WorkbookResult WriteXlsUnguarded(const std::string& pathUtf8, const std::vector<
   file.write(std::string(static_cast<size_t>(uint64_t{layout.streamSectors} * kSectorSize - used), '\0'));
   file.write(DirectorySector(streamSize));
   file.write(AllocationTables(layout));
-  if (!file.commit()) return WorkbookResult::Failure(workbook::WriteFailure(pathUtf8, file.error()));
+  if (!file.commit(stop))
+    return file.stopped() ? WorkbookResult::Stopped(pathUtf8)
+                          : WorkbookResult::Failure(workbook::WriteFailure(pathUtf8, file.error()));
 
   result.ok = true;
   result.warning = workbook::CutCellsWarning(result.cutCells);
@@ -515,9 +526,9 @@ WorkbookResult WriteXlsUnguarded(const std::string& pathUtf8, const std::vector<
 
 }  // namespace
 
-WorkbookResult WriteXls(const std::string& pathUtf8, const std::vector<RowCells>& rows) {
+WorkbookResult WriteXls(const std::string& pathUtf8, const std::vector<RowCells>& rows, std::stop_token stop) {
   try {
-    return WriteXlsUnguarded(pathUtf8, rows);
+    return WriteXlsUnguarded(pathUtf8, rows, stop);
   } catch (const std::exception&) {  // allocation failures of a huge table
     return WorkbookResult::Failure(workbook::WriteFailureText(pathUtf8, Utf8ToGbk("内存不足")));
   }

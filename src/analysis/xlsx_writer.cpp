@@ -1,9 +1,17 @@
 // .xlsx workbooks through libxlsxwriter, in its constant-memory mode: rows go to
 // a temporary file as they come, so a large table costs no more memory than a row.
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
 #include <xlsxwriter.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <exception>
 #include <memory>
+#include <mutex>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -11,8 +19,95 @@
 #include "analysis/workbook_io.h"
 #include "net/codec.h"
 
+namespace {
+// The stop request of the workbook being closed on this thread, if any.
+thread_local const std::stop_token* tZipStop = nullptr;
+}  // namespace
+
+// libxlsxwriter compresses the whole sheet inside workbook_close (seconds for a
+// million rows) and offers no way to stop there. Its writes into the zip file
+// come through this function, which the program defines before minizip does: a
+// stop request fails the next write, and workbook_close gives up at once. Where
+// the library did not come through here, a stop just waits for the close.
+extern "C" int zipWriteInFileInZip(void* file, const void* data, unsigned length) {
+  using Write = int (*)(void*, const void*, unsigned);
+  static const Write minizipWrite = reinterpret_cast<Write>(::dlsym(RTLD_NEXT, "zipWriteInFileInZip"));
+  constexpr int kZipErrno = -1;  // ZIP_ERRNO
+  if (tZipStop && tZipStop->stop_requested()) return kZipErrno;
+  return minizipWrite ? minizipWrite(file, data, length) : kZipErrno;
+}
+
 namespace kelvora {
 namespace {
+
+// libxlsxwriter prints its own lines ("[ERROR][./src/packager.c:...]") on stderr
+// when a write fails; the user gets our message instead. While one of these
+// lives, whatever reaches descriptor 2 is kept aside; other lines that came in
+// meanwhile (another thread's) are passed on afterwards, the library's dropped.
+class LibraryStderr {
+ public:
+  LibraryStderr() : lock_(Mutex()) {
+    capture_ = ::memfd_create("kelvora-xlsxwriter-stderr", MFD_CLOEXEC);
+    if (capture_ < 0) return;
+    std::fflush(stderr);
+    saved_ = ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
+    if (saved_ < 0 || ::dup2(capture_, STDERR_FILENO) < 0) {
+      if (saved_ >= 0) ::close(saved_);
+      saved_ = -1;
+    }
+  }
+  ~LibraryStderr() {
+    if (capture_ < 0) return;
+    if (saved_ >= 0) {
+      std::fflush(stderr);
+      const int savedErrno = errno;
+      ::dup2(saved_, STDERR_FILENO);
+      ::close(saved_);
+      passOnOtherLines();
+      errno = savedErrno;
+    }
+    ::close(capture_);
+  }
+  LibraryStderr(const LibraryStderr&) = delete;
+  LibraryStderr& operator=(const LibraryStderr&) = delete;
+
+ private:
+  static std::mutex& Mutex() {
+    static std::mutex mutex;
+    return mutex;
+  }
+  static bool IsLibraryLine(const std::string& line) {
+    return line.rfind("[ERROR]", 0) == 0 || line.rfind("[WARNING]", 0) == 0;
+  }
+  void passOnOtherLines() {
+    std::string text;
+    char buffer[4096];
+    for (off_t at = 0;;) {
+      const ssize_t n = ::pread(capture_, buffer, sizeof buffer, at);
+      if (n <= 0) break;
+      text.append(buffer, static_cast<size_t>(n));
+      at += n;
+    }
+    std::string others;
+    for (size_t start = 0; start < text.size();) {
+      size_t end = text.find('\n', start);
+      end = end == std::string::npos ? text.size() : end + 1;
+      const std::string line = text.substr(start, end - start);
+      if (!IsLibraryLine(line)) others += line;
+      start = end;
+    }
+    for (size_t done = 0; done < others.size();) {
+      const ssize_t n = ::write(STDERR_FILENO, others.data() + done, others.size() - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      done += static_cast<size_t>(n);
+    }
+  }
+
+  std::unique_lock<std::mutex> lock_;
+  int capture_ = -1;
+  int saved_ = -1;
+};
 
 bool IsHex(char c) {
   return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
@@ -82,7 +177,25 @@ bool StoredText(std::string_view gbk, std::string& text, std::string& escaped, s
 
 namespace {
 
-WorkbookResult WriteXlsxUnguarded(const std::string& pathUtf8, const std::vector<RowCells>& rows) {
+// Why workbook_close failed, for the user: the system's reason when a file
+// operation failed (a full disk above all), else the library's.
+std::string CloseFailure(const std::string& pathUtf8, lxw_error error, int closeErrno) {
+  switch (error) {
+    case LXW_ERROR_CREATING_XLSX_FILE:
+    case LXW_ERROR_CREATING_TMPFILE:
+    case LXW_ERROR_READING_TMPFILE:
+    case LXW_ERROR_ZIP_FILE_OPERATION:
+    case LXW_ERROR_ZIP_FILE_ADD:
+    case LXW_ERROR_ZIP_CLOSE:
+      if (closeErrno != 0) return workbook::WriteFailure(pathUtf8, closeErrno);
+      break;
+    default: break;
+  }
+  return workbook::WriteFailureText(pathUtf8, lxw_strerror(error));
+}
+
+WorkbookResult WriteXlsxUnguarded(const std::string& pathUtf8, const std::vector<RowCells>& rows,
+                                  const std::stop_token& stop) {
   if (rows.size() > kMaxXlsxDataRows)
     return WorkbookResult::Failure(Utf8ToGbk("无法导出到“" + pathUtf8 + "”：表格有 " + std::to_string(rows.size()) +
                              " 行，超出 .xlsx 文件最多容纳的 " + std::to_string(kMaxXlsxDataRows) +
@@ -99,18 +212,31 @@ WorkbookResult WriteXlsxUnguarded(const std::string& pathUtf8, const std::vector
   // Closing is the one way to free a workbook; on an exception its file goes
   // away with the temporary name.
   struct Closer {
-    void operator()(lxw_workbook* b) const { workbook_close(b); }
+    void operator()(lxw_workbook* b) const {
+      LibraryStderr quiet;
+      workbook_close(b);
+    }
   };
-  std::unique_ptr<lxw_workbook, Closer> book(workbook_new_opt(file.path().c_str(), &options));
+  std::unique_ptr<lxw_workbook, Closer> book;
+  lxw_worksheet* sheet = nullptr;
+  {
+    LibraryStderr quiet;
+    book.reset(workbook_new_opt(file.path().c_str(), &options));
+    if (book) sheet = workbook_add_worksheet(book.get(), nullptr);
+  }
   if (!book) return WorkbookResult::Failure(workbook::WriteFailureText(pathUtf8, "cannot start the workbook"));
-  lxw_worksheet* sheet = workbook_add_worksheet(book.get(), nullptr);
   lxw_error error = sheet ? LXW_NO_ERROR : LXW_ERROR_CREATING_TMPFILE;
 
   WorkbookResult result;
   std::string text, escaped, encoded;
   const char* stored = nullptr;
   const RowCells header = SheetHeaderRow();
+  bool stopped = false;
   for (size_t r = 0; error == LXW_NO_ERROR && r <= rows.size(); ++r) {
+    if (stop.stop_requested()) {
+      stopped = true;
+      break;
+    }
     const RowCells& cells = r == 0 ? header : rows[r - 1];
     for (int c = 0; c < kResultColumnCount; ++c) {
       if (StoredText(cells[c], text, escaped, encoded, stored)) ++result.cutCells;
@@ -121,11 +247,24 @@ WorkbookResult WriteXlsxUnguarded(const std::string& pathUtf8, const std::vector
       if (error != LXW_NO_ERROR) break;
     }
   }
-  // Closing also frees the workbook, so it runs even after a failed write.
-  const lxw_error closeError = workbook_close(book.release());
-  if (error == LXW_NO_ERROR) error = closeError;
+  // Closing also frees the workbook, so it runs even after a failed write or a
+  // stop; a stop (also one that comes now) cuts the compression short.
+  lxw_error closeError = LXW_NO_ERROR;
+  int closeErrno = 0;
+  {
+    LibraryStderr quiet;
+    tZipStop = &stop;
+    errno = 0;
+    closeError = workbook_close(book.release());
+    closeErrno = errno;
+    tZipStop = nullptr;
+  }
+  if (stopped || stop.stop_requested()) return WorkbookResult::Stopped(pathUtf8);
   if (error != LXW_NO_ERROR) return WorkbookResult::Failure(workbook::WriteFailureText(pathUtf8, lxw_strerror(error)));
-  if (!file.commit()) return WorkbookResult::Failure(workbook::WriteFailure(pathUtf8, file.error()));
+  if (closeError != LXW_NO_ERROR) return WorkbookResult::Failure(CloseFailure(pathUtf8, closeError, closeErrno));
+  if (!file.commit(stop))
+    return file.stopped() ? WorkbookResult::Stopped(pathUtf8)
+                          : WorkbookResult::Failure(workbook::WriteFailure(pathUtf8, file.error()));
 
   result.ok = true;
   result.warning = workbook::CutCellsWarning(result.cutCells);
@@ -134,9 +273,9 @@ WorkbookResult WriteXlsxUnguarded(const std::string& pathUtf8, const std::vector
 
 }  // namespace
 
-WorkbookResult WriteXlsx(const std::string& pathUtf8, const std::vector<RowCells>& rows) {
+WorkbookResult WriteXlsx(const std::string& pathUtf8, const std::vector<RowCells>& rows, std::stop_token stop) {
   try {
-    return WriteXlsxUnguarded(pathUtf8, rows);
+    return WriteXlsxUnguarded(pathUtf8, rows, stop);
   } catch (const std::exception&) {  // allocation failures of a huge table
     return WorkbookResult::Failure(workbook::WriteFailureText(pathUtf8, Utf8ToGbk("内存不足")));
   }

@@ -1,9 +1,67 @@
 #include "app/demo_qt.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
 #include <QRegularExpression>
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+
+#include "net/temp_files.h"
 
 namespace kelvora {
+namespace {
+
+std::atomic<int> gReceivedSignal{0};
+int gSignalPipe[2] = {-1, -1};
+
+// Only what a handler may do: note the signal and wake the event loop.
+extern "C" void OnDemoStopSignal(int sig) {
+  const int savedErrno = errno;
+  int none = 0;
+  gReceivedSignal.compare_exchange_strong(none, sig);
+  const char byte = static_cast<char>(sig);
+  [[maybe_unused]] const ssize_t n = ::write(gSignalPipe[1], &byte, 1);
+  errno = savedErrno;
+}
+
+const TempNamePattern& DemoFolderNames() {
+  static const TempNamePattern pattern{"kelvora-demo-", "", true, true};
+  return pattern;
+}
+
+}  // namespace
+
+QuitOnStopSignals::QuitOnStopSignals() {
+  if (gSignalPipe[0] < 0 && ::pipe2(gSignalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+  notifier_ = std::make_unique<QSocketNotifier>(gSignalPipe[0], QSocketNotifier::Read);
+  QObject::connect(notifier_.get(), &QSocketNotifier::activated, [] {
+    char bytes[16];
+    while (::read(gSignalPipe[0], bytes, sizeof bytes) > 0) {
+    }
+    // Every event loop ends, the modal ones of start-up included.
+    QCoreApplication::exit(128 + gReceivedSignal.load());
+  });
+  struct sigaction action {};
+  action.sa_handler = OnDemoStopSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART | SA_RESETHAND;
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+}
+
+QuitOnStopSignals::~QuitOnStopSignals() {
+  if (!notifier_) return;
+  std::signal(SIGINT, SIG_DFL);
+  std::signal(SIGTERM, SIG_DFL);
+}
+
+int QuitOnStopSignals::received() const { return gReceivedSignal.load(); }
 
 DemoSimulator::~DemoSimulator() {
   if (!process_ || process_->state() == QProcess::NotRunning) return;
@@ -17,7 +75,10 @@ DemoSimulator::~DemoSimulator() {
 QString DemoSimulator::configPath() const { return dir_ ? dir_->filePath(QStringLiteral("kelvora.ini")) : QString(); }
 
 bool DemoSimulator::start(const QString& simulator, QString& error) {
-  dir_ = std::make_unique<QTemporaryDir>();
+  const QString temp = QDir::tempPath();
+  RemoveStaleTemporaries(QFile::encodeName(temp).toStdString(), DemoFolderNames());
+  dir_ = std::make_unique<QTemporaryDir>(
+      QDir(temp).filePath(QString::fromStdString(TempName(DemoFolderNames(), ::getpid(), "XXXXXX"))));
   if (!dir_->isValid()) {
     error = QStringLiteral("no temporary folder for the simulator's settings");
     return false;

@@ -90,10 +90,14 @@ int main(int argc, char** argv) {
   }
   const QString programDir = QCoreApplication::applicationDirPath();
 
+  std::unique_ptr<QuitOnStopSignals> stopSignals;
   std::unique_ptr<DemoSimulator> sim;
   std::string configFile = QFile::encodeName(args.config).toStdString();
   bool demoSettings = false;  // the simulator's own settings file is in use
   if (args.demo) {
+    // The demo leaves a simulator and a folder of settings behind unless it ends
+    // through its clean-up.
+    stopSignals = std::make_unique<QuitOnStopSignals>();
     sim = std::make_unique<DemoSimulator>();
     if (!sim->start(QDir(programDir).filePath(QStringLiteral("kelvora-sim")), error)) {
       std::fprintf(stderr, "kelvora: %s\n", error.toUtf8().constData());
@@ -132,6 +136,8 @@ int main(int argc, char** argv) {
   }
 
   const StartupOutcome outcome = window.startUp(MakeStartupHooks(window, demoAccount));
+  // A stop signal during start-up ended its windows' loops; end here as well.
+  if (stopSignals && stopSignals->received()) return stopSignals->exitCode();
   if (tour) {
     QString failed = tour->failedDialogStep();
     if (failed.isEmpty() && !outcome.running) failed = QStringLiteral("start-up");
@@ -143,5 +149,6 @@ int main(int argc, char** argv) {
     tour->start();
   }
   if (!outcome.running) return outcome.exitCode;
-  return app.exec();
+  const int code = app.exec();
+  return stopSignals && stopSignals->received() ? stopSignals->exitCode() : code;
 }

@@ -2,9 +2,11 @@
 // What the commands of kelvora-cli share: the parsed options, the host that turns
 // the core's progress into stderr lines, and the row printers.
 #include <atomic>
+#include <memory>
 #include <optional>
 #include <stop_token>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "results/host.h"
@@ -31,6 +33,14 @@ void RequestCliStop();
 // that stopped it), else `code`. Every command ends through it, and Run passes
 // each command's result through it once more for the early returns.
 int ExitCodeAfterRun(int code = kExitOk);
+// After a stop the process ends at once: handing a table of a million rows back
+// to the allocator cell by cell takes a second, so it is kept until the exit
+// instead (as compilers skip freeing at the end of a run).
+template <typename T>
+void KeepUntilExit(T&& value) {
+  static auto* kept = new std::vector<std::shared_ptr<void>>();
+  kept->push_back(std::make_shared<std::decay_t<T>>(std::forward<T>(value)));
+}
 
 struct Options {
   std::string config;

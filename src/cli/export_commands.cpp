@@ -36,7 +36,8 @@ int RunExport(const Options& o, CliHost& host) {
     return kExitUsage;
   }
   // Refuse a wrong extension before reading what may be a long input.
-  if (WorkbookFormatOf(out) == WorkbookFormat::Unknown) {
+  const WorkbookFormat format = WorkbookFormatOf(out);
+  if (format == WorkbookFormat::Unknown) {
     std::fprintf(stderr, "%s\n", TerminalText(WriteWorkbook(out, {}).message).c_str());
     return kExitUsage;
   }
@@ -45,15 +46,38 @@ int RunExport(const Options& o, CliHost& host) {
   {
     std::vector<ParsedRow> parsed;
     std::string error;
-    if (!ReadRows(haveSource ? source : std::string("-"), parsed, error)) {
-      ErrorLine("export: " + error);
-      return kExitUsage;
+    // A table the format cannot hold is refused at its first row too many, not
+    // after reading (and holding) all of it.
+    const RowReadLimits limits{CliStopToken(), format == WorkbookFormat::Xls ? kMaxXlsDataRows : kMaxXlsxDataRows};
+    switch (ReadRows(haveSource ? source : std::string("-"), parsed, error, limits)) {
+      case RowsRead::Ok: break;
+      case RowsRead::Stopped:
+        KeepUntilExit(std::move(parsed));
+        std::fprintf(stderr, "%s\n", TerminalText(WorkbookResult::Stopped(out).message).c_str());
+        return ExitCodeAfterRun();
+      case RowsRead::TooManyRows:
+        std::fprintf(stderr, "%s\n", TerminalText(TooManyRowsMessage(out, format)).c_str());
+        ErrorLine("export: " + error);
+        return kExitUsage;
+      case RowsRead::Refused:
+        ErrorLine("export: " + error);
+        return kExitUsage;
     }
     rows.reserve(parsed.size());
-    for (ParsedRow& r : parsed) rows.push_back(std::move(r.cells));
+    for (ParsedRow& r : parsed) {
+      if (rows.size() % 4096 == 0 && CliStopToken().stop_requested()) break;
+      rows.push_back(std::move(r.cells));
+    }
+    if (CliStopToken().stop_requested()) KeepUntilExit(std::move(parsed));
   }
 
-  const WorkbookResult result = WriteWorkbook(out, rows);
+  // A stop that came while converting ends the writing before it starts.
+  const WorkbookResult result = WriteWorkbook(out, rows, format, CliStopToken());
+  if (result.stopped) {
+    KeepUntilExit(std::move(rows));
+    std::fprintf(stderr, "%s\n", TerminalText(result.message).c_str());
+    return ExitCodeAfterRun();
+  }
   if (!result.ok) {
     std::fprintf(stderr, "%s\n", TerminalText(result.message).c_str());
     return kExitUsage;

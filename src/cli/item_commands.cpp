@@ -52,9 +52,15 @@ int RunRetry(const Options& o, CliHost& host) {
   const std::string source = o.arguments.empty() ? std::string("-") : o.arguments[0];
   std::vector<ParsedRow> rows;
   std::string error;
-  if (!ReadRows(source, rows, error)) {
-    ErrorLine("retry: " + error);
-    return kExitUsage;
+  switch (ReadRows(source, rows, error, {CliStopToken()})) {
+    case RowsRead::Ok: break;
+    case RowsRead::Stopped:
+      KeepUntilExit(std::move(rows));
+      return ExitCodeAfterRun();
+    case RowsRead::Refused:
+    case RowsRead::TooManyRows:
+      ErrorLine("retry: " + error);
+      return kExitUsage;
   }
   ResultsTable table;
   for (const ParsedRow& r : rows) {

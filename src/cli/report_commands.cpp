@@ -65,16 +65,33 @@ int RunReport(const Options& o, CliHost& host) {
   std::string error;
   {
     std::vector<ParsedRow> parsed;
-    if (!ReadRows(source.value_or("-"), parsed, error)) {
-      ErrorLine("report: " + error);
-      return kExitUsage;
+    switch (ReadRows(source.value_or("-"), parsed, error, {CliStopToken()})) {
+      case RowsRead::Ok: break;
+      case RowsRead::Stopped:
+        KeepUntilExit(std::move(parsed));
+        return ExitCodeAfterRun();
+      case RowsRead::Refused:
+      case RowsRead::TooManyRows:
+        ErrorLine("report: " + error);
+        return kExitUsage;
     }
     rows.reserve(parsed.size());
-    for (ParsedRow& r : parsed) rows.push_back(std::move(r.cells));
+    for (ParsedRow& r : parsed) {
+      if (rows.size() % 4096 == 0 && CliStopToken().stop_requested()) break;
+      rows.push_back(std::move(r.cells));
+    }
+    if (CliStopToken().stop_requested()) KeepUntilExit(std::move(parsed));
   }
 
+  // A stop ends the report wherever it is; the page that was there stays.
+  const auto stopped = [&] {
+    if (!CliStopToken().stop_requested()) return false;
+    KeepUntilExit(std::move(rows));
+    return true;
+  };
   AnalysisDb db;
-  const AnalysisLoadStatus status = db.load(rows);
+  const AnalysisLoadStatus status = db.load(rows, CliStopToken());
+  if (status == AnalysisLoadStatus::Stopped || stopped()) return ExitCodeAfterRun();
   if (status != AnalysisLoadStatus::Ok) {
     host.message(AnalysisLoadMessage(status));
     return kExitFailed;
@@ -82,6 +99,7 @@ int RunReport(const Options& o, CliHost& host) {
   const DateTime today = TodayUtc8();
   const AnalysisReport report = BuildAnalysisReport(db, today);
   db.close();
+  if (stopped()) return ExitCodeAfterRun();
   const ShopHours shop = CurrentShopHours();
   const std::vector<DayAdvice> advice = RecommendListingHours(report.counts, NowUtc8(), shop);
 
@@ -98,10 +116,15 @@ int RunReport(const Options& o, CliHost& host) {
                               PageFunctionCall("nr1", report.tables) + "\n" +
                               PageFunctionCall("tj", AdviceSeries(advice, shop));
     std::string standalone;
-    if (!BuildStandaloneReportPage(page, library, calls, standalone, error) ||
-        !WriteFileReplacing(*htmlOut, standalone, error)) {
+    if (!BuildStandaloneReportPage(page, library, calls, standalone, error)) {
       ErrorLine("report: " + error);
       return kExitFailed;
+    }
+    // A file that cannot be written is refused output, as for export.
+    if (!WriteFileReplacing(*htmlOut, standalone, error, CliStopToken())) {
+      if (stopped()) return ExitCodeAfterRun();
+      ErrorLine("report: " + error);
+      return kExitUsage;
     }
   }
   return ExitCodeAfterRun();

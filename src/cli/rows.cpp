@@ -143,6 +143,14 @@ bool RowReader::add(std::string line, std::vector<ParsedRow>& rows, std::string&
   // A raw CR can only be a CR LF line end: CRs inside cells are escaped.
   if (!line.empty() && line.back() == '\r') line.pop_back();
   if (line.empty()) return true;
+  // Converted as it is, a broken byte would become "?" without a word.
+  if (const size_t bad = FirstInvalidUtf8(line); bad != std::string::npos) {
+    char byte[8];
+    std::snprintf(byte, sizeof byte, "0x%02X", static_cast<unsigned char>(line[bad]));
+    error = LineError(lineNumber_, std::string("not UTF-8 (byte ") + byte + " at byte " + std::to_string(bad + 1) +
+                                       " of the line)");
+    return false;
+  }
   if (!started_) {
     started_ = true;
     jsonl_ = line[0] == '[';
@@ -176,6 +184,14 @@ bool RowReader::add(std::string line, std::vector<ParsedRow>& rows, std::string&
     }
     for (int c = 0; c < kResultColumnCount; ++c) row.cells[static_cast<size_t>(c)] = std::move(cells[static_cast<size_t>(c)]);
   }
+  // A zero character would end the cell early in every text the program hands on.
+  for (int c = 0; c < kResultColumnCount; ++c) {
+    if (row.cells[static_cast<size_t>(c)].find('\0') != std::string::npos) {
+      error = LineError(lineNumber_, "a zero character (\\u0000) in the cell " +
+                                         GbkToUtf8(ResultColumns()[c].caption));
+      return false;
+    }
+  }
   rows.push_back(std::move(row));
   return true;
 }
@@ -199,25 +215,32 @@ bool ParseRows(const std::string& utf8Input, std::vector<RowCells>& rows, std::s
   return true;
 }
 
-bool ReadRows(const std::string& source, std::vector<ParsedRow>& rows, std::string& error) {
+RowsRead ReadRows(const std::string& source, std::vector<ParsedRow>& rows, std::string& error,
+                  const RowReadLimits& limits) {
   LineInput input;
   if (!input.open(source.empty() ? std::string("-") : source)) {
     error = input.error();
-    return false;
+    return RowsRead::Refused;
   }
   RowReader reader;
   std::string line;
-  while (input.next(line)) {
+  for (size_t lineNumber = 1; input.next(line); ++lineNumber) {
+    if (limits.stop.stop_requested()) return RowsRead::Stopped;
     if (!reader.add(std::move(line), rows, error)) {
       error = input.name() + ": " + error;
-      return false;
+      return RowsRead::Refused;
+    }
+    if (rows.size() > limits.maxRows) {
+      error = input.name() + ": " + LineError(lineNumber, "row " + std::to_string(rows.size()) + ", one too many");
+      return RowsRead::TooManyRows;
     }
   }
+  if (limits.stop.stop_requested()) return RowsRead::Stopped;
   if (!input.error().empty()) {
     error = input.error();
-    return false;
+    return RowsRead::Refused;
   }
-  return true;
+  return RowsRead::Ok;
 }
 
 }  // namespace kelvora::cli

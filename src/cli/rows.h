@@ -2,6 +2,9 @@
 // The two printed forms of result rows (tab-separated with a caption line, or one
 // JSON array of fourteen strings a line), written and read as UTF-8. A jsonl row
 // whose requests failed carries a fifteenth element, {"failed":["secondary",...]}.
+#include <cstddef>
+#include <limits>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -25,7 +28,8 @@ struct ParsedRow {
 };
 
 // Reads rows one line at a time, in either form (a tab-separated input starts
-// with the caption line). Errors name the line.
+// with the caption line). Errors name the line. A line that is not UTF-8, and a
+// cell holding the zero character, are refused like any other bad line.
 class RowReader {
  public:
   // Takes one input line without its LF; false with `error` set on bad input.
@@ -41,9 +45,19 @@ class RowReader {
 bool ParseRows(const std::string& utf8Input, std::vector<ParsedRow>& rows, std::string& error);
 bool ParseRows(const std::string& utf8Input, std::vector<RowCells>& rows, std::string& error);
 
+struct RowReadLimits {
+  std::stop_token stop;  // asked between lines
+  // More rows are refused as soon as the one past the limit is read.
+  size_t maxRows = std::numeric_limits<size_t>::max();
+};
+
+enum class RowsRead { Ok, Refused, TooManyRows, Stopped };
+
 // Reads the rows of the file `source`, or of stdin when it is "-" or empty, through
 // the safe file reader (a regular file, streamed without a size limit). Every
-// command that reads rows uses this. False with `error` ("NAME: ...") on failure.
-bool ReadRows(const std::string& source, std::vector<ParsedRow>& rows, std::string& error);
+// command that reads rows uses this. Refused with `error` ("NAME: ...") on bad
+// input; TooManyRows with `error` naming the line that went past the limit.
+RowsRead ReadRows(const std::string& source, std::vector<ParsedRow>& rows, std::string& error,
+                  const RowReadLimits& limits = {});
 
 }  // namespace kelvora::cli

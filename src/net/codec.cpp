@@ -181,17 +181,19 @@ size_t DecodeUtf8(std::string_view s, size_t i, uint32_t& cp) {
   return n;
 }
 
-bool IsValidUtf8(std::string_view s) {
+size_t FirstInvalidUtf8(std::string_view s) {
   uint32_t cp;
   for (size_t i = 0; i < s.size();) {
     i = NextNonAscii(s, i);
     if (i == s.size()) break;
     const size_t n = DecodeUtf8(s, i, cp);
-    if (n == 0) return false;
+    if (n == 0) return i;
     i += n;
   }
-  return true;
+  return std::string_view::npos;
 }
+
+bool IsValidUtf8(std::string_view s) { return FirstInvalidUtf8(s) == std::string_view::npos; }
 
 void AppendUtf8(std::string& out, uint32_t cp) {
   if (cp < 0x80) {

@@ -16,6 +16,8 @@ std::string Utf8ToGbk(std::string_view utf8);
 // UTF-16 code units (host order) to GBK; a lone surrogate becomes '?'.
 std::string Utf16ToGbk(std::u16string_view utf16);
 bool IsValidUtf8(std::string_view bytes);
+// Where the first byte that does not belong to valid UTF-8 sits; npos when all do.
+size_t FirstInvalidUtf8(std::string_view bytes);
 // Length of the valid UTF-8 sequence at s[i] with its code point in `codePoint`;
 // 0 when the bytes there are not UTF-8 (overlong forms and surrogates included).
 size_t DecodeUtf8(std::string_view s, size_t i, uint32_t& codePoint);

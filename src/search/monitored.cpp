@@ -13,6 +13,7 @@
 #include "net/codec.h"
 #include "net/file_input.h"
 #include "net/shared_state.h"
+#include "net/temp_files.h"
 #include "net/text.h"
 
 namespace kelvora {
@@ -112,6 +113,9 @@ bool SaveMonitoredItems(const std::string& path, const std::string& editText) {
   const std::vector<std::string> ids = MonitoredIdsOfText(editText);
   std::string text;
   for (const std::string& id : ids) text += id + "\r\n";
+  // "cfg_jsid.txt.tmp-PID"; a save that was killed left one, which goes now.
+  const TempNamePattern tempNames{BaseNameOf(path) + ".tmp-", ""};
+  RemoveStaleTemporaries(FolderOf(path), tempNames);
   const std::string temp = path + ".tmp-" + std::to_string(::getpid());
   const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) return false;

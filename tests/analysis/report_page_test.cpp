@@ -66,6 +66,16 @@ TEST(ReportPageTest, WriteFileReplacingLeavesWholeFilesOnly) {
 
   EXPECT_FALSE(WriteFileReplacing((dir / "missing" / "r.html").string(), "x", error));
   EXPECT_NE(error.find("missing/r.html"), std::string::npos) << error;
+
+  // The temporary file of a run that was killed goes with the next write beside
+  // it; that of a process still writing stays.
+  const std::string stale = target + ".tmp-" + std::to_string(test::EndedProcessId()) + "-0";
+  const std::string running = target + ".tmp-" + std::to_string(getpid()) + "-999";
+  test::WriteFile(stale, "half a page");
+  test::WriteFile(running, "a page being written");
+  ASSERT_TRUE(WriteFileReplacing(target, "third", error)) << error;
+  EXPECT_FALSE(fs::exists(stale));
+  EXPECT_EQ(test::ReadFile(running), "a page being written");
   fs::remove_all(dir);
 }
 

@@ -9,12 +9,14 @@
 #include <algorithm>
 #include <filesystem>
 #include <random>
+#include <stop_token>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "analysis/workbook.h"
+#include "analysis/workbook_io.h"
 #include "net/codec.h"
 #include "support/fixtures.h"
 #include "support/workbook_reader.h"
@@ -276,6 +278,35 @@ TEST_P(WorkbookFormats, ExistingFileIsReplacedWhole) {
   ASSERT_EQ(book.rowCount, 2);
   EXPECT_EQ(book.rows[1][0], "9");
   EXPECT_EQ(dir.entries().size(), 1u);
+}
+
+TEST_P(WorkbookFormats, StopRequestLeavesTheTargetAsItWas) {
+  ScratchDir dir;
+  const fs::path path = dir.path() / ("kept" + ext());
+  test::WriteFile(path.string(), "the workbook of yesterday");
+  std::stop_source stop;
+  stop.request_stop();
+  const WorkbookResult r = WriteWorkbook(path.string(), {Row({"1"}), Row({"2"})}, WorkbookFormat::Unknown,
+                                         stop.get_token());
+  EXPECT_FALSE(r.ok);
+  EXPECT_TRUE(r.stopped);
+  EXPECT_NE(r.message.find(path.string()), std::string::npos) << GbkToUtf8(r.message);
+  EXPECT_EQ(test::ReadFile(path.string()), "the workbook of yesterday");
+  EXPECT_EQ(dir.entries(), std::vector<std::string>{"kept" + ext()});
+}
+
+// An export that was killed left its temporary file, up to a workbook's size: the
+// next export into that folder removes it, but not the file of one still running.
+TEST_P(WorkbookFormats, LeftoversOfEndedExportsGo) {
+  ScratchDir dir;
+  const std::string stale = TempName(workbook::ExportTempNames(), test::EndedProcessId(), "0");
+  const std::string running = TempName(workbook::ExportTempNames(), ::getpid(), "999999");
+  test::WriteFile((dir.path() / stale).string(), "half a workbook");
+  test::WriteFile((dir.path() / running).string(), "a workbook being written");
+  ASSERT_TRUE(WriteWorkbook((dir.path() / ("new" + ext())).string(), {Row({"1"})}).ok);
+  std::vector<std::string> left = dir.entries();
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{running, "new" + ext()}));
 }
 
 // Excel reads "_xHHHH_" in an .xlsx text as a character code; such a text is

@@ -220,6 +220,44 @@ TEST_F(CliReliability, FileInputsThatAreNoFilesOrTooLargeAreRefused) {
   EXPECT_NE(beside.err().find("cfg_jsid.txt: is a folder, not a regular file"), std::string::npos) << beside.err();
 }
 
+// Bytes that are not UTF-8 (a file saved as GBK, a cut character) and the zero
+// character are refused by every command that reads rows, once, naming the line:
+// converted as they were, they became "?" and a cell cut short without a word.
+TEST_F(CliReliability, RowsThatAreNotTextAreRefusedNamingTheLine) {
+  const std::string captions =
+      "序号\titemID\t标题\t链接\t卖家\t上架时间\t下架时间\t剩余小时数\t店铺类型\t当前销量\t当前库存\t售价\t所在地\t监测\n";
+  const std::string good = "1\t2\t标题\t\t\t\t\t\t\t\t\t\t\t\n";
+  const std::string goodJson = R"(["1","2","标题","","","","","","","","","","",""])" "\n";
+  struct Case {
+    std::string name, input, message;
+  } cases[] = {
+      {"GBK bytes", captions + good + "1\t2\t\xB1\xEA\xCC\xE2\t\t\t\t\t\t\t\t\t\t\t\n",
+       "line 3: not UTF-8 (byte 0xB1 at byte 5 of the line)"},
+      {"a character cut short", captions + "1\t2\t\xE6\xA0\n", "line 2: not UTF-8 (byte 0xE6 at byte 5 of the line)"},
+      {"an overlong form", goodJson + "[\"\xC0\xAF\"]\n", "line 2: not UTF-8 (byte 0xC0 at byte 3 of the line)"},
+      {"a surrogate", "[\"\xED\xA0\x80\"]\n", "line 1: not UTF-8 (byte 0xED at byte 3 of the line)"},
+      {"an escaped zero", goodJson + R"(["1","2","a\u0000b","","","","","","","","","","",""])" "\n",
+       "line 2: a zero character (\\u0000) in the cell 标题"},
+      {"a zero byte", captions + good + good + std::string("1\t2\t\t\t\0\t\t\t\t\t\t\t\t\t\n", 17),
+       "line 4: a zero character (\\u0000) in the cell 卖家"},
+  };
+  const fs::path workbook = dir_ / "out.xlsx";
+  const std::vector<std::vector<std::string>> commands = {
+      {"retry"}, {"report"}, {"export", "--out", workbook.string()}};
+  for (const Case& c : cases) {
+    for (const auto& command : commands) {
+      SCOPED_TRACE(c.name + ", " + command[0]);
+      std::vector<std::string> args = {"--monitor", (dir_ / "none").string(), "--quiet"};
+      args.insert(args.end(), command.begin(), command.end());
+      const Result r = RunCli(dir_, args, {.input = c.input});
+      EXPECT_EQ(r.code, 2);
+      EXPECT_EQ(r.err, "kelvora-cli: " + command[0] + ": stdin: " + c.message + "\n");
+      EXPECT_EQ(r.out, "");
+      EXPECT_FALSE(fs::exists(workbook));
+    }
+  }
+}
+
 // The simulator on a fixed port, first failing every answer, then answering all:
 // the rows of the first run carry their failed requests, and retry mends them.
 TEST_F(CliReliability, FailedRequestsAreMarkedAndRetryRerunsThemFromJsonl) {

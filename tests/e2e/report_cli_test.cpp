@@ -132,6 +132,10 @@ TEST_F(ReportCli, RefusedInputs) {
   EXPECT_EQ(Run({"report", "--pdf", "x"}, ""), 2);
   EXPECT_EQ(Run({"report", (dir_ / "missing.tsv").string()}, ""), 2);
   EXPECT_EQ(out_, "");
+  // A page that cannot be written is refused output, as a workbook is.
+  const std::string nowhere = (dir_ / "missing" / "r.html").string();
+  EXPECT_EQ(Run({"report", "-", "--html", nowhere}, std::string(kCaptions) + Row(0, "")), 2);
+  EXPECT_NE(err_.find("report: " + nowhere + ": "), std::string::npos) << err_;
 }
 
 }  // namespace

@@ -213,6 +213,19 @@ TEST_F(MonitoredFileTest, FailedSaveKeepsTheOldFile) {
   EXPECT_FALSE(SaveMonitoredItems((dir_ / "no-such-dir" / "cfg_jsid.txt").string(), "1"));
 }
 
+// A save that was killed left its temporary file: the next save removes it, but
+// not that of a process still running.
+TEST_F(MonitoredFileTest, SaveRemovesTheTemporaryFilesOfEndedProcessesOnly) {
+  const std::string stale = path_ + ".tmp-" + std::to_string(test::EndedProcessId());
+  const std::string running = path_ + ".tmp-" + std::to_string(::getppid());
+  test::WriteFile(stale, "111\r\n");
+  test::WriteFile(running, "222\r\n");
+  ASSERT_TRUE(SaveMonitoredItems(path_, "333"));
+  EXPECT_EQ(Read(), "333\r\n");
+  EXPECT_FALSE(fs::exists(stale));
+  EXPECT_EQ(test::ReadFile(running), "222\r\n");
+}
+
 TEST_F(MonitoredFileTest, AReadOnlyListIsNotReplacedAndPermissionsStay) {
   Write("111\r\n");
   SetMonitoredItemIds({"111"});

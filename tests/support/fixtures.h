@@ -1,4 +1,6 @@
 #pragma once
+#include <sys/types.h>
+
 #include <string>
 
 namespace kelvora::test {
@@ -13,5 +15,9 @@ std::string G(const std::string& utf8);
 // Whole files of a test's own making: empty text when unreadable.
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& bytes);
+
+// The id of a process that has ended: a child forked, exited and reaped, whose id
+// the system does not hand out again for a long while.
+pid_t EndedProcessId();
 
 }  // namespace kelvora::test
