@@ -28,8 +28,8 @@ double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(
 // Rows as the per-item driver writes them: most with times spread over the days
 // around now, some without a time.
 std::vector<RowCells> MakeRows(int n, DateTime today) {
-  static const char* kPlaces[] = {"浙江 杭州", "广东 广州", "上海", "江苏 苏州", "福建 泉州",
-                                  "北京", "广东 深圳", "浙江 义乌", "山东 青岛", "四川 成都"};
+  static const char* kPlaces[] = {"浙江 杭州", "广东 广州", "上海",      "江苏 苏州", "福建 泉州",
+                                  "北京",      "广东 深圳", "浙江 义乌", "山东 青岛", "四川 成都"};
   std::mt19937 random(42);
   std::uniform_int_distribution<int64_t> offset(-86400, 9 * 86400);
   std::uniform_int_distribution<int> place(0, 9), sales(0, 5000);
@@ -69,8 +69,10 @@ double Median(std::vector<double> v) {
 int main(int argc, char** argv) {
   int rowCount = 100000, rounds = 5;
   for (int i = 1; i + 1 < argc; i += 2) {
-    if (!std::strcmp(argv[i], "--rows")) rowCount = std::atoi(argv[i + 1]);
-    else if (!std::strcmp(argv[i], "--rounds")) rounds = std::max(1, std::atoi(argv[i + 1]));
+    if (!std::strcmp(argv[i], "--rows"))
+      rowCount = std::atoi(argv[i + 1]);
+    else if (!std::strcmp(argv[i], "--rounds"))
+      rounds = std::max(1, std::atoi(argv[i + 1]));
   }
   const DateTime today = TodayUtc8();
   const std::vector<RowCells> rows = MakeRows(rowCount, today);
@@ -111,7 +113,7 @@ int main(int argc, char** argv) {
   std::printf("open (load + texts)        %8.1f ms\n", Median(open));
   std::printf("texts, 960 count queries   %8.1f ms\n", Median(queries));
   std::printf("open the 960-query way     %8.1f ms\n", slowOpen);
-  std::printf("texts: one pass is %.0fx faster; opening is %.1fx faster\n",
-              Median(queries) / Median(report), slowOpen / Median(open));
+  std::printf("texts: one pass is %.0fx faster; opening is %.1fx faster\n", Median(queries) / Median(report),
+              slowOpen / Median(open));
   return 0;
 }

@@ -120,15 +120,18 @@ int main(int argc, char** argv) {
   std::string dir = std::filesystem::temp_directory_path().string();
   std::string only;
   for (int i = 1; i + 1 < argc; i += 2) {
-    if (!std::strcmp(argv[i], "--rows")) rows = std::strtoul(argv[i + 1], nullptr, 10);
-    else if (!std::strcmp(argv[i], "--rounds")) rounds = std::atoi(argv[i + 1]);
-    else if (!std::strcmp(argv[i], "--dir")) dir = argv[i + 1];
-    else if (!std::strcmp(argv[i], "--only")) only = std::string(".") + argv[i + 1];
+    if (!std::strcmp(argv[i], "--rows"))
+      rows = std::strtoul(argv[i + 1], nullptr, 10);
+    else if (!std::strcmp(argv[i], "--rounds"))
+      rounds = std::atoi(argv[i + 1]);
+    else if (!std::strcmp(argv[i], "--dir"))
+      dir = argv[i + 1];
+    else if (!std::strcmp(argv[i], "--only"))
+      only = std::string(".") + argv[i + 1];
   }
-  std::printf("%zu rows x 14 columns, %d rounds each, one process per round, files in %s\n", rows, rounds,
-              dir.c_str());
-  std::printf("%-6s %10s %10s %12s %12s %12s %10s\n", "format", "median s", "max s", "cpu s (med)",
-              "rows MB", "peak MB", "file MB");
+  std::printf("%zu rows x 14 columns, %d rounds each, one process per round, files in %s\n", rows, rounds, dir.c_str());
+  std::printf("%-6s %10s %10s %12s %12s %12s %10s\n", "format", "median s", "max s", "cpu s (med)", "rows MB",
+              "peak MB", "file MB");
   int failures = 0;
   for (const char* ext : {".xls", ".xlsx"}) {
     if (!only.empty() && only != ext) continue;
@@ -151,8 +154,7 @@ int main(int argc, char** argv) {
     std::sort(times.begin(), times.end());
     std::sort(cpus.begin(), cpus.end());
     std::printf("%-6s %10.3f %10.3f %12.3f %12.1f %12.1f %10.1f\n", ext, times[times.size() / 2], times.back(),
-                cpus[cpus.size() / 2], samples[0].rowsKb / 1024.0, peak / 1024.0,
-                samples[0].fileBytes / 1048576.0);
+                cpus[cpus.size() / 2], samples[0].rowsKb / 1024.0, peak / 1024.0, samples[0].fileBytes / 1048576.0);
   }
   std::printf("goal: under 1 s each, peak under 100 MB\n");
   return failures ? 1 : 0;

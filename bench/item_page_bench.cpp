@@ -94,8 +94,7 @@ void BM_RoadOfOneItemPage(benchmark::State& state) {
   for (auto _ : state) {
     std::string received(wire.data(), wire.size());
     const std::string text = kelvora::DecodeBody(std::move(received), contentType);
-    kelvora::ItemPageReading r =
-        kelvora::AnalyseFetchedPage(kelvora::TrimView(text), url, false, fetch);
+    kelvora::ItemPageReading r = kelvora::AnalyseFetchedPage(kelvora::TrimView(text), url, false, fetch);
     checked += r.row.itemId.size();
     benchmark::DoNotOptimize(r);
   }

@@ -16,7 +16,8 @@ namespace {
 std::string SearchAnswer(size_t targetBytes) {
   const char* places[] = {"广东 广州", "浙江 杭州", "上海", "江苏 苏州", "福建 泉州"};
   const char* words[] = {"夏季", "新款", "男士", "纯棉", "短袖", "T恤", "宽松", "休闲", "韩版", "潮流"};
-  std::string utf8 = R"({"pageName":"mainsrp","mods":{"itemlist":{"status":"show","data":{"postFeeText":"运费","auctions":[)";
+  std::string utf8 =
+      R"({"pageName":"mainsrp","mods":{"itemlist":{"status":"show","data":{"postFeeText":"运费","auctions":[)";
   uint32_t seed = 12345;
   auto next = [&] { return seed = seed * 1103515245u + 12345u; };
   for (int i = 0; utf8.size() < targetBytes; ++i) {
@@ -39,7 +40,8 @@ std::string SearchAnswer(size_t targetBytes) {
             std::string(next() % 2 ? "true" : "false") + R"(,"delivery":[489,1,)" + std::to_string(next() % 3000) +
             R"(],"description":[492,1,1203],"service":[489,1,952],"encryptedUserId":"UvFxbvGgYMCcuvQTT"},)";
     utf8 += R"("icon":[{"title":"尚天猫，就购了","dom_class":"icon-service-tianmao","position":"1","show":"1"}],)";
-    utf8 += R"("comment_url":"\/\/item.taobao.com\/item.htm?id=)" + std::to_string(nid) + R"(&on_comment=1","shopLink":"\/\/store.taobao.com\/shop\/view_shop.htm?user_number_id=)" +
+    utf8 += R"("comment_url":"\/\/item.taobao.com\/item.htm?id=)" + std::to_string(nid) +
+            R"(&on_comment=1","shopLink":"\/\/store.taobao.com\/shop\/view_shop.htm?user_number_id=)" +
             std::to_string(next()) + R"("})";
   }
   utf8 += R"(]},"pager":{"pageSize":44,"totalPage":100,"currentPage":1}}}})";
@@ -53,7 +55,8 @@ const std::string& Answer() {
 
 std::vector<std::string> Paths() {
   std::vector<std::string> paths;
-  for (int i = 0; i < 44; ++i) paths.push_back("data.mods.itemlist.data.auctions[" + std::to_string(i) + "].detail_url");
+  for (int i = 0; i < 44; ++i)
+    paths.push_back("data.mods.itemlist.data.auctions[" + std::to_string(i) + "].detail_url");
   return paths;
 }
 

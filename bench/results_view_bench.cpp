@@ -6,9 +6,9 @@
 //   results_view_bench [--rows N] [--writers T]     (offscreen unless QT_QPA_PLATFORM is set)
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QLineEdit>
 #include <QTableView>
-#include <QEventLoop>
 #include <QTimer>
 #include <algorithm>
 #include <atomic>
@@ -19,11 +19,11 @@
 #include <thread>
 #include <vector>
 
-#include "ui/desktop_host_qt.h"
 #include "app/main_window.h"
-#include "ui/results_model.h"
 #include "net/text.h"
 #include "ui/browser_pane_qt.h"
+#include "ui/desktop_host_qt.h"
+#include "ui/results_model.h"
 
 using namespace kelvora;
 using Clock = std::chrono::steady_clock;
@@ -36,11 +36,24 @@ RowCells SampleCells(int32_t row) {
   RowCells c;
   c[0] = NumberText(static_cast<int64_t>(row));
   c[1] = NumberText(static_cast<int64_t>(520000000000LL + row));
-  c[2] = "\xb4\xba\xbc\xbe\xd0\xc2\xbf\xee\xc5\xae\xd7\xb0\xc1\xac\xd2\xc2\xc8\xb9 " + NumberText(static_cast<int64_t>(row));
+  c[2] = "\xb4\xba\xbc\xbe\xd0\xc2\xbf\xee\xc5\xae\xd7\xb0\xc1\xac\xd2\xc2\xc8\xb9 " +
+         NumberText(static_cast<int64_t>(row));
   c[3] = "http://127.0.0.1:1/item/item.htm?id=" + c[1];
   c[4] = "\xc0\xb6\xcc\xec\xd0\xa1\xc6\xcc";
-  c[5] = "2018\xc4\xea" "3\xd4\xc2" "4\xc8\xd5" "21\xca\xb1" "26\xb7\xd6" "41\xc3\xeb";
-  c[6] = "2018\xc4\xea" "3\xd4\xc2" "11\xc8\xd5" "21\xca\xb1" "26\xb7\xd6" "41\xc3\xeb";
+  c[5] =
+      "2018\xc4\xea"
+      "3\xd4\xc2"
+      "4\xc8\xd5"
+      "21\xca\xb1"
+      "26\xb7\xd6"
+      "41\xc3\xeb";
+  c[6] =
+      "2018\xc4\xea"
+      "3\xd4\xc2"
+      "11\xc8\xd5"
+      "21\xca\xb1"
+      "26\xb7\xd6"
+      "41\xc3\xeb";
   c[7] = NumberText(static_cast<int64_t>(row % 168));
   c[8] = "\xb5\xea\xc6\xcc";
   c[9] = NumberText(static_cast<int64_t>(row % 9000));
@@ -203,10 +216,13 @@ int main(int argc, char** argv) {
     view->viewport()->repaint();
     std::printf("%-28s %.1f ms\n", what, Ms(Clock::now() - t0));
   };
-  timed("sort by 当前销量 to paint", [&] { view->sortByColumn(static_cast<int>(ResultColumn::Sales), Qt::AscendingOrder); });
+  timed("sort by 当前销量 to paint",
+        [&] { view->sortByColumn(static_cast<int>(ResultColumn::Sales), Qt::AscendingOrder); });
   timed("reverse it to paint", [&] { view->sortByColumn(static_cast<int>(ResultColumn::Sales), Qt::DescendingOrder); });
-  timed("sort by 标题 (pinyin) to paint", [&] { view->sortByColumn(static_cast<int>(ResultColumn::Title), Qt::AscendingOrder); });
-  timed("sort by 下架时间 to paint", [&] { view->sortByColumn(static_cast<int>(ResultColumn::DelistAt), Qt::AscendingOrder); });
+  timed("sort by 标题 (pinyin) to paint",
+        [&] { view->sortByColumn(static_cast<int>(ResultColumn::Title), Qt::AscendingOrder); });
+  timed("sort by 下架时间 to paint",
+        [&] { view->sortByColumn(static_cast<int>(ResultColumn::DelistAt), Qt::AscendingOrder); });
   window.showFilter();
   auto* filter = window.findChild<QLineEdit*>(QStringLiteral("筛选框"));
   timed("filter \"99\" to paint", [&] { filter->setText(QStringLiteral("99")); });

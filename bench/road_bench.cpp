@@ -29,8 +29,6 @@
 #include <string>
 #include <vector>
 
-#include "results/host.h"
-#include "results/results_table.h"
 #include "lookup/lookup_service.h"
 #include "net/codec.h"
 #include "net/endpoints.h"
@@ -38,6 +36,8 @@
 #include "net/json.h"
 #include "net/settings.h"
 #include "net/shared_state.h"
+#include "results/host.h"
+#include "results/results_table.h"
 #include "session/login.h"
 
 namespace {
@@ -310,19 +310,22 @@ bool RunMode(bool tls, int items, int rounds, const std::string& only) {
     replayKernel.push_back(pr.cpu.kernel / n * 1e6);
     roadConn.push_back(rr.connections * 100.0 / n);
     replayConn.push_back(pr.connections * 100.0 / n);
-    std::printf("round %d (%s first): wall/item road %.3f ms, replay %.3f ms; user CPU/item road %.0f us, replay %.0f us; "
-                "connections/100 items road %.1f, replay %.1f\n",
-                round + 1, round % 2 == 0 ? "road" : "replay", roadWall.back(), replayWall.back(), roadUser.back(),
-                replayUser.back(), roadConn.back(), replayConn.back());
+    std::printf(
+        "round %d (%s first): wall/item road %.3f ms, replay %.3f ms; user CPU/item road %.0f us, replay %.0f us; "
+        "connections/100 items road %.1f, replay %.1f\n",
+        round + 1, round % 2 == 0 ? "road" : "replay", roadWall.back(), replayWall.back(), roadUser.back(),
+        replayUser.back(), roadConn.back(), replayConn.back());
   }
-  std::printf("%-5s wall/item:            road %.3f ms, replay %.3f ms, road/replay %.2f (medians of %d rounds)\n", mode,
-              Median(roadWall), Median(replayWall), Median(replayWall) > 0 ? Median(roadWall) / Median(replayWall) : 0,
-              rounds);
-  std::printf("%-5s road's own CPU/item:  %.0f us (road user CPU - replay user CPU of the same requests, "
-              "getrusage(RUSAGE_SELF) around each run; median)\n",
-              mode, Median(ownUser));
-  std::printf("%-5s user CPU/item:        road %.0f us, replay %.0f us; kernel CPU/item: road %.0f us, replay %.0f us\n",
-              mode, Median(roadUser), Median(replayUser), Median(roadKernel), Median(replayKernel));
+  std::printf("%-5s wall/item:            road %.3f ms, replay %.3f ms, road/replay %.2f (medians of %d rounds)\n",
+              mode, Median(roadWall), Median(replayWall),
+              Median(replayWall) > 0 ? Median(roadWall) / Median(replayWall) : 0, rounds);
+  std::printf(
+      "%-5s road's own CPU/item:  %.0f us (road user CPU - replay user CPU of the same requests, "
+      "getrusage(RUSAGE_SELF) around each run; median)\n",
+      mode, Median(ownUser));
+  std::printf(
+      "%-5s user CPU/item:        road %.0f us, replay %.0f us; kernel CPU/item: road %.0f us, replay %.0f us\n", mode,
+      Median(roadUser), Median(replayUser), Median(roadKernel), Median(replayKernel));
   std::printf("%-5s connections/100 items: road %.1f, replay %.1f (distinct \"conn\" numbers in the simulator's log)\n",
               mode, Median(roadConn), Median(replayConn));
   std::printf("%-5s requests per item:    %.2f", mode, requests.size() / n);

@@ -19,11 +19,11 @@
 #include <thread>
 #include <vector>
 
-#include "results/host.h"
-#include "results/results_table.h"
 #include "net/json.h"
 #include "net/settings.h"
 #include "net/shared_state.h"
+#include "results/host.h"
+#include "results/results_table.h"
 #include "search/keyword_search.h"
 #include "session/login.h"
 
@@ -127,10 +127,11 @@ void BareLoop(const std::string& origin, const std::vector<Request>& requests) {
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, list);
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, +[](char* p, size_t size, size_t n, void* out) -> size_t {
-      static_cast<std::string*>(out)->append(p, size * n);
-      return size * n;
-    });
+    curl_easy_setopt(
+        curl, CURLOPT_WRITEFUNCTION, +[](char* p, size_t size, size_t n, void* out) -> size_t {
+          static_cast<std::string*>(out)->append(p, size * n);
+          return size * n;
+        });
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &body);
     curl_easy_perform(curl);
     curl_slist_free_all(list);
@@ -176,8 +177,7 @@ int main(int argc, char** argv) {
   }
   kelvora::Settings settings;
   std::string error;
-  if (!kelvora::LoadSettingsFile(sim.config().string(), settings, error) ||
-      !kelvora::ApplySettings(settings, error)) {
+  if (!kelvora::LoadSettingsFile(sim.config().string(), settings, error) || !kelvora::ApplySettings(settings, error)) {
     std::fprintf(stderr, "search_bench: %s\n", error.c_str());
     return 1;
   }
@@ -207,15 +207,22 @@ int main(int argc, char** argv) {
       BareLoop(sim.origin, requests);
       bare = std::chrono::duration<double>(Clock::now() - t0).count();
     };
-    if (round % 2 == 0) { s = RunSearch(); runBare(); } else { runBare(); s = RunSearch(); }
+    if (round % 2 == 0) {
+      s = RunSearch();
+      runBare();
+    } else {
+      runBare();
+      s = RunSearch();
+    }
     searchTimes.push_back(s.seconds);
     workTimes.push_back(s.seconds - s.pausedSeconds);
     bareTimes.push_back(bare);
     ratios.push_back(s.seconds / bare);
     workRatios.push_back((s.seconds - s.pausedSeconds) / bare);
-    std::printf("round %d: search %.3f s (of which waits %.3f s), bare %.3f s, search/bare %.3f, "
-                "without the waits %.3f\n",
-                round + 1, s.seconds, s.pausedSeconds, bare, ratios.back(), workRatios.back());
+    std::printf(
+        "round %d: search %.3f s (of which waits %.3f s), bare %.3f s, search/bare %.3f, "
+        "without the waits %.3f\n",
+        round + 1, s.seconds, s.pausedSeconds, bare, ratios.back(), workRatios.back());
   }
   std::printf("rows %d, requests %zu (%.2f per item)\n", first.rows, requests.size(),
               static_cast<double>(requests.size()) / first.rows);

@@ -15,8 +15,7 @@ namespace {
 
 const std::string& ItemPage() {
   static const std::string page = [] {
-    std::ifstream in(std::string(KELVORA_FIXTURES_DIR) +
-                         "/real/taobao-item-45383717461-excerpt.html",
+    std::ifstream in(std::string(KELVORA_FIXTURES_DIR) + "/real/taobao-item-45383717461-excerpt.html",
                      std::ios::binary);
     std::ostringstream bytes;
     bytes << in.rdbuf();
@@ -40,16 +39,14 @@ const std::string& ItemPage() {
 void BM_FindNearEnd(benchmark::State& state) {
   const std::string& page = ItemPage();
   for (auto _ : state) benchmark::DoNotOptimize(kelvora::Find(page, "delistTime : '"));
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
-                          static_cast<int64_t>(page.size()));
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(page.size()));
 }
 BENCHMARK(BM_FindNearEnd);
 
 void BM_FindAbsent(benchmark::State& state) {
   const std::string& page = ItemPage();
   for (auto _ : state) benchmark::DoNotOptimize(kelvora::Find(page, "nothing-like-this"));
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
-                          static_cast<int64_t>(page.size()));
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(page.size()));
 }
 BENCHMARK(BM_FindAbsent);
 
@@ -59,8 +56,7 @@ void BM_TextBetweenNearEnd(benchmark::State& state) {
     std::string nick = kelvora::TextBetween(page, "sellerNickEnc : '", "'");
     benchmark::DoNotOptimize(nick);
   }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
-                          static_cast<int64_t>(page.size()));
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(page.size()));
 }
 BENCHMARK(BM_TextBetweenNearEnd);
 

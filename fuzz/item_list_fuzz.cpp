@@ -2,10 +2,10 @@
 // searches read them (addresses parsed, never fetched: the host asks to stop).
 #include <string>
 
-#include "results/results_table.h"
 #include "fuzz_support.h"
 #include "net/json.h"
 #include "net/text.h"
+#include "results/results_table.h"
 #include "search/category_search.h"
 #include "search/shop_search.h"
 

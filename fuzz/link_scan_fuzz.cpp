@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "search/keyword_search.h"
 #include "net/text.h"
+#include "search/keyword_search.h"
 #include "search/shop_search.h"
 #include "support/search_patterns.h"
 

@@ -2,8 +2,8 @@
 // asks to stop, so the addresses are parsed but never fetched.
 #include <string>
 
-#include "results/results_table.h"
 #include "fuzz_support.h"
+#include "results/results_table.h"
 #include "search/keyword_search.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

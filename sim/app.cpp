@@ -114,8 +114,7 @@ void App::shutdown() {
 
 void App::logRequest(const RawRequest& req) {
   if (!log_) return;
-  std::string line = "{\"method\":" + JsonQuote(req.method) + ",\"target\":" + JsonQuote(req.target) +
-                     ",\"headers\":[";
+  std::string line = "{\"method\":" + JsonQuote(req.method) + ",\"target\":" + JsonQuote(req.target) + ",\"headers\":[";
   bool first = true;
   for (const auto& [name, value] : req.headers) {
     if (!first) line += ",";
@@ -245,11 +244,20 @@ std::string Esc(const std::string& text) {
   std::string out;
   for (char c : text) {
     switch (c) {
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '&': out += "&amp;"; break;
-      case '"': out += "&quot;"; break;
-      default: out += c;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '&':
+        out += "&amp;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      default:
+        out += c;
     }
   }
   return out;

@@ -29,10 +29,10 @@ struct Options {
   double failRate = 0;
   double hangRate = 0;
   double malformedRate = 0;
-  int64_t now = 0;  // Unix seconds
-  bool tls = false;        // https instead of http
-  std::string caFile;      // with tls: the authority the settings file tells clients to trust
-  bool smallPages = false; // item pages without the filler that gives them their real size
+  int64_t now = 0;          // Unix seconds
+  bool tls = false;         // https instead of http
+  std::string caFile;       // with tls: the authority the settings file tells clients to trust
+  bool smallPages = false;  // item pages without the filler that gives them their real size
 };
 
 // The fixed marketplace cookie value that is always accepted (the demo cookie text).
@@ -51,7 +51,7 @@ class App {
   // Releases every request that was told to hang.
   void shutdown();
 
-  const std::string& base() const { return base_; }      // "http://127.0.0.1:P" (https with tls)
+  const std::string& base() const { return base_; }  // "http://127.0.0.1:P" (https with tls)
   // "//127.0.0.1:P"; with tls "https://127.0.0.1:P", since a client puts http:
   // before an address that starts with "//".
   const std::string& pbase() const { return pbase_; }

@@ -32,8 +32,8 @@ struct Category {
 };
 
 struct Seller {
-  std::string nick;       // as a correct client shows it (simplified characters)
-  std::string pageNick;   // as the Tmall page writes it (traditional for some shops)
+  std::string nick;      // as a correct client shows it (simplified characters)
+  std::string pageNick;  // as the Tmall page writes it (traditional for some shops)
   bool tmall = false;
   uint64_t sellerId = 0;
   uint64_t shopId = 0;
@@ -50,9 +50,9 @@ struct Item {
   int sub = 0;
   int sales = 0;
   int stock = 0;
-  std::string price;        // regular price text ("58.00" or "39.00-59.00")
+  std::string price;  // regular price text ("58.00" or "39.00-59.00")
   PromoForm promo = PromoForm::None;
-  std::string promoPrice;   // when promo != None
+  std::string promoPrice;  // when promo != None
   std::string location;
   bool locationEscaped = false;  // Taobao: sendCity written with \u escapes
   bool nickEncoded = false;      // Taobao: sellerNick percent-encoded GBK

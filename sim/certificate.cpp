@@ -15,7 +15,9 @@ namespace {
 template <auto Free>
 struct Deleter {
   template <typename T>
-  void operator()(T* p) const { Free(p); }
+  void operator()(T* p) const {
+    Free(p);
+  }
 };
 using KeyPtr = std::unique_ptr<EVP_PKEY, Deleter<EVP_PKEY_free>>;
 using CertPtr = std::unique_ptr<X509, Deleter<X509_free>>;
@@ -36,8 +38,8 @@ bool AddExtension(X509* cert, X509* issuer, int nid, const char* value) {
 
 // A certificate for `key` named `commonName`, signed by `issuerKey` under
 // `issuer` (itself when null).
-CertPtr NewCertificate(EVP_PKEY* key, const char* commonName, X509* issuer, EVP_PKEY* issuerKey,
-                       bool authority, int days) {
+CertPtr NewCertificate(EVP_PKEY* key, const char* commonName, X509* issuer, EVP_PKEY* issuerKey, bool authority,
+                       int days) {
   CertPtr cert(X509_new());
   if (!cert) return nullptr;
   unsigned char serial[16];
@@ -51,10 +53,8 @@ CertPtr NewCertificate(EVP_PKEY* key, const char* commonName, X509* issuer, EVP_
   X509_gmtime_adj(X509_getm_notBefore(cert.get()), -24L * 3600);
   X509_gmtime_adj(X509_getm_notAfter(cert.get()), static_cast<long>(days) * 24 * 3600);
   X509_NAME* name = X509_get_subject_name(cert.get());
-  X509_NAME_add_entry_by_txt(name, "O", MBSTRING_ASC,
-                             reinterpret_cast<const unsigned char*>("kelvora-sim"), -1, -1, 0);
-  X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
-                             reinterpret_cast<const unsigned char*>(commonName), -1, -1, 0);
+  X509_NAME_add_entry_by_txt(name, "O", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("kelvora-sim"), -1, -1, 0);
+  X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>(commonName), -1, -1, 0);
   X509* signer = issuer ? issuer : cert.get();
   X509_set_issuer_name(cert.get(), X509_get_subject_name(signer));
   if (X509_set_pubkey(cert.get(), key) != 1) return nullptr;
@@ -67,8 +67,7 @@ CertPtr NewCertificate(EVP_PKEY* key, const char* commonName, X509* issuer, EVP_
     ok = AddExtension(cert.get(), signer, NID_basic_constraints, "critical,CA:FALSE") &&
          AddExtension(cert.get(), signer, NID_key_usage, "critical,digitalSignature") &&
          AddExtension(cert.get(), signer, NID_ext_key_usage, "serverAuth") &&
-         AddExtension(cert.get(), signer, NID_subject_alt_name,
-                      "DNS:localhost,IP:127.0.0.1,IP:::1") &&
+         AddExtension(cert.get(), signer, NID_subject_alt_name, "DNS:localhost,IP:127.0.0.1,IP:::1") &&
          AddExtension(cert.get(), signer, NID_authority_key_identifier, "keyid:always");
   }
   if (!ok || X509_sign(cert.get(), issuerKey, EVP_sha256()) <= 0) return nullptr;
@@ -90,17 +89,15 @@ Certificates MakeLoopbackCertificates(int days) {
   Certificates out;
   KeyPtr caKey = NewKey(), serverKey = NewKey();
   if (!caKey || !serverKey) return out;
-  CertPtr ca = NewCertificate(caKey.get(), "kelvora-sim test authority", nullptr, caKey.get(),
-                              true, days);
+  CertPtr ca = NewCertificate(caKey.get(), "kelvora-sim test authority", nullptr, caKey.get(), true, days);
   if (!ca) return out;
   CertPtr server = NewCertificate(serverKey.get(), "localhost", ca.get(), caKey.get(), false, days);
   if (!server) return out;
   Certificates pem;
   pem.caPem = ToPem([&](BIO* b) { return PEM_write_bio_X509(b, ca.get()) == 1; });
   pem.serverCertPem = ToPem([&](BIO* b) { return PEM_write_bio_X509(b, server.get()) == 1; });
-  pem.serverKeyPem = ToPem([&](BIO* b) {
-    return PEM_write_bio_PrivateKey(b, serverKey.get(), nullptr, nullptr, 0, nullptr, nullptr) == 1;
-  });
+  pem.serverKeyPem = ToPem(
+      [&](BIO* b) { return PEM_write_bio_PrivateKey(b, serverKey.get(), nullptr, nullptr, 0, nullptr, nullptr) == 1; });
   if (pem.ok()) out = std::move(pem);
   return out;
 }

@@ -22,7 +22,8 @@ std::string JsonSlashes(const std::string& address) {
 }
 
 std::string ReplaceAllOf(std::string text, const std::string& from, const std::string& to) {
-  for (size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size()) text.replace(at, from.size(), to);
+  for (size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size())
+    text.replace(at, from.size(), to);
   return text;
 }
 
@@ -64,12 +65,14 @@ std::string FullSibAnswerText(const App& app, const Item& it, const std::string&
   const std::string icons = p + "\\/img";
   const int kinds = SkuCount(h);
   std::string t = R"J(onSibRequestSuccess({"code":{"code":0,"message":"SUCCESS"},"data":{)J";
-  t += R"J("viewer":{"admin":false,"bs":")J" + std::to_string(100 + h % 90) +
-       R"J(","buyDomain":"buy.taobao.com","buyerId":"","cartDomain":"cart.taobao.com","cc":false,"countryCode":"CN","ctUser":false,"lgin":true,"serviceTab":"ITEM","tkn":")J" +
-       Hex(Mix64(it.sales), 13) + "\"},";
-  t += R"J("deliveryFee":{"data":{"areaId":110100,"areaName":"\u5317\u4EAC","sendCity":")J" + city +
-       R"J(","serviceInfo":{"list":[{"id":"100_-4","info":"\u5FEB\u9012 <span class=\"wl-yen\">&yen;<\/span>10.00","isDefault":true},{"id":"100_-7","info":"EMS <span class=\"wl-yen\">&yen;<\/span>20.00"}]}},"dataUrl":")J" +
-       p + R"J(\/detailskip\/json\/deliveryFee.htm","message":"ok","success":true},)J";
+  t +=
+      R"J("viewer":{"admin":false,"bs":")J" + std::to_string(100 + h % 90) +
+      R"J(","buyDomain":"buy.taobao.com","buyerId":"","cartDomain":"cart.taobao.com","cc":false,"countryCode":"CN","ctUser":false,"lgin":true,"serviceTab":"ITEM","tkn":")J" +
+      Hex(Mix64(it.sales), 13) + "\"},";
+  t +=
+      R"J("deliveryFee":{"data":{"areaId":110100,"areaName":"\u5317\u4EAC","sendCity":")J" + city +
+      R"J(","serviceInfo":{"list":[{"id":"100_-4","info":"\u5FEB\u9012 <span class=\"wl-yen\">&yen;<\/span>10.00","isDefault":true},{"id":"100_-7","info":"EMS <span class=\"wl-yen\">&yen;<\/span>20.00"}]}},"dataUrl":")J" +
+      p + R"J(\/detailskip\/json\/deliveryFee.htm","message":"ok","success":true},)J";
   t += R"J("activity":{},"originalPrice":{"def":{"price":")J" + it.price + "\"}";
   for (int k = 0; k < kinds; ++k) t += ",\"" + SkuKey(h, k) + R"J(":{"price":")J" + it.price + "\"}";
   t += R"J(},"price":")J" + it.price + "\",";
@@ -93,8 +96,7 @@ std::string FullSibAnswerText(const App& app, const Item& it, const std::string&
        std::to_string(it.sales * 4 / 5) + R"J(","soldTotalCount":")J" + std::to_string(it.sales) + "\"},";
   t += R"J("promotion":{"promoData":{)J";
   for (int k = 0; k < kinds; ++k)
-    t += (k ? ",\"" : "\"") + SkuKey(h, k) +
-         R"J(":[{"amountRestriction":"","basePriceType":"IcPrice","endTime":)J" +
+    t += (k ? ",\"" : "\"") + SkuKey(h, k) + R"J(":[{"amountRestriction":"","basePriceType":"IcPrice","endTime":)J" +
          std::to_string((it.listedAt + 30 * 86400) * 1000) +
          R"J(,"limitProm":false,"postageFree":false,"promType":"normal","startTime":)J" +
          std::to_string(it.listedAt * 1000) + R"J(,"status":2,"type":"\u5E97\u94FA\u4F18\u60E0"}])J";
@@ -115,8 +117,8 @@ std::string SibAnswerText(const App& app, const Item& it) {
     t += "g_config.Price=\"" + it.price + "\";\n";
     t += "g_config.DynStock={\"stock\":" + std::to_string(it.stock) + ",\"virtQuantity\":\"" +
          std::to_string(it.stock) + "\",\"holdQuantity\":\"0\",\"stockType\":\"normal\"};\n";
-    t += "g_config.vdata.soldQuantity={\"quanity\":" + std::to_string(it.sales) + ",\"confirmGoodsCount\":" +
-         std::to_string(it.sales * 4 / 5) + "};\n";
+    t += "g_config.vdata.soldQuantity={\"quanity\":" + std::to_string(it.sales) +
+         ",\"confirmGoodsCount\":" + std::to_string(it.sales * 4 / 5) + "};\n";
     t += "g_config.deliveryFee={\"sendCity\":\"" + city + "\",\"areaId\":110100,\"areaName\":\"北京\"};\n";
     return t;
   }
@@ -127,8 +129,8 @@ std::string SibAnswerText(const App& app, const Item& it) {
        "\",\"serviceInfo\":{\"list\":[{\"id\":\"100_-4\",\"info\":\"\\u5FEB\\u9012 10.00\",\"isDefault\":true}]}},"
        "\"message\":\"ok\",\"success\":true},";
   t += "\"originalPrice\":{\"def\":{\"price\":\"" + it.price + "\"}},\"price\":\"" + it.price + "\",";
-  t += "\"dynStock\":{\"holdQuantity\":0,\"sellableQuantity\":" + std::to_string(it.stock) + ",\"stock\":" +
-       std::to_string(it.stock) + ",\"stockType\":\"normal\"},";
+  t += "\"dynStock\":{\"holdQuantity\":0,\"sellableQuantity\":" + std::to_string(it.stock) +
+       ",\"stock\":" + std::to_string(it.stock) + ",\"stockType\":\"normal\"},";
   t += "\"soldQuantity\":{\"quanity\":" + std::to_string(it.sales) + ",\"confirmGoodsCount\":\"" +
        std::to_string(it.sales * 4 / 5) + "\",\"soldTotalCount\":\"" + std::to_string(it.sales) + "\"},";
   t += "\"promotion\":{\"promoData\":{},\"saleDetailMap\":{}}}});\n";
@@ -156,8 +158,9 @@ std::string FullMdskipAnswerText(const App& app, const Item& it) {
   skus.reserve(static_cast<size_t>(kinds));
   for (int k = 0; k < kinds; ++k)  // distinct SKU ids of the item's kinds
     skus.push_back(std::to_string(3220516048299ULL + Mix64(h) % 100000 * 10 + static_cast<uint64_t>(k)));
-  const std::string delivery = R"J([{"arrivalNextDay":false,"arrivalThisDay":false,"forceMocked":false,"money":"0.00","name":"运费","postageFree":true,"signText":"24:00前付款，预计3天内送达","skuDeliveryAddress":)J" +
-                               JsonQuote(it.location) + R"J(,"type":1}])J";
+  const std::string delivery =
+      R"J([{"arrivalNextDay":false,"arrivalThisDay":false,"forceMocked":false,"money":"0.00","name":"运费","postageFree":true,"signText":"24:00前付款，预计3天内送达","skuDeliveryAddress":)J" +
+      JsonQuote(it.location) + R"J(,"type":1}])J";
   std::string t = R"J(setMdskip({"defaultModel":{"bannerDO":{"success":true},)J";
   t += R"J("deliveryDO":{"areaId":110101,"deliveryAddress":)J" + JsonQuote(it.location) +
        R"J(,"deliverySkuMap":{"default":)J" + delivery;
@@ -165,26 +168,33 @@ std::string FullMdskipAnswerText(const App& app, const Item& it) {
   t += R"J(},"destination":"北京市","expressServiceMap":{)J";
   for (int k = 0; k < kinds; ++k) t += (k ? ",\"" : "\"") + skus[k] + R"J(":["911"])J";
   t += R"J(},"success":true,"tips":{"text":"24:00前付款，预计3天内送达"}},)J";
-  t += R"J("detailPageTipsDO":{"crowdType":0,"hasCoupon":)J" + std::string(h & 2 ? "true" : "false") +
-       R"J(,"hideIcons":false,"jhs99":false,"minicartSurprise":0,"onlyShowOnePrice":false,"priceDisplayType":4,"primaryPicIcons":[],"prime":false,"showCuntaoIcon":false,"showDou11Style":false,"showDou11SugPromPrice":false,"showDou12CornerIcon":false,"showDuo11Stage":0,"showJuIcon":false,"showMaskedDou11SugPrice":false,"success":true,"trueDuo11Prom":false},)J";
-  t += R"J("doubleEleven2014":{"doubleElevenItem":false,"halfOffItem":false,"showAtmosphere":false,"showRightRecommendedArea":false,"step":0,"success":true},"extendedData":{},"extras":{},)J";
-  t += R"J("gatewayDO":{"changeLocationGateway":{"queryDelivery":true,"i_channel":"1110006525315001","queryProm":true},"success":true,"trade":{"addToBuyNow":{},"addToCart":{}}},)J";
+  t +=
+      R"J("detailPageTipsDO":{"crowdType":0,"hasCoupon":)J" + std::string(h & 2 ? "true" : "false") +
+      R"J(,"hideIcons":false,"jhs99":false,"minicartSurprise":0,"onlyShowOnePrice":false,"priceDisplayType":4,"primaryPicIcons":[],"prime":false,"showCuntaoIcon":false,"showDou11Style":false,"showDou11SugPromPrice":false,"showDou12CornerIcon":false,"showDuo11Stage":0,"showJuIcon":false,"showMaskedDou11SugPrice":false,"success":true,"trueDuo11Prom":false},)J";
+  t +=
+      R"J("doubleEleven2014":{"doubleElevenItem":false,"halfOffItem":false,"showAtmosphere":false,"showRightRecommendedArea":false,"step":0,"success":true},"extendedData":{},"extras":{},)J";
+  t +=
+      R"J("gatewayDO":{"changeLocationGateway":{"queryDelivery":true,"i_channel":"1110006525315001","queryProm":true},"success":true,"trade":{"addToBuyNow":{},"addToCart":{}}},)J";
   t += R"J("inventoryDO":{"hidden":false,"icTotalQuantity":)J" + std::to_string(it.stock) + R"J(,"skuQuantity":{)J";
   const std::vector<int> shares = KindShares(it.stock, kinds);
   for (int k = 0; k < kinds; ++k)
-    t += (k ? ",\"" : "\"") + skus[k] + R"J(":{"quantity":)J" + std::to_string(shares[k]) + ",\"totalQuantity\":" +
-         std::to_string(shares[k]) + ",\"type\":1}";
+    t += (k ? ",\"" : "\"") + skus[k] + R"J(":{"quantity":)J" + std::to_string(shares[k]) +
+         ",\"totalQuantity\":" + std::to_string(shares[k]) + ",\"type\":1}";
   t += R"J(},"success":true,"totalQuantity":)J" + std::to_string(it.stock) + R"J(,"type":1},)J";
-  t += R"J("itemPriceResultDO":{"areaId":110100,"duo11Item":false,"duo11Stage":0,"extraPromShowRealPrice":false,"halfOffItem":false,"hasDPromotion":false,"hasMobileProm":false,"hasTmallappProm":false,"hiddenNonBuyPrice":false,"hitOnePrice":false,"isUnitPrice":false,)J";
+  t +=
+      R"J("itemPriceResultDO":{"areaId":110100,"duo11Item":false,"duo11Stage":0,"extraPromShowRealPrice":false,"halfOffItem":false,"hasDPromotion":false,"hasMobileProm":false,"hasTmallappProm":false,"hiddenNonBuyPrice":false,"hitOnePrice":false,"isUnitPrice":false,)J";
   t += R"J("priceInfo":{"def":{"areaSold":true,"onlyShowOnePrice":false,"price":")J" + it.price + "\",";
   if (it.promo == PromoForm::Plain)
-    t += R"J("promotionList":[{"amountPromLimit":0,"amountRestriction":"","basePriceType":"IcPrice","canBuyCouponNum":0,"endTime":1540223999000,"extraPromTextType":0,"extraPromType":0,"limitProm":false,"postageFree":false,"price":")J" +
-         it.promoPrice + R"J(","promType":"normal","start":false,"status":2,"tfCartSupport":false,"tmallCartSupport":false,"type":"限时促销","unLogBrandMember":false,"unLogShopVip":false,"unLogTbvip":false}],)J";
+    t +=
+        R"J("promotionList":[{"amountPromLimit":0,"amountRestriction":"","basePriceType":"IcPrice","canBuyCouponNum":0,"endTime":1540223999000,"extraPromTextType":0,"extraPromType":0,"limitProm":false,"postageFree":false,"price":")J" +
+        it.promoPrice +
+        R"J(","promType":"normal","start":false,"status":2,"tfCartSupport":false,"tmallCartSupport":false,"type":"限时促销","unLogBrandMember":false,"unLogShopVip":false,"unLogTbvip":false}],)J";
   else if (it.promo == PromoForm::Braced)
     t += R"J("promotionList":[{"amountPromLimit":0,"price":{"amount":")J" + it.promoPrice +
          R"J(","currency":"CNY"},"promType":"member","status":2,"type":"会员价"}],)J";
   t += R"J("sortOrder":0}},"queryProm":false,"success":true,"successCall":true,"tmallShopProm":[]},)J";
-  t += R"J("memberRightDO":{"activityType":0,"level":0,"postageFree":false,"shopMember":false,"success":true,"time":0,"value":0.0},)J";
+  t +=
+      R"J("memberRightDO":{"activityType":0,"level":0,"postageFree":false,"shopMember":false,"success":true,"time":0,"value":0.0},)J";
   t += R"J("miscDO":{"bucketId":)J" + std::to_string(h % 20) +
        R"J(,"city":"北京","cityId":110100,"debug":{},"hasCoupon":false,"region":"东城区","regionId":110101,"rn":")J" +
        Hex(Mix64(h), 16) + Hex(Mix64(h + 1), 16) +
@@ -201,10 +211,12 @@ std::string FullMdskipAnswerText(const App& app, const Item& it) {
   const int areas = 100 + static_cast<int>((h >> 16) % 241);
   for (int k = 0; k < areas; ++k)
     t += (k ? "," : "") + std::to_string(110000 + (Mix64(h + 7 * k) % 540) * 1000 + 100 * (1 + Mix64(h ^ k) % 9));
-  t += R"J(]},"currentAreaEnable":true,"regionData":{"allAreaSold":false,"soldAreas":[110101,110102,110105,110106,110107,110108,110109,110111,110112,110113,110114,110115,110116,110117]},"success":true,"useNewRegionalSales":true},)J";
+  t +=
+      R"J(]},"currentAreaEnable":true,"regionData":{"allAreaSold":false,"soldAreas":[110101,110102,110105,110106,110107,110108,110109,110111,110112,110113,110114,110115,110116,110117]},"success":true,"useNewRegionalSales":true},)J";
   t += R"J("tradeResult":{"cartEnable":true,"cartType":2,"miniTmallCartEnable":true,"startTime":)J" +
        std::to_string(it.listedAt * 1000) + R"J(,"success":true,"tradeEnable":true,"tradeType":2},)J";
-  t += R"J("userInfoDO":{"activeStatus":0,"companyPurchaseUser":false,"loginMember":false,"loginUserType":"buyer","success":true,"userId":0}},"isSuccess":true}))J";
+  t +=
+      R"J("userInfoDO":{"activeStatus":0,"companyPurchaseUser":false,"loginMember":false,"loginUserType":"buyer","success":true,"userId":0}},"isSuccess":true}))J";
   return t;
 }
 
@@ -215,15 +227,17 @@ std::string MdskipAnswerText(const App& app, const Item& it) {
   std::string t = "setMdskip({\"defaultModel\":{\"bannerDO\":{\"success\":true},";
   t += "\"deliveryDO\":{\"areaId\":110101,\"deliveryAddress\":" + JsonQuote(it.location) +
        ",\"deliverySkuMap\":{\"default\":[{\"money\":\"0.00\",\"name\":\"运费\",\"postageFree\":true,"
-       "\"skuDeliveryAddress\":" + JsonQuote(it.location) + ",\"type\":1}]},\"destination\":\"北京市\",\"success\":true},";
+       "\"skuDeliveryAddress\":" +
+       JsonQuote(it.location) + ",\"type\":1}]},\"destination\":\"北京市\",\"success\":true},";
   t += "\"inventoryDO\":{\"hidden\":false,\"icTotalQuantity\":" + std::to_string(it.stock) +
        ",\"success\":true,\"totalQuantity\":" + std::to_string(it.stock) + ",\"type\":1},";
   t += "\"itemPriceResultDO\":{\"areaId\":110100,\"priceInfo\":{\"def\":{\"areaSold\":true,\"onlyShowOnePrice\":false,"
-       "\"price\":\"" + it.price + "\",";
+       "\"price\":\"" +
+       it.price + "\",";
   if (it.promo == PromoForm::Plain)
     t += "\"promotionList\":[{\"amountPromLimit\":0,\"basePriceType\":\"IcPrice\",\"endTime\":1540223999000,"
-         "\"limitProm\":false,\"postageFree\":false,\"price\":\"" + it.promoPrice +
-         "\",\"promType\":\"normal\",\"status\":2,\"type\":\"限时促销\"}],";
+         "\"limitProm\":false,\"postageFree\":false,\"price\":\"" +
+         it.promoPrice + "\",\"promType\":\"normal\",\"status\":2,\"type\":\"限时促销\"}],";
   else if (it.promo == PromoForm::Braced)
     t += "\"promotionList\":[{\"amountPromLimit\":0,\"price\":{\"amount\":\"" + it.promoPrice +
          "\",\"currency\":\"CNY\"},\"promType\":\"member\",\"status\":2,\"type\":\"会员价\"}],";

@@ -33,7 +33,9 @@ std::string DescriptionBody() {
   return d + "</div>\n";
 }
 
-std::string Description(const Item& it, const Seller& seller) { return DescriptionHead(it, seller) + DescriptionBody(); }
+std::string Description(const Item& it, const Seller& seller) {
+  return DescriptionHead(it, seller) + DescriptionBody();
+}
 
 // The same text in GBK; the part that is the same on every page is converted once.
 std::string DescriptionGbk(const Item& it, const Seller& seller) {
@@ -64,7 +66,8 @@ std::string TaobaoPage(const App& app, const Item& it, const Seller& seller) {
     t.clear();
     t += "<link href=\"" + p + "/item/item.htm?id=" + it.id + "\" rel=\"canonical\">\n";
     t += "<meta name=\"description\" content=\"欢迎前来淘宝网实力旺铺，选购" + Esc(it.title) + ",想了解更多" +
-         Esc(it.title) + "，请进入" + Esc(seller.nick) + "的" + Esc(seller.shopName) + "实力旺铺，更多商品任你选购\">\n";
+         Esc(it.title) + "，请进入" + Esc(seller.nick) + "的" + Esc(seller.shopName) +
+         "实力旺铺，更多商品任你选购\">\n";
     t += "<meta name=\"keywords\" content=\"淘宝,掏宝,网上购物,店铺, " + Esc(it.title) + ".\">\n";
     t += "<meta name=\"data-spm\" content=\"2013\">\n<meta name=\"microscope-data\" content=\"pageId=" +
          std::to_string(1000000000 + seller.shopId % 900000000) + ";prototypeId=2;siteId=4;shopId=" + shopId +
@@ -76,7 +79,8 @@ std::string TaobaoPage(const App& app, const Item& it, const Seller& seller) {
   t += "<title>" + it.title + "-淘宝网</title>\n";
   t += "<link rel=\"shortcut icon\" href=\"" + p + "/favicon.ico\" type=\"image/x-icon\">";
   if (filler)
-    t += "<link rel=\"stylesheet\" href=\"" + p + "/static/??tb/global/3.5.35/global-min.css,item-detail/7.18.1/index-min.css\">";
+    t += "<link rel=\"stylesheet\" href=\"" + p +
+         "/static/??tb/global/3.5.35/global-min.css,item-detail/7.18.1/index-min.css\">";
   t += "\n<script>\n    var g_config = {\n";
   t += "        startTime        : +new Date,\n";
   t += "        ver              : '7.18.1',\n";
@@ -96,16 +100,18 @@ std::string TaobaoPage(const App& app, const Item& it, const Seller& seller) {
   t += "        counterApi       : '" + p + "/count/counter3?inc=ICVT_7_" + it.id + "&keys=DFX_200_1_" + it.id +
        ",ICVT_7_" + it.id + "',\n";
   t += "        rateCounterApi   : '" + p + "/rate/detailCount.do?itemId=" + it.id + "',\n";
-  if (filler)
-    t += "        areaPrice        : false,\n        \n";
+  if (filler) t += "        areaPrice        : false,\n        \n";
   t += "        lazyload         : '#J_DivItemDesc',\n";
   if (filler)
-    t += "        \n        tadComponetCdn   : true,\n        delayInsurance   : false,\n        fuwubao          : false,\n"
-         "        \n        cdn              : true,\n        sibFirst         : true,\n        \n"
-         "        webp             : true,\n        descWebP         : false,\n        \n"
-         "        newDomain        : true,\n";
+    t +=
+        "        \n        tadComponetCdn   : true,\n        delayInsurance   : false,\n        fuwubao          : false,\n"
+        "        \n        cdn              : true,\n        sibFirst         : true,\n        \n"
+        "        webp             : true,\n        descWebP         : false,\n        \n"
+        "        newDomain        : true,\n";
   t += "        asyncStock       : true,\n";
-  if (filler) t += "        enable           : true,\n        \n        m_ratio          : 20,\n        \n        beacon           : {},\n";
+  if (filler)
+    t +=
+        "        enable           : true,\n        \n        m_ratio          : 20,\n        \n        beacon           : {},\n";
   t += "        DyBase           : {\n            iurl : '" + p + "/item',\n";
   if (filler) t += "            purl : '" + p + "/paimai',\n            durl : '" + p + "/siteadmin',\n";
   t += "            lgurl: '" + app.loginSite() + "'\n        },\n";
@@ -123,22 +129,27 @@ std::string TaobaoPage(const App& app, const Item& it, const Seller& seller) {
   t += "                cid              : '" + std::to_string(it.sub) + "',\n";
   t += "                virtQuantity     : '',\n";
   if (filler) {
-    t += "                holdQuantity     : '',\n                \n                quickAdd         : 1,\n                \n"
-         "                edit             : true, \n                \n                bnow             : true,\n"
-         "                dbst             : " + std::to_string((it.listedAt - 86400 * (h % 700)) * 1000) + ",\n"
-         "                auctionImages    : [";
+    t +=
+        "                holdQuantity     : '',\n                \n                quickAdd         : 1,\n                \n"
+        "                edit             : true, \n                \n                bnow             : true,\n"
+        "                dbst             : " +
+        std::to_string((it.listedAt - 86400 * (h % 700)) * 1000) +
+        ",\n"
+        "                auctionImages    : [";
     for (int k = 0; k < 5; ++k)
-      t += std::string(k ? "," : "") + "\"" + p + "/img/imgextra/i" + std::to_string(k % 4 + 1) + "/" + sellerId + "/TB2" +
-           Hex(Mix64(h + k), 12) + "XX_!!" + sellerId + ".jpg\"";
-    t += "]\n            },\n            seller: {\n                id          : '" + sellerId +
-         "',\n                mode        : 0,\n                shopAge     : '" + std::to_string(1 + h % 9) +
-         "'\n                ,status      : 0\n                ,goldSeller  : " + (h & 1 ? "true" : "false") +
-         "\n            },\n            shop  : {\n                id  : '" + shopId + "',\n                url : '" + p +
-         "/shop/view_shop.htm?user_number_id=" + sellerId + "'\n                ,sid: 4\n                ,xshop: true\n"
-         "            }\n        },\n        vdata :{\n        }\n        \n    };\n\n    \n"
-         "    g_config.tadInfo = {\"tad_second_area\":[{\"name\":\"掌柜推荐\",\"type\":4}],\"tad_first_area\":[{\"name\":\"掌柜推荐\","
-         "\"type\":4},{\"name\":\"搭配套餐\",\"type\":8}]};\n    \n    g_config.favoriteVersion = \"1.1.1\";\n\n    \n"
-         "    g_config.hasContract = true;\n    \n    g_config.showBuyerDetail = true;\n\n    \n</script>\n";
+      t += std::string(k ? "," : "") + "\"" + p + "/img/imgextra/i" + std::to_string(k % 4 + 1) + "/" + sellerId +
+           "/TB2" + Hex(Mix64(h + k), 12) + "XX_!!" + sellerId + ".jpg\"";
+    t +=
+        "]\n            },\n            seller: {\n                id          : '" + sellerId +
+        "',\n                mode        : 0,\n                shopAge     : '" + std::to_string(1 + h % 9) +
+        "'\n                ,status      : 0\n                ,goldSeller  : " + (h & 1 ? "true" : "false") +
+        "\n            },\n            shop  : {\n                id  : '" + shopId + "',\n                url : '" +
+        p + "/shop/view_shop.htm?user_number_id=" + sellerId +
+        "'\n                ,sid: 4\n                ,xshop: true\n"
+        "            }\n        },\n        vdata :{\n        }\n        \n    };\n\n    \n"
+        "    g_config.tadInfo = {\"tad_second_area\":[{\"name\":\"掌柜推荐\",\"type\":4}],\"tad_first_area\":[{\"name\":\"掌柜推荐\","
+        "\"type\":4},{\"name\":\"搭配套餐\",\"type\":8}]};\n    \n    g_config.favoriteVersion = \"1.1.1\";\n\n    \n"
+        "    g_config.hasContract = true;\n    \n    g_config.showBuyerDetail = true;\n\n    \n</script>\n";
   } else {
     t += "                holdQuantity     : ''\n            }\n        }\n    };\n</script>\n";
   }
@@ -172,26 +183,29 @@ std::string TaobaoPage(const App& app, const Item& it, const Seller& seller) {
   t += "<form id=\"J_FrmBid\" action=\"\" method=\"post\">\n";
   if (filler)
     t += "<input type=\"hidden\" value=\"\" name=\"onekey\">\n<input type=\"hidden\" value=\"\" name=\"gmtCreate\">\n"
-         "<input type=\"hidden\" name=\"tb_token\" value=\"" + Hex(h, 13) + "\" id=\"J_frmTokenField\">\n";
+         "<input type=\"hidden\" name=\"tb_token\" value=\"" +
+         Hex(h, 13) + "\" id=\"J_frmTokenField\">\n";
   t += "<input type=\"hidden\" name=\"item_id\" value=\"" + it.id + "\">\n";
   if (filler) t += "<input type=\"hidden\" name=\"item_id_num\" value=\"" + it.id + "\">\n";
   t += "<input type=\"hidden\" name=\"auction_type\" value=\"b\">\n";
   t += "<input type=\"hidden\" name=\"from\" value=\"item_detail\">\n";
   t += "<input type=\"hidden\" name=\"frm\" value=\"\">\n";
   if (filler)
-    t += "<input type=\"hidden\" name=\"current_price\" value=\"" + it.price.substr(0, it.price.find('-')) + "\">\n"
+    t += "<input type=\"hidden\" name=\"current_price\" value=\"" + it.price.substr(0, it.price.find('-')) +
+         "\">\n"
          "<input type=\"hidden\" name=\"quantity\" value=\"1\" id=\"quantity\">\n"
          "<input type=\"hidden\" name=\"skuId\" value=\"\" id=\"skuId\">\n";
   t += "</form>\n</div>\n";
-  t += "<div class=\"tb-shop-info\"><a class=\"tb-shop-name\" href=\"" + p + "/shop/view_shop.htm?user_number_id=" +
-       sellerId + "\">" + Esc(seller.shopName) + "</a>" + "<span class=\"tb-seller-name\">掌柜：" + Esc(seller.nick) +
-       "</span></div>\n";
+  t += "<div class=\"tb-shop-info\"><a class=\"tb-shop-name\" href=\"" + p +
+       "/shop/view_shop.htm?user_number_id=" + sellerId + "\">" + Esc(seller.shopName) + "</a>" +
+       "<span class=\"tb-seller-name\">掌柜：" + Esc(seller.nick) + "</span></div>\n";
   if (!filler) {
     t += "<div id=\"J_DivItemDesc\">\n" + Description(it, seller) + "</div>\n</div>\n</body>\n</html>\n";
     return ToGbk(t);
   }
   out += ToGbk(t);
-  const std::string desc = ToGbk("<div id=\"J_DivItemDesc\">\n") + DescriptionGbk(it, seller) + ToGbk("</div>\n</div>\n");
+  const std::string desc =
+      ToGbk("<div id=\"J_DivItemDesc\">\n") + DescriptionGbk(it, seller) + ToGbk("</div>\n</div>\n");
   const std::string& footer = filler->footer(h);
   const size_t size = PageFiller::PageSize(h);
   filler->appendBody(out, Mix64(h + 1), size > desc.size() + footer.size() ? size - desc.size() - footer.size() : 0);
@@ -239,12 +253,17 @@ std::string TmallPage(const App& app, const Item& it, const Seller& seller) {
   t += "<div id=\"detail\">\n<div class=\"tb-detail-hd\">\n<h1 data-spm=\"1000983\">\n" + Esc(it.title) +
        "\n</h1>\n</div>\n";
   if (filler)
-    t += "<div class=\"tm-fcs-panel\"><dl class=\"tm-price-panel\"><dt class=\"tb-metatit\">价格</dt><dd><em class=\"tm-yen\">&yen;</em>"
-         "<span class=\"tm-price\">" + it.price + "</span></dd></dl><dl class=\"tm-delivery-panel\"><dt class=\"tb-metatit\">运费</dt>"
-         "<dd>" + Esc(it.location) + " 至 <span class=\"mui_addr_tri_1\">北京</span> 快递: 0.00</dd></dl>"
-         "<ul class=\"tm-ind-panel\"><li class=\"tm-ind-item tm-ind-sellCount\"><div class=\"tm-indcon\"><span class=\"tm-label\">月销量</span>"
-         "<span class=\"tm-count\"></span></div></li><li class=\"tm-ind-item tm-ind-reviewCount\"><div class=\"tm-indcon\">"
-         "<span class=\"tm-label\">累计评价</span><span class=\"tm-count\"></span></div></li></ul></div>\n";
+    t +=
+        "<div class=\"tm-fcs-panel\"><dl class=\"tm-price-panel\"><dt class=\"tb-metatit\">价格</dt><dd><em class=\"tm-yen\">&yen;</em>"
+        "<span class=\"tm-price\">" +
+        it.price +
+        "</span></dd></dl><dl class=\"tm-delivery-panel\"><dt class=\"tb-metatit\">运费</dt>"
+        "<dd>" +
+        Esc(it.location) +
+        " 至 <span class=\"mui_addr_tri_1\">北京</span> 快递: 0.00</dd></dl>"
+        "<ul class=\"tm-ind-panel\"><li class=\"tm-ind-item tm-ind-sellCount\"><div class=\"tm-indcon\"><span class=\"tm-label\">月销量</span>"
+        "<span class=\"tm-count\"></span></div></li><li class=\"tm-ind-item tm-ind-reviewCount\"><div class=\"tm-indcon\">"
+        "<span class=\"tm-label\">累计评价</span><span class=\"tm-count\"></span></div></li></ul></div>\n";
   t += "<form id=\"J_FrmBid\" name=\"bidForm\" method=\"post\" action=\"\">\n";
   t += "<input type=\"hidden\" name=\"seller_nickname\" value=\"" + seller.pageNick + "\" />\n";
   t += "<input type=\"hidden\" name=\"region\" value=\"true\" />\n";
@@ -252,26 +271,27 @@ std::string TmallPage(const App& app, const Item& it, const Seller& seller) {
   std::string desc = "<div id=\"description\">\n" + Description(it, seller) + "</div>\n";
   if (!filler) t += desc;
   t += "<script>\nTShop.Setup(";
-  t += "{\"api\":{\"descUrl\":\"" + p + "/desc/" + it.id + ".desc\",\"fetchDcUrl\":\"" + p + "/hdc/asyn.htm?userId=" +
-       sellerId + "\"},";
+  t += "{\"api\":{\"descUrl\":\"" + p + "/desc/" + it.id + ".desc\",\"fetchDcUrl\":\"" + p +
+       "/hdc/asyn.htm?userId=" + sellerId + "\"},";
   t += "\"apiAddCart\":\"" + p + "/cart/add_cart_item.htm?item_id=" + it.id + "\",";
+  if (filler) t += "\"apiBeans\":\"" + p + "/count/counter3?keys=SM_368_dsr-" + sellerId + ",ICCP_1_" + it.id + "\",";
+  t += "\"apiBidCount\":\"" + p + "/tbskip/json/show_bid_count.htm?itemNumId=" + it.id +
+       "&old_quantity=" + std::to_string(it.sales + 17) + "\",";
   if (filler)
-    t += "\"apiBeans\":\"" + p + "/count/counter3?keys=SM_368_dsr-" + sellerId + ",ICCP_1_" + it.id + "\",";
-  t += "\"apiBidCount\":\"" + p + "/tbskip/json/show_bid_count.htm?itemNumId=" + it.id + "&old_quantity=" +
-       std::to_string(it.sales + 17) + "\",";
-  if (filler)
-    t += "\"apiItemViews\":\"" + p + "/count/counter2?keys=ICVT_7_" + it.id + "&inc=ICVT_7_" + it.id + "&sign=" +
-         Hex(Mix64(h + 3), 16) + "\",";
+    t += "\"apiItemViews\":\"" + p + "/count/counter2?keys=ICVT_7_" + it.id + "&inc=ICVT_7_" + it.id +
+         "&sign=" + Hex(Mix64(h + 3), 16) + "\",";
   t += "\"cartEnable\":true,";
   if (filler)
-    t += "\"changeLocationApi\":\"" + p + "/mdskip/core/changeLocation.htm?tgTag=true&cartEnable=true&service3C=false"
+    t += "\"changeLocationApi\":\"" + p +
+         "/mdskip/core/changeLocation.htm?tgTag=true&cartEnable=true&service3C=false"
          "&isSecKill=false&isUseInventoryCenter=false&household=false&addressLevel=2\",";
   t += "\"cmCatId\":\"" + std::to_string(it.sub) + "\",";
   if (filler)
     t += "\"detail\":{\"allowRate\":true,\"autoccUser\":false,\"cdn75\":false,\"defaultItemPrice\":\"" + it.price +
          "\",\"goNewAuctionFlow\":false,\"isAllowReport\":true,\"isHkItem\":false,\"isMeilihui\":false,"
          "\"isSuperMarket\":false,\"loginBeforeCart\":false,\"showDiscountRecommend\":false,\"timeKillAuction\":false},"
-         "\"getProgressiveInfoApi\":\"" + p + "/mdskip/core/getProgressiveInfo.htm\",";
+         "\"getProgressiveInfoApi\":\"" +
+         p + "/mdskip/core/getProgressiveInfo.htm\",";
   t += "\"initApi\":\"" + p + "/mdskip/core/initItemDetail.htm?itemId=" + it.id +
        "&isUseInventoryCenter=false&tmallBuySupport=true&isAreaSell=false&service3C=false&cartEnable=true"
        "&cachedTimestamp=1481286011479&addressLevel=2&isSecKill=false\",";
@@ -282,19 +302,27 @@ std::string TmallPage(const App& app, const Item& it, const Seller& seller) {
   t += "\"itemDO\":{\"brand\":" + JsonQuote(seller.nick) + ",\"categoryId\":\"" + std::to_string(it.sub) +
        "\",\"hasSku\":false,\"isOnline\":true,\"itemId\":\"" + it.id + "\",\"prov\":" + JsonQuote(it.location) +
        ",\"quantity\":" + std::to_string(it.stock) + ",\"reservePrice\":\"" + it.price + "\",\"rootCatId\":\"" +
-       std::to_string(it.top) + "\",\"sellerNickName\":\"" + PercentEncodeAll(seller.nick) + "\",\"title\":" +
-       JsonQuote(it.title) + ",\"userId\":\"" + sellerId + "\"},";
+       std::to_string(it.top) + "\",\"sellerNickName\":\"" + PercentEncodeAll(seller.nick) +
+       "\",\"title\":" + JsonQuote(it.title) + ",\"userId\":\"" + sellerId + "\"},";
   if (filler) {
     t += "\"propertyPics\":{\"default\":[";
     for (int k = 0; k < 5; ++k)
       t += std::string(k ? "," : "") + "\"" + p + "/img/bao/uploaded/i" + std::to_string(k % 4 + 1) + "/" + sellerId +
            "/TB2" + Hex(Mix64(h + 10 + k), 12) + "XX_!!" + sellerId + ".jpg\"";
-    t += "]},\"rateConfig\":{\"itemId\":" + it.id + ",\"rateScoreCacheDisable\":false,\"rateScoreUseTair\":true,"
-         "\"sellerId\":" + sellerId + ",\"spuId\":\"" + std::to_string(Mix64(h) % 900000000 + 100000000) + "\"},"
-         "\"serviceIconList\":[{\"title\":\"正品保证\",\"link\":\"" + p + "/www/service.htm\"},{\"title\":\"极速退款\","
-         "\"link\":\"" + p + "/www/service.htm\"},{\"title\":\"赠运费险\",\"link\":\"" + p + "/www/service.htm\"},"
-         "{\"title\":\"七天无理由退换\",\"link\":\"" + p + "/www/service.htm\"}],\"tradeConfig\":{\"1\":\"" + p +
-         "/buy/order/confirm_order.htm\",\"2\":\"" + p + "/buy/order/confirm_order.htm\"},";
+    t += "]},\"rateConfig\":{\"itemId\":" + it.id +
+         ",\"rateScoreCacheDisable\":false,\"rateScoreUseTair\":true,"
+         "\"sellerId\":" +
+         sellerId + ",\"spuId\":\"" + std::to_string(Mix64(h) % 900000000 + 100000000) +
+         "\"},"
+         "\"serviceIconList\":[{\"title\":\"正品保证\",\"link\":\"" +
+         p +
+         "/www/service.htm\"},{\"title\":\"极速退款\","
+         "\"link\":\"" +
+         p + "/www/service.htm\"},{\"title\":\"赠运费险\",\"link\":\"" + p +
+         "/www/service.htm\"},"
+         "{\"title\":\"七天无理由退换\",\"link\":\"" +
+         p + "/www/service.htm\"}],\"tradeConfig\":{\"1\":\"" + p + "/buy/order/confirm_order.htm\",\"2\":\"" + p +
+         "/buy/order/confirm_order.htm\"},";
   }
   t += "\"isSevenDaysRefundment\":true,\"isTmallComboSupport\":false,\"rstShopId\":" + std::to_string(seller.shopId) +
        "});\n</script>\n";
@@ -306,7 +334,8 @@ std::string TmallPage(const App& app, const Item& it, const Seller& seller) {
   const std::string descGbk = ToGbk("<div id=\"description\">\n") + DescriptionGbk(it, seller) + ToGbk("</div>\n");
   const std::string& footer = filler->footer(h);
   const size_t size = PageFiller::PageSize(h);
-  filler->appendBody(out, Mix64(h + 1), size > descGbk.size() + footer.size() ? size - descGbk.size() - footer.size() : 0);
+  filler->appendBody(out, Mix64(h + 1),
+                     size > descGbk.size() + footer.size() ? size - descGbk.size() - footer.size() : 0);
   out += descGbk;
   out += footer;
   return out;
@@ -317,11 +346,12 @@ std::string TmallPage(const App& app, const Item& it, const Seller& seller) {
 std::string RemovedPage(const App& app, const std::string& id) {
   const PageFiller* filler = app.filler();
   std::string head = "<!DOCTYPE html>\n<html><head><meta charset=\"gbk\"><title>淘宝网 - 淘！我喜欢</title>";
-  std::string t = "<div class=\"error-notice\">\n<div class=\"error-notice-hd\">\n"
-                  "<div class=\"error-notice-text\">\n<h2>很抱歉，您查看的宝贝不存在，可能已下架或者被转移。</h2>\n"
-                  "<p class=\"error-notice-desc\">您可以：</p>\n<ul>\n<li>1. 看看其他宝贝，去 <a href=\"" +
-                  app.base() + "/www/\">淘宝首页</a></li>\n<li>2. 在淘宝<a href=\"" + app.base() +
-                  "/s/search\">搜索</a>同类宝贝</li>\n</ul>\n</div>\n</div>\n</div>\n";
+  std::string t =
+      "<div class=\"error-notice\">\n<div class=\"error-notice-hd\">\n"
+      "<div class=\"error-notice-text\">\n<h2>很抱歉，您查看的宝贝不存在，可能已下架或者被转移。</h2>\n"
+      "<p class=\"error-notice-desc\">您可以：</p>\n<ul>\n<li>1. 看看其他宝贝，去 <a href=\"" +
+      app.base() + "/www/\">淘宝首页</a></li>\n<li>2. 在淘宝<a href=\"" + app.base() +
+      "/s/search\">搜索</a>同类宝贝</li>\n</ul>\n</div>\n</div>\n</div>\n";
   if (!filler) return ToGbk(head + "</head>\n<body>\n" + t + "</body></html>\n");
   const uint64_t h = HashText(app.options().seed, id);
   std::string out = ToGbk(head + "\n");
@@ -341,8 +371,8 @@ std::string UnsupportedPage(const App& app, const Item& it) {
   std::string t = "<!DOCTYPE html>\n<html><head><meta charset=\"gbk\"><title>" + it.title + "-淘宝网</title>";
   std::string body = "<div class=\"paimai-detail\">\n<h1>" + Esc(it.title) +
                      "</h1>\n<p>此宝贝为拍卖宝贝，参与竞拍前请先完成报名。</p>\n"
-                     "<a class=\"reg-guide\" href=\"" + app.base() +
-                     "/bang/register/guide.htm\" target=\"_blank\">报名须知</a>\n</div>\n";
+                     "<a class=\"reg-guide\" href=\"" +
+                     app.base() + "/bang/register/guide.htm\" target=\"_blank\">报名须知</a>\n</div>\n";
   if (!filler) return ToGbk(t + "</head>\n<body>\n" + body + "</body></html>\n");
   const uint64_t h = HashText(app.options().seed, it.id);
   std::string out = ToGbk(t + "\n");
@@ -359,8 +389,11 @@ std::string UnsupportedPage(const App& app, const Item& it) {
 std::string AltStubPageText(const App& app, const Item& it) {
   std::string ny = app.base() + "/ny/item.htm";
   return "<!DOCTYPE html>\n<html><head><meta charset=\"gbk\"><title>淘宝网 - 淘！我喜欢</title>\n<script>\n"
-         "if('" + ny + "'){ location.replace('" + ny + "' + location.search); }\n</script>\n</head>\n"
-         "<body><p>正在跳转，请稍候……</p><a href=\"" + ny + "?id=" + it.id + "\">如果没有跳转请点这里</a></body></html>\n";
+         "if('" +
+         ny + "'){ location.replace('" + ny +
+         "' + location.search); }\n</script>\n</head>\n"
+         "<body><p>正在跳转，请稍候……</p><a href=\"" +
+         ny + "?id=" + it.id + "\">如果没有跳转请点这里</a></body></html>\n";
 }
 
 void App::routeItems(Server& server) {
@@ -373,12 +406,15 @@ void App::routeItems(Server& server) {
       if (!it || it->kind == ItemKind::Removed) return SendGbkBytes(res, RemovedPage(*this, id));
       const Seller& seller = catalogue().sellerOf(*it);
       switch (it->kind) {
-        case ItemKind::Unsupported: return SendGbkBytes(res, UnsupportedPage(*this, *it));
+        case ItemKind::Unsupported:
+          return SendGbkBytes(res, UnsupportedPage(*this, *it));
         case ItemKind::Alt:
           if (!altHost) return SendGbk(res, AltStubPageText(*this, *it));
           return SendGbkBytes(res, TaobaoPage(*this, *it, seller));
-        case ItemKind::Tmall: return SendGbkBytes(res, TmallPage(*this, *it, seller));
-        default: return SendGbkBytes(res, TaobaoPage(*this, *it, seller));
+        case ItemKind::Tmall:
+          return SendGbkBytes(res, TmallPage(*this, *it, seller));
+        default:
+          return SendGbkBytes(res, TaobaoPage(*this, *it, seller));
       }
     });
   };
@@ -387,18 +423,19 @@ void App::routeItems(Server& server) {
   server.Get("/ny/item.htm", itemPage(true));
 
   server.Get("/detailskip/json/sib.htm", wrap([this](const httplib::Request& req, httplib::Response& res) {
-    if (!hasMarketLogin(req)) return SendGbk(res, LoginPageText(*this, ""));
-    const Item* it = catalogue().find(req.get_param_value("itemId"));
-    if (!it) return SendGbk(res, "onSibRequestSuccess({\"code\":{\"code\":1,\"message\":\"ITEM_NOT_FOUND\"}});\n",
-                            "text/javascript");
-    SendGbk(res, SibAnswerText(*this, *it), "text/javascript");
-  }));
+               if (!hasMarketLogin(req)) return SendGbk(res, LoginPageText(*this, ""));
+               const Item* it = catalogue().find(req.get_param_value("itemId"));
+               if (!it)
+                 return SendGbk(res, "onSibRequestSuccess({\"code\":{\"code\":1,\"message\":\"ITEM_NOT_FOUND\"}});\n",
+                                "text/javascript");
+               SendGbk(res, SibAnswerText(*this, *it), "text/javascript");
+             }));
   server.Get("/mdskip/core/initItemDetail.htm", wrap([this](const httplib::Request& req, httplib::Response& res) {
-    if (!hasMarketLogin(req)) return SendGbk(res, LoginPageText(*this, ""));
-    const Item* it = catalogue().find(req.get_param_value("itemId"));
-    if (!it) return SendGbk(res, "setMdskip({\"isSuccess\":false})", "text/javascript");
-    SendGbk(res, MdskipAnswerText(*this, *it), "text/javascript");
-  }));
+               if (!hasMarketLogin(req)) return SendGbk(res, LoginPageText(*this, ""));
+               const Item* it = catalogue().find(req.get_param_value("itemId"));
+               if (!it) return SendGbk(res, "setMdskip({\"isSuccess\":false})", "text/javascript");
+               SendGbk(res, MdskipAnswerText(*this, *it), "text/javascript");
+             }));
 }
 
 }  // namespace kelvora::sim

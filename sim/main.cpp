@@ -2,13 +2,13 @@
 #include <malloc.h>
 #include <poll.h>
 #include <pthread.h>
-#include <csignal>
 #include <unistd.h>
+#include <csignal>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cerrno>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
@@ -101,10 +101,24 @@ int main(int argc, char** argv) {
       continue;
     }
     if (!(v = value())) return Usage(("missing value after " + arg).c_str());
-    if (arg == "--write-config") { options.writeConfig = v; continue; }
-    if (arg == "--log") { options.logPath = v; continue; }
-    if (arg == "--tls-cert") { tlsCert = v; options.tls = true; continue; }
-    if (arg == "--tls-key") { tlsKey = v; options.tls = true; continue; }
+    if (arg == "--write-config") {
+      options.writeConfig = v;
+      continue;
+    }
+    if (arg == "--log") {
+      options.logPath = v;
+      continue;
+    }
+    if (arg == "--tls-cert") {
+      tlsCert = v;
+      options.tls = true;
+      continue;
+    }
+    if (arg == "--tls-key") {
+      tlsKey = v;
+      options.tls = true;
+      continue;
+    }
     if (arg == "--page-size") {
       if (std::strcmp(v, "real") != 0 && std::strcmp(v, "small") != 0) return Usage("--page-size wants real or small");
       options.smallPages = std::strcmp(v, "small") == 0;
@@ -122,13 +136,20 @@ int main(int argc, char** argv) {
       continue;
     }
     if (!ParseNumber(v, n) || n < 0) return Usage(("bad value for " + arg).c_str());
-    if (arg == "--port" && n <= 65535) options.port = static_cast<int>(n);
-    else if (arg == "--items" && n >= 1 && n <= 1000000) options.items = static_cast<int>(n);
-    else if (arg == "--latency-ms") options.latencyMs = static_cast<int>(n);
-    else if (arg == "--fail-rate" && n <= 1) options.failRate = n;
-    else if (arg == "--hang-rate" && n <= 1) options.hangRate = n;
-    else if (arg == "--malformed-rate" && n <= 1) options.malformedRate = n;
-    else return Usage(("unknown option or value out of range: " + arg).c_str());
+    if (arg == "--port" && n <= 65535)
+      options.port = static_cast<int>(n);
+    else if (arg == "--items" && n >= 1 && n <= 1000000)
+      options.items = static_cast<int>(n);
+    else if (arg == "--latency-ms")
+      options.latencyMs = static_cast<int>(n);
+    else if (arg == "--fail-rate" && n <= 1)
+      options.failRate = n;
+    else if (arg == "--hang-rate" && n <= 1)
+      options.hangRate = n;
+    else if (arg == "--malformed-rate" && n <= 1)
+      options.malformedRate = n;
+    else
+      return Usage(("unknown option or value out of range: " + arg).c_str());
   }
 
   // Signals are taken by sigwait on the main thread; every other thread blocks them.

@@ -22,14 +22,22 @@ constexpr size_t kMaxBody = 16 * 1024 * 1024;
 
 const char* Reason(int status) {
   switch (status) {
-    case 200: return "OK";
-    case 302: return "Found";
-    case 400: return "Bad Request";
-    case 404: return "Not Found";
-    case 413: return "Payload Too Large";
-    case 431: return "Request Header Fields Too Large";
-    case 500: return "Internal Server Error";
-    default: return "Unknown";
+    case 200:
+      return "OK";
+    case 302:
+      return "Found";
+    case 400:
+      return "Bad Request";
+    case 404:
+      return "Not Found";
+    case 413:
+      return "Payload Too Large";
+    case 431:
+      return "Request Header Fields Too Large";
+    case 500:
+      return "Internal Server Error";
+    default:
+      return "Unknown";
   }
 }
 
@@ -64,8 +72,8 @@ Server::~Server() {
 void Server::add(const std::string& method, const std::string& pattern, Handler handler) {
   Route r;
   r.method = method;
-  r.isLiteral = pattern.find_first_not_of(
-                    "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789/_.-") == std::string::npos;
+  r.isLiteral = pattern.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789/_.-") ==
+                std::string::npos;
   r.literal = pattern;
   if (!r.isLiteral) r.re = std::regex(pattern);
   r.handler = std::move(handler);
@@ -165,7 +173,8 @@ void Server::serve(int fd, uint64_t connection) {
       if (line.empty()) break;
       headBytes += line.size();
       if (headBytes > kMaxHead) {
-        channel.sendAll("HTTP/1.1 431 Request Header Fields Too Large\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+        channel.sendAll(
+            "HTTP/1.1 431 Request Header Fields Too Large\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
         return;
       }
       size_t colon = line.find(':');
@@ -180,8 +189,10 @@ void Server::serve(int fd, uint64_t connection) {
       std::string n = Lower(name);
       if (n == "connection") {
         std::string v = Lower(value);
-        if (v.find("close") != std::string::npos) keepAlive = false;
-        else if (v.find("keep-alive") != std::string::npos) keepAlive = true;
+        if (v.find("close") != std::string::npos)
+          keepAlive = false;
+        else if (v.find("keep-alive") != std::string::npos)
+          keepAlive = true;
       } else if (n == "content-length") {
         length = std::strtoull(value.c_str(), nullptr, 10);
       } else if (n == "transfer-encoding" && Lower(value).find("chunked") != std::string::npos) {

@@ -8,8 +8,8 @@
 #include <openssl/ssl.h>
 
 #include <atomic>
-#include <cstdint>
 #include <condition_variable>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <regex>
@@ -25,8 +25,8 @@ struct RawRequest {
   std::string method;
   std::string target;
   std::string version;
-  HeaderList headers;  // as received
-  std::string body;    // after de-chunking
+  HeaderList headers;       // as received
+  std::string body;         // after de-chunking
   uint64_t connection = 0;  // which accepted connection it came on (1, 2, ...)
 };
 

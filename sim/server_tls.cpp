@@ -13,8 +13,8 @@ namespace {
 
 // Picks HTTP/1.1 when the client offers it; without it the handshake goes on
 // without a protocol choice.
-int SelectHttp11(SSL*, const unsigned char** out, unsigned char* outlen, const unsigned char* in,
-                 unsigned int inlen, void*) {
+int SelectHttp11(SSL*, const unsigned char** out, unsigned char* outlen, const unsigned char* in, unsigned int inlen,
+                 void*) {
   static const unsigned char kHttp11[] = {8, 'h', 't', 't', 'p', '/', '1', '.', '1'};
   unsigned char* chosen = nullptr;
   if (SSL_select_next_proto(&chosen, outlen, kHttp11, sizeof kHttp11, in, inlen) != OPENSSL_NPN_NEGOTIATED)

@@ -19,7 +19,10 @@ std::string JavaEscape(std::string_view s) {
   for (size_t i = 0; i < s.size();) {
     uint32_t cp = 0;
     size_t n = DecodeUtf8(s, i, cp);
-    if (n == 0) { ++i; continue; }
+    if (n == 0) {
+      ++i;
+      continue;
+    }
     if (cp < 0x80) {
       out += static_cast<char>(cp);
     } else if (cp < 0x10000) {

@@ -21,13 +21,18 @@ uint64_t HashText(uint64_t seed, std::string_view text);
 class Rng {
  public:
   explicit Rng(uint64_t seed) : state_(seed) {}
-  uint64_t next() { state_ += 0x9E3779B97F4A7C15ull; return Mix64(state_); }
+  uint64_t next() {
+    state_ += 0x9E3779B97F4A7C15ull;
+    return Mix64(state_);
+  }
   // Uniform in [0, n); n > 0.
   uint64_t below(uint64_t n) { return next() % n; }
   double unit() { return static_cast<double>(next() >> 11) / 9007199254740992.0; }
   bool chance(double p) { return unit() < p; }
   template <class T>
-  const T& pick(const std::vector<T>& v) { return v[below(v.size())]; }
+  const T& pick(const std::vector<T>& v) {
+    return v[below(v.size())];
+  }
 
  private:
   uint64_t state_;

@@ -84,9 +84,7 @@ std::string SqlTextLiteral(std::string_view text) { return ReplaceAll(text, "'",
 
 int64_t TimeTextSeconds(std::string_view gbkText) { return DateToUnix(TextToDate(gbkText)); }
 
-std::string TimeTextToSeconds(std::string_view gbkText) {
-  return NumberText(TimeTextSeconds(gbkText));
-}
+std::string TimeTextToSeconds(std::string_view gbkText) { return NumberText(TimeTextSeconds(gbkText)); }
 
 std::string AnalysisLoadMessage(AnalysisLoadStatus status) {
   switch (status) {
@@ -192,9 +190,15 @@ bool AnalysisDb::select(std::string_view sql, std::vector<std::string>& columns,
     std::vector<SqlValue>& row = rows.emplace_back();
     for (int i = 0; i < n; ++i) {
       switch (sqlite3_column_type(s, i)) {
-        case SQLITE_INTEGER: row.emplace_back(static_cast<int64_t>(sqlite3_column_int64(s, i))); break;
-        case SQLITE_FLOAT: row.emplace_back(sqlite3_column_double(s, i)); break;
-        case SQLITE_NULL: row.emplace_back(SqlNull{}); break;
+        case SQLITE_INTEGER:
+          row.emplace_back(static_cast<int64_t>(sqlite3_column_int64(s, i)));
+          break;
+        case SQLITE_FLOAT:
+          row.emplace_back(sqlite3_column_double(s, i));
+          break;
+        case SQLITE_NULL:
+          row.emplace_back(SqlNull{});
+          break;
         default: {
           const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(s, i));
           row.emplace_back(std::string(text ? text : "", static_cast<size_t>(sqlite3_column_bytes(s, i))));
@@ -216,8 +220,8 @@ bool AnalysisDb::forEachDelisting(const std::function<void(int64_t)>& fn) const 
 }
 
 int64_t AnalysisDb::countBetween(int64_t start, int64_t end) const {
-  const std::string sql = "select count(id) as cnt from tab where xiajia between " +
-                          std::to_string(start) + " and " + std::to_string(end);
+  const std::string sql =
+      "select count(id) as cnt from tab where xiajia between " + std::to_string(start) + " and " + std::to_string(end);
   Statement q(db_, sql);
   if (!q || sqlite3_step(q.get()) != SQLITE_ROW) return 0;
   const int column = ColumnByName(q.get(), "cnt");

@@ -55,8 +55,7 @@ class AnalysisDb {
   // Runs a UTF-8 statement; false when SQLite refuses it.
   bool exec(std::string_view sql);
   // Every row of a UTF-8 query with the column names; false when it fails.
-  bool select(std::string_view sql, std::vector<std::string>& columns,
-              std::vector<std::vector<SqlValue>>& rows) const;
+  bool select(std::string_view sql, std::vector<std::string>& columns, std::vector<std::vector<SqlValue>>& rows) const;
   // Calls `fn` with each row's xiajia in the order the table returns them
   // (insertion order). False when the query fails.
   bool forEachDelisting(const std::function<void(int64_t)>& fn) const;

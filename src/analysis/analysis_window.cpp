@@ -24,8 +24,8 @@
 #include "analysis/listing_advice.h"
 #include "analysis/report.h"
 #include "analysis/report_page.h"
-#include "ui/desktop_calls_qt.h"
 #include "net/settings.h"
+#include "ui/desktop_calls_qt.h"
 
 namespace kelvora {
 namespace {
@@ -53,8 +53,8 @@ class ReportPage : public QWebEnginePage {
   ReportPage(QObject* parent, QStringList* errors) : QWebEnginePage(parent), errors_(errors) {}
 
  protected:
-  void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString& message,
-                                int line, const QString& source) override {
+  void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString& message, int line,
+                                const QString& source) override {
     if (level != ErrorMessageLevel) return;
     const QString text = QStringLiteral("%1:%2: %3").arg(source).arg(line).arg(message);
     errors_->append(text);
@@ -72,8 +72,7 @@ struct AnalysisWindow::Report {
   QStringList calls;
 };
 
-AnalysisWindow::AnalysisWindow(ResultsTable& table, QWidget* parent, ReportView view)
-    : QDialog(parent), table_(table) {
+AnalysisWindow::AnalysisWindow(ResultsTable& table, QWidget* parent, ReportView view) : QDialog(parent), table_(table) {
   setAttribute(Qt::WA_DeleteOnClose);
   setModal(true);
   setWindowTitle(QStringLiteral("导出/分析"));
@@ -85,8 +84,8 @@ AnalysisWindow::AnalysisWindow(ResultsTable& table, QWidget* parent, ReportView 
   exportButton_->setObjectName(QStringLiteral("按钮1"));
   exportButton_->setMinimumSize(120, 30);
   connect(exportButton_, &QPushButton::clicked, this, &AnalysisWindow::exportRequested);
-  auto* hint = new QLabel(
-      QStringLiteral("如果无法直接导出（如未安装office等）可以直接在下表全选复制到wps表格等地方。"), this);
+  auto* hint =
+      new QLabel(QStringLiteral("如果无法直接导出（如未安装office等）可以直接在下表全选复制到wps表格等地方。"), this);
   hint->setObjectName(QStringLiteral("标签1"));
   hint->setWordWrap(true);
   hint->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
@@ -173,7 +172,8 @@ void AnalysisWindow::startLoading() {
 
   worker_ = std::jthread([this, &table = table_](std::stop_token stop) {
     auto rows = std::make_shared<const std::vector<RowCells>>(table.snapshot());
-    QMetaObject::invokeMethod(this, [this, rows] { showGrid(rows); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, rows] { showGrid(rows); }, Qt::QueuedConnection);
     if (stop.stop_requested()) return;
 
     AnalysisDb db;
@@ -181,8 +181,8 @@ void AnalysisWindow::startLoading() {
     if (status == AnalysisLoadStatus::Stopped) return;
     if (status != AnalysisLoadStatus::Ok) {
       const QString failure = FromGbk(AnalysisLoadMessage(status));
-      QMetaObject::invokeMethod(this, [this, failure] { showReport(nullptr, failure); },
-                                Qt::QueuedConnection);
+      QMetaObject::invokeMethod(
+          this, [this, failure] { showReport(nullptr, failure); }, Qt::QueuedConnection);
       return;
     }
     const DateTime today = TodayUtc8();
@@ -192,12 +192,12 @@ void AnalysisWindow::startLoading() {
     const std::vector<DayAdvice> advice = RecommendListingHours(built.counts, NowUtc8(), shop);
     auto report = std::make_shared<Report>();
     for (const auto& [function, text] :
-         {std::pair{"asd", &built.hourSeries}, std::pair{"fgh", &built.weekdaySeries},
-          std::pair{"nr1", &built.tables}})
+         {std::pair{"asd", &built.hourSeries}, std::pair{"fgh", &built.weekdaySeries}, std::pair{"nr1", &built.tables}})
       report->calls << QString::fromStdString(PageFunctionCall(function, *text));
     report->calls << QString::fromStdString(PageFunctionCall("tj", AdviceSeries(advice, shop)));
     std::shared_ptr<const Report> done = std::move(report);
-    QMetaObject::invokeMethod(this, [this, done] { showReport(done, {}); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, done] { showReport(done, {}); }, Qt::QueuedConnection);
   });
 }
 

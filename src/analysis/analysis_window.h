@@ -31,8 +31,7 @@ class AnalysisWindow : public QDialog {
   // Takes the snapshot of `table` right away and starts loading. Modal; it
   // deletes itself when closed, so show it with open() or exec() and do not
   // touch it afterwards. `table` must outlive the window.
-  explicit AnalysisWindow(ResultsTable& table, QWidget* parent = nullptr,
-                          ReportView view = ReportView::Web);
+  explicit AnalysisWindow(ResultsTable& table, QWidget* parent = nullptr, ReportView view = ReportView::Web);
   ~AnalysisWindow() override;
 
   ResultsTable& resultsTable() const { return table_; }

@@ -1,12 +1,12 @@
 #include "analysis/export_qt.h"
 
 #include <QApplication>
-#include <QFileDialog>
 #include <QDir>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
-#include <QPushButton>
 #include <QPointer>
+#include <QPushButton>
 #include <QThread>
 #include <memory>
 #include <mutex>
@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "analysis/workbook.h"
-#include "ui/desktop_calls_qt.h"
 #include "results/results_table.h"
+#include "ui/desktop_calls_qt.h"
 
 namespace kelvora {
 namespace {
@@ -72,8 +72,7 @@ ExportPrompts DefaultExportPrompts() {
       const QString typed = QFileDialog::getSaveFileName(parent, QString(), start, xls + ";;" + xlsx, &selected,
                                                          QFileDialog::DontConfirmOverwrite);
       if (typed.isEmpty()) return {};
-      ExportTarget target =
-          ExportTargetFor(typed, selected == xlsx ? WorkbookFormat::Xlsx : WorkbookFormat::Xls);
+      ExportTarget target = ExportTargetFor(typed, selected == xlsx ? WorkbookFormat::Xlsx : WorkbookFormat::Xls);
       if (!QFileInfo::exists(target.path) || ConfirmReplace(parent, target.path)) return target;
       start = target.path;
     }
@@ -86,13 +85,13 @@ ExportPrompts DefaultExportPrompts() {
 
 void SetExportPrompts(const ExportPrompts* prompts) {
   std::lock_guard<std::mutex> lock(g_promptsMutex);
-  if (prompts) g_prompts = *prompts;
-  else g_prompts.reset();
+  if (prompts)
+    g_prompts = *prompts;
+  else
+    g_prompts.reset();
 }
 
-void ExportToExcel(QWidget* parent, const ResultsTable& table) {
-  ExportToExcel(parent, table, CurrentPrompts());
-}
+void ExportToExcel(QWidget* parent, const ResultsTable& table) { ExportToExcel(parent, table, CurrentPrompts()); }
 
 void ExportToExcel(QWidget* parent, const ResultsTable& table, const ExportPrompts& prompts) {
   const ExportTarget target = prompts.choosePath(parent);
@@ -109,7 +108,8 @@ void ExportToExcel(QWidget* parent, const ResultsTable& table, const ExportPromp
   if (parent) parent->setEnabled(false);
   QApplication::setOverrideCursor(Qt::BusyCursor);
 
-  QThread* worker = QThread::create([rows, result, pathUtf8, format] { *result = WriteWorkbook(pathUtf8, *rows, format); });
+  QThread* worker =
+      QThread::create([rows, result, pathUtf8, format] { *result = WriteWorkbook(pathUtf8, *rows, format); });
   // Quitting while the file is written waits for it rather than leave it half done.
   QObject::connect(qApp, &QCoreApplication::aboutToQuit, worker, [worker] { worker->wait(); });
   QObject::connect(worker, &QThread::finished, qApp, [worker, window, result, prompts] {

@@ -61,16 +61,14 @@ std::string AdviceLines(const std::vector<DayAdvice>& advice) {
 }
 
 std::string AdviceSeries(const std::vector<DayAdvice>& advice, ShopHours shop) {
-  std::string out = "{hours: [" + std::to_string(shop.first) + "," + std::to_string(shop.last) +
-                    "],days: [";
+  std::string out = "{hours: [" + std::to_string(shop.first) + "," + std::to_string(shop.last) + "],days: [";
   for (size_t i = 0; i < advice.size(); ++i) {
     if (i > 0) out += ',';
     out += "{name: '" + advice[i].weekday + "',date: '" + advice[i].date + "'" +
            (advice[i].hoursPassed ? ",passed: 1" : "") + ",data: [";
     for (size_t j = 0; j < advice[i].hours.size(); ++j) {
       if (j > 0) out += ',';
-      out += "[" + std::to_string(advice[i].hours[j].hour) + "," +
-             std::to_string(advice[i].hours[j].count) + "]";
+      out += "[" + std::to_string(advice[i].hours[j].hour) + "," + std::to_string(advice[i].hours[j].count) + "]";
     }
     out += "]}";
   }

@@ -19,8 +19,8 @@ struct AdviceHour {
 };
 
 struct DayAdvice {
-  std::string weekday;  // 周日 ... 周六 (GBK)
-  std::string date;     // the day's date text (GBK)
+  std::string weekday;            // 周日 ... 周六 (GBK)
+  std::string date;               // the day's date text (GBK)
   std::vector<AdviceHour> hours;  // fewest first, ties to the earlier hour
   // Today only: no shop hour is left to come, so `hours` is empty.
   bool hoursPassed = false;

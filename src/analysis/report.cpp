@@ -46,8 +46,7 @@ void AddPoint(WeekdayPoints& points, int64_t offset) {
 }
 
 // Both formatted from counts, so the one-pass and the per-query report share them.
-void FormatHourSeriesAndTable(const DelistingCounts& counts, DateTime today,
-                              std::string& series, std::string& table) {
+void FormatHourSeriesAndTable(const DelistingCounts& counts, DateTime today, std::string& series, std::string& table) {
   table = kDateHead;
   for (int h = 0; h < 24; ++h) table += "<td>" + std::to_string(h) + "H</td>";
   table += "</tr>";
@@ -72,8 +71,7 @@ std::string FormatQuarterTable(const DelistingCounts& counts, DateTime today) {
   std::string out = std::string(kTableOpen) + kDateHead;
   for (int h = 0; h < 24; ++h)
     for (int q = 0; q < 4; ++q)
-      out += "<td width=35>" + PadZeros(std::to_string(h), 2) + ":" +
-             PadZeros(std::to_string(15 * q), 2) + "</td>";
+      out += "<td width=35>" + PadZeros(std::to_string(h), 2) + ":" + PadZeros(std::to_string(15 * q), 2) + "</td>";
   out += "</tr>";
   for (int d = 0; d < kReportDays; ++d) {
     out += "<tr><td >" + DayLabel(today, d) + "</td>";
@@ -101,8 +99,7 @@ AnalysisReport Assemble(const DelistingCounts& counts, WeekdayPoints points, Dat
   report.counts = counts;
   std::string hourTable;
   FormatHourSeriesAndTable(counts, today, report.hourSeries, hourTable);
-  report.tables = std::string(kTableOpen) + hourTable + "</table>" + "<br/>" +
-                  FormatQuarterTable(counts, today);
+  report.tables = std::string(kTableOpen) + hourTable + "</table>" + "<br/>" + FormatQuarterTable(counts, today);
   report.weekdaySeries = FormatWeekdaySeries(std::move(points), today);
   return report;
 }
@@ -128,8 +125,8 @@ std::string PadZeros(std::string_view text, int width) {
 }
 
 std::string WeekdayName(DateTime day) {
-  static constexpr const char* kNames[] = {
-      "\xc8\xd5", "\xd2\xbb", "\xb6\xfe", "\xc8\xfd", "\xcb\xc4", "\xce\xe5", "\xc1\xf9"};  // 日 一 二 三 四 五 六
+  static constexpr const char* kNames[] = {"\xc8\xd5", "\xd2\xbb", "\xb6\xfe", "\xc8\xfd",
+                                           "\xcb\xc4", "\xce\xe5", "\xc1\xf9"};  // 日 一 二 三 四 五 六
   // Day 0 of a DateTime, 1899-12-30, was a Saturday.
   const int64_t days = static_cast<int64_t>(std::floor(day));
   const int64_t weekday = ((days + 6) % 7 + 7) % 7;  // 0 = Sunday
@@ -180,8 +177,8 @@ AnalysisReport BuildAnalysisReportByQueries(const AnalysisDb& db, DateTime today
     const int64_t u = k + 1;
     if (u < 1 || u > kWeekdayDays) return;
     const DateParts p = SplitDateTime(t);
-    points.points[u - 1] += "[" + std::to_string(p.hour) + "." + std::to_string(p.minute / 6) +
-                            "," + std::to_string(u) + "],";
+    points.points[u - 1] +=
+        "[" + std::to_string(p.hour) + "." + std::to_string(p.minute / 6) + "," + std::to_string(u) + "],";
   });
   return Assemble(counts, std::move(points), today);
 }

@@ -13,8 +13,8 @@
 
 namespace kelvora {
 
-inline constexpr int kReportDays = 8;     // today and the seven following days
-inline constexpr int kWeekdayDays = 7;    // today and the six following days
+inline constexpr int kReportDays = 8;   // today and the seven following days
+inline constexpr int kWeekdayDays = 7;  // today and the six following days
 
 struct DelistingCounts {
   std::array<std::array<int64_t, 24>, kReportDays> hours{};

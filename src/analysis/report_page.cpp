@@ -59,20 +59,30 @@ std::string JsStringLiteral(std::string_view utf8) {
   for (size_t i = 0; i < utf8.size(); ++i) {
     const unsigned char c = static_cast<unsigned char>(utf8[i]);
     switch (c) {
-      case '\\': out += "\\\\"; continue;
-      case '\'': out += "\\'"; continue;
-      case '\n': out += "\\n"; continue;
-      case '\r': out += "\\r"; continue;
-      case '\t': out += "\\t"; continue;
-      default: break;
+      case '\\':
+        out += "\\\\";
+        continue;
+      case '\'':
+        out += "\\'";
+        continue;
+      case '\n':
+        out += "\\n";
+        continue;
+      case '\r':
+        out += "\\r";
+        continue;
+      case '\t':
+        out += "\\t";
+        continue;
+      default:
+        break;
     }
     if (c < 0x20 || c == 0x7f) {
       char buffer[8];
       std::snprintf(buffer, sizeof buffer, "\\x%02X", c);
       out += buffer;
     } else if (c == 0xE2 && i + 2 < utf8.size() && static_cast<unsigned char>(utf8[i + 1]) == 0x80 &&
-               (static_cast<unsigned char>(utf8[i + 2]) == 0xA8 ||
-                static_cast<unsigned char>(utf8[i + 2]) == 0xA9)) {
+               (static_cast<unsigned char>(utf8[i + 2]) == 0xA8 || static_cast<unsigned char>(utf8[i + 2]) == 0xA9)) {
       // Line and paragraph separators end a string literal in older engines.
       out += static_cast<unsigned char>(utf8[i + 2]) == 0xA8 ? "\\u2028" : "\\u2029";
       i += 2;
@@ -94,8 +104,8 @@ std::string PageFunctionCall(std::string_view function, std::string_view gbkText
   return std::string(function) + "(" + JsStringLiteral(GbkToUtf8(gbkText)) + ");";
 }
 
-bool BuildStandaloneReportPage(std::string_view pageHtml, std::string_view chartLibrary,
-                               std::string_view calls, std::string& out, std::string& error) {
+bool BuildStandaloneReportPage(std::string_view pageHtml, std::string_view chartLibrary, std::string_view calls,
+                               std::string& out, std::string& error) {
   const size_t tag = pageHtml.find(kChartLibraryTag);
   if (tag == std::string_view::npos) {
     error = "the report page does not load echarts.min.js";

@@ -21,8 +21,8 @@ inline constexpr std::string_view kChartLibraryTag = "<script src=\"echarts.min.
 // The page with the chart library inlined and `calls` (script text) run at its end,
 // so the one file shows the report offline. False with `error` when the page lacks
 // the library tag or its </body>.
-bool BuildStandaloneReportPage(std::string_view pageHtml, std::string_view chartLibrary,
-                               std::string_view calls, std::string& out, std::string& error);
+bool BuildStandaloneReportPage(std::string_view pageHtml, std::string_view chartLibrary, std::string_view calls,
+                               std::string& out, std::string& error);
 
 // Writes `bytes` to a new file beside `path` and renames it over `path`, so that
 // `path` is either the old file or the whole new one. False with `error` on failure,

@@ -50,10 +50,10 @@ WorkbookResult WorkbookResult::Stopped(const std::string& pathUtf8) {
 
 std::string TooManyRowsMessage(const std::string& pathUtf8, WorkbookFormat format) {
   if (format == WorkbookFormat::Xls)
-    return Utf8ToGbk("无法导出到“" + pathUtf8 + "”：表格超过 .xls 文件最多容纳的 " +
-                     std::to_string(kMaxXlsDataRows) + " 行（另有标题行）。请改存为 .xlsx 文件。");
-  return Utf8ToGbk("无法导出到“" + pathUtf8 + "”：表格超出 .xlsx 文件最多容纳的 " +
-                   std::to_string(kMaxXlsxDataRows) + " 行。");
+    return Utf8ToGbk("无法导出到“" + pathUtf8 + "”：表格超过 .xls 文件最多容纳的 " + std::to_string(kMaxXlsDataRows) +
+                     " 行（另有标题行）。请改存为 .xlsx 文件。");
+  return Utf8ToGbk("无法导出到“" + pathUtf8 + "”：表格超出 .xlsx 文件最多容纳的 " + std::to_string(kMaxXlsxDataRows) +
+                   " 行。");
 }
 
 WorkbookResult WriteWorkbook(const std::string& pathUtf8, const std::vector<RowCells>& rows) {
@@ -64,9 +64,12 @@ WorkbookResult WriteWorkbook(const std::string& pathUtf8, const std::vector<RowC
                              std::stop_token stop) {
   if (format == WorkbookFormat::Unknown) format = WorkbookFormatOf(pathUtf8);
   switch (format) {
-    case WorkbookFormat::Xls: return WriteXls(pathUtf8, rows, stop);
-    case WorkbookFormat::Xlsx: return WriteXlsx(pathUtf8, rows, stop);
-    case WorkbookFormat::Unknown: break;
+    case WorkbookFormat::Xls:
+      return WriteXls(pathUtf8, rows, stop);
+    case WorkbookFormat::Xlsx:
+      return WriteXlsx(pathUtf8, rows, stop);
+    case WorkbookFormat::Unknown:
+      break;
   }
   WorkbookResult result;
   result.message = Utf8ToGbk("无法导出到“" + pathUtf8 + "”：文件名须以 .xls 或 .xlsx 结尾。");

@@ -122,8 +122,10 @@ bool CutToUnits(std::string& utf8, size_t maxUnits) {
 bool CellUtf8(std::string_view gbk, std::string& utf8) {
   utf8.clear();
   const bool fast = DecodeSheetText(gbk, [&](char16_t ch) {
-    if (ch < 0x80) utf8 += static_cast<char>(ch);
-    else AppendUtf8(utf8, ch);
+    if (ch < 0x80)
+      utf8 += static_cast<char>(ch);
+    else
+      AppendUtf8(utf8, ch);
   });
   if (!fast) SheetUtf8(gbk, utf8);
   return CutToUnits(utf8, kMaxCellChars);
@@ -267,16 +269,31 @@ std::string WriteFailure(const std::string& pathUtf8, int error) {
   const char* reason = nullptr;
   switch (error) {
     case ENOENT:
-    case ENOTDIR: reason = "文件夹不存在"; break;
+    case ENOTDIR:
+      reason = "文件夹不存在";
+      break;
     case EACCES:
-    case EPERM: reason = "没有写入这个文件夹的权限"; break;
-    case EROFS: reason = "文件系统只读"; break;
+    case EPERM:
+      reason = "没有写入这个文件夹的权限";
+      break;
+    case EROFS:
+      reason = "文件系统只读";
+      break;
     case ENOSPC:
-    case EDQUOT: reason = "磁盘空间不足"; break;
-    case EISDIR: reason = "同名的文件夹已存在"; break;
-    case ENAMETOOLONG: reason = "文件名太长"; break;
-    case EFBIG: reason = "文件太大"; break;
-    default: break;
+    case EDQUOT:
+      reason = "磁盘空间不足";
+      break;
+    case EISDIR:
+      reason = "同名的文件夹已存在";
+      break;
+    case ENAMETOOLONG:
+      reason = "文件名太长";
+      break;
+    case EFBIG:
+      reason = "文件太大";
+      break;
+    default:
+      break;
   }
   std::string text = reason ? std::string(reason) + "（" + ErrnoText(error) + "）" : ErrnoText(error);
   return WriteFailureText(pathUtf8, Utf8ToGbk(text));
@@ -284,8 +301,8 @@ std::string WriteFailure(const std::string& pathUtf8, int error) {
 
 std::string CutCellsWarning(int64_t cutCells) {
   if (cutCells <= 0) return {};
-  return Utf8ToGbk("有 " + std::to_string(cutCells) + " 个单元格超过 Excel 的 " +
-                   std::to_string(kMaxCellChars) + " 个字符上限，已截断。");
+  return Utf8ToGbk("有 " + std::to_string(cutCells) + " 个单元格超过 Excel 的 " + std::to_string(kMaxCellChars) +
+                   " 个字符上限，已截断。");
 }
 
 }  // namespace kelvora::workbook

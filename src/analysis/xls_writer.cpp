@@ -2,8 +2,8 @@
 // LABELSST records) in the Workbook stream of an OLE2 compound document.
 #include <algorithm>
 #include <cstdint>
-#include <functional>
 #include <exception>
+#include <functional>
 #include <stop_token>
 #include <string>
 #include <string_view>
@@ -39,10 +39,9 @@ void Record(std::string& b, uint16_t type, const std::string& data) {
 
 // ---- BIFF8 record contents ----
 
-constexpr uint16_t kBof = 0x0809, kEof = 0x000A, kCodePage = 0x0042, kWindow1 = 0x003D,
-                   kFont = 0x0031, kXf = 0x00E0, kStyle = 0x0293, kBoundSheet = 0x0085,
-                   kSst = 0x00FC, kContinue = 0x003C, kExtSst = 0x00FF, kDimensions = 0x0200,
-                   kLabelSst = 0x00FD, kWindow2 = 0x023E;
+constexpr uint16_t kBof = 0x0809, kEof = 0x000A, kCodePage = 0x0042, kWindow1 = 0x003D, kFont = 0x0031, kXf = 0x00E0,
+                   kStyle = 0x0293, kBoundSheet = 0x0085, kSst = 0x00FC, kContinue = 0x003C, kExtSst = 0x00FF,
+                   kDimensions = 0x0200, kLabelSst = 0x00FD, kWindow2 = 0x023E;
 // Longest record body BIFF8 allows; longer ones go on in CONTINUE records.
 constexpr size_t kMaxRecordData = 8224;
 // Cells use the default cell format, which comes after the 15 style formats.
@@ -86,7 +85,7 @@ std::string Font() {
   Put8(d, 0);        // family
   Put8(d, 134);      // GB2312 character set
   Put8(d, 0);
-  Put8(d, 2);        // name: two characters, UTF-16
+  Put8(d, 2);  // name: two characters, UTF-16
   Put8(d, 1);
   Put16(d, 0x5B8B);
   Put16(d, 0x4F53);
@@ -95,16 +94,16 @@ std::string Font() {
 
 std::string Xf(bool style, uint8_t usedAttributes) {
   std::string d;
-  Put16(d, 0);                          // font
-  Put16(d, 0);                          // number format: General
-  Put16(d, style ? 0xFFF5 : 0x0001);    // locked; a style has no parent
-  Put8(d, 0x20);                        // aligned to the bottom
-  Put8(d, 0);                           // no rotation
-  Put8(d, 0);                           // no indent
+  Put16(d, 0);                        // font
+  Put16(d, 0);                        // number format: General
+  Put16(d, style ? 0xFFF5 : 0x0001);  // locked; a style has no parent
+  Put8(d, 0x20);                      // aligned to the bottom
+  Put8(d, 0);                         // no rotation
+  Put8(d, 0);                         // no indent
   Put8(d, usedAttributes);
-  Put32(d, 0);                          // no borders
+  Put32(d, 0);  // no borders
   Put32(d, 0);
-  Put16(d, 0x20C0);                     // window text and background colours
+  Put16(d, 0x20C0);  // window text and background colours
   return d;
 }
 
@@ -323,9 +322,8 @@ Layout PlanLayout(uint64_t streamSize) {
   Layout l;
   l.streamSectors = static_cast<uint32_t>((streamSize + kSectorSize - 1) / kSectorSize);
   for (l.fatSectors = 1;; ++l.fatSectors) {
-    l.difatSectors = l.fatSectors > kHeaderFatIds
-                         ? (l.fatSectors - kHeaderFatIds + kIdsPerSector - 2) / (kIdsPerSector - 1)
-                         : 0;
+    l.difatSectors =
+        l.fatSectors > kHeaderFatIds ? (l.fatSectors - kHeaderFatIds + kIdsPerSector - 2) / (kIdsPerSector - 1) : 0;
     if (static_cast<uint64_t>(l.fatSectors) * kIdsPerSector >= l.total()) return l;
   }
 }
@@ -333,19 +331,19 @@ Layout PlanLayout(uint64_t streamSize) {
 std::string Header(const Layout& l) {
   std::string h;
   h += std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8);
-  h.append(16, '\0');       // class id
-  Put16(h, 0x003E);         // minor version
-  Put16(h, 0x0003);         // major version 3: 512-byte sectors
-  Put16(h, 0xFFFE);         // little-endian
-  Put16(h, 9);              // sector size 2^9
-  Put16(h, 6);              // mini sector size 2^6
+  h.append(16, '\0');  // class id
+  Put16(h, 0x003E);    // minor version
+  Put16(h, 0x0003);    // major version 3: 512-byte sectors
+  Put16(h, 0xFFFE);    // little-endian
+  Put16(h, 9);         // sector size 2^9
+  Put16(h, 6);         // mini sector size 2^6
   h.append(6, '\0');
-  Put32(h, 0);              // directory sectors (always 0 in version 3)
+  Put32(h, 0);  // directory sectors (always 0 in version 3)
   Put32(h, l.fatSectors);
   Put32(h, l.dirSector());
-  Put32(h, 0);              // transactions: none
+  Put32(h, 0);  // transactions: none
   Put32(h, static_cast<uint32_t>(kMinStreamSize));
-  Put32(h, kEndOfChain);    // no mini FAT
+  Put32(h, kEndOfChain);  // no mini FAT
   Put32(h, 0);
   Put32(h, l.difatSectors ? l.firstDifat() : kEndOfChain);
   Put32(h, l.difatSectors);
@@ -353,8 +351,8 @@ std::string Header(const Layout& l) {
   return h;
 }
 
-void DirectoryEntry(std::string& d, std::u16string_view name, uint8_t type, uint32_t child,
-                    uint32_t start, uint64_t size) {
+void DirectoryEntry(std::string& d, std::u16string_view name, uint8_t type, uint32_t child, uint32_t start,
+                    uint64_t size) {
   const size_t begin = d.size();
   for (char16_t c : name) Put16(d, c);
   if (!name.empty()) Put16(d, 0);
@@ -365,9 +363,9 @@ void DirectoryEntry(std::string& d, std::u16string_view name, uint8_t type, uint
   Put32(d, kNoStream);         // left sibling
   Put32(d, kNoStream);         // right sibling
   Put32(d, child);
-  d.append(16, '\0');          // class id
-  Put32(d, 0);                 // state bits
-  d.append(16, '\0');          // creation and modification times
+  d.append(16, '\0');  // class id
+  Put32(d, 0);         // state bits
+  d.append(16, '\0');  // creation and modification times
   Put32(d, start);
   Put32(d, static_cast<uint32_t>(size));
   Put32(d, 0);
@@ -387,10 +385,14 @@ std::string AllocationTables(const Layout& l) {
   t.reserve(static_cast<size_t>(l.fatSectors + l.difatSectors) * kSectorSize);
   for (uint32_t s = 0; s < l.fatSectors * kIdsPerSector; ++s) {
     uint32_t v = kFreeSector;
-    if (s + 1 < l.streamSectors) v = s + 1;
-    else if (s + 1 == l.streamSectors || s == l.dirSector()) v = kEndOfChain;
-    else if (s >= l.firstFat() && s < l.firstDifat()) v = kFatSector;
-    else if (s >= l.firstDifat() && s < l.total()) v = kDifatSector;
+    if (s + 1 < l.streamSectors)
+      v = s + 1;
+    else if (s + 1 == l.streamSectors || s == l.dirSector())
+      v = kEndOfChain;
+    else if (s >= l.firstFat() && s < l.firstDifat())
+      v = kFatSector;
+    else if (s >= l.firstDifat() && s < l.total())
+      v = kDifatSector;
     Put32(t, v);
   }
   // FAT sectors past the 109 of the header are listed in DIFAT sectors, 127 a
@@ -412,8 +414,8 @@ WorkbookResult WriteXlsUnguarded(const std::string& pathUtf8, const std::vector<
                                  const std::stop_token& stop) {
   if (rows.size() > kMaxXlsDataRows)
     return WorkbookResult::Failure(Utf8ToGbk("无法导出到“" + pathUtf8 + "”：表格有 " + std::to_string(rows.size()) +
-                             " 行，.xls 文件最多容纳 " + std::to_string(kMaxXlsDataRows) +
-                             " 行（另有标题行）。请改存为 .xlsx 文件。"));
+                                             " 行，.xls 文件最多容纳 " + std::to_string(kMaxXlsDataRows) +
+                                             " 行（另有标题行）。请改存为 .xlsx 文件。"));
 
   // Shared strings first: the cells refer to them by number.
   const size_t sheetRows = rows.size() + 1;
@@ -483,8 +485,8 @@ WorkbookResult WriteXlsUnguarded(const std::string& pathUtf8, const std::vector<
   const uint64_t used = sheetPosition + sheetHead.size() + cellBytes + sheetTail.size();
   // Stream positions are 32-bit and compound documents of this version stop at 2 GB.
   if (used > 0x7FFF0000)
-    return WorkbookResult::Failure(Utf8ToGbk("无法导出到“" + pathUtf8 +
-                             "”：内容超出 .xls 文件的容量。请改存为 .xlsx 文件。"));
+    return WorkbookResult::Failure(
+        Utf8ToGbk("无法导出到“" + pathUtf8 + "”：内容超出 .xls 文件的容量。请改存为 .xlsx 文件。"));
   const uint64_t streamSize = std::max(used, kMinStreamSize);
   const Layout layout = PlanLayout(streamSize);
 

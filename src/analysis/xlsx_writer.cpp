@@ -109,9 +109,7 @@ class LibraryStderr {
   int saved_ = -1;
 };
 
-bool IsHex(char c) {
-  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
+bool IsHex(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
 
 // Excel reads "_xHHHH_" in a text as the character HHHH; a text that holds such
 // a sequence keeps it when its underscore is written "_x005F", as Excel saves it.
@@ -121,8 +119,8 @@ bool EscapeCharacterCodes(const std::string& text, std::string& escaped) {
   escaped.clear();
   bool any = false;
   for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '_' && i + 6 < text.size() && text[i + 1] == 'x' && IsHex(text[i + 2]) &&
-        IsHex(text[i + 3]) && IsHex(text[i + 4]) && IsHex(text[i + 5]) && text[i + 6] == '_') {
+    if (text[i] == '_' && i + 6 < text.size() && text[i + 1] == 'x' && IsHex(text[i + 2]) && IsHex(text[i + 3]) &&
+        IsHex(text[i + 4]) && IsHex(text[i + 5]) && text[i + 6] == '_') {
       escaped += "_x005F";
       any = true;
     }
@@ -189,7 +187,8 @@ std::string CloseFailure(const std::string& pathUtf8, lxw_error error, int close
     case LXW_ERROR_ZIP_CLOSE:
       if (closeErrno != 0) return workbook::WriteFailure(pathUtf8, closeErrno);
       break;
-    default: break;
+    default:
+      break;
   }
   return workbook::WriteFailureText(pathUtf8, lxw_strerror(error));
 }
@@ -198,8 +197,8 @@ WorkbookResult WriteXlsxUnguarded(const std::string& pathUtf8, const std::vector
                                   const std::stop_token& stop) {
   if (rows.size() > kMaxXlsxDataRows)
     return WorkbookResult::Failure(Utf8ToGbk("无法导出到“" + pathUtf8 + "”：表格有 " + std::to_string(rows.size()) +
-                             " 行，超出 .xlsx 文件最多容纳的 " + std::to_string(kMaxXlsxDataRows) +
-                             " 行。"));
+                                             " 行，超出 .xlsx 文件最多容纳的 " + std::to_string(kMaxXlsxDataRows) +
+                                             " 行。"));
 
   // The name is taken first, so the library writes into a file of ours that
   // disappears again whatever happens.
@@ -242,8 +241,7 @@ WorkbookResult WriteXlsxUnguarded(const std::string& pathUtf8, const std::vector
       if (StoredText(cells[c], text, escaped, encoded, stored)) ++result.cutCells;
       // An empty text is an empty cell, as Excel itself stores it.
       if (*stored == '\0') continue;
-      error = worksheet_write_string(sheet, static_cast<lxw_row_t>(r), static_cast<lxw_col_t>(c), stored,
-                                     nullptr);
+      error = worksheet_write_string(sheet, static_cast<lxw_row_t>(r), static_cast<lxw_col_t>(c), stored, nullptr);
       if (error != LXW_NO_ERROR) break;
     }
   }

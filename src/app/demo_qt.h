@@ -43,7 +43,7 @@ class DemoSimulator {
   // Starts `simulator` (kelvora-sim) with a settings file of its own and waits
   // for its listening line. False with `error` when it does not come up.
   bool start(const QString& simulator, QString& error);
-  QString configPath() const;   // settings whose endpoints all point at it
+  QString configPath() const;                   // settings whose endpoints all point at it
   QString baseUrl() const { return baseUrl_; }  // "http://127.0.0.1:PORT"
 
  private:

@@ -11,11 +11,11 @@
 #include <optional>
 
 #include "app/demo_qt.h"
-#include "ui/desktop_calls_qt.h"
 #include "app/main_window.h"
 #include "app/tour_qt.h"
 #include "net/settings.h"
 #include "session/session_qt.h"
+#include "ui/desktop_calls_qt.h"
 
 namespace {
 
@@ -31,10 +31,13 @@ bool ParseArguments(const QApplication& app, Arguments& out, QString& error) {
   QCommandLineParser parser;
   parser.setApplicationDescription(QStringLiteral("Kelvora: listing and delisting times of marketplace items"));
   parser.addHelpOption();
-  QCommandLineOption config(QStringLiteral("config"), QStringLiteral("Settings file (default: kelvora.ini beside the program)."),
+  QCommandLineOption config(QStringLiteral("config"),
+                            QStringLiteral("Settings file (default: kelvora.ini beside the program)."),
                             QStringLiteral("FILE"));
-  QCommandLineOption demo(QStringLiteral("demo"), QStringLiteral("Run against a local kelvora-sim with the demo account."));
-  QCommandLineOption tour(QStringLiteral("tour"), QStringLiteral("With --demo: walk through the program and save pictures to DIR."),
+  QCommandLineOption demo(QStringLiteral("demo"),
+                          QStringLiteral("Run against a local kelvora-sim with the demo account."));
+  QCommandLineOption tour(QStringLiteral("tour"),
+                          QStringLiteral("With --demo: walk through the program and save pictures to DIR."),
                           QStringLiteral("DIR"));
   parser.addOptions({config, demo, tour});
   if (!parser.parse(app.arguments())) {
@@ -112,7 +115,8 @@ int main(int argc, char** argv) {
 
   Settings settings;
   std::string settingsError;
-  const bool loaded = LoadProgramSettings(configFile, QFile::encodeName(programDir).toStdString(), settings, settingsError);
+  const bool loaded =
+      LoadProgramSettings(configFile, QFile::encodeName(programDir).toStdString(), settings, settingsError);
   // The demo sends a request that got no whole answer again, twice at most.
   if (loaded && demoSettings && !settings.http.retries) settings.http.retries = 2;
   if (!loaded || !ApplySettings(settings, settingsError)) {

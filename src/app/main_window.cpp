@@ -1,19 +1,17 @@
 #include "app/main_window.h"
 
 #include <QAction>
-#include <set>
-#include <algorithm>
 #include <QCheckBox>
 #include <QClipboard>
-#include <QGuiApplication>
-#include <QKeySequence>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -26,24 +24,26 @@
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTableView>
+#include <algorithm>
+#include <set>
 
 #include "analysis/analysis_window.h"
 #include "analysis/export_qt.h"
-#include "ui/desktop_calls_qt.h"
-#include "ui/desktop_host_qt.h"
-#include "net/network_probe.h"
-#include "ui/results_model.h"
-#include "ui/results_sort_model.h"
-#include "ui/results_view_qt.h"
 #include "lookup/lookup_service.h"
 #include "net/codec.h"
 #include "net/endpoints.h"
+#include "net/network_probe.h"
 #include "net/request_stop.h"
-#include "search/monitored_ids_editor_window.h"
 #include "search/monitored.h"
+#include "search/monitored_ids_editor_window.h"
 #include "search/search_tabs_qt.h"
-#include "ui/browser_pane_qt.h"
 #include "session/session_qt.h"
+#include "ui/browser_pane_qt.h"
+#include "ui/desktop_calls_qt.h"
+#include "ui/desktop_host_qt.h"
+#include "ui/results_model.h"
+#include "ui/results_sort_model.h"
+#include "ui/results_view_qt.h"
 #include "wizard/search_wizard_window.h"
 
 namespace kelvora {
@@ -108,14 +108,11 @@ class CompactTabStyle : public QProxyStyle {
 // The results view's column widths and order, beside the version stamp.
 constexpr const char* kHeaderStateKey = "results/header";
 
-QString VendorAddress(const char* path) {
-  return FromGbk(CurrentEndpoints()->VENDOR_SITE + path);
-}
+QString VendorAddress(const char* path) { return FromGbk(CurrentEndpoints()->VENDOR_SITE + path); }
 
 }  // namespace
 
-MainWindow::MainWindow(MainWindowOptions options, QWidget* parent)
-    : QWidget(parent), options_(std::move(options)) {
+MainWindow::MainWindow(MainWindowOptions options, QWidget* parent) : QWidget(parent), options_(std::move(options)) {
   programDir_ = options_.programDir.isEmpty() ? QCoreApplication::applicationDirPath() : options_.programDir;
   setObjectName(QStringLiteral("MainWindow"));
   // The layout is in pixels of a 12-pixel font. The window opens at its usual size
@@ -128,8 +125,8 @@ MainWindow::MainWindow(MainWindowOptions options, QWidget* parent)
   move(50, 50);
 
   buildControls();
-  host_ = std::make_unique<DesktopHost>(
-      DesktopHost::Controls{this, statusLabel_, countLabel_, accountLabel_, progress_});
+  host_ =
+      std::make_unique<DesktopHost>(DesktopHost::Controls{this, statusLabel_, countLabel_, accountLabel_, progress_});
   connect(stopButton_, &QPushButton::clicked, this, [this] { host_->requestStop(); });
 
   // The search tabs run their own worker; the window's running state (query
@@ -293,9 +290,8 @@ void MainWindow::buildControls() {
   header->setSortIndicator(-1, Qt::AscendingOrder);
   view_->setSortingEnabled(true);
   // Widths and order as the seller left them.
-  const QByteArray kept = QSettings(QStringLiteral("Dunmar"), QStringLiteral("pormiq"))
-                              .value(QLatin1String(kHeaderStateKey))
-                              .toByteArray();
+  const QByteArray kept =
+      QSettings(QStringLiteral("Dunmar"), QStringLiteral("pormiq")).value(QLatin1String(kHeaderStateKey)).toByteArray();
   if (!kept.isEmpty()) {
     header->restoreState(kept);
     header->setSortIndicator(-1, Qt::AscendingOrder);
@@ -432,7 +428,8 @@ void MainWindow::resizeEvent(QResizeEvent* event) {
 std::vector<int32_t> MainWindow::selectedStoreRows() const {
   std::vector<int32_t> rows;
   QModelIndexList selected = view_->selectionModel()->selectedRows();
-  std::sort(selected.begin(), selected.end(), [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
+  std::sort(selected.begin(), selected.end(),
+            [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
   for (const QModelIndex& index : selected) rows.push_back(sortModel_->mapToSource(index).row());
   return rows;
 }
@@ -581,7 +578,8 @@ bool MainWindow::startOperation(std::function<void(std::stop_token)> work) {
       } catch (...) {
         // The core does not throw; should anything else, the window must not stay locked.
       }
-      QMetaObject::invokeMethod(this, [this] { endOperation(); }, Qt::QueuedConnection);
+      QMetaObject::invokeMethod(
+          this, [this] { endOperation(); }, Qt::QueuedConnection);
     });
   } catch (const std::system_error&) {
     endOperation();
@@ -591,9 +589,7 @@ bool MainWindow::startOperation(std::function<void(std::stop_token)> work) {
 }
 
 void MainWindow::retryFailed() {
-  startOperation([this](std::stop_token) {
-    host_->setStatus(RetrySummaryText(RetryFailedRows(table_, *host_)));
-  });
+  startOperation([this](std::stop_token) { host_->setStatus(RetrySummaryText(RetryFailedRows(table_, *host_))); });
 }
 
 void MainWindow::showRowMenu(const QPoint& pos) {
@@ -614,9 +610,9 @@ void MainWindow::openSelectedItemPage() {
 
 void MainWindow::openAnalysis() {
   auto* analysis = new AnalysisWindow(
-      table_, this, BrowserPane::browsersEnabled() ? AnalysisWindow::ReportView::Web : AnalysisWindow::ReportView::None);
-  connect(analysis, &AnalysisWindow::exportRequested, analysis,
-          [this, analysis] { ExportToExcel(analysis, table_); });
+      table_, this,
+      BrowserPane::browsersEnabled() ? AnalysisWindow::ReportView::Web : AnalysisWindow::ReportView::None);
+  connect(analysis, &AnalysisWindow::exportRequested, analysis, [this, analysis] { ExportToExcel(analysis, table_); });
   analysis->open();
 }
 

@@ -35,8 +35,7 @@ void Tour::watchDialogs() {
 void Tour::checkDialogs() {
   QWidget* modal = QApplication::activeModalWidget();
   std::erase_if(dialogsSeen_, [](const QPointer<QWidget>& seen) { return seen.isNull(); });
-  if (!modal || !modal->isVisible() ||
-      std::find(dialogsSeen_.begin(), dialogsSeen_.end(), modal) != dialogsSeen_.end())
+  if (!modal || !modal->isVisible() || std::find(dialogsSeen_.begin(), dialogsSeen_.end(), modal) != dialogsSeen_.end())
     return;
   dialogsSeen_.emplace_back(modal);
   const auto it = dialogSteps_.find(modal->objectName());
@@ -105,7 +104,8 @@ void Tour::runNext() {
 
 bool Tour::save(const QPixmap& picture, const QString& name) {
   QDir().mkpath(dir_);
-  const QString file = QDir(dir_).filePath(QStringLiteral("%1-%2.png").arg(++shots_, 2, 10, QLatin1Char('0')).arg(name));
+  const QString file =
+      QDir(dir_).filePath(QStringLiteral("%1-%2.png").arg(++shots_, 2, 10, QLatin1Char('0')).arg(name));
   return !picture.isNull() && picture.save(file, "PNG");
 }
 
@@ -116,9 +116,7 @@ namespace {
 constexpr int kTitleBar = 24;
 constexpr int kBorder = 1;
 
-bool Framed(const QWidget* widget) {
-  return widget->isWindow() && (widget->windowFlags() & Qt::Popup) != Qt::Popup;
-}
+bool Framed(const QWidget* widget) { return widget->isWindow() && (widget->windowFlags() & Qt::Popup) != Qt::Popup; }
 
 QPoint ContentOffset(const QWidget* widget) { return Framed(widget) ? QPoint(kBorder, kTitleBar) : QPoint(); }
 

@@ -19,18 +19,18 @@
 #include <memory>
 
 #include "analysis/analysis_window.h"
-#include "analysis/grid_model.h"
 #include "analysis/export_qt.h"
-#include "ui/desktop_calls_qt.h"
-#include "ui/desktop_host_qt.h"
+#include "analysis/grid_model.h"
 #include "app/demo_catalogue.h"
 #include "app/main_window.h"
-#include "ui/results_model.h"
 #include "app/tour_qt.h"
 #include "lookup/lookup_service.h"
 #include "net/shared_state.h"
 #include "net/text.h"
 #include "session/login_window.h"
+#include "ui/desktop_calls_qt.h"
+#include "ui/desktop_host_qt.h"
+#include "ui/results_model.h"
 #include "wizard/search_wizard_walk_qt.h"
 
 namespace kelvora {
@@ -165,13 +165,13 @@ void AddProgramSteps(Tour& tour, MainWindow& window, const QString& simBase) {
   });
 
   tour.addStep(QStringLiteral("keyword-search"), [&tour, &window] {
-    return RunSearch(tour, window, 0, {{"编辑框1", QStringLiteral("连衣裙")}, {"编辑框3", QStringLiteral("1")}}, "按钮1",
-                     QStringLiteral("keyword-search"));
+    return RunSearch(tour, window, 0, {{"编辑框1", QStringLiteral("连衣裙")}, {"编辑框3", QStringLiteral("1")}},
+                     "按钮1", QStringLiteral("keyword-search"));
   });
 
   tour.addStep(QStringLiteral("shop-search"), [&tour, &window] {
-    return RunSearch(tour, window, 3, {{"编辑框7", QStringLiteral("蓝天小铺")}, {"编辑框6", QStringLiteral("1")}}, "按钮10",
-                     QStringLiteral("shop-search"));
+    return RunSearch(tour, window, 3, {{"编辑框7", QStringLiteral("蓝天小铺")}, {"编辑框6", QStringLiteral("1")}},
+                     "按钮10", QStringLiteral("shop-search"));
   });
 
   // 高级搜索's wizard: a keyword refined in its browser, two result pages, and the

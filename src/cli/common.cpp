@@ -59,8 +59,8 @@ void CliHost::pause(int ms) {
   while (!stopRequested()) {
     const auto now = std::chrono::steady_clock::now();
     if (now >= until) break;
-    std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
-        until - now, std::chrono::milliseconds(20)));
+    std::this_thread::sleep_for(
+        std::min<std::chrono::steady_clock::duration>(until - now, std::chrono::milliseconds(20)));
   }
 }
 
@@ -115,7 +115,6 @@ std::string AsEditBoxText(const std::string& text) {
   }
   return out;
 }
-
 
 bool ReadSmallInput(const std::string& source, std::string& out, std::string& error) {
   if (source != "-") return ReadSmallFile(source, out, error);

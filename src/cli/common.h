@@ -9,9 +9,9 @@
 #include <type_traits>
 #include <vector>
 
+#include "cli/rows.h"
 #include "results/host.h"
 #include "results/results_table.h"
-#include "cli/rows.h"
 
 namespace kelvora::cli {
 

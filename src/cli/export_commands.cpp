@@ -50,7 +50,8 @@ int RunExport(const Options& o, CliHost& host) {
     // after reading (and holding) all of it.
     const RowReadLimits limits{CliStopToken(), format == WorkbookFormat::Xls ? kMaxXlsDataRows : kMaxXlsxDataRows};
     switch (ReadRows(haveSource ? source : std::string("-"), parsed, error, limits)) {
-      case RowsRead::Ok: break;
+      case RowsRead::Ok:
+        break;
       case RowsRead::Stopped:
         KeepUntilExit(std::move(parsed));
         std::fprintf(stderr, "%s\n", TerminalText(WorkbookResult::Stopped(out).message).c_str());

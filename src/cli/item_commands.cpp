@@ -53,7 +53,8 @@ int RunRetry(const Options& o, CliHost& host) {
   std::vector<ParsedRow> rows;
   std::string error;
   switch (ReadRows(source, rows, error, {CliStopToken()})) {
-    case RowsRead::Ok: break;
+    case RowsRead::Ok:
+      break;
     case RowsRead::Stopped:
       KeepUntilExit(std::move(rows));
       return ExitCodeAfterRun();

@@ -16,8 +16,6 @@
 #include <thread>
 #include <vector>
 
-#include "results/host.h"
-#include "results/results_table.h"
 #include "cli/common.h"
 #include "lookup/lookup_service.h"
 #include "net/codec.h"
@@ -26,6 +24,8 @@
 #include "net/settings.h"
 #include "net/shared_state.h"
 #include "net/text.h"
+#include "results/host.h"
+#include "results/results_table.h"
 #include "search/monitored.h"
 #include "session/cookie_text.h"
 #include "session/login.h"
@@ -169,8 +169,7 @@ bool ParseNow(const std::string& text, DateTime& value) {
   if (std::sscanf(text.c_str(), "%4d-%2d-%2d %2d:%2d:%2d%n", &y, &mo, &d, &h, &mi, &s, &consumed) != 6 ||
       static_cast<size_t>(consumed) != text.size())
     return false;
-  if (y < 100 || mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || s > 59 || h < 0 ||
-      mi < 0 || s < 0)
+  if (y < 100 || mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || s > 59 || h < 0 || mi < 0 || s < 0)
     return false;
   value = MakeDateTime(y, mo, d, h, mi, s);
   const DateParts back = SplitDateTime(value);
@@ -311,8 +310,10 @@ bool ParseCommandLine(int argc, char** argv, Options& o, std::string& error) {
       o.now = value;
     } else if (name == "--format") {
       if (!takeValue()) return false;
-      if (value == "tsv") o.format = RowFormat::Tsv;
-      else if (value == "jsonl") o.format = RowFormat::Jsonl;
+      if (value == "tsv")
+        o.format = RowFormat::Tsv;
+      else if (value == "jsonl")
+        o.format = RowFormat::Jsonl;
       else {
         error = "--format is tsv or jsonl, not \"" + value + "\"";
         return false;
@@ -329,8 +330,8 @@ bool ParseCommandLine(int argc, char** argv, Options& o, std::string& error) {
   }
   o.command = argv[i++];
   for (; i < argc; ++i) o.arguments.push_back(argv[i]);
-  if ((o.login.has_value() + o.loginFile.has_value() + o.serviceCookie.has_value() +
-       o.serviceCookieFile.has_value()) > 1) {
+  if ((o.login.has_value() + o.loginFile.has_value() + o.serviceCookie.has_value() + o.serviceCookieFile.has_value()) >
+      1) {
     error = "--login, --login-file, --service-cookie and --service-cookie-file exclude each other";
     return false;
   }
@@ -349,15 +350,9 @@ struct Command {
 
 // One line per command; a command group lives in its own file.
 constexpr Command kCommands[] = {
-    {"item", RunItem},
-    {"retry", RunRetry},
-    {"keyword", RunKeyword},
-    {"list", RunList},
-    {"categories", RunCategories},
-    {"category", RunCategory},
-    {"shop", RunShop},
-    {"report", RunReport},
-    {"export", RunExport},
+    {"item", RunItem},   {"retry", RunRetry},           {"keyword", RunKeyword},
+    {"list", RunList},   {"categories", RunCategories}, {"category", RunCategory},
+    {"shop", RunShop},   {"report", RunReport},         {"export", RunExport},
     {"pages", RunPages},
 };
 
@@ -389,8 +384,7 @@ int Run(int argc, char** argv) {
 
   const Command* command = FindCommand(o.command);
   if (!command || !command->run) {
-    ErrorLine(command ? o.command + ": not yet available"
-                      : "unknown command " + o.command + " (try --help)");
+    ErrorLine(command ? o.command + ": not yet available" : "unknown command " + o.command + " (try --help)");
     return kExitUsage;
   }
 
@@ -449,8 +443,10 @@ int Run(int argc, char** argv) {
     const LoginResult login = ServiceLogin(Utf8ToGbk(user), Utf8ToGbk(password));
     if (login.outcome != LoginOutcome::Success) {
       if (g_stopSignal.load()) return ExitCodeAfterRun(kExitLogin);
-      if (login.message.empty()) ErrorLine("sign-in refused by the lookup service");
-      else std::fprintf(stderr, "%s\n", TerminalText(login.message).c_str());
+      if (login.message.empty())
+        ErrorLine("sign-in refused by the lookup service");
+      else
+        std::fprintf(stderr, "%s\n", TerminalText(login.message).c_str());
       return kExitLogin;
     }
     if (login.cookie.empty()) {

@@ -66,7 +66,8 @@ int RunReport(const Options& o, CliHost& host) {
   {
     std::vector<ParsedRow> parsed;
     switch (ReadRows(source.value_or("-"), parsed, error, {CliStopToken()})) {
-      case RowsRead::Ok: break;
+      case RowsRead::Ok:
+        break;
       case RowsRead::Stopped:
         KeepUntilExit(std::move(parsed));
         return ExitCodeAfterRun();
@@ -111,10 +112,9 @@ int RunReport(const Options& o, CliHost& host) {
   WriteOut(text);
 
   if (htmlOut) {
-    const std::string calls = PageFunctionCall("asd", report.hourSeries) + "\n" +
-                              PageFunctionCall("fgh", report.weekdaySeries) + "\n" +
-                              PageFunctionCall("nr1", report.tables) + "\n" +
-                              PageFunctionCall("tj", AdviceSeries(advice, shop));
+    const std::string calls =
+        PageFunctionCall("asd", report.hourSeries) + "\n" + PageFunctionCall("fgh", report.weekdaySeries) + "\n" +
+        PageFunctionCall("nr1", report.tables) + "\n" + PageFunctionCall("tj", AdviceSeries(advice, shop));
     std::string standalone;
     if (!BuildStandaloneReportPage(page, library, calls, standalone, error)) {
       ErrorLine("report: " + error);

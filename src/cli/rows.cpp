@@ -14,11 +14,20 @@ std::string EscapeTsvCell(const std::string& utf8) {
   out.reserve(utf8.size());
   for (char c : utf8) {
     switch (c) {
-      case '\\': out += "\\\\"; break;
-      case '\t': out += "\\t"; break;
-      case '\r': out += "\\r"; break;
-      case '\n': out += "\\n"; break;
-      default: out += c;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      default:
+        out += c;
     }
   }
   return out;
@@ -84,8 +93,7 @@ bool ReadJsonRow(const std::string& utf8Line, ParsedRow& row, std::string& why) 
     const std::string path = failed + "[" + std::to_string(i) + "]";
     RequestPart part;
     if (!reader.isString(path) || !PartByName(reader.getText(path), part)) {
-      why = "unknown failed request '" + GbkToUtf8(reader.getText(path)) +
-            "' (page, alternate, secondary or lookup)";
+      why = "unknown failed request '" + GbkToUtf8(reader.getText(path)) + "' (page, alternate, secondary or lookup)";
       return false;
     }
     row.failures[part] = FailureKind::NoAnswer;
@@ -147,8 +155,8 @@ bool RowReader::add(std::string line, std::vector<ParsedRow>& rows, std::string&
   if (const size_t bad = FirstInvalidUtf8(line); bad != std::string::npos) {
     char byte[8];
     std::snprintf(byte, sizeof byte, "0x%02X", static_cast<unsigned char>(line[bad]));
-    error = LineError(lineNumber_, std::string("not UTF-8 (byte ") + byte + " at byte " + std::to_string(bad + 1) +
-                                       " of the line)");
+    error = LineError(lineNumber_,
+                      std::string("not UTF-8 (byte ") + byte + " at byte " + std::to_string(bad + 1) + " of the line)");
     return false;
   }
   if (!started_) {
@@ -182,13 +190,13 @@ bool RowReader::add(std::string line, std::vector<ParsedRow>& rows, std::string&
       error = LineError(lineNumber_, std::to_string(cells.size()) + " cells instead of 14");
       return false;
     }
-    for (int c = 0; c < kResultColumnCount; ++c) row.cells[static_cast<size_t>(c)] = std::move(cells[static_cast<size_t>(c)]);
+    for (int c = 0; c < kResultColumnCount; ++c)
+      row.cells[static_cast<size_t>(c)] = std::move(cells[static_cast<size_t>(c)]);
   }
   // A zero character would end the cell early in every text the program hands on.
   for (int c = 0; c < kResultColumnCount; ++c) {
     if (row.cells[static_cast<size_t>(c)].find('\0') != std::string::npos) {
-      error = LineError(lineNumber_, "a zero character (\\u0000) in the cell " +
-                                         GbkToUtf8(ResultColumns()[c].caption));
+      error = LineError(lineNumber_, "a zero character (\\u0000) in the cell " + GbkToUtf8(ResultColumns()[c].caption));
       return false;
     }
   }

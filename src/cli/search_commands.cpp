@@ -28,8 +28,10 @@ bool ParseCommandArgs(const std::string& command, const std::vector<std::string>
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     if (optionsEnded || arg.size() < 3 || arg.compare(0, 2, "--") != 0) {
-      if (arg == "--" && !optionsEnded) optionsEnded = true;
-      else out.positional.push_back(arg);
+      if (arg == "--" && !optionsEnded)
+        optionsEnded = true;
+      else
+        out.positional.push_back(arg);
       continue;
     }
     std::string name = arg, value;
@@ -162,15 +164,13 @@ int RunCategories(const Options& o, CliHost& host) {
   } else {
     entries = LoadTopCategories(host);
   }
-  for (const CategoryEntry& e : entries)
-    WriteOut(std::to_string(e.value) + "\t" + GbkToUtf8(e.name) + "\n");
+  for (const CategoryEntry& e : entries) WriteOut(std::to_string(e.value) + "\t" + GbkToUtf8(e.name) + "\n");
   return ExitCodeAfterRun();
 }
 
 int RunCategory(const Options& o, CliHost& host) {
   CommandArgs a;
-  if (!ParseCommandArgs("category", o.arguments, {"--cat", "--sub", "--keyword", "--pages"}, a))
-    return kExitUsage;
+  if (!ParseCommandArgs("category", o.arguments, {"--cat", "--sub", "--keyword", "--pages"}, a)) return kExitUsage;
   if (!a.positional.empty()) {
     ErrorLine("category: unexpected argument " + a.positional[0]);
     return kExitUsage;

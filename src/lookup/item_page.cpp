@@ -40,8 +40,7 @@ struct WrappedValuePattern {
 const WrappedValuePattern& TmallSellerPattern() {
   static const WrappedValuePattern p{
       "<input type=\"hidden\" name=\"seller_nickname\" value=\"", "\" />",
-      boost::regex("<input type=\"hidden\" name=\"seller_nickname\" value=\"(.+?)\" />",
-                   boost::regex::perl)};
+      boost::regex("<input type=\"hidden\" name=\"seller_nickname\" value=\"(.+?)\" />", boost::regex::perl)};
   return p;
 }
 
@@ -52,13 +51,11 @@ const WrappedValuePattern& TmallSellerPattern() {
 // still exhausts the engine counts as no match.
 std::string FirstGroup(std::string_view text, const WrappedValuePattern& p) {
   const size_t a = FindBytes(text, p.prefix);
-  if (a == std::string_view::npos ||
-      FindBytes(text, p.suffix, a + p.prefix.size() + 1) == std::string_view::npos)
+  if (a == std::string_view::npos || FindBytes(text, p.suffix, a + p.prefix.size() + 1) == std::string_view::npos)
     return {};
   try {
     boost::cmatch m;
-    if (boost::regex_search(text.data() + a, text.data() + text.size(), m, p.re,
-                            boost::match_default) &&
+    if (boost::regex_search(text.data() + a, text.data() + text.size(), m, p.re, boost::match_default) &&
         m.size() > 1 && m[1].matched)
       return m[1].str();
   } catch (const std::exception&) {
@@ -66,9 +63,7 @@ std::string FirstGroup(std::string_view text, const WrappedValuePattern& p) {
   return {};
 }
 
-bool Contains(std::string_view text, std::string_view sought) {
-  return !sought.empty() && Find(text, sought) != -1;
-}
+bool Contains(std::string_view text, std::string_view sought) { return !sought.empty() && Find(text, sought) != -1; }
 
 // The secondary answers are script text; their values are read with their quoting,
 // line breaks (CR LF) and blanks taken out. One pass does what removing each in turn
@@ -191,8 +186,7 @@ bool IsAddressText(std::string_view text) {
   if (text.empty()) return false;
   for (char ch : text) {
     const unsigned char c = static_cast<unsigned char>(ch);
-    if (c <= 0x20 || c == 0x7f || c == '"' || c == '<' || c == '>' || c == '\\' || c == '{' || c == '}')
-      return false;
+    if (c <= 0x20 || c == 0x7f || c == '"' || c == '<' || c == '>' || c == '\\' || c == '{' || c == '}') return false;
   }
   return true;
 }
@@ -324,8 +318,7 @@ ItemPageReading AnalyseFetchedPage(std::string_view page, const std::string& url
   // Some items live on the alternate item host; the page says so in a script.
   if (!viaAltHost && Contains(page, "if('" + ep->ITEM_NY_SITE + "/item.htm'){")) {
     int q = Find(url, "?");
-    out.altHostUrl = ep->ITEM_NY_SITE + "/item.htm?" +
-                     Right(url, static_cast<int>(url.size()) - q);
+    out.altHostUrl = ep->ITEM_NY_SITE + "/item.htm?" + Right(url, static_cast<int>(url.size()) - q);
     return out;
   }
 

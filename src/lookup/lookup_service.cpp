@@ -48,8 +48,8 @@ int32_t LookupService::HoursLeft(const std::string& delistAtText, double nowUtc8
 void LookupService::queryTimes(const std::string& itemId, ResultRow& row) {
   const int r1 = CacheBusterPart();
   const int r2 = CacheBusterPart();
-  std::string path = "index.php/Getinfo/get?tid=" + itemId + "&_=" +
-                     NumberText(static_cast<double>(r1) * static_cast<double>(r2));
+  std::string path =
+      "index.php/Getinfo/get?tid=" + itemId + "&_=" + NumberText(static_cast<double>(r1) * static_cast<double>(r2));
   HttpReport report;
   const std::string answer = ServiceGet(path, &report);
   row.failures[RequestPart::Lookup] = report.failure;
@@ -59,9 +59,7 @@ void LookupService::queryTimes(const std::string& itemId, ResultRow& row) {
   std::string delisted = reader.getText("data.data.xjsj");
   // A time is seconds or milliseconds since 1970, as text or number; an answer
   // that does not parse, or a time of another form, is not read at all.
-  auto isTime = [](const std::string& t) {
-    return t.find_first_not_of("0123456789") == std::string::npos;
-  };
+  auto isTime = [](const std::string& t) { return t.find_first_not_of("0123456789") == std::string::npos; };
   if (report.failure == FailureKind::None && (!whole || !isTime(listed) || !isTime(delisted))) {
     row.failures[RequestPart::Lookup] = FailureKind::Malformed;
     listed.clear();
@@ -136,8 +134,8 @@ void FillResultRow(ResultsTable& table, int32_t row, Host& host) {
   WriteFilledRow(table, row, host, epoch, cells, r.failures);
 }
 
-RowCells MergeRetriedRow(const RowCells& before, const RowFailures& failedBefore, const ResultRow& attempt,
-                         int32_t row, double nowUtc8, RowFailures& failedAfter) {
+RowCells MergeRetriedRow(const RowCells& before, const RowFailures& failedBefore, const ResultRow& attempt, int32_t row,
+                         double nowUtc8, RowFailures& failedAfter) {
   const RowCells fresh = CellsOf(attempt, row);
   RowCells out = fresh;
   failedAfter = RowFailures{};
@@ -146,17 +144,19 @@ RowCells MergeRetriedRow(const RowCells& before, const RowFailures& failedBefore
   // The page decides what the item is; its cells go together.
   const bool pageNew = (attempt.wasRequested(RequestPart::Page) || attempt.wasRequested(RequestPart::Alternate)) &&
                        attempt.failures[RequestPart::Page] == FailureKind::None &&
-                       attempt.failures[RequestPart::Alternate] == FailureKind::None && fresh[title] != FETCH_FAILED_TITLE;
+                       attempt.failures[RequestPart::Alternate] == FailureKind::None &&
+                       fresh[title] != FETCH_FAILED_TITLE;
   const bool pageBefore = failedBefore[RequestPart::Page] == FailureKind::None &&
-                          failedBefore[RequestPart::Alternate] == FailureKind::None && before[title] != FETCH_FAILED_TITLE;
+                          failedBefore[RequestPart::Alternate] == FailureKind::None &&
+                          before[title] != FETCH_FAILED_TITLE;
   if (!pageNew && pageBefore) {
     // The page failed this time, so nothing behind it was asked again: the row keeps
     // every cell, and the failures that its cells still show.
     out = before;
     out[kCol(ResultColumn::Index)] = fresh[kCol(ResultColumn::Index)];
     failedAfter = failedBefore;
-    out[kCol(ResultColumn::HoursLeft)] = NumberText(
-        static_cast<int64_t>(LookupService::HoursLeft(out[kCol(ResultColumn::DelistAt)], nowUtc8)));
+    out[kCol(ResultColumn::HoursLeft)] =
+        NumberText(static_cast<int64_t>(LookupService::HoursLeft(out[kCol(ResultColumn::DelistAt)], nowUtc8)));
     return out;
   }
   if (!pageNew) {
@@ -184,7 +184,8 @@ RowCells MergeRetriedRow(const RowCells& before, const RowFailures& failedBefore
     if (stillFailed) failedAfter[part] = now;
   };
   if (tmall) {
-    settle(RequestPart::Secondary, {kCol(ResultColumn::Sales), kCol(ResultColumn::Price), kCol(ResultColumn::Location)});
+    settle(RequestPart::Secondary,
+           {kCol(ResultColumn::Sales), kCol(ResultColumn::Price), kCol(ResultColumn::Location)});
   } else {
     settle(RequestPart::Secondary, {kCol(ResultColumn::Sales), kCol(ResultColumn::Stock), kCol(ResultColumn::Price),
                                     kCol(ResultColumn::Location)});
@@ -215,8 +216,10 @@ RetrySummary RetryFailedRows(ResultsTable& table, Host& host) {
     RowCells cells = MergeRetriedRow(before, failedBefore, attempt, i, NowUtc8(), failedAfter);
     WriteFilledRow(table, i, host, epoch, cells, failedAfter);
     ++summary.retried;
-    if (IsComplete(cells, failedAfter)) ++summary.complete;
-    else ++summary.stillFailed;
+    if (IsComplete(cells, failedAfter))
+      ++summary.complete;
+    else
+      ++summary.stillFailed;
     host.setProgress(0, 0, summary.retried);
   }
   return summary;

@@ -39,8 +39,8 @@ RetrySummary RetryFailedRows(ResultsTable& table, Host& host);
 // request behind it succeeded this time and gave no failure text; otherwise it keeps
 // an earlier good value. `failedAfter` names the requests whose cells still show
 // what a failed request left.
-RowCells MergeRetriedRow(const RowCells& before, const RowFailures& failedBefore, const ResultRow& attempt,
-                         int32_t row, double nowUtc8, RowFailures& failedAfter);
+RowCells MergeRetriedRow(const RowCells& before, const RowFailures& failedBefore, const ResultRow& attempt, int32_t row,
+                         double nowUtc8, RowFailures& failedAfter);
 
 // The status line after a retry (GBK): 重试结束：重试 N 行，M 行已完整，K 行仍失败.
 std::string RetrySummaryText(const RetrySummary& summary);

@@ -2,8 +2,8 @@
 
 #include <iconv.h>
 
-#include <cerrno>
 #include <cctype>
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -149,9 +149,7 @@ std::string Utf8ToGb18030(std::string_view input) {
 
 }  // namespace
 
-std::string GbkToUtf8(std::string_view gbk) {
-  return *Convert(gbk, "GB18030", "UTF-8", "\xEF\xBF\xBD", 1);
-}
+std::string GbkToUtf8(std::string_view gbk) { return *Convert(gbk, "GB18030", "UTF-8", "\xEF\xBF\xBD", 1); }
 
 std::string Utf8ToGbk(std::string_view utf8) { return Utf8ToGb18030(utf8); }
 
@@ -164,19 +162,29 @@ std::string Utf16ToGbk(std::u16string_view utf16) {
 size_t DecodeUtf8(std::string_view s, size_t i, uint32_t& cp) {
   const auto b = static_cast<unsigned char>(s[i]);
   size_t n;
-  if (b < 0x80) { cp = b; return 1; }
-  if ((b & 0xE0) == 0xC0) { cp = b & 0x1F; n = 2; }
-  else if ((b & 0xF0) == 0xE0) { cp = b & 0x0F; n = 3; }
-  else if ((b & 0xF8) == 0xF0) { cp = b & 0x07; n = 4; }
-  else return 0;
+  if (b < 0x80) {
+    cp = b;
+    return 1;
+  }
+  if ((b & 0xE0) == 0xC0) {
+    cp = b & 0x1F;
+    n = 2;
+  } else if ((b & 0xF0) == 0xE0) {
+    cp = b & 0x0F;
+    n = 3;
+  } else if ((b & 0xF8) == 0xF0) {
+    cp = b & 0x07;
+    n = 4;
+  } else
+    return 0;
   if (i + n > s.size()) return 0;
   for (size_t k = 1; k < n; ++k) {
     const auto c = static_cast<unsigned char>(s[i + k]);
     if ((c & 0xC0) != 0x80) return 0;
     cp = (cp << 6) | (c & 0x3F);
   }
-  if ((n == 2 && cp < 0x80) || (n == 3 && cp < 0x800) || (n == 4 && cp < 0x10000) ||
-      cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+  if ((n == 2 && cp < 0x80) || (n == 3 && cp < 0x800) || (n == 4 && cp < 0x10000) || cp > 0x10FFFF ||
+      (cp >= 0xD800 && cp <= 0xDFFF))
     return 0;
   return n;
 }

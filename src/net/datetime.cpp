@@ -21,7 +21,10 @@ constexpr int64_t DaysFromCivil(int64_t y, int64_t m, int64_t d) {
   return era * 146097 + doe - 719468;
 }
 
-struct Civil { int64_t y; int m, d; };
+struct Civil {
+  int64_t y;
+  int m, d;
+};
 
 constexpr Civil CivilFromDays(int64_t z) {
   z += 719468;
@@ -35,7 +38,7 @@ constexpr Civil CivilFromDays(int64_t z) {
   return {yoe + era * 400 + (m <= 2), m, d};
 }
 
-constexpr int64_t kBaseDay = DaysFromCivil(1899, 12, 30);      // day 0 of a DateTime
+constexpr int64_t kBaseDay = DaysFromCivil(1899, 12, 30);                // day 0 of a DateTime
 constexpr int64_t kUnixEpochDay = DaysFromCivil(1970, 1, 1) - kBaseDay;  // 25569
 constexpr int64_t kSecondsPerDay = 86400;
 constexpr int64_t kUtc8Offset = 8 * 3600;
@@ -72,8 +75,7 @@ int DaysInMonth(int64_t y, int m) {
 
 // The separators of a written date: 年 月 日 时 分 秒 (GBK) and - / . :
 size_t SeparatorWidth(std::string_view s, size_t i) {
-  static constexpr std::string_view kWide[] = {"\xC4\xEA", "\xD4\xC2", "\xC8\xD5",
-                                               "\xCA\xB1", "\xB7\xD6", "\xC3\xEB"};
+  static constexpr std::string_view kWide[] = {"\xC4\xEA", "\xD4\xC2", "\xC8\xD5", "\xCA\xB1", "\xB7\xD6", "\xC3\xEB"};
   char c = s[i];
   if (c == '-' || c == '/' || c == '.' || c == ':') return 1;
   for (std::string_view w : kWide)
@@ -109,18 +111,16 @@ DateParts SplitDateTime(DateTime value) {
     --day;
   }
   Civil c = CivilFromDays(day + kBaseDay);
-  return {static_cast<int>(c.y), c.m, c.d, static_cast<int>(rest / 3600),
-          static_cast<int>(rest / 60 % 60), static_cast<int>(rest % 60)};
+  return {static_cast<int>(c.y),      c.m, c.d, static_cast<int>(rest / 3600), static_cast<int>(rest / 60 % 60),
+          static_cast<int>(rest % 60)};
 }
 
 std::string DateText(DateTime value) {
   DateParts p = SplitDateTime(value);
   char buffer[96];
-  int n = std::snprintf(buffer, sizeof buffer, "%d\xC4\xEA%d\xD4\xC2%d\xC8\xD5", p.year, p.month,
-                        p.day);
+  int n = std::snprintf(buffer, sizeof buffer, "%d\xC4\xEA%d\xD4\xC2%d\xC8\xD5", p.year, p.month, p.day);
   if (p.second != 0)
-    std::snprintf(buffer + n, sizeof buffer - n, "%d\xCA\xB1%d\xB7\xD6%d\xC3\xEB", p.hour,
-                  p.minute, p.second);
+    std::snprintf(buffer + n, sizeof buffer - n, "%d\xCA\xB1%d\xB7\xD6%d\xC3\xEB", p.hour, p.minute, p.second);
   else if (p.minute != 0)
     std::snprintf(buffer + n, sizeof buffer - n, "%d\xCA\xB1%d\xB7\xD6", p.hour, p.minute);
   else if (p.hour != 0)
@@ -160,12 +160,10 @@ DateTime TextToDate(std::string_view text) {
   }
   if (count < 3) return kSmallestDate;
   int64_t y = parts[0], m = parts[1], d = parts[2];
-  if (y < 100 || y > 9999 || m < 1 || m > 12 || d < 1 || d > DaysInMonth(y, static_cast<int>(m)))
-    return kSmallestDate;
+  if (y < 100 || y > 9999 || m < 1 || m > 12 || d < 1 || d > DaysInMonth(y, static_cast<int>(m))) return kSmallestDate;
   if (parts[3] > 23 || parts[4] > 59 || parts[5] > 59) return kSmallestDate;
-  return MakeDateTime(static_cast<int>(y), static_cast<int>(m), static_cast<int>(d),
-                      static_cast<int>(parts[3]), static_cast<int>(parts[4]),
-                      static_cast<int>(parts[5]));
+  return MakeDateTime(static_cast<int>(y), static_cast<int>(m), static_cast<int>(d), static_cast<int>(parts[3]),
+                      static_cast<int>(parts[4]), static_cast<int>(parts[5]));
 }
 
 DateTime UnixToDate(int64_t seconds) {
@@ -177,9 +175,7 @@ DateTime UnixToDate(int64_t seconds) {
   return FromSeconds(seconds + kUnixEpochDay * kSecondsPerDay + kUtc8Offset);
 }
 
-int64_t DateToUnix(DateTime value) {
-  return WholeSeconds(value) - kUnixEpochDay * kSecondsPerDay - kUtc8Offset;
-}
+int64_t DateToUnix(DateTime value) { return WholeSeconds(value) - kUnixEpochDay * kSecondsPerDay - kUtc8Offset; }
 
 DateTime ServiceTimeToDate(std::string_view text) {
   if (text.size() > 20 || text.size() < 9) return MakeDateTime(1970, 1, 1);
@@ -203,8 +199,7 @@ DateTime NowUtc8() {
 }
 
 void SetNowOverride(std::optional<DateTime> fixedNow) {
-  g_nowOverride.store(fixedNow && !std::isnan(*fixedNow) ? *fixedNow
-                                                        : std::numeric_limits<double>::quiet_NaN(),
+  g_nowOverride.store(fixedNow && !std::isnan(*fixedNow) ? *fixedNow : std::numeric_limits<double>::quiet_NaN(),
                       std::memory_order_release);
 }
 

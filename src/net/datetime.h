@@ -15,7 +15,9 @@ extern const DateTime kSmallestDate;
 inline constexpr const char* NO_TIME_TEXT = "\xce\xde\xca\xb1\xbc\xe4";  // 无时间 in GBK
 
 DateTime MakeDateTime(int year, int month, int day, int hour = 0, int minute = 0, int second = 0);
-struct DateParts { int year, month, day, hour, minute, second; };
+struct DateParts {
+  int year, month, day, hour, minute, second;
+};
 DateParts SplitDateTime(DateTime value);
 
 // "%d年%d月%d日" and the time of day down to its last non-zero part (GBK).

@@ -12,7 +12,7 @@ namespace kelvora {
 
 // All values are GBK text (the settings file is UTF-8 and is converted on load).
 struct Endpoints {
-  std::string SERVICE_BASE;          // ends with "/"
+  std::string SERVICE_BASE;  // ends with "/"
   std::string VENDOR_SITE;
   std::string MARKET_HOME_URL;
   std::string MARKET_HOST;

@@ -37,8 +37,8 @@ int OpenRegular(const std::string& path, FileReadResult& result, struct stat& st
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) {
     const int e = errno;
-    result = Fail(e == ENOENT || e == ENOTDIR ? FileReadStatus::Missing : FileReadStatus::Unreadable,
-                  path, e == ENOENT ? "no such file" : std::string("cannot be read: ") + std::strerror(e));
+    result = Fail(e == ENOENT || e == ENOTDIR ? FileReadStatus::Missing : FileReadStatus::Unreadable, path,
+                  e == ENOENT ? "no such file" : std::string("cannot be read: ") + std::strerror(e));
     return -1;
   }
   if (::fstat(fd, &st) != 0) {
@@ -65,9 +65,7 @@ FileReadResult ReadInputFile(const std::string& path, size_t limit, std::string&
   struct stat st {};
   const int fd = OpenRegular(path, result, st);
   if (fd < 0) return result;
-  const auto tooLarge = [&] {
-    return Fail(FileReadStatus::TooLarge, path, "larger than " + MiB(limit));
-  };
+  const auto tooLarge = [&] { return Fail(FileReadStatus::TooLarge, path, "larger than " + MiB(limit)); };
   if (st.st_size < 0 || static_cast<unsigned long long>(st.st_size) > limit) {
     ::close(fd);
     return tooLarge();

@@ -142,8 +142,7 @@ size_t OnBody(char* data, size_t size, size_t count, void* user) {
   if (t->body.empty()) {
     // Room for the announced body at once, rather than growing by copies.
     curl_off_t announced = -1;
-    if (curl_easy_getinfo(t->curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) == CURLE_OK &&
-        announced > 0)
+    if (curl_easy_getinfo(t->curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) == CURLE_OK && announced > 0)
       t->body.reserve(std::min(static_cast<size_t>(announced), t->maxBody));
   }
   if (t->body.size() + n > t->body.capacity()) {
@@ -151,9 +150,8 @@ size_t OnBody(char* data, size_t size, size_t count, void* user) {
     // the limit at once: pages are only resident once written, and growing by
     // copies would hold the old and the new buffer, twice the limit near its end.
     const size_t wanted = t->body.size() + n;
-    t->body.reserve(wanted > kGrowToLimitFrom
-                        ? t->maxBody
-                        : std::min(std::max(t->body.capacity() * 2, wanted), t->maxBody));
+    t->body.reserve(wanted > kGrowToLimitFrom ? t->maxBody
+                                              : std::min(std::max(t->body.capacity() * 2, wanted), t->maxBody));
   }
   t->body.append(data, n);
   return n;
@@ -170,8 +168,7 @@ size_t OnHeader(char* data, size_t size, size_t count, void* user) {
   if (line.substr(0, 5) == "HTTP/") {
     t->headers.clear();
     const size_t blank = line.find(' ');
-    if (blank != std::string_view::npos && blank + 1 < line.size() && line[blank + 1] != '1')
-      t->answered = true;
+    if (blank != std::string_view::npos && blank + 1 < line.size() && line[blank + 1] != '1') t->answered = true;
   } else if (!line.empty()) {
     t->headers.append(line);
     t->headers.append("\r\n");
@@ -221,8 +218,7 @@ bool InDomain(const std::string& host, const std::string& suffix) {
   return EndsWith(host, suffix) || host == suffix.substr(1);
 }
 
-bool CookieMayFollow(const std::string& firstHost, const std::string& host,
-                     const std::vector<std::string>& suffixes) {
+bool CookieMayFollow(const std::string& firstHost, const std::string& host, const std::vector<std::string>& suffixes) {
   if (host.empty()) return false;
   if (host == firstHost) return true;
   auto inAny = [&](const std::string& h) {
@@ -321,8 +317,7 @@ FailureKind FailureOf(CURLcode rc, const Transfer& t) {
 }
 
 long RemainingMs(std::chrono::steady_clock::time_point deadline) {
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-      deadline - std::chrono::steady_clock::now());
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
   return static_cast<long>(left.count());
 }
 
@@ -366,8 +361,7 @@ Outcome PerformOnce(const Request& req, const HttpLimits& limits, const std::sto
   t.maxBody = limits.maxBodyBytes;
   t.stop = stop;
   t.curl = curl;
-  const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::seconds(limits.totalTimeoutSeconds);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(limits.totalTimeoutSeconds);
   const long stall = std::max(1L, limits.stallTimeoutSeconds);
 
   curl_easy_setopt(curl, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
@@ -403,14 +397,15 @@ Outcome PerformOnce(const Request& req, const HttpLimits& limits, const std::sto
   for (int hop = 0;; ++hop) {
     const long remaining = RemainingMs(deadline);
     if (remaining <= 0) break;  // the redirects used up the time
-    const bool keepCookie =
-        hop == 0 || CookieMayFollow(firstHost, HostOf(url), req.cookieDomainSuffixes);
+    const bool keepCookie = hop == 0 || CookieMayFollow(firstHost, HostOf(url), req.cookieDomainSuffixes);
     curl_slist* list = nullptr;
     bool listOk = true;
     auto add = [&](const std::string& line) {
       curl_slist* next = curl_slist_append(list, line.c_str());
-      if (!next) listOk = false;
-      else list = next;
+      if (!next)
+        listOk = false;
+      else
+        list = next;
     };
     for (const Header& h : req.headers) {
       if (!keepCookie && Lower(h.name) == "cookie") continue;
@@ -440,8 +435,8 @@ Outcome PerformOnce(const Request& req, const HttpLimits& limits, const std::sto
     // like a server that took the request and said nothing. A GET that got not a
     // byte back that way goes out once more on a connection of its own; a failure
     // there is the real one.
-    if (!post && rc != CURLE_OK && t.received == 0 && !stop.stop_requested() &&
-        LastHopReusedConnection(curl) && MayBeDeadConnection(rc) && RemainingMs(deadline) > 0) {
+    if (!post && rc != CURLE_OK && t.received == 0 && !stop.stop_requested() && LastHopReusedConnection(curl) &&
+        MayBeDeadConnection(rc) && RemainingMs(deadline) > 0) {
       curl_easy_setopt(curl, CURLOPT_FRESH_CONNECT, 1L);
       curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, std::max(1L, RemainingMs(deadline)));
       rc = PerformHop(curl, t);
@@ -457,8 +452,7 @@ Outcome PerformOnce(const Request& req, const HttpLimits& limits, const std::sto
       break;
     }
 
-    const bool redirect = status == 301 || status == 302 || status == 303 || status == 307 ||
-                          status == 308;
+    const bool redirect = status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
     if (!req.followRedirects || !redirect) {
       ok = true;
       break;
@@ -476,8 +470,7 @@ Outcome PerformOnce(const Request& req, const HttpLimits& limits, const std::sto
       outcome.failure = FailureKind::Refused;  // a scheme we never request
       break;
     }
-    if (!req.allowDowngrade && StartsWithNoCase(url, "https://") &&
-        StartsWithNoCase(next, "http://")) {
+    if (!req.allowDowngrade && StartsWithNoCase(url, "https://") && StartsWithNoCase(next, "http://")) {
       ok = true;  // not followed: this redirect is the answer
       break;
     }
@@ -492,8 +485,7 @@ Outcome PerformOnce(const Request& req, const HttpLimits& limits, const std::sto
   }
   if (ok) {
     char* type = nullptr;
-    if (curl_easy_getinfo(curl, CURLINFO_CONTENT_TYPE, &type) == CURLE_OK && type)
-      outcome.contentType = type;
+    if (curl_easy_getinfo(curl, CURLINFO_CONTENT_TYPE, &type) == CURLE_OK && type) outcome.contentType = type;
     outcome.ok = true;
     outcome.failure = outcome.status >= 400 ? FailureKind::ErrorStatus : FailureKind::None;
     outcome.body = std::move(t.body);
@@ -519,9 +511,9 @@ bool SleepUnlessStopped(int ms, const std::stop_token& stop) {
 }
 
 int BackoffMs(int attempt) {
-  thread_local std::minstd_rand engine{static_cast<unsigned>(
-      std::chrono::steady_clock::now().time_since_epoch().count() ^
-      std::hash<std::thread::id>{}(std::this_thread::get_id()))};
+  thread_local std::minstd_rand engine{
+      static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count() ^
+                            std::hash<std::thread::id>{}(std::this_thread::get_id()))};
   const int base = std::min(kRetryMaxMs, kRetryBaseMs << std::min(attempt, 16));
   // Between half and all of the step, so that clients failed together do not
   // come back together.
@@ -557,11 +549,10 @@ std::string CharsetAfter(std::string_view lower, size_t from, size_t end) {
     while (i < end && (lower[i] == ' ' || lower[i] == '\t')) ++i;
     if (i < end && lower[i] == '=') {
       ++i;
-      while (i < end && (lower[i] == ' ' || lower[i] == '\t' || lower[i] == '"' || lower[i] == '\''))
-        ++i;
+      while (i < end && (lower[i] == ' ' || lower[i] == '\t' || lower[i] == '"' || lower[i] == '\'')) ++i;
       size_t start = i;
-      while (i < end && (std::isalnum(static_cast<unsigned char>(lower[i])) || lower[i] == '-' ||
-                         lower[i] == '_' || lower[i] == '.' || lower[i] == ':'))
+      while (i < end && (std::isalnum(static_cast<unsigned char>(lower[i])) || lower[i] == '-' || lower[i] == '_' ||
+                         lower[i] == '.' || lower[i] == ':'))
         ++i;
       if (i > start) return std::string(lower.substr(start, i - start));
     }
@@ -582,9 +573,7 @@ std::string MetaCharset(std::string_view body) {
   return {};
 }
 
-bool IsUtf8Charset(std::string_view lowerCharset) {
-  return lowerCharset == "utf-8" || lowerCharset == "utf8";
-}
+bool IsUtf8Charset(std::string_view lowerCharset) { return lowerCharset == "utf-8" || lowerCharset == "utf8"; }
 
 }  // namespace
 
@@ -596,8 +585,7 @@ std::string DecodeBody(std::string&& body, std::string_view contentType) {
   if (charset.empty()) charset = MetaCharset(bytes);
   // GBK pages, and pages whose every byte is ASCII, are already the text we keep.
   if (!charset.empty()) {
-    if (IsGbkCharset(charset) || (IsUtf8Charset(charset) && AllBytesAscii(bytes)))
-      return std::move(body);
+    if (IsGbkCharset(charset) || (IsUtf8Charset(charset) && AllBytesAscii(bytes))) return std::move(body);
     if (auto converted = ConvertToGbk(bytes, charset)) return std::move(*converted);
   }
   if (AllBytesAscii(bytes)) return std::move(body);
@@ -643,8 +631,7 @@ void SetThreadStopToken(std::stop_token token) { tStopToken = std::move(token); 
 
 uint64_t HttpConnectionsOpened() { return gConnectionsOpened.load(std::memory_order_relaxed); }
 
-std::string HttpFetch(std::string& url, const std::string& referer, std::string& cookie,
-                      HttpReport* report) {
+std::string HttpFetch(std::string& url, const std::string& referer, std::string& cookie, HttpReport* report) {
   cookie = Trim(cookie);
   url = Trim(url);
   if (url.compare(0, 2, "//") == 0) url = "http:" + url;
@@ -660,8 +647,7 @@ std::string HttpFetch(std::string& url, const std::string& referer, std::string&
   return out.ok ? DecodeBody(std::move(out.body), out.contentType) : std::string();
 }
 
-std::string FetchResponseHeaders(const std::string& url, const std::string& referer,
-                                 HttpReport* report) {
+std::string FetchResponseHeaders(const std::string& url, const std::string& referer, HttpReport* report) {
   Request req;
   req.url = url;
   req.headers = MarketHeaders(referer);
@@ -679,18 +665,15 @@ std::string ServiceGet(std::string& path, HttpReport* report) {
   path = CurrentEndpoints()->SERVICE_BASE + Trim(path);
   Request req;
   req.url = path;
-  req.headers = {{"Accept", ACCEPT_VALUE},
-                 {"Accept-Language", "zh-CN"},
-                 {"User-Agent", SERVICE_UA},
-                 {"Cookie", ServiceCookie()}};
+  req.headers = {
+      {"Accept", ACCEPT_VALUE}, {"Accept-Language", "zh-CN"}, {"User-Agent", SERVICE_UA}, {"Cookie", ServiceCookie()}};
   req.followRedirects = true;
   req.mayRetry = true;
   Outcome out = Perform(req, report);
   return out.ok ? DecodeBody(std::move(out.body), out.contentType) : std::string();
 }
 
-ServicePostResult ServicePost(const std::string& path, const std::string& body,
-                              HttpReport* report) {
+ServicePostResult ServicePost(const std::string& path, const std::string& body, HttpReport* report) {
   Request req;
   req.post = true;
   req.url = CurrentEndpoints()->SERVICE_BASE + path;

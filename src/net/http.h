@@ -12,20 +12,18 @@
 
 namespace kelvora {
 
-inline constexpr const char* DESKTOP_UA =
-    "Mozilla/5.0 (Windows NT 6.3; WOW64; Trident/7.0; rv:11.1) like Gecko";
+inline constexpr const char* DESKTOP_UA = "Mozilla/5.0 (Windows NT 6.3; WOW64; Trident/7.0; rv:11.1) like Gecko";
 inline constexpr const char* SERVICE_UA = "Mozilla/5.0 (Trident/7.0; rv:11.1; qrn_v3.3) like Gecko ";
-inline constexpr const char* SERVICE_LOGIN_UA =
-    "Mozilla/5.0 (Trident/7.0; rv:11.1; qrn_v3.3) like Gecko";
+inline constexpr const char* SERVICE_LOGIN_UA = "Mozilla/5.0 (Trident/7.0; rv:11.1; qrn_v3.3) like Gecko";
 inline constexpr const char* ACCEPT_VALUE = "text/html, application/xhtml+xml, */*";
 
 // Bounds of every request; the [http] section of the settings file sets them.
 struct HttpLimits {
-  long connectTimeoutSeconds = 60;   // [http] connect_timeout
-  long stallTimeoutSeconds = 30;     // [http] stall_timeout: less than 1 KB in this long fails
-  long totalTimeoutSeconds = 120;    // [http] total_timeout: one request, its redirects included
-  size_t maxBodyBytes = 64u << 20;   // [http] max_body: a larger body is refused
-  int retries = 0;                   // [http] retries: resends of a GET that got no whole answer
+  long connectTimeoutSeconds = 60;  // [http] connect_timeout
+  long stallTimeoutSeconds = 30;    // [http] stall_timeout: less than 1 KB in this long fails
+  long totalTimeoutSeconds = 120;   // [http] total_timeout: one request, its redirects included
+  size_t maxBodyBytes = 64u << 20;  // [http] max_body: a larger body is refused
+  int retries = 0;                  // [http] retries: resends of a GET that got no whole answer
   // [http] ca_file: the system's certificate authorities followed by the extra ones,
   // as one PEM bundle; null when no extra authority is set.
   std::shared_ptr<const std::string> caBundle;
@@ -53,15 +51,14 @@ std::string DecodeBody(std::string&& body, std::string_view contentType);
 // request shapes hand back does not depend on it.
 struct HttpReport {
   FailureKind failure = FailureKind::None;
-  long status = 0;    // status of the final answer; 0 when none came
-  int attempts = 0;   // how often the request went out (retries included)
+  long status = 0;   // status of the final answer; 0 when none came
+  int attempts = 0;  // how often the request went out (retries included)
 };
 
 // GET of a marketplace page; `url` and `cookie` are trimmed in place and a leading
 // "//" becomes "http://". A cookie shorter than 2 bytes means "use MarketCookie".
 // The body is handed back as GBK. Only http and https addresses are requested.
-std::string HttpFetch(std::string& url, const std::string& referer, std::string& cookie,
-                      HttpReport* report = nullptr);
+std::string HttpFetch(std::string& url, const std::string& referer, std::string& cookie, HttpReport* report = nullptr);
 // Same GET (no trimming) returning the final answer's header block: its "Name: value"
 // lines as received, each ending with CR LF, without the status line, after the
 // Set-Cookie lines of the redirects that led to it (a browser keeps those cookies).
@@ -69,8 +66,7 @@ std::string HttpFetch(std::string& url, const std::string& referer, std::string&
 // Headers with an empty value go out as "Name:" with nothing after the colon.
 // On every redirect MarketCookie stays only on the same host or between the
 // marketplace's own domains (MARKET_DOMAIN_SUFFIX, MARKET_COOKIE_DOMAINS).
-std::string FetchResponseHeaders(const std::string& url, const std::string& referer,
-                                 HttpReport* report = nullptr);
+std::string FetchResponseHeaders(const std::string& url, const std::string& referer, HttpReport* report = nullptr);
 // GET of SERVICE_BASE + trimmed `path`; `path` is replaced by the full address.
 std::string ServiceGet(std::string& path, HttpReport* report = nullptr);
 
@@ -80,7 +76,6 @@ struct ServicePostResult {
 };
 // The login POST to SERVICE_BASE + `path` with a form-encoded `body` (already encoded).
 // Never sent twice, whatever [http] retries says.
-ServicePostResult ServicePost(const std::string& path, const std::string& body,
-                              HttpReport* report = nullptr);
+ServicePostResult ServicePost(const std::string& path, const std::string& body, HttpReport* report = nullptr);
 
 }  // namespace kelvora

@@ -256,8 +256,7 @@ double TokenToDouble(std::string_view token) {
   if (res.ec == std::errc::result_out_of_range) {
     // Too large or too small for a double: the exponent's sign tells which.
     size_t e = token.find_first_of("eE");
-    bool tiny = e != std::string_view::npos ? token.substr(e + 1, 1) == "-"
-                                            : token.substr(token[0] == '-', 2) == "0.";
+    bool tiny = e != std::string_view::npos ? token.substr(e + 1, 1) == "-" : token.substr(token[0] == '-', 2) == "0.";
     d = tiny ? 0.0 : std::numeric_limits<double>::infinity();
     if (token[0] == '-') d = -d;
   }
@@ -276,15 +275,32 @@ void AppendNumber(std::string& out, std::string_view token) {
 // The value as text, in UTF-8.
 void AppendText(std::string& out, const JsonDoc& doc, const JsonNode& n) {
   switch (n.kind) {
-    case JsonKind::Null: break;
-    case JsonKind::False: out += "false"; break;
-    case JsonKind::True: out += "true"; break;
-    case JsonKind::Int: out += std::to_string(static_cast<int64_t>(n.bits())); break;
-    case JsonKind::Uint: out += std::to_string(n.bits()); break;
-    case JsonKind::Double: AppendDouble(out, n.asDouble()); break;
-    case JsonKind::Number: AppendNumber(out, doc.text(n)); break;
-    case JsonKind::String: out += doc.text(n); break;
-    case JsonKind::Object: out += "[object Object]"; break;
+    case JsonKind::Null:
+      break;
+    case JsonKind::False:
+      out += "false";
+      break;
+    case JsonKind::True:
+      out += "true";
+      break;
+    case JsonKind::Int:
+      out += std::to_string(static_cast<int64_t>(n.bits()));
+      break;
+    case JsonKind::Uint:
+      out += std::to_string(n.bits());
+      break;
+    case JsonKind::Double:
+      AppendDouble(out, n.asDouble());
+      break;
+    case JsonKind::Number:
+      AppendNumber(out, doc.text(n));
+      break;
+    case JsonKind::String:
+      out += doc.text(n);
+      break;
+    case JsonKind::Object:
+      out += "[object Object]";
+      break;
     case JsonKind::Array: {
       const JsonNode* nodes = doc.nodes.data();
       uint32_t at = static_cast<uint32_t>(&n - nodes) + 1;
@@ -321,7 +337,7 @@ int32_t ToInt32(const JsonDoc& doc, const JsonNode& n) {
 
 int32_t ClampCount(uint32_t n) {
   return n > static_cast<uint32_t>(std::numeric_limits<int32_t>::max()) ? std::numeric_limits<int32_t>::max()
-                                                                       : static_cast<int32_t>(n);
+                                                                        : static_cast<int32_t>(n);
 }
 
 }  // namespace
@@ -387,13 +403,9 @@ bool JsonReader::hasKind(std::string_view path, uint8_t kind) const {
   }
 }
 
-bool JsonReader::isString(std::string_view path) const {
-  return hasKind(path, static_cast<uint8_t>(JsonKind::String));
-}
+bool JsonReader::isString(std::string_view path) const { return hasKind(path, static_cast<uint8_t>(JsonKind::String)); }
 
-bool JsonReader::isArray(std::string_view path) const {
-  return hasKind(path, static_cast<uint8_t>(JsonKind::Array));
-}
+bool JsonReader::isArray(std::string_view path) const { return hasKind(path, static_cast<uint8_t>(JsonKind::Array)); }
 
 int32_t JsonReader::getMemberCount(std::string_view path) const {
   std::vector<std::string> keys;
@@ -474,11 +486,21 @@ std::string JsonQuote(std::string_view s) {
       continue;
     }
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
       default:
         if (c < 0x20) {
           std::snprintf(buf, sizeof buf, "\\u%04x", c);

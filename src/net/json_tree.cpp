@@ -106,8 +106,10 @@ bool IsJsonNumber(std::string_view s) {
     return i > start;
   };
   if (i < n && s[i] == '-') ++i;
-  if (i < n && s[i] == '0') ++i;
-  else if (!digits()) return false;
+  if (i < n && s[i] == '0')
+    ++i;
+  else if (!digits())
+    return false;
   if (i < n && s[i] == '.') {
     ++i;
     if (!digits()) return false;
@@ -126,10 +128,14 @@ bool Hex4(std::string_view s, size_t i, uint32_t& v) {
   for (size_t k = i; k < i + 4; ++k) {
     char c = s[k];
     v <<= 4;
-    if (c >= '0' && c <= '9') v |= c - '0';
-    else if (c >= 'a' && c <= 'f') v |= c - 'a' + 10;
-    else if (c >= 'A' && c <= 'F') v |= c - 'A' + 10;
-    else return false;
+    if (c >= '0' && c <= '9')
+      v |= c - '0';
+    else if (c >= 'a' && c <= 'f')
+      v |= c - 'a' + 10;
+    else if (c >= 'A' && c <= 'F')
+      v |= c - 'A' + 10;
+    else
+      return false;
   }
   return true;
 }
@@ -148,22 +154,38 @@ bool Unescape(std::string_view s, std::string& out) {
     char c = s[slash + 1];
     i = slash + 2;
     switch (c) {
-      case '"': out += '"'; break;
-      case '\\': out += '\\'; break;
-      case '/': out += '/'; break;
-      case 'b': out += '\b'; break;
-      case 'f': out += '\f'; break;
-      case 'n': out += '\n'; break;
-      case 'r': out += '\r'; break;
-      case 't': out += '\t'; break;
+      case '"':
+        out += '"';
+        break;
+      case '\\':
+        out += '\\';
+        break;
+      case '/':
+        out += '/';
+        break;
+      case 'b':
+        out += '\b';
+        break;
+      case 'f':
+        out += '\f';
+        break;
+      case 'n':
+        out += '\n';
+        break;
+      case 'r':
+        out += '\r';
+        break;
+      case 't':
+        out += '\t';
+        break;
       case 'u': {
         uint32_t cp;
         if (!Hex4(s, i, cp)) return false;
         i += 4;
         if (cp >= 0xD800 && cp <= 0xDBFF) {
           uint32_t low;
-          if (i + 1 < s.size() && s[i] == '\\' && s[i + 1] == 'u' && Hex4(s, i + 2, low) &&
-              low >= 0xDC00 && low <= 0xDFFF) {
+          if (i + 1 < s.size() && s[i] == '\\' && s[i + 1] == 'u' && Hex4(s, i + 2, low) && low >= 0xDC00 &&
+              low <= 0xDFFF) {
             i += 6;
             AppendUtf8(out, 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00));
           } else {
@@ -186,8 +208,10 @@ bool Unescape(std::string_view s, std::string& out) {
 // Position of the closing quote of a string whose content starts at `begin`.
 size_t ClosingQuote(std::string_view buf, size_t begin) {
   for (size_t i = begin; i < buf.size(); ++i) {
-    if (buf[i] == '\\') ++i;
-    else if (buf[i] == '"') return i;
+    if (buf[i] == '\\')
+      ++i;
+    else if (buf[i] == '"')
+      return i;
   }
   return std::string_view::npos;
 }
@@ -217,13 +241,17 @@ class TreeBuilder {
   bool addScalar(std::string_view text) {
     JsonNode node;
     bool ok;
-    if (text == "null") ok = true;
-    else if (text == "true") node.kind = JsonKind::True, ok = true;
-    else if (text == "false") node.kind = JsonKind::False, ok = true;
+    if (text == "null")
+      ok = true;
+    else if (text == "true")
+      node.kind = JsonKind::True, ok = true;
+    else if (text == "false")
+      node.kind = JsonKind::False, ok = true;
     else if (!text.empty() && text.front() == '"')
       ok = text.size() >= 2 && ClosingQuote(text, 1) == text.size() - 1 && IsValidUtf8(text) &&
            addString(text.substr(1, text.size() - 2), node);
-    else ok = addNumber(text, node);
+    else
+      ok = addNumber(text, node);
     node.next = 1;
     doc_.nodes.push_back(node);
     return ok;
@@ -237,8 +265,10 @@ class TreeBuilder {
     doc_.nodes.emplace_back();
     JsonNode node;
     bool ok;
-    if constexpr (std::is_same_v<Container, simdjson::ondemand::object>) ok = addMembers(c, 0, node);
-    else ok = addElements(c, 0, node);
+    if constexpr (std::is_same_v<Container, simdjson::ondemand::object>)
+      ok = addMembers(c, 0, node);
+    else
+      ok = addElements(c, 0, node);
     if (!ok) return false;
     node.next = static_cast<uint32_t>(doc_.nodes.size());
     doc_.nodes[0] = node;
@@ -461,16 +491,14 @@ std::shared_ptr<const JsonDoc> ParseJsonTree(std::string_view gbk) {
   // Integers beyond 64 bits, numbers beyond the double range and lone
   // surrogates are valid for a script engine: read the text once more on the
   // slower path that keeps such values. Every other error is final.
-  if (error != simdjson::NUMBER_ERROR && error != simdjson::STRING_ERROR)
-    return nullptr;
+  if (error != simdjson::NUMBER_ERROR && error != simdjson::STRING_ERROR) return nullptr;
   TreeBuilder builder(*doc, buf);
   char first = buf.front();
   if (first != '{' && first != '[') return builder.addScalar(buf) ? doc : nullptr;
   simdjson::ondemand::document json;
   if (parsers.fallback.iterate(buf.data(), buf.size(), buf.capacity()).get(json)) return nullptr;
-  bool ok = first == '{'
-                ? builder.addRoot<simdjson::ondemand::object>([&] { return json.get_object(); })
-                : builder.addRoot<simdjson::ondemand::array>([&] { return json.get_array(); });
+  bool ok = first == '{' ? builder.addRoot<simdjson::ondemand::object>([&] { return json.get_object(); })
+                         : builder.addRoot<simdjson::ondemand::array>([&] { return json.get_array(); });
   // Anything after the value makes the text invalid.
   if (!ok || json.current_location().error() != simdjson::OUT_OF_BOUNDS) return nullptr;
   doc->indexArrays();

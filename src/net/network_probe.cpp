@@ -41,8 +41,7 @@ struct Resolution {
   socklen_t length = 0;
 };
 
-bool Resolve(const std::string& hostName, std::stop_token stop, sockaddr_storage& address,
-             socklen_t& length) {
+bool Resolve(const std::string& hostName, std::stop_token stop, sockaddr_storage& address, socklen_t& length) {
   auto state = std::make_shared<Resolution>();
   try {
     std::thread([state, hostName] {
@@ -56,9 +55,11 @@ bool Resolve(const std::string& hostName, std::stop_token stop, sockaddr_storage
         // IPv4 first: the marketplace has always answered echo there.
         const addrinfo* pick = list;
         for (const addrinfo* a = list; a; a = a->ai_next)
-          if (a->ai_family == AF_INET) { pick = a; break; }
-        if ((pick->ai_family == AF_INET || pick->ai_family == AF_INET6) &&
-            pick->ai_addrlen <= sizeof(state->address)) {
+          if (a->ai_family == AF_INET) {
+            pick = a;
+            break;
+          }
+        if ((pick->ai_family == AF_INET || pick->ai_family == AF_INET6) && pick->ai_addrlen <= sizeof(state->address)) {
           std::memcpy(&state->address, pick->ai_addr, pick->ai_addrlen);
           state->length = pick->ai_addrlen;
           state->found = true;
@@ -161,8 +162,7 @@ ProbeOutcome ProbeEcho(const std::string& hostName, int timeoutMs, std::stop_tok
     request[2] = static_cast<uint8_t>(sum >> 8);
     request[3] = static_cast<uint8_t>(sum);
   }
-  if (sendto(s.fd, request.data(), request.size(), 0, reinterpret_cast<const sockaddr*>(&address),
-             length) < 0)
+  if (sendto(s.fd, request.data(), request.size(), 0, reinterpret_cast<const sockaddr*>(&address), length) < 0)
     return ProbeOutcome::NoAnswer;  // no route: as good as no answer
 
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -177,8 +177,7 @@ ProbeOutcome ProbeEcho(const std::string& hostName, int timeoutMs, std::stop_tok
     for (;;) {
       const ssize_t got = recv(s.fd, reply.data(), reply.size(), 0);
       if (got < 0) break;
-      if (IsOurReply(reply.data(), static_cast<size_t>(got), family, s.raw, id, seq))
-        return ProbeOutcome::Answered;
+      if (IsOurReply(reply.data(), static_cast<size_t>(got), family, s.raw, id, seq)) return ProbeOutcome::Answered;
     }
   }
 }

@@ -26,13 +26,10 @@ std::string Lower(std::string_view s) {
   return out;
 }
 
-std::string Where(const std::string& fileName, size_t line) {
-  return fileName + ":" + std::to_string(line) + ": ";
-}
+std::string Where(const std::string& fileName, size_t line) { return fileName + ":" + std::to_string(line) + ": "; }
 
 // A whole number in [low, high], blanks around it allowed; false for anything else.
-bool ParseWhole(std::string_view text, unsigned long long low, unsigned long long high,
-                unsigned long long& value) {
+bool ParseWhole(std::string_view text, unsigned long long low, unsigned long long high, unsigned long long& value) {
   text = StripSpaces(text);
   if (text.empty() || text.size() > 18) return false;
   unsigned long long v = 0;
@@ -50,16 +47,15 @@ constexpr unsigned long long kMaxRetries = 100;
 
 // Reads one [http] line into `http`; false with `error` set for a bad value.
 // Keys of later versions are left alone.
-bool ReadHttpKey(std::string_view key, std::string_view value, const std::string& where,
-                 const std::string& fileName, HttpSettings& http, std::string& error) {
+bool ReadHttpKey(std::string_view key, std::string_view value, const std::string& where, const std::string& fileName,
+                 HttpSettings& http, std::string& error) {
   struct Number {
     const char* name;
     unsigned long long low, high;
   };
   static const Number numbers[] = {
-      {"connect_timeout", 1, kMaxSeconds}, {"stall_timeout", 1, kMaxSeconds},
-      {"total_timeout", 1, kMaxSeconds},   {"max_body", 1, kMaxBodyLimit},
-      {"retries", 0, kMaxRetries},
+      {"connect_timeout", 1, kMaxSeconds}, {"stall_timeout", 1, kMaxSeconds}, {"total_timeout", 1, kMaxSeconds},
+      {"max_body", 1, kMaxBodyLimit},      {"retries", 0, kMaxRetries},
   };
   if (key == "ca_file") {
     std::string path(StripSpaces(value));
@@ -77,15 +73,20 @@ bool ReadHttpKey(std::string_view key, std::string_view value, const std::string
     if (key != n.name) continue;
     unsigned long long v = 0;
     if (!ParseWhole(value, n.low, n.high, v)) {
-      error = where + "[http] " + n.name + " wants a whole number from " + std::to_string(n.low) +
-              " to " + std::to_string(n.high) + ", not '" + std::string(value) + "'";
+      error = where + "[http] " + n.name + " wants a whole number from " + std::to_string(n.low) + " to " +
+              std::to_string(n.high) + ", not '" + std::string(value) + "'";
       return false;
     }
-    if (key == "connect_timeout") http.connectTimeoutSeconds = static_cast<long>(v);
-    else if (key == "stall_timeout") http.stallTimeoutSeconds = static_cast<long>(v);
-    else if (key == "total_timeout") http.totalTimeoutSeconds = static_cast<long>(v);
-    else if (key == "max_body") http.maxBodyBytes = static_cast<size_t>(v);
-    else http.retries = static_cast<int>(v);
+    if (key == "connect_timeout")
+      http.connectTimeoutSeconds = static_cast<long>(v);
+    else if (key == "stall_timeout")
+      http.stallTimeoutSeconds = static_cast<long>(v);
+    else if (key == "total_timeout")
+      http.totalTimeoutSeconds = static_cast<long>(v);
+    else if (key == "max_body")
+      http.maxBodyBytes = static_cast<size_t>(v);
+    else
+      http.retries = static_cast<int>(v);
     return true;
   }
   return true;
@@ -137,8 +138,7 @@ bool ParseShopHours(std::string_view text, ShopHours& out) {
   const size_t dash = text.find('-');
   if (dash == std::string_view::npos) return false;
   ShopHours h;
-  if (!ParseHour(text.substr(0, dash), h.first) || !ParseHour(text.substr(dash + 1), h.last))
-    return false;
+  if (!ParseHour(text.substr(0, dash), h.first) || !ParseHour(text.substr(dash + 1), h.last)) return false;
   if (h.last - h.first < 2) return false;
   out = h;
   return true;
@@ -149,8 +149,7 @@ ShopHours CurrentShopHours() {
   return {v / 100, v % 100};
 }
 
-bool ParseSettingsText(const std::string& text, const std::string& fileName, Settings& out,
-                       std::string& error) {
+bool ParseSettingsText(const std::string& text, const std::string& fileName, Settings& out, std::string& error) {
   Settings result = out;
   std::string_view rest(text);
   // A UTF-8 byte order mark written by some editors.
@@ -181,11 +180,9 @@ bool ParseSettingsText(const std::string& text, const std::string& fileName, Set
       continue;
     }
     size_t eq = line.find('=');
-    std::string_view key = eq == std::string_view::npos ? std::string_view{}
-                                                         : StripSpaces(line.substr(0, eq));
+    std::string_view key = eq == std::string_view::npos ? std::string_view{} : StripSpaces(line.substr(0, eq));
     if (key.empty()) {
-      error = Where(fileName, lineNo) +
-              "expected a [section], NAME=value, a comment or a blank line";
+      error = Where(fileName, lineNo) + "expected a [section], NAME=value, a comment or a blank line";
       return false;
     }
     // The value is everything after the first '=', untouched.
@@ -193,8 +190,7 @@ bool ParseSettingsText(const std::string& text, const std::string& fileName, Set
     if (section == "endpoints") {
       std::string* field = EndpointField(result.endpoints, key);
       if (!field) {
-        error = Where(fileName, lineNo) + "unknown key '" + std::string(key) +
-                "' in [endpoints]";
+        error = Where(fileName, lineNo) + "unknown key '" + std::string(key) + "' in [endpoints]";
         return false;
       }
       // Requests trim their addresses, so blanks around one are no reason to refuse it.
@@ -211,15 +207,14 @@ bool ParseSettingsText(const std::string& text, const std::string& fileName, Set
           error = Where(fileName, lineNo) + "unknown key '" + std::string(key) + "' in [" + section + "]";
           return false;
         }
-        if (!value.empty() && (value.front() == ' ' || value.front() == '\t' || value.back() == ' ' ||
-                               value.back() == '\t')) {
+        if (!value.empty() &&
+            (value.front() == ' ' || value.front() == '\t' || value.back() == ' ' || value.back() == '\t')) {
           error = Where(fileName, lineNo) + "[" + section + "] " + std::string(key) +
                   ": the value has a leading or trailing blank: '" + std::string(value) + "'";
           return false;
         }
       }
-      if (section == "http" &&
-          !ReadHttpKey(key, value, Where(fileName, lineNo), fileName, result.http, error))
+      if (section == "http" && !ReadHttpKey(key, value, Where(fileName, lineNo), fileName, result.http, error))
         return false;
       result.sections[section][std::string(key)] = std::string(value);
     }
@@ -261,10 +256,9 @@ bool ApplySettings(const Settings& settings, std::string& error) {
   }
   ShopHours shopHours = CurrentShopHours();
   if (auto report = settings.sections.find("report"); report != settings.sections.end()) {
-    if (auto it = report->second.find("shop_hours"); it != report->second.end() &&
-                                                     !ParseShopHours(it->second, shopHours)) {
-      error = "[report] shop_hours: not FIRST-LAST whole hours 0-23 spanning three hours or more: '" +
-              it->second + "'";
+    if (auto it = report->second.find("shop_hours");
+        it != report->second.end() && !ParseShopHours(it->second, shopHours)) {
+      error = "[report] shop_hours: not FIRST-LAST whole hours 0-23 spanning three hours or more: '" + it->second + "'";
       return false;
     }
   }
@@ -274,8 +268,8 @@ bool ApplySettings(const Settings& settings, std::string& error) {
   return true;
 }
 
-bool LoadProgramSettings(const std::string& configOption, const std::string& programDir,
-                         Settings& out, std::string& error) {
+bool LoadProgramSettings(const std::string& configOption, const std::string& programDir, Settings& out,
+                         std::string& error) {
   if (!configOption.empty()) return LoadSettingsFile(configOption, out, error);
   std::error_code ec;
   std::filesystem::path local = std::filesystem::path(programDir) / "kelvora.ini";

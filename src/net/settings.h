@@ -32,8 +32,7 @@ struct Settings {
 // Returns false and sets `error` to "FILE:LINE: message" for a bad file, and to
 // "FILE: message" for one that is not a regular file or is over 16 MiB.
 bool LoadSettingsFile(const std::string& path, Settings& out, std::string& error);
-bool ParseSettingsText(const std::string& text, const std::string& fileName, Settings& out,
-                       std::string& error);
+bool ParseSettingsText(const std::string& text, const std::string& fileName, Settings& out, std::string& error);
 
 // The hours of the day when buyers shop: [report] shop_hours=FIRST-LAST, whole
 // hours 0-23, both included, at least three of them (default 9-23).
@@ -55,7 +54,7 @@ bool ApplySettings(const Settings& settings, std::string& error);
 // not empty, else "kelvora.ini" in `programDir` when that file exists, else the
 // built-in values. Only loads; ApplySettings puts them into effect. A kelvora.ini
 // that exists but is not a regular file is an error, not a missing file.
-bool LoadProgramSettings(const std::string& configOption, const std::string& programDir,
-                         Settings& out, std::string& error);
+bool LoadProgramSettings(const std::string& configOption, const std::string& programDir, Settings& out,
+                         std::string& error);
 
 }  // namespace kelvora

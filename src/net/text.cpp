@@ -20,9 +20,7 @@ inline unsigned char Byte(std::string_view s, size_t i) { return static_cast<uns
 
 // Width of the character starting at byte i: a byte of 0x80 or above starts a
 // two-byte character (a lone lead byte at the very end counts as one byte).
-inline size_t CharWidth(std::string_view s, size_t i) {
-  return (Byte(s, i) >= 0x80 && i + 1 < s.size()) ? 2 : 1;
-}
+inline size_t CharWidth(std::string_view s, size_t i) { return (Byte(s, i) >= 0x80 && i + 1 < s.size()) ? 2 : 1; }
 
 // 0-based position of `sought` at or after the character start `from`, matching
 // only at character starts; npos when absent. `sought` must not be empty.
@@ -79,8 +77,7 @@ std::string FoldFullWidth(std::string_view text) {
 // Leading decimal number of already folded text, saturated to [lo, hi].
 int64_t LeadingNumber(std::string_view s, int64_t lo, int64_t hi) {
   size_t i = 0;
-  while (i < s.size() && (s[i] == ' ' || s[i] == '\t' || s[i] == '\n' || s[i] == '\r' ||
-                          s[i] == '\v' || s[i] == '\f'))
+  while (i < s.size() && (s[i] == ' ' || s[i] == '\t' || s[i] == '\n' || s[i] == '\r' || s[i] == '\v' || s[i] == '\f'))
     ++i;
   bool negative = false;
   if (i < s.size() && (s[i] == '+' || s[i] == '-')) {
@@ -99,7 +96,10 @@ int64_t LeadingNumber(std::string_view s, int64_t lo, int64_t hi) {
         saturated = true;
       } else {
         value = value * 10 - digit;
-        if (value < lo) { value = lo; saturated = true; }
+        if (value < lo) {
+          value = lo;
+          saturated = true;
+        }
       }
     } else {
       if (value > (hi - digit) / 10) {
@@ -185,8 +185,7 @@ std::string_view TrimView(std::string_view text) {
     begin += w;
   }
   // A blank ends in 0x20 or 0xA1; any other last byte ends a non-blank character.
-  if (begin < text.size() && text.back() != ' ' && Byte(text, text.size() - 1) != 0xA1)
-    return text.substr(begin);
+  if (begin < text.size() && text.back() != ' ' && Byte(text, text.size() - 1) != 0xA1) return text.substr(begin);
   // Walk the remaining characters to know where the last non-blank one ends.
   size_t end = begin;
   for (size_t i = begin; i < text.size();) {
@@ -235,14 +234,12 @@ std::string Upper(std::string_view text) {
 }
 
 int32_t ToInt32(std::string_view text) {
-  return static_cast<int32_t>(LeadingNumber(FoldFullWidth(text),
-                                            std::numeric_limits<int32_t>::min(),
-                                            std::numeric_limits<int32_t>::max()));
+  return static_cast<int32_t>(
+      LeadingNumber(FoldFullWidth(text), std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max()));
 }
 
 int64_t ToInt64(std::string_view text) {
-  return LeadingNumber(FoldFullWidth(text), std::numeric_limits<int64_t>::min(),
-                       std::numeric_limits<int64_t>::max());
+  return LeadingNumber(FoldFullWidth(text), std::numeric_limits<int64_t>::min(), std::numeric_limits<int64_t>::max());
 }
 
 std::string NumberText(int64_t value) { return std::to_string(value); }
@@ -253,8 +250,7 @@ std::string NumberText(double value) {
   return buffer;
 }
 
-std::string TextBetween(std::string_view text, std::string_view left, std::string_view right,
-                        int start) {
+std::string TextBetween(std::string_view text, std::string_view left, std::string_view right, int start) {
   if (start < 1) start = 1;
   int a = Find(text, left, start);
   if (a == -1) return {};
@@ -319,8 +315,8 @@ namespace {
 const opencc::MarisaDict* CharacterTable() {
   static const opencc::MarisaDictPtr table = []() -> opencc::MarisaDictPtr {
     try {
-      std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(
-          std::fopen(KELVORA_OPENCC_DIR "/TSCharacters.ocd2", "rb"), &std::fclose);
+      std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(KELVORA_OPENCC_DIR "/TSCharacters.ocd2", "rb"),
+                                                           &std::fclose);
       if (!file) return nullptr;
       return opencc::MarisaDict::NewFromFile(file.get());
     } catch (...) {
@@ -343,9 +339,8 @@ std::vector<std::string_view> GbkChars(std::string_view s) {
   for (size_t i = 0; i < s.size();) {
     size_t len = 1;
     unsigned char c = Byte(s, i);
-    if (c >= 0x81 && c <= 0xFE && i + 3 < s.size() && Byte(s, i + 1) >= 0x30 &&
-        Byte(s, i + 1) <= 0x39 && Byte(s, i + 2) >= 0x81 && Byte(s, i + 2) <= 0xFE &&
-        Byte(s, i + 3) >= 0x30 && Byte(s, i + 3) <= 0x39) {
+    if (c >= 0x81 && c <= 0xFE && i + 3 < s.size() && Byte(s, i + 1) >= 0x30 && Byte(s, i + 1) <= 0x39 &&
+        Byte(s, i + 2) >= 0x81 && Byte(s, i + 2) <= 0xFE && Byte(s, i + 3) >= 0x30 && Byte(s, i + 3) <= 0x39) {
       len = 4;
     } else if (c >= 0x80) {
       len = CharWidth(s, i);
@@ -382,8 +377,10 @@ std::string TraditionalToSimplified(std::string_view text) {
       const opencc::Optional<const opencc::DictEntry*> entry = table->Match(from.c_str(), from.size());
       std::string gbk;
       if (!entry.IsNull()) gbk = Utf8ToGbk(entry.Get()->GetDefault());
-      if (gbk.size() == 2 && static_cast<unsigned char>(gbk[0]) >= 0x81) out.append(gbk);
-      else out.append(ch);
+      if (gbk.size() == 2 && static_cast<unsigned char>(gbk[0]) >= 0x81)
+        out.append(gbk);
+      else
+        out.append(ch);
     }
     return out;
   } catch (...) {

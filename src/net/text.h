@@ -38,8 +38,7 @@ std::string NumberText(double value);
 
 // The text between the first `left` at or after `start` and the next `right` after it.
 // Empty when either marker is missing.
-std::string TextBetween(std::string_view text, std::string_view left, std::string_view right,
-                        int start = 1);
+std::string TextBetween(std::string_view text, std::string_view left, std::string_view right, int start = 1);
 // %XX escapes to bytes; '+' stays '+'.
 std::string PercentDecode(std::string_view text);
 // \uXXXX escapes (surrogate pairs included) to GBK; other bytes copied.

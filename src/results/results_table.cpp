@@ -9,20 +9,20 @@ namespace kelvora {
 
 const std::array<ColumnInfo, kResultColumnCount>& ResultColumns() {
   static const std::array<ColumnInfo, kResultColumnCount> columns = {{
-      {"\xd0\xf2\xba\xc5", 40},                  // 序号
+      {"\xd0\xf2\xba\xc5", 40},  // 序号
       {"itemID", 50},
-      {"\xb1\xea\xcc\xe2", 65},                  // 标题
-      {"\xc1\xb4\xbd\xd3", 70},                  // 链接
-      {"\xc2\xf4\xbc\xd2", 70},                  // 卖家
-      {"\xc9\xcf\xbc\xdc\xca\xb1\xbc\xe4", 80},  // 上架时间
-      {"\xcf\xc2\xbc\xdc\xca\xb1\xbc\xe4", 80},  // 下架时间
+      {"\xb1\xea\xcc\xe2", 65},                          // 标题
+      {"\xc1\xb4\xbd\xd3", 70},                          // 链接
+      {"\xc2\xf4\xbc\xd2", 70},                          // 卖家
+      {"\xc9\xcf\xbc\xdc\xca\xb1\xbc\xe4", 80},          // 上架时间
+      {"\xcf\xc2\xbc\xdc\xca\xb1\xbc\xe4", 80},          // 下架时间
       {"\xca\xa3\xd3\xe0\xd0\xa1\xca\xb1\xca\xfd", 80},  // 剩余小时数
-      {"\xb5\xea\xc6\xcc\xc0\xe0\xd0\xcd", 70},  // 店铺类型
-      {"\xb5\xb1\xc7\xb0\xcf\xfa\xc1\xbf", 70},  // 当前销量
-      {"\xb5\xb1\xc7\xb0\xbf\xe2\xb4\xe6", 70},  // 当前库存
-      {"\xca\xdb\xbc\xdb", 65},                  // 售价
-      {"\xcb\xf9\xd4\xda\xb5\xd8", 55},          // 所在地
-      {"\xbc\xe0\xb2\xe2", 50},                  // 监测
+      {"\xb5\xea\xc6\xcc\xc0\xe0\xd0\xcd", 70},          // 店铺类型
+      {"\xb5\xb1\xc7\xb0\xcf\xfa\xc1\xbf", 70},          // 当前销量
+      {"\xb5\xb1\xc7\xb0\xbf\xe2\xb4\xe6", 70},          // 当前库存
+      {"\xca\xdb\xbc\xdb", 65},                          // 售价
+      {"\xcb\xf9\xd4\xda\xb5\xd8", 55},                  // 所在地
+      {"\xbc\xe0\xb2\xe2", 50},                          // 监测
   }};
   return columns;
 }
@@ -39,22 +39,32 @@ bool ValidColumn(int column) { return column >= 0 && column < kResultColumnCount
 
 const char* RequestPartName(RequestPart part) {
   switch (part) {
-    case RequestPart::Page: return "page";
-    case RequestPart::Alternate: return "alternate";
-    case RequestPart::Secondary: return "secondary";
-    case RequestPart::Lookup: return "lookup";
+    case RequestPart::Page:
+      return "page";
+    case RequestPart::Alternate:
+      return "alternate";
+    case RequestPart::Secondary:
+      return "secondary";
+    case RequestPart::Lookup:
+      return "lookup";
   }
   return "";
 }
 
 const char* FailureKindName(FailureKind kind) {
   switch (kind) {
-    case FailureKind::None: return "";
-    case FailureKind::NoAnswer: return "no answer";
-    case FailureKind::ErrorStatus: return "error status";
-    case FailureKind::CutShort: return "cut short";
-    case FailureKind::Refused: return "refused";
-    case FailureKind::Malformed: return "malformed";
+    case FailureKind::None:
+      return "";
+    case FailureKind::NoAnswer:
+      return "no answer";
+    case FailureKind::ErrorStatus:
+      return "error status";
+    case FailureKind::CutShort:
+      return "cut short";
+    case FailureKind::Refused:
+      return "refused";
+    case FailureKind::Malformed:
+      return "malformed";
   }
   return "";
 }
@@ -68,9 +78,8 @@ const std::string& RequestPartLabel(RequestPart part) {
 }
 
 const std::string& FailureKindLabel(FailureKind kind) {
-  static const std::string labels[] = {std::string(), Utf8ToGbk("无应答"), Utf8ToGbk("错误状态"),
-                                       Utf8ToGbk("不完整"), Utf8ToGbk("被拒绝"),
-                                       Utf8ToGbk("格式错误")};
+  static const std::string labels[] = {std::string(),       Utf8ToGbk("无应答"), Utf8ToGbk("错误状态"),
+                                       Utf8ToGbk("不完整"), Utf8ToGbk("被拒绝"), Utf8ToGbk("格式错误")};
   const size_t i = static_cast<size_t>(kind);
   return i < std::size(labels) ? labels[i] : labels[0];
 }
@@ -137,13 +146,12 @@ uint64_t ResultsTable::epoch() const {
   return epoch_;
 }
 
-bool ResultsTable::writeColumns(int32_t row, const RowCells& cells, int first, int last,
-                                uint64_t epoch) {
+bool ResultsTable::writeColumns(int32_t row, const RowCells& cells, int first, int last, uint64_t epoch) {
   return write(row, cells, first, last, epoch, nullptr);
 }
 
-bool ResultsTable::writeColumns(int32_t row, const RowCells& cells, int first, int last,
-                                uint64_t epoch, const RowFailures& failures) {
+bool ResultsTable::writeColumns(int32_t row, const RowCells& cells, int first, int last, uint64_t epoch,
+                                const RowFailures& failures) {
   return write(row, cells, first, last, epoch, &failures);
 }
 
@@ -208,8 +216,7 @@ void ResultsTable::clearRows() {
   notify([](Listener& l) { l.rowsCleared(); });
 }
 
-bool ResultsTable::visitRow(int32_t row,
-                            const std::function<void(const RowCells&, const RowFailures&)>& visit) const {
+bool ResultsTable::visitRow(int32_t row, const std::function<void(const RowCells&, const RowFailures&)>& visit) const {
   std::lock_guard lock(mutex_);
   if (row < 0 || static_cast<size_t>(row) >= rows_.size()) return false;
   visit(rows_[static_cast<size_t>(row)], failures_[static_cast<size_t>(row)]);

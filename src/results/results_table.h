@@ -15,17 +15,31 @@
 namespace kelvora {
 
 enum class ResultColumn : int {
-  Index = 0, ItemId, Title, Link, Seller, ListedAt, DelistAt, HoursLeft,
-  ShopType, Sales, Stock, Price, Location, Monitored
+  Index = 0,
+  ItemId,
+  Title,
+  Link,
+  Seller,
+  ListedAt,
+  DelistAt,
+  HoursLeft,
+  ShopType,
+  Sales,
+  Stock,
+  Price,
+  Location,
+  Monitored
 };
 inline constexpr int kResultColumnCount = 14;
 
 // GBK texts of cells.
-inline constexpr const char* FETCH_FAILED_TITLE = "\xbb\xf1\xc8\xa1\xca\xfd\xbe\xdd\xca\xa7\xb0\xdc\xa3\xa1";  // 获取数据失败！
-inline constexpr const char* REMOVED_ITEM_TITLE = "\xb8\xc3\xc9\xcc\xc6\xb7\xd2\xd1\xcf\xc2\xbc\xdc\xa1\xa3";  // 该商品已下架。
-inline constexpr const char* TMALL_SHOP_TEXT = "\xcc\xec\xc3\xa8";      // 天猫
-inline constexpr const char* TAOBAO_SHOP_TEXT = "\xb5\xea\xc6\xcc";     // 店铺
-inline constexpr const char* MONITORED_MARK = "\xa1\xcc";               // √
+inline constexpr const char* FETCH_FAILED_TITLE =
+    "\xbb\xf1\xc8\xa1\xca\xfd\xbe\xdd\xca\xa7\xb0\xdc\xa3\xa1";  // 获取数据失败！
+inline constexpr const char* REMOVED_ITEM_TITLE =
+    "\xb8\xc3\xc9\xcc\xc6\xb7\xd2\xd1\xcf\xc2\xbc\xdc\xa1\xa3";      // 该商品已下架。
+inline constexpr const char* TMALL_SHOP_TEXT = "\xcc\xec\xc3\xa8";   // 天猫
+inline constexpr const char* TAOBAO_SHOP_TEXT = "\xb5\xea\xc6\xcc";  // 店铺
+inline constexpr const char* MONITORED_MARK = "\xa1\xcc";            // √
 
 struct ColumnInfo {
   const char* caption;  // GBK
@@ -119,9 +133,7 @@ class ResultsTable {
                     const RowFailures& failures);
   // Empty text for out-of-range rows and columns.
   std::string cellText(int32_t row, int column) const;
-  std::string cellText(int32_t row, ResultColumn column) const {
-    return cellText(row, static_cast<int>(column));
-  }
+  std::string cellText(int32_t row, ResultColumn column) const { return cellText(row, static_cast<int>(column)); }
   RowCells row(int32_t row) const;
   // Calls `visit` with the row's cells and failures in place, under the table's
   // lock: for reading many rows without copying them. `visit` must not call the
@@ -156,8 +168,7 @@ class ResultsTable {
   struct ListenerEntry;
   template <typename Fn>
   void notify(Fn&& fn);
-  bool write(int32_t row, const RowCells& cells, int first, int last, uint64_t epoch,
-             const RowFailures* failures);
+  bool write(int32_t row, const RowCells& cells, int first, int last, uint64_t epoch, const RowFailures* failures);
 
   mutable std::mutex mutex_;
   std::vector<RowCells> rows_;

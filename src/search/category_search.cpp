@@ -76,11 +76,11 @@ std::string CategoryRefusal(int topIndex) {
 std::string CategoryPageAddress(const std::string& cat, const std::string& keywordPart, const std::string& spm,
                                 int page) {
   // "fromPage" and "viewIndex" twice and the "&&" are what the list site's own form sends.
-  return CurrentEndpoints()->LIST_SITE + "/itemlist/default.htm?_input_charset=utf-8&json=on&ratesumto=20&cat=" +
-         cat + "&fromPage=adSearch&ratesumfrom=0&viewIndex=1" + keywordPart +
-         "&fromPage=adSearch&&viewIndex=1&spm=" + spm + "&pSize=" +
-         NumberText(static_cast<int64_t>(CATEGORY_PAGE_SIZE)) + "&data-key=s&data-value=" +
-         NumberText(static_cast<int64_t>(page - 1) * CATEGORY_PAGE_SIZE) + "&module=page&style=list";
+  return CurrentEndpoints()->LIST_SITE + "/itemlist/default.htm?_input_charset=utf-8&json=on&ratesumto=20&cat=" + cat +
+         "&fromPage=adSearch&ratesumfrom=0&viewIndex=1" + keywordPart + "&fromPage=adSearch&&viewIndex=1&spm=" + spm +
+         "&pSize=" + NumberText(static_cast<int64_t>(CATEGORY_PAGE_SIZE)) +
+         "&data-key=s&data-value=" + NumberText(static_cast<int64_t>(page - 1) * CATEGORY_PAGE_SIZE) +
+         "&module=page&style=list";
 }
 
 void ParseItemListJson(SearchRun& run, const std::string& answer) {
@@ -95,8 +95,7 @@ void ParseItemListJson(SearchRun& run, const std::string& answer) {
 void CategorySearchWorker(SearchRun& run, const CategoryQuery& query) {
   Host& host = run.host;
   // The keyword goes out as typed; only its blanks decide whether it is sent.
-  const std::string keywordPart =
-      Trim(query.keyword).empty() ? std::string() : "&q=" + EncodeUtf8Query(query.keyword);
+  const std::string keywordPart = Trim(query.keyword).empty() ? std::string() : "&q=" + EncodeUtf8Query(query.keyword);
   host.setStatus(SearchText(SearchTextId::FetchingList));
   const std::string spm = FetchSpmToken();
   const std::string cat = NumberText(static_cast<int64_t>(query.subValue ? *query.subValue : query.topValue));

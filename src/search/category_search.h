@@ -30,10 +30,10 @@ std::vector<CategoryEntry> LoadSubCategories(Host& host, int32_t topValue);
 std::vector<CategoryEntry> ParseCategoryAnswer(const std::string& answer, bool groupsAllowed);
 
 struct CategoryQuery {
-  int32_t topValue = 0;                // the chosen first-level entry's value
-  std::optional<int32_t> subValue;     // the chosen second-level entry's value; none when unchosen
-  std::string keyword;                 // as typed
-  std::string pagesText;               // the page-count box
+  int32_t topValue = 0;             // the chosen first-level entry's value
+  std::optional<int32_t> subValue;  // the chosen second-level entry's value; none when unchosen
+  std::string keyword;              // as typed
+  std::string pagesText;            // the page-count box
   // Writes the page-count box back when the count is corrected to "1".
   std::function<void(const std::string&)> setPagesText;
 };
@@ -42,8 +42,8 @@ struct CategoryQuery {
 // nothing is chosen, 0 the placeholder), or empty text.
 std::string CategoryRefusal(int topIndex);
 // The list address of page `page` (1-based).
-std::string CategoryPageAddress(const std::string& cat, const std::string& keywordPart,
-                                const std::string& spm, int page);
+std::string CategoryPageAddress(const std::string& cat, const std::string& keywordPart, const std::string& spm,
+                                int page);
 // Submits the addresses of one list answer (numbered variant).
 void ParseItemListJson(SearchRun& run, const std::string& answer);
 // Requests every asked page of the category, also after a page without items.

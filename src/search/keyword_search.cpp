@@ -162,8 +162,7 @@ std::string KeywordRefusal(const std::string& keyword) {
 
 std::string KeywordSearchAddress(const std::string& keyword, int page) {
   return CurrentEndpoints()->SEARCH_SITE + "/search?q=" + PercentEncodeKeyword(keyword) +
-         "&source=tbsy&style=list&tab=all&s=" +
-         NumberText(static_cast<int64_t>(page - 1) * KEYWORD_PAGE_SIZE);
+         "&source=tbsy&style=list&tab=all&s=" + NumberText(static_cast<int64_t>(page - 1) * KEYWORD_PAGE_SIZE);
 }
 
 void KeywordSearchWorker(SearchRun& run, const std::string& keyword, const std::string& pagesText) {

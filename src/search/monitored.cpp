@@ -19,9 +19,7 @@
 namespace kelvora {
 namespace {
 
-bool IsStrippedByte(unsigned char c) {
-  return (c >= 32 && c <= 47) || (c >= 58 && c <= 64) || (c >= 91 && c <= 96);
-}
+bool IsStrippedByte(unsigned char c) { return (c >= 32 && c <= 47) || (c >= 58 && c <= 64) || (c >= 91 && c <= 96); }
 
 // Ids never hold these: each one ends an id, as a line break does.
 std::string SeparatorsToLineBreaks(const std::string& text) {
@@ -32,8 +30,10 @@ std::string SeparatorsToLineBreaks(const std::string& text) {
     if (c >= 0x80 && i + 1 < text.size()) {
       const unsigned char t = static_cast<unsigned char>(text[i + 1]);
       // "，" (A3 AC) and the ideographic space (A1 A1)
-      if ((c == 0xa3 && t == 0xac) || (c == 0xa1 && t == 0xa1)) out += '\n';
-      else out.append(text, i, 2);
+      if ((c == 0xa3 && t == 0xac) || (c == 0xa1 && t == 0xa1))
+        out += '\n';
+      else
+        out.append(text, i, 2);
       ++i;
     } else if (c == ',' || c == ' ' || c == '\t' || c == '\r' || c == '\n') {
       out += '\n';
@@ -66,8 +66,10 @@ std::string MonitoredFilePath(const std::string& programDir) {
   const std::string name = "cfg_jsid.txt";
   if (::access(programDir.c_str(), W_OK) == 0) return programDir + "/" + name;
   std::string data;
-  if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg == '/') data = xdg;
-  else if (const char* home = std::getenv("HOME"); home && *home) data = std::string(home) + "/.local/share";
+  if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg == '/')
+    data = xdg;
+  else if (const char* home = std::getenv("HOME"); home && *home)
+    data = std::string(home) + "/.local/share";
   if (data.empty()) return programDir + "/" + name;
   const std::string dir = data + "/kelvora";
   std::error_code ec;
@@ -99,8 +101,10 @@ std::string ReadMonitoredFile(const std::string& path, std::string* statusText) 
     bytes.clear();
     if (read.status != FileReadStatus::Missing && statusText) {
       // 监测列表无法读取，按空列表处理：
-      *statusText = "\xbc\xe0\xb2\xe2\xc1\xd0\xb1\xed\xce\xde\xb7\xa8\xb6\xc1\xc8\xa1\xa3\xac"
-                    "\xb0\xb4\xbf\xd5\xc1\xd0\xb1\xed\xb4\xa6\xc0\xed\xa3\xba" + Utf8ToGbk(read.error);
+      *statusText =
+          "\xbc\xe0\xb2\xe2\xc1\xd0\xb1\xed\xce\xde\xb7\xa8\xb6\xc1\xc8\xa1\xa3\xac"
+          "\xb0\xb4\xbf\xd5\xc1\xd0\xb1\xed\xb4\xa6\xc0\xed\xa3\xba" +
+          Utf8ToGbk(read.error);
     }
   }
   // The text ends at the first zero byte.
@@ -121,12 +125,14 @@ bool SaveMonitoredItems(const std::string& path, const std::string& editText) {
   if (fd < 0) return false;
   bool ok = true;
   // The new file keeps the old one's permissions.
-  if (struct stat st {}; ::stat(path.c_str(), &st) == 0) ok = ::fchmod(fd, st.st_mode & 07777) == 0;
+  if (struct stat st{}; ::stat(path.c_str(), &st) == 0) ok = ::fchmod(fd, st.st_mode & 07777) == 0;
   for (size_t done = 0; ok && done < text.size();) {
     const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) ok = false;
-    else done += static_cast<size_t>(n);
+    if (n <= 0)
+      ok = false;
+    else
+      done += static_cast<size_t>(n);
   }
   // On disk before the rename, so a crash leaves either the old list or the new one.
   if (ok && ::fsync(fd) != 0) ok = false;

@@ -22,8 +22,7 @@ std::string MonitoredFilePath(const std::string& programDir);
 // puts the ids into effect as MonitoredItemIds and returns them. A file that cannot
 // be read (a folder, a device, over 16 MiB) counts as missing; `statusText` then
 // gets a status-line text (GBK) saying so, and stays empty otherwise.
-std::vector<std::string> LoadMonitoredItems(const std::string& path,
-                                            std::string* statusText = nullptr);
+std::vector<std::string> LoadMonitoredItems(const std::string& path, std::string* statusText = nullptr);
 
 // The id file's text as stored (GBK, up to a zero byte), read through the safe
 // file reader; LoadMonitoredItems and the editor both read it this way. Empty when

@@ -7,9 +7,9 @@
 #include <QPushButton>
 #include <QStandardPaths>
 
-#include "ui/desktop_calls_qt.h"
 #include "search/monitored.h"
 #include "search/search_run.h"
+#include "ui/desktop_calls_qt.h"
 
 namespace kelvora {
 

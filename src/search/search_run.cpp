@@ -44,8 +44,7 @@ void SearchRun::pageDone() {
   host.setProgress(pagesDone, pagesAsked, itemsDone);
 }
 
-std::string SearchRun::fetchResultPage(int page, std::string address, const std::string& referer,
-                                       std::string cookie) {
+std::string SearchRun::fetchResultPage(int page, std::string address, const std::string& referer, std::string cookie) {
   HttpReport report;
   std::string text = HttpFetch(address, referer, cookie, &report);
   if (report.failure == FailureKind::None) return text;
@@ -86,8 +85,7 @@ std::string SearchRun::countEndText() const {
 
 void SubmitItemAddress(SearchRun& run, const std::string& address, SubmitVariant variant) {
   const std::string caption =
-      variant == SubmitVariant::Numbered ? NumberText(static_cast<int64_t>(run.table.rowCount()) + 1)
-                                         : std::string();
+      variant == SubmitVariant::Numbered ? NumberText(static_cast<int64_t>(run.table.rowCount()) + 1) : std::string();
   const int32_t row = run.table.addRow(caption);
   run.table.setCell(row, ResultColumn::Link, address);
   FillResultRow(run.table, row, run.host);

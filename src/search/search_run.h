@@ -20,24 +20,24 @@ inline constexpr const char* SHOP_QUERY_BUTTON = "按钮10";
 
 // Texts of the search modes; SearchText() gives them as GBK.
 enum class SearchTextId {
-  Started,              // 操作已开始，请稍后。。。
-  KeywordEndPrefix,     // 操作已结束.共获取到   (+ total + KeywordEndSuffix)
-  KeywordEndSuffix,     //  条记录
-  ListEnd,              // 操作已结束。。
-  NoKeyword,            // 请输入关键词
-  AddressAsKeyword,     // 请输入关键词。\r\n使用网址请转到高级搜索
-  SortHint,             // 更多内容请使用  高级搜索  功能。...
-  NoAddress,            // 请输入网址
-  LoadingTopCategories, // 获取一级分类中。。。
-  LoadingSubCategories, // 正在获取子类目请稍后。。
-  TopPlaceholder,       // 请选择一级分类
-  SubPlaceholderFirst,  // 请先选择一级分类
-  SubPlaceholder,       // 请选择二级分类
-  NoTopCategory,        // 请选择一级分类。
-  FetchingList,         // 正在获取列表。。。
-  NoNickname,           // 昵称不能为空
-  Saved,                // 已保存
-  SaveFailed,           // 保存失败 请重试
+  Started,               // 操作已开始，请稍后。。。
+  KeywordEndPrefix,      // 操作已结束.共获取到   (+ total + KeywordEndSuffix)
+  KeywordEndSuffix,      //  条记录
+  ListEnd,               // 操作已结束。。
+  NoKeyword,             // 请输入关键词
+  AddressAsKeyword,      // 请输入关键词。\r\n使用网址请转到高级搜索
+  SortHint,              // 更多内容请使用  高级搜索  功能。...
+  NoAddress,             // 请输入网址
+  LoadingTopCategories,  // 获取一级分类中。。。
+  LoadingSubCategories,  // 正在获取子类目请稍后。。
+  TopPlaceholder,        // 请选择一级分类
+  SubPlaceholderFirst,   // 请先选择一级分类
+  SubPlaceholder,        // 请选择二级分类
+  NoTopCategory,         // 请选择一级分类。
+  FetchingList,          // 正在获取列表。。。
+  NoNickname,            // 昵称不能为空
+  Saved,                 // 已保存
+  SaveFailed,            // 保存失败 请重试
 };
 const std::string& SearchText(SearchTextId id);
 
@@ -47,8 +47,8 @@ inline constexpr int kResultPagesFailedInARow = 3;
 
 // A result page that could not be fetched.
 struct FailedPage {
-  int page = 0;          // 1-based number in its search
-  std::string address;   // as requested (GBK)
+  int page = 0;         // 1-based number in its search
+  std::string address;  // as requested (GBK)
   FailureKind kind = FailureKind::None;
 };
 // "第 2 页 ADDRESS（无应答）" (GBK), the line a failed page gets.

@@ -11,7 +11,6 @@
 #include <QWidget>
 #include <chrono>
 
-#include "ui/desktop_calls_qt.h"
 #include "net/endpoints.h"
 #include "net/request_stop.h"
 #include "net/text.h"
@@ -21,6 +20,7 @@
 #include "search/monitored.h"
 #include "search/monitored_ids_editor_window.h"
 #include "search/shop_search.h"
+#include "ui/desktop_calls_qt.h"
 
 namespace kelvora {
 namespace {
@@ -35,9 +35,12 @@ QString TextOf(QWidget* w) {
 }
 
 void SetTextOf(QWidget* w, const QString& text) {
-  if (auto* line = qobject_cast<QLineEdit*>(w)) line->setText(text);
-  else if (auto* plain = qobject_cast<QPlainTextEdit*>(w)) plain->setPlainText(text);
-  else if (auto* rich = qobject_cast<QTextEdit*>(w)) rich->setPlainText(text);
+  if (auto* line = qobject_cast<QLineEdit*>(w))
+    line->setText(text);
+  else if (auto* plain = qobject_cast<QPlainTextEdit*>(w))
+    plain->setPlainText(text);
+  else if (auto* rich = qobject_cast<QTextEdit*>(w))
+    rich->setPlainText(text);
 }
 
 void FillCombo(QComboBox* combo, const std::vector<CategoryEntry>& entries) {
@@ -63,7 +66,8 @@ class SearchTabsController::WorkerHost : public Host {
     while (!stopRequested()) {
       const auto now = std::chrono::steady_clock::now();
       if (now >= until) break;
-      std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(until - now, std::chrono::milliseconds(10)));
+      std::this_thread::sleep_for(
+          std::min<std::chrono::steady_clock::duration>(until - now, std::chrono::milliseconds(10)));
     }
   }
   bool stopRequested() const override { return stop.load() || token.stop_requested(); }
@@ -160,7 +164,8 @@ void SearchTabsController::startSearch(std::function<void(SearchRun&)> body) {
     run.grabDelayText = [this] { return grabDelayText(); };
     body(run);
     SetThreadStopToken({});
-    QMetaObject::invokeMethod(this, [this] { finishSearch(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { finishSearch(); }, Qt::QueuedConnection);
   });
 }
 
@@ -218,16 +223,20 @@ void SearchTabsController::onCategoryQuery() {
   }
   CategoryQuery query;
   query.topValue = topCombo_->itemData(topIndex).toInt();
-  if (subCombo_ && subCombo_->currentIndex() != -1) query.subValue = subCombo_->itemData(subCombo_->currentIndex()).toInt();
+  if (subCombo_ && subCombo_->currentIndex() != -1)
+    query.subValue = subCombo_->itemData(subCombo_->currentIndex()).toInt();
   query.keyword = ToGbk(TextOf(find("编辑框4")));
   QWidget* pagesBox = find("编辑框5");
   query.pagesText = ToGbk(TextOf(pagesBox));
   // The worker corrects the box through the UI thread; the box may be gone by then.
   query.setPagesText = [this, box = QPointer<QWidget>(pagesBox)](const std::string& text) {
     const QString value = FromGbk(text);
-    QMetaObject::invokeMethod(this, [box, value] {
-      if (box) SetTextOf(box, value);
-    }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this,
+        [box, value] {
+          if (box) SetTextOf(box, value);
+        },
+        Qt::QueuedConnection);
   };
   startSearch([query](SearchRun& run) { CategorySearchWorker(run, query); });
 }
@@ -266,16 +275,19 @@ void SearchTabsController::loadTopCategories() {
   if (loadingCategories_ || !topCombo_) return;
   startCategoryLoad([this](WorkerHost& host) {
     std::vector<CategoryEntry> entries = LoadTopCategories(host);
-    QMetaObject::invokeMethod(this, [this, entries = std::move(entries)] {
-      loadingCategories_ = false;
-      if (topCombo_) FillCombo(topCombo_, entries);
-      if (subCombo_) {
-        FillCombo(subCombo_, {{SearchText(SearchTextId::SubPlaceholderFirst), 0}});
-      }
-      emit categoriesLoaded();
-      if (topCombo_ && topCombo_->isVisible()) topCombo_->showPopup();
-      takePendingChoice();
-    }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this,
+        [this, entries = std::move(entries)] {
+          loadingCategories_ = false;
+          if (topCombo_) FillCombo(topCombo_, entries);
+          if (subCombo_) {
+            FillCombo(subCombo_, {{SearchText(SearchTextId::SubPlaceholderFirst), 0}});
+          }
+          emit categoriesLoaded();
+          if (topCombo_ && topCombo_->isVisible()) topCombo_->showPopup();
+          takePendingChoice();
+        },
+        Qt::QueuedConnection);
   });
 }
 
@@ -289,12 +301,15 @@ void SearchTabsController::onTopCategoryChosen(int index) {
   }
   startCategoryLoad([this, value](WorkerHost& host) {
     std::vector<CategoryEntry> entries = LoadSubCategories(host, value);
-    QMetaObject::invokeMethod(this, [this, entries = std::move(entries)] {
-      loadingCategories_ = false;
-      if (subCombo_) FillCombo(subCombo_, entries);
-      emit categoriesLoaded();
-      takePendingChoice();
-    }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this,
+        [this, entries = std::move(entries)] {
+          loadingCategories_ = false;
+          if (subCombo_) FillCombo(subCombo_, entries);
+          emit categoriesLoaded();
+          takePendingChoice();
+        },
+        Qt::QueuedConnection);
   });
 }
 
@@ -304,7 +319,6 @@ void SearchTabsController::takePendingChoice() {
   pendingTop_ = -1;
   onTopCategoryChosen(index);
 }
-
 
 void SearchTabsController::openMonitoredIdsEditor() {
   MonitoredIdsEditor editor(window_, monitoredPath_, host_);

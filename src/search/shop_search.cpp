@@ -43,8 +43,9 @@ std::string ShopPageAddress(const std::string& nickname, int page) {
   return CurrentEndpoints()->LIST_SITE +
          "/itemlist/default.htm?_input_charset=utf-8&json=on&atype=b&cat=0&nick=" + EncodeUtf8Query(nickname) +
          "&style=list&as=0&viewIndex=1&spm=a2106.ad1.1000572.d2&same_info=1&isnew=2&commend=all&pSize=" +
-         NumberText(static_cast<int64_t>(SHOP_PAGE_SIZE)) + "&s=" +
-         NumberText(static_cast<int64_t>(page - 1) * SHOP_PAGE_SIZE) + "&_ksTS=1421844656556_59&callback=jsonp60";
+         NumberText(static_cast<int64_t>(SHOP_PAGE_SIZE)) +
+         "&s=" + NumberText(static_cast<int64_t>(page - 1) * SHOP_PAGE_SIZE) +
+         "&_ksTS=1421844656556_59&callback=jsonp60";
 }
 
 std::string ShopPageReferer(const std::string& nickname) {
@@ -106,8 +107,7 @@ void ShopSearch(SearchRun& run, const std::string& nicknameBoxText, const std::s
                         SubmitVariant::Numbered);
     run.pageDone();
   }
-  run.host.setStatus(pages > 0 ? run.countEndText()
-                               : run.countEndText() + Utf8ToGbk("（页数小于 1，未查询）"));
+  run.host.setStatus(pages > 0 ? run.countEndText() : run.countEndText() + Utf8ToGbk("（页数小于 1，未查询）"));
 }
 
 }  // namespace kelvora

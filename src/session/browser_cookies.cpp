@@ -14,8 +14,7 @@ std::string Lower(std::string text) {
 std::string NormalPath(const std::string& path) { return path.empty() ? "/" : path; }
 
 bool SameCookie(const BrowserCookie& a, const BrowserCookie& b) {
-  return a.name == b.name && Lower(a.domain) == Lower(b.domain) &&
-         NormalPath(a.path) == NormalPath(b.path);
+  return a.name == b.name && Lower(a.domain) == Lower(b.domain) && NormalPath(a.path) == NormalPath(b.path);
 }
 
 struct Address {
@@ -59,8 +58,8 @@ bool DomainMatches(const std::string& cookieDomain, const std::string& host) {
   if (domain.empty()) return false;
   if (domain.front() != '.') return host == domain;
   const std::string bare = domain.substr(1);
-  return host == bare || (host.size() > domain.size() &&
-                          host.compare(host.size() - domain.size(), domain.size(), domain) == 0);
+  return host == bare ||
+         (host.size() > domain.size() && host.compare(host.size() - domain.size(), domain.size(), domain) == 0);
 }
 
 bool PathMatches(const std::string& cookiePath, const std::string& requestPath) {

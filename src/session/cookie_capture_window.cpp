@@ -15,14 +15,14 @@
 #include <QWebEngineCookieStore>
 #include <QWebEngineProfile>
 
-#include "ui/desktop_calls_qt.h"
 #include "net/endpoints.h"
 #include "net/request_stop.h"
 #include "net/text.h"
-#include "ui/browser_pane_qt.h"
 #include "session/cart_test.h"
 #include "session/cookie_entry_window.h"
 #include "session/session_qt.h"
+#include "ui/browser_pane_qt.h"
+#include "ui/desktop_calls_qt.h"
 
 namespace kelvora {
 namespace {
@@ -31,9 +31,7 @@ QPointer<CookieCaptureWindow> gWindow;
 
 constexpr int kKeepAliveMs = 60000;
 
-QString Endpoint(std::string Endpoints::*member) {
-  return FromGbk((*CurrentEndpoints()).*member);
-}
+QString Endpoint(std::string Endpoints::*member) { return FromGbk((*CurrentEndpoints()).*member); }
 
 QPushButton* MakeButton(const QString& name, const QString& caption, QWidget* parent) {
   auto* button = new QPushButton(caption, parent);
@@ -67,8 +65,7 @@ CookieCaptureWindow* CookieCaptureWindow::open() {
 
 CookieCaptureWindow* CookieCaptureWindow::instance() { return gWindow; }
 
-CookieCaptureWindow::CookieCaptureWindow()
-    : QWidget(nullptr, Qt::Window), link_(std::make_shared<UiLink>(this)) {
+CookieCaptureWindow::CookieCaptureWindow() : QWidget(nullptr, Qt::Window), link_(std::make_shared<UiLink>(this)) {
   setAttribute(Qt::WA_DeleteOnClose);
   // The form has no caption; an empty title would show the program file's name.
   setWindowTitle(QStringLiteral("Kelvora"));
@@ -125,8 +122,7 @@ CookieCaptureWindow::CookieCaptureWindow()
 
   connect(homeButton_, &QPushButton::clicked, this,
           [this] { browser_->navigate(Endpoint(&Endpoints::MARKET_HOME_URL)); });
-  connect(loginButton_, &QPushButton::clicked, this,
-          [this] { browser_->navigate(Endpoint(&Endpoints::LOGIN_SITE)); });
+  connect(loginButton_, &QPushButton::clicked, this, [this] { browser_->navigate(Endpoint(&Endpoints::LOGIN_SITE)); });
   connect(readButton_, &QPushButton::clicked, this, &CookieCaptureWindow::readCookies);
   connect(testButton_, &QPushButton::clicked, this, &CookieCaptureWindow::testCart);
   connect(copyButton_, &QPushButton::clicked, this, &CookieCaptureWindow::copyAndUse);

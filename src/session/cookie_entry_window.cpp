@@ -4,13 +4,13 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 
-#include "ui/desktop_calls_qt.h"
 #include "net/request_stop.h"
 #include "net/shared_state.h"
 #include "session/cookie_capture_window.h"
 #include "session/cookie_text.h"
 #include "session/session_qt.h"
 #include "session/warm_up.h"
+#include "ui/desktop_calls_qt.h"
 
 namespace kelvora {
 namespace {

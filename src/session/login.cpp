@@ -33,8 +33,8 @@ std::string FormEncode(const std::string& gbk) {
   std::string out;
   out.reserve(gbk.size() * 3);
   for (unsigned char c : gbk) {
-    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
-        c == '.' || c == '_' || c == '~') {
+    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
+        c == '_' || c == '~') {
       out += static_cast<char>(c);
     } else if (c == ' ') {
       out += '+';
@@ -53,8 +53,7 @@ std::string CollectSetCookies(const std::string& headerBlock) {
     // "^"/"$" at every line; the value never runs on into the next line, so a
     // header with an empty value is not taken and no line break reaches a Cookie header.
     static const boost::regex pattern("^Set-Cookie:(.+?)$");
-    boost::sregex_iterator it(headerBlock.begin(), headerBlock.end(), pattern,
-                              boost::match_not_dot_newline);
+    boost::sregex_iterator it(headerBlock.begin(), headerBlock.end(), pattern, boost::match_not_dot_newline);
     for (boost::sregex_iterator end; it != end; ++it) {
       std::string value = Trim((*it)[1].str());
       result += value;
@@ -77,8 +76,7 @@ LoginResult ServiceLogin(const std::string& user, const std::string& password, b
   }
   // The service is a GBK site: values go out as the percent-encoded GBK bytes,
   // so that "&", "=", "+" or "%" in a password cannot break the form.
-  const std::string body =
-      "username_box=" + FormEncode(result.user) + "&password_box=" + FormEncode(result.password);
+  const std::string body = "username_box=" + FormEncode(result.user) + "&password_box=" + FormEncode(result.password);
   ServicePostResult answer = ServicePost("index.php/Login/handle_login", body);
 
   JsonReader reader;

@@ -4,14 +4,14 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "ui/desktop_calls_qt.h"
 #include "net/endpoints.h"
 #include "net/request_stop.h"
 #include "net/shared_state.h"
 #include "net/text.h"
-#include "ui/browser_pane_qt.h"
 #include "session/login.h"
 #include "session/session_qt.h"
+#include "ui/browser_pane_qt.h"
+#include "ui/desktop_calls_qt.h"
 
 namespace kelvora {
 namespace {
@@ -31,8 +31,7 @@ QLabel* MakeLink(const QString& name, const QString& caption, QWidget* parent) {
 
 }  // namespace
 
-LoginWindow::LoginWindow(QWidget* parent)
-    : QDialog(parent), link_(std::make_shared<UiLink>(this)) {
+LoginWindow::LoginWindow(QWidget* parent) : QDialog(parent), link_(std::make_shared<UiLink>(this)) {
   setObjectName(QStringLiteral("LoginWindow"));
   setWindowTitle(QStringLiteral("软件登录"));
   setFixedSize(382, 287);
@@ -70,8 +69,7 @@ LoginWindow::LoginWindow(QWidget* parent)
 
   connect(loginButton_, &QPushButton::clicked, this, &LoginWindow::login);
   connect(registerLink_, &QLabel::linkActivated, this, [this] { openServicePage("index.php/register"); });
-  connect(findPasswordLink_, &QLabel::linkActivated, this,
-          [this] { openServicePage("index.php/Login/Findpwd"); });
+  connect(findPasswordLink_, &QLabel::linkActivated, this, [this] { openServicePage("index.php/Login/Findpwd"); });
 
   notice_->navigate(ServiceAddress("index.php/Login/Notice?ver=3.3"));
 }

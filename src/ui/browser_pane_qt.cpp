@@ -65,11 +65,10 @@ void BrowserPane::navigate(const QString& address) {
       // A "javascript:" address runs in the page shown; a text result replaces the
       // page, as the desktop browsers of the marketplace's users do.
       const QString code = QUrl::fromPercentEncoding(address.mid(11).toUtf8());
-      const QString quoted =
-          QString::fromUtf8(QJsonDocument(QJsonArray{code}).toJson(QJsonDocument::Compact));
-      view->page()->runJavaScript(QStringLiteral(
-          "(function(){var r=(0,eval)(%1[0]);if(typeof r==='string'){"
-          "document.open();document.close();document.body.textContent=r;}})();").arg(quoted));
+      const QString quoted = QString::fromUtf8(QJsonDocument(QJsonArray{code}).toJson(QJsonDocument::Compact));
+      view->page()->runJavaScript(QStringLiteral("(function(){var r=(0,eval)(%1[0]);if(typeof r==='string'){"
+                                                 "document.open();document.close();document.body.textContent=r;}})();")
+                                      .arg(quoted));
     } else {
       view->setUrl(QUrl(address));
     }

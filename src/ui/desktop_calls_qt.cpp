@@ -7,8 +7,8 @@
 #include <QTranslator>
 #include <mutex>
 
-#include "results/web_address.h"
 #include "net/codec.h"
+#include "results/web_address.h"
 
 namespace kelvora {
 

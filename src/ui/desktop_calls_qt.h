@@ -30,8 +30,7 @@ QString MessageCaption();
 // A message box with an OK button and no icon, modal to `owner` (none: to the
 // application); `onTop` keeps it above other windows. Returns when the user
 // closes it.
-void ShowMessage(QWidget* owner, const QString& text, const QString& caption = MessageCaption(),
-                 bool onTop = false);
+void ShowMessage(QWidget* owner, const QString& text, const QString& caption = MessageCaption(), bool onTop = false);
 
 // The same box without an owner and without blocking any window: it returns at
 // once, and the box goes when the user closes it. Intercepted like ShowMessage.

@@ -7,9 +7,9 @@
 #include <QTimer>
 #include <chrono>
 
-#include "ui/desktop_calls_qt.h"
 #include "net/request_stop.h"
 #include "session/login.h"
+#include "ui/desktop_calls_qt.h"
 
 namespace kelvora {
 
@@ -71,7 +71,8 @@ void DesktopHost::setStatus(const std::string& text) {
   latest_.status = text;
   if (!applyPosted_) {
     applyPosted_ = true;
-    QMetaObject::invokeMethod(this, [this] { applyLatest(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { applyLatest(); }, Qt::QueuedConnection);
   }
 }
 
@@ -86,7 +87,8 @@ void DesktopHost::setRowCountLabel(const std::string& text) {
   latest_.count = text;
   if (!applyPosted_) {
     applyPosted_ = true;
-    QMetaObject::invokeMethod(this, [this] { applyLatest(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { applyLatest(); }, Qt::QueuedConnection);
   }
 }
 
@@ -98,7 +100,8 @@ void DesktopHost::setProgress(int pagesDone, int pagesAsked, int itemsDone) {
   latest_.itemsDone = itemsDone;
   if (!applyPosted_) {
     applyPosted_ = true;
-    QMetaObject::invokeMethod(this, [this] { applyLatest(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { applyLatest(); }, Qt::QueuedConnection);
   }
 }
 

@@ -24,11 +24,11 @@ class DesktopHost : public QObject, public Host {
 
  public:
   struct Controls {
-    QWidget* window = nullptr;        // owner of message boxes; query buttons are found under it
-    QLabel* status = nullptr;         // 透明标签10
-    QLabel* rowCount = nullptr;       // 透明标签13
-    QLabel* account = nullptr;        // 标签_yhxx
-    QProgressBar* progress = nullptr; // 进度条
+    QWidget* window = nullptr;         // owner of message boxes; query buttons are found under it
+    QLabel* status = nullptr;          // 透明标签10
+    QLabel* rowCount = nullptr;        // 透明标签13
+    QLabel* account = nullptr;         // 标签_yhxx
+    QProgressBar* progress = nullptr;  // 进度条
   };
 
   explicit DesktopHost(Controls controls, QObject* parent = nullptr);

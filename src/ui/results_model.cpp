@@ -6,8 +6,7 @@
 
 namespace kelvora {
 
-ResultsModel::ResultsModel(ResultsTable& table, QObject* parent)
-    : QAbstractTableModel(parent), table_(table) {
+ResultsModel::ResultsModel(ResultsTable& table, QObject* parent) : QAbstractTableModel(parent), table_(table) {
   batchTimer_.setSingleShot(true);
   batchTimer_.setInterval(kBatchMs);
   connect(&batchTimer_, &QTimer::timeout, this, &ResultsModel::flush);
@@ -22,9 +21,7 @@ ResultsModel::~ResultsModel() {
 
 int ResultsModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : shownRows_; }
 
-int ResultsModel::columnCount(const QModelIndex& parent) const {
-  return parent.isValid() ? 0 : kResultColumnCount;
-}
+int ResultsModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : kResultColumnCount; }
 
 bool ResultsModel::PartAffectsColumn(RequestPart part, int column) {
   switch (part) {

@@ -87,7 +87,8 @@ void ResultsSortModel::setSourceModel(QAbstractItemModel* source) {
 }
 
 void ResultsSortModel::forgetKeys(int first, int last) {
-  for (int r = std::max(first, 0); r <= last && r < static_cast<int>(keys_.size()); ++r) keys_[static_cast<size_t>(r)].reset();
+  for (int r = std::max(first, 0); r <= last && r < static_cast<int>(keys_.size()); ++r)
+    keys_[static_cast<size_t>(r)].reset();
 }
 
 void ResultsSortModel::sort(int column, Qt::SortOrder order) {

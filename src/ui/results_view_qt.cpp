@@ -14,20 +14,20 @@ namespace kelvora {
 std::array<int, kResultColumnCount> FittingColumnWidths(const QFontMetrics& font) {
   // A sample of what each column holds at its widest usual.
   static const char* const kSamples[kResultColumnCount] = {
-      "99999",                          // 序号
-      "600000000000",                   // itemID
-      "夏季新款韩版宽松短袖T恤女装上衣",  // 标题
+      "99999",                                 // 序号
+      "600000000000",                          // itemID
+      "夏季新款韩版宽松短袖T恤女装上衣",       // 标题
       "https://item.taobao.com/item.htm?id=",  // 链接: the rest shows in the tooltip
-      "旗舰店官方店铺",                 // 卖家
-      "2026年12月31日23时59分59秒",     // 上架时间
-      "2026年12月31日23时59分59秒",     // 下架时间
-      "9999",                           // 剩余小时数
-      "天猫",                           // 店铺类型
-      "999999",                         // 当前销量
-      "99999",                          // 当前库存
-      "9999.00 - 9999.00",              // 售价
-      "广东 汕头",                      // 所在地
-      "√",                              // 监测
+      "旗舰店官方店铺",                        // 卖家
+      "2026年12月31日23时59分59秒",            // 上架时间
+      "2026年12月31日23时59分59秒",            // 下架时间
+      "9999",                                  // 剩余小时数
+      "天猫",                                  // 店铺类型
+      "999999",                                // 当前销量
+      "99999",                                 // 当前库存
+      "9999.00 - 9999.00",                     // 售价
+      "广东 汕头",                             // 所在地
+      "√",                                     // 监测
   };
   constexpr int kPadding = 14;  // the cell's margins and the header's sort arrow
   std::array<int, kResultColumnCount> widths{};
@@ -67,8 +67,7 @@ bool CutCellTipDelegate::isCut(const QStyleOptionViewItem& option, const QModelI
 
 bool CutCellTipDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
                                    const QModelIndex& index) {
-  if (event && event->type() == QEvent::ToolTip && index.isValid() &&
-      !index.data(Qt::ToolTipRole).isValid()) {
+  if (event && event->type() == QEvent::ToolTip && index.isValid() && !index.data(Qt::ToolTipRole).isValid()) {
     const QString text = index.data(Qt::DisplayRole).toString();
     if (!text.isEmpty() && isCut(option, index)) {
       QToolTip::showText(event->globalPos(), text, view);

@@ -34,8 +34,10 @@ std::string FoldFullWidthForms(const std::string& gbk) {
       continue;
     }
     const unsigned char t = static_cast<unsigned char>(gbk[i + 1]);
-    if (c == 0xA3 && t >= 0xA1 && t <= 0xFE) out += static_cast<char>(t - 0x80);  // ！ .. ～
-    else if (c == 0xA1 && t == 0xA1) out += ' ';                                  // the full-width blank
+    if (c == 0xA3 && t >= 0xA1 && t <= 0xFE)
+      out += static_cast<char>(t - 0x80);  // ！ .. ～
+    else if (c == 0xA1 && t == 0xA1)
+      out += ' ';  // the full-width blank
     else {
       out += gbk[i];
       out += gbk[i + 1];

@@ -60,8 +60,7 @@ QString WalkSearchWizard(QWidget* mainWindow, const WizardWalk& walk) {
   // Step ①: the search page of the keyword, in the browser.
   WizardControl<QLineEdit>(wizard, "编辑框2")->setText(walk.keyword);
   WizardControl<QAbstractButton>(wizard, "按钮2")->click();
-  if (!WaitUntil([&] { return !wizard || (!wizard->busy() && !wizard->currentAddress().isEmpty()); },
-                 walk.timeoutMs) ||
+  if (!WaitUntil([&] { return !wizard || (!wizard->busy() && !wizard->currentAddress().isEmpty()); }, walk.timeoutMs) ||
       !wizard)
     return QStringLiteral("wizard-search");
   // Step ③: what a click on a sort link does.

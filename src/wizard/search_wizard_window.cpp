@@ -23,9 +23,9 @@
 #include <optional>
 #include <string>
 
-#include "ui/desktop_calls_qt.h"
 #include "net/request_stop.h"
 #include "ui/browser_pane_qt.h"
+#include "ui/desktop_calls_qt.h"
 #include "wizard/page_addresses.h"
 
 namespace kelvora {
@@ -65,9 +65,12 @@ QPlainTextEdit* AddressBox(QWidget* parent, const char* name, const QRect& geome
 }
 
 void SetBoxText(QWidget* box, const QString& text) {
-  if (auto* line = qobject_cast<QLineEdit*>(box)) line->setText(text);
-  else if (auto* plain = qobject_cast<QPlainTextEdit*>(box)) plain->setPlainText(text);
-  else if (auto* rich = qobject_cast<QTextEdit*>(box)) rich->setPlainText(text);
+  if (auto* line = qobject_cast<QLineEdit*>(box))
+    line->setText(text);
+  else if (auto* plain = qobject_cast<QPlainTextEdit*>(box))
+    plain->setPlainText(text);
+  else if (auto* rich = qobject_cast<QTextEdit*>(box))
+    rich->setPlainText(text);
 }
 
 // A fetch that the window no longer wants keeps running until its request ends;
@@ -174,8 +177,8 @@ void SearchWizardWindow::buildAddressPage(QWidget* page) {
   const int gapWidth = metrics.horizontalAdvance(U(gap));
   const int boxWidth = std::max(gapWidth - 4, 26);
   const int firstX = 20 + metrics.horizontalAdvance(U(prefix)) + (gapWidth - boxWidth) / 2;
-  const int lastX = 20 + metrics.horizontalAdvance(U(prefix)) + metrics.horizontalAdvance(U(middle)) +
-                    (gapWidth - boxWidth) / 2;
+  const int lastX =
+      20 + metrics.horizontalAdvance(U(prefix)) + metrics.horizontalAdvance(U(middle)) + (gapWidth - boxWidth) / 2;
   label->resize(metrics.horizontalAdvance(label->text()) + 8, 24);
   auto pageBox = [&](const char* name, const char* text, int x) {
     auto* box = Place(new QLineEdit(U(text), group), name, {x, 24, boxWidth, 24});
@@ -273,9 +276,12 @@ void SearchWizardWindow::searchListPages() {
     std::lock_guard<std::mutex> lock(link->mutex);
     link->done = true;
     if (SearchWizardWindow* window = link->window; window && !stop.stop_requested()) {
-      QMetaObject::invokeMethod(window, [window, link, address] {
-        if (window->fetchLink_ == link) window->takeSearchAddress(address);
-      }, Qt::QueuedConnection);
+      QMetaObject::invokeMethod(
+          window,
+          [window, link, address] {
+            if (window->fetchLink_ == link) window->takeSearchAddress(address);
+          },
+          Qt::QueuedConnection);
     }
   });
 }

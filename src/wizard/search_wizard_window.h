@@ -58,7 +58,7 @@ class SearchWizardWindow : public QDialog {
 
   void searchListPages();  // step ①
   void takeSearchAddress(const QString& address);
-  void confirmAddress();   // step ②
+  void confirmAddress();     // step ②
   void generateAddresses();  // step ④
   void handOverListPages();  // step ⑤
   void handOverItemPages();  // 确认输入并关闭

@@ -12,8 +12,8 @@ namespace {
 using test::G;
 constexpr int64_t kNoDate = -59011488000;
 
-RowCells Row(const std::string& itemId, const std::string& listed, const std::string& delist,
-             const std::string& shop, const std::string& location) {
+RowCells Row(const std::string& itemId, const std::string& listed, const std::string& delist, const std::string& shop,
+             const std::string& location) {
   RowCells r;
   r[0] = "0";
   r[static_cast<int>(ResultColumn::ItemId)] = itemId;
@@ -52,11 +52,11 @@ TEST(SqlTextLiteralTest, DoublesSingleQuotesOnly) {
 
 TEST(AnalysisDbTest, TableAndRowsAsTheWindowStoresThem) {
   AnalysisDb db;
-  ASSERT_EQ(db.load({Row("520223599219", G("2014年11月4日21时26分41秒"), G("2014年11月11日21时"),
-                         G("天猫"), G("浙江 杭州")),
-                     Row("1'2", G("无时间"), "", G("店铺"), "O'Brien's ' ; DROP TABLE tab; --"),
-                     Row("", "1970-01-01 08:00:00", G("2014年11月4日"), "", "")}),
-            AnalysisLoadStatus::Ok);
+  ASSERT_EQ(
+      db.load({Row("520223599219", G("2014年11月4日21时26分41秒"), G("2014年11月11日21时"), G("天猫"), G("浙江 杭州")),
+               Row("1'2", G("无时间"), "", G("店铺"), "O'Brien's ' ; DROP TABLE tab; --"),
+               Row("", "1970-01-01 08:00:00", G("2014年11月4日"), "", "")}),
+      AnalysisLoadStatus::Ok);
 
   std::vector<std::string> columns;
   std::vector<std::vector<SqlValue>> rows;
@@ -77,8 +77,7 @@ TEST(AnalysisDbTest, TableAndRowsAsTheWindowStoresThem) {
       // Quotes are stored as they were typed, not doubled and not cut short.
       {int64_t{2}, std::string("1'2"), SqlNull{}, kNoDate, kNoDate, std::string("店铺"),
        std::string("O'Brien's ' ; DROP TABLE tab; --")},
-      {int64_t{3}, std::string(""), SqlNull{}, int64_t{0}, int64_t{1415030400}, std::string(""),
-       std::string("")},
+      {int64_t{3}, std::string(""), SqlNull{}, int64_t{0}, int64_t{1415030400}, std::string(""), std::string("")},
   };
   EXPECT_EQ(rows, expected);
 
@@ -100,8 +99,8 @@ TEST(AnalysisDbTest, ManyRowsKeepTheirOrder) {
   ASSERT_TRUE(db.select("select id, itemid, xiajia, loc from tab", columns, rows));
   ASSERT_EQ(rows.size(), input.size());
   for (int i = 0; i < 123; ++i)
-    EXPECT_EQ(rows[i], (std::vector<SqlValue>{int64_t{i + 1}, std::to_string(i),
-                                              int64_t{1415030400 + 3600 * (i % 24)}, std::string("北京")}));
+    EXPECT_EQ(rows[i], (std::vector<SqlValue>{int64_t{i + 1}, std::to_string(i), int64_t{1415030400 + 3600 * (i % 24)},
+                                              std::string("北京")}));
 }
 
 TEST(AnalysisDbTest, EmptyTableCommitsWithNoRows) {

@@ -80,9 +80,8 @@ struct Expected {
   }
 };
 
-const std::vector<std::string> kSundayLabels = {"2024年3月3日", "2024年3月4日", "2024年3月5日",
-                                                "2024年3月6日", "2024年3月7日", "2024年3月8日",
-                                                "2024年3月9日", "2024年3月10日"};
+const std::vector<std::string> kSundayLabels = {"2024年3月3日", "2024年3月4日", "2024年3月5日", "2024年3月6日",
+                                                "2024年3月7日", "2024年3月8日", "2024年3月9日", "2024年3月10日"};
 
 TEST(ReportTest, EmptyTableGivesZerosAndEmptyWeekdays) {
   const AnalysisReport r = ReportOf({}, kSunday);
@@ -99,13 +98,13 @@ TEST(ReportTest, EmptyTableGivesZerosAndEmptyWeekdays) {
 TEST(ReportTest, BucketEdgesDaysAndRowsWithoutTime) {
   // Now is 10:00 on the Sunday; the 02:00 item has already delisted today.
   const std::vector<RowCells> rows = {
-      Delisting(At(kSunday, 1, 14)),          // Monday 14:00:00
-      Delisting(At(kSunday, 1, 14, 59, 59)),  // Monday 14:59:59
-      Delisting(At(kSunday, 0, 2)),           // today 02:00
-      Delisting(At(kSunday, 7, 23, 59, 59)),  // day 7, last second: tables only
-      Delisting(At(kSunday, 6, 0, 5, 59)),    // Saturday 00:05:59
-      Delisting(At(kSunday, -1, 23, 59, 59)), // yesterday
-      Delisting(At(kSunday, 8, 0)),           // after the eighth day
+      Delisting(At(kSunday, 1, 14)),           // Monday 14:00:00
+      Delisting(At(kSunday, 1, 14, 59, 59)),   // Monday 14:59:59
+      Delisting(At(kSunday, 0, 2)),            // today 02:00
+      Delisting(At(kSunday, 7, 23, 59, 59)),   // day 7, last second: tables only
+      Delisting(At(kSunday, 6, 0, 5, 59)),     // Saturday 00:05:59
+      Delisting(At(kSunday, -1, 23, 59, 59)),  // yesterday
+      Delisting(At(kSunday, 8, 0)),            // after the eighth day
       Delisting(G("无时间")),
       Delisting(""),
   };
@@ -126,8 +125,7 @@ TEST(ReportTest, BucketEdgesDaysAndRowsWithoutTime) {
 
 TEST(ReportTest, QuarterTableAndWeekdaySeriesAlone) {
   AnalysisDb db;
-  ASSERT_EQ(db.load({Delisting(At(kSunday, 2, 23, 47, 10)), Delisting(At(kSunday, 2, 9, 5))}),
-            AnalysisLoadStatus::Ok);
+  ASSERT_EQ(db.load({Delisting(At(kSunday, 2, 23, 47, 10)), Delisting(At(kSunday, 2, 9, 5))}), AnalysisLoadStatus::Ok);
   Expected e{{}, {{{2, 95}, 1}, {{2, 36}, 1}}, kSundayLabels};
   const std::string tables = e.Tables();
   EXPECT_EQ(GbkToUtf8(BuildQuarterHourTable(db, kSunday)), tables.substr(tables.find("<br/>") + 5));
@@ -178,8 +176,10 @@ TEST(ReportTest, TodayIsTheUtc8DateWhateverTheLocalZone) {
   SetNowOverride(kSunday + (23 * 3600 + 59 * 60 + 59.5) / 86400.0);
   EXPECT_EQ(TodayUtc8(), kSunday);
   SetNowOverride(std::nullopt);
-  if (old) setenv("TZ", saved.c_str(), 1);
-  else unsetenv("TZ");
+  if (old)
+    setenv("TZ", saved.c_str(), 1);
+  else
+    unsetenv("TZ");
   tzset();
 }
 
@@ -199,11 +199,11 @@ TEST(ListingAdviceTest, FewestDelistingsWithinShopHoursTiesToTheEarlierHour) {
   // Sunday: 10, 12 and 13 have none; 09 and 11 tie with 1 behind them. The quiet
   // small hours are outside the shop hours.
   c.hours[0] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 1, 0, 0, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3};
-  c.hours[1].fill(0);              // Monday: all equal, the first three hours
-  c.hours[2][23] = 0;              // Tuesday: the last hour, then 09 and 10 at 5
-  c.hours[3][9] = 2;               // Wednesday: 2 at 09, then the next two at 5
+  c.hours[1].fill(0);  // Monday: all equal, the first three hours
+  c.hours[2][23] = 0;  // Tuesday: the last hour, then 09 and 10 at 5
+  c.hours[3][9] = 2;   // Wednesday: 2 at 09, then the next two at 5
   c.hours[3][17] = 4;
-  c.hours[7].fill(0);              // the eighth day is not a day of the advice
+  c.hours[7].fill(0);  // the eighth day is not a day of the advice
   const auto advice = RecommendListingHours(c, kSunday, ShopHours{9, 23});
   ASSERT_EQ(advice.size(), 7u);
   EXPECT_EQ(GbkToUtf8(AdviceLines(advice)),
@@ -226,7 +226,7 @@ TEST(ListingAdviceTest, FewestDelistingsWithinShopHoursTiesToTheEarlierHour) {
 TEST(ListingAdviceTest, TodayOffersOnlyHoursStillToCome) {
   DelistingCounts c;
   for (auto& day : c.hours) day.fill(4);
-  c.hours[0][9] = 0;   // the quietest hour of today, but past at 20:00
+  c.hours[0][9] = 0;  // the quietest hour of today, but past at 20:00
   c.hours[0][21] = 1;
   c.hours[0][22] = 3;
   c.hours[0][23] = 2;
@@ -236,10 +236,10 @@ TEST(ListingAdviceTest, TodayOffersOnlyHoursStillToCome) {
     std::string today;
   };
   const Case cases[] = {
-      {kSunday + 8.0 / 24, "周日 09:00 (0) 21:00 (1) 23:00 (2)\n"},           // 08:00: 09 still to come
-      {kSunday + 20.0 / 24, "周日 21:00 (1) 23:00 (2) 22:00 (3)\n"},          // 20:00 sharp: 20 counts, is dearer
+      {kSunday + 8.0 / 24, "周日 09:00 (0) 21:00 (1) 23:00 (2)\n"},   // 08:00: 09 still to come
+      {kSunday + 20.0 / 24, "周日 21:00 (1) 23:00 (2) 22:00 (3)\n"},  // 20:00 sharp: 20 counts, is dearer
       {kSunday + 20.5 / 24, "周日 21:00 (1) 23:00 (2) 22:00 (3)\n"},
-      {kSunday + 23.5 / 24, "周日 今日营业时段已过\n"},                        // then tomorrow's line follows
+      {kSunday + 23.5 / 24, "周日 今日营业时段已过\n"},  // then tomorrow's line follows
   };
   for (const Case& k : cases) {
     const auto advice = RecommendListingHours(c, k.now, ShopHours{9, 23});

@@ -73,10 +73,9 @@ test::WorkbookContents ReadBack(const fs::path& path, int64_t maxRows = -1) {
   return contents;
 }
 
-const std::vector<std::string> kHeaderUtf8 = {"序号a",     "itemIDa",   "标题a",       "链接a",
-                                              "卖家a",     "上架时间a", "下架时间a",   "剩余小时数a",
-                                              "店铺类型a", "当前销量a", "当前库存a",   "售价a",
-                                              "所在地a",   "监测a"};
+const std::vector<std::string> kHeaderUtf8 = {"序号a",     "itemIDa",   "标题a",       "链接a",     "卖家a",
+                                              "上架时间a", "下架时间a", "剩余小时数a", "店铺类型a", "当前销量a",
+                                              "当前库存a", "售价a",     "所在地a",     "监测a"};
 
 std::vector<std::string> HeaderGbk() {
   std::vector<std::string> header;
@@ -91,8 +90,12 @@ TEST(WorkbookLayout, HeaderCaptionsEndInAAndOnlyCrLfBecomesABlank) {
   struct Case {
     std::string in, out;
   } cases[] = {
-      {"a\r\nb", "a b"},        {"a\nb", "a\nb"},         {"a\rb", "a\rb"},
-      {"\r\n\r\n", "  "},       {"a\r\r\nb", "a\r b"},    {"a\r", "a\r"},
+      {"a\r\nb", "a b"},
+      {"a\nb", "a\nb"},
+      {"a\rb", "a\rb"},
+      {"\r\n\r\n", "  "},
+      {"a\r\r\nb", "a\r b"},
+      {"a\r", "a\r"},
       {G("标题\r\n二"), G("标题 二")},
   };
   for (const Case& c : cases) EXPECT_EQ(SheetCellText(c.in), c.out) << c.in;
@@ -103,11 +106,10 @@ TEST(WorkbookLayout, FormatFollowsTheExtensionInAnyCase) {
     const char* path;
     WorkbookFormat format;
   } cases[] = {
-      {"/a/b.xls", WorkbookFormat::Xls},   {"b.XLS", WorkbookFormat::Xls},
-      {"b.xlsx", WorkbookFormat::Xlsx},    {"/a/b.XlSx", WorkbookFormat::Xlsx},
-      {"b.csv", WorkbookFormat::Unknown},  {"b.xls.txt", WorkbookFormat::Unknown},
-      {"xls", WorkbookFormat::Unknown},    {"/a/.xls", WorkbookFormat::Unknown},
-      {"b.xlsm", WorkbookFormat::Unknown}, {"", WorkbookFormat::Unknown},
+      {"/a/b.xls", WorkbookFormat::Xls},   {"b.XLS", WorkbookFormat::Xls},       {"b.xlsx", WorkbookFormat::Xlsx},
+      {"/a/b.XlSx", WorkbookFormat::Xlsx}, {"b.csv", WorkbookFormat::Unknown},   {"b.xls.txt", WorkbookFormat::Unknown},
+      {"xls", WorkbookFormat::Unknown},    {"/a/.xls", WorkbookFormat::Unknown}, {"b.xlsm", WorkbookFormat::Unknown},
+      {"", WorkbookFormat::Unknown},
   };
   for (const Case& c : cases) EXPECT_EQ(WorkbookFormatOf(c.path), c.format) << c.path;
 
@@ -137,8 +139,8 @@ TEST_P(WorkbookFormats, ReaderFindsHeaderRowsAndWholeTexts) {
       Row({"1", "45383717461", "春秋新款\r\n女装\r\n连衣裙", "https://item.example/item.htm?id=1", "卖家甲",
            "2019年3月1日10时", "2019年3月8日10时", "12", "天猫", "35", "100", "59.00", "浙江 杭州", "√"}),
       Row({"2", "", "第一行\n第二行", "", "𠀀 😀 䶵", "", "", "", "店铺", "", "", "", "", ""}),
-      Row({"3", ascii30000, chinese30000, Repeat("字", 40000), ascii32766 + "😀", Repeat("y", 32767), "", "",
-           "", "", "", "", "", ""}),
+      Row({"3", ascii30000, chinese30000, Repeat("字", 40000), ascii32766 + "😀", Repeat("y", 32767), "", "", "", "", "",
+           "", "", ""}),
   };
   ScratchDir dir;
   fs::create_directory(dir.path() / "导出");
@@ -148,8 +150,8 @@ TEST_P(WorkbookFormats, ReaderFindsHeaderRowsAndWholeTexts) {
   EXPECT_EQ(result.cutCells, 2);
   EXPECT_NE(result.warning.find("2"), std::string::npos);
   EXPECT_EQ(std::vector<std::string>{"导出"}, dir.entries());
-  EXPECT_EQ(std::vector<std::string>{"结果" + ext()}, std::vector<std::string>{
-      fs::directory_iterator(dir.path() / "导出")->path().filename().string()});
+  EXPECT_EQ(std::vector<std::string>{"结果" + ext()},
+            std::vector<std::string>{fs::directory_iterator(dir.path() / "导出")->path().filename().string()});
 
   const test::WorkbookContents book = ReadBack(path);
   ASSERT_EQ(book.rowCount, 4);
@@ -157,11 +159,10 @@ TEST_P(WorkbookFormats, ReaderFindsHeaderRowsAndWholeTexts) {
   EXPECT_EQ(book.rows[0], HeaderGbk());
   const std::vector<std::vector<std::string>> expected = {
       {"1", "45383717461", G("春秋新款 女装 连衣裙"), "https://item.example/item.htm?id=1", G("卖家甲"),
-       G("2019年3月1日10时"), G("2019年3月8日10时"), "12", G("天猫"), "35", "100", "59.00", G("浙江 杭州"),
-       G("√")},
+       G("2019年3月1日10时"), G("2019年3月8日10时"), "12", G("天猫"), "35", "100", "59.00", G("浙江 杭州"), G("√")},
       {"2", "", G("第一行\n第二行"), "", G("𠀀 😀 䶵"), "", "", "", G("店铺"), "", "", "", "", ""},
-      {"3", ascii30000, G(chinese30000), G(Repeat("字", 32767)), ascii32766, Repeat("y", 32767), "", "", "",
-       "", "", "", "", ""},
+      {"3", ascii30000, G(chinese30000), G(Repeat("字", 32767)), ascii32766, Repeat("y", 32767), "", "", "", "", "", "",
+       "", ""},
   };
   for (size_t r = 0; r < expected.size(); ++r)
     for (int c = 0; c < kResultColumnCount; ++c)
@@ -215,8 +216,7 @@ std::string WriteAsNobody(const std::string& path, const std::vector<RowCells>& 
   const pid_t pid = ::fork();
   if (pid == 0) {
     ::close(fds[0]);
-    if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0))
-      ::_exit(3);
+    if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(3);
     const WorkbookResult r = WriteWorkbook(path, rows);
     (void)!::write(fds[1], r.message.data(), r.message.size());
     ::_exit(r.ok ? 0 : 1);
@@ -286,8 +286,8 @@ TEST_P(WorkbookFormats, StopRequestLeavesTheTargetAsItWas) {
   test::WriteFile(path.string(), "the workbook of yesterday");
   std::stop_source stop;
   stop.request_stop();
-  const WorkbookResult r = WriteWorkbook(path.string(), {Row({"1"}), Row({"2"})}, WorkbookFormat::Unknown,
-                                         stop.get_token());
+  const WorkbookResult r =
+      WriteWorkbook(path.string(), {Row({"1"}), Row({"2"})}, WorkbookFormat::Unknown, stop.get_token());
   EXPECT_FALSE(r.ok);
   EXPECT_TRUE(r.stopped);
   EXPECT_NE(r.message.find(path.string()), std::string::npos) << GbkToUtf8(r.message);
@@ -332,8 +332,8 @@ TEST(XlsxWorkbook, TextsThatLookLikeCharacterCodesAreStoredEscaped) {
 TEST(XlsxWorkbook, ControlCharactersAreStoredAsCodes) {
   ScratchDir dir;
   const fs::path path = dir.path() / "forbidden.xlsx";
-  const WorkbookResult result =
-      WriteWorkbook(path.string(), {Row({std::string("c\0d", 3), std::string("e\x01" "f")})});
+  const WorkbookResult result = WriteWorkbook(path.string(), {Row({std::string("c\0d", 3), std::string("e\x01"
+                                                                                                       "f")})});
   ASSERT_TRUE(result.ok) << GbkToUtf8(result.message);
   const test::WorkbookContents book = ReadBack(path);
   ASSERT_EQ(book.rowCount, 2);

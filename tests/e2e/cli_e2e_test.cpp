@@ -45,8 +45,7 @@ pid_t StartCli(const fs::path& dir, const std::vector<std::string>& args, const 
   WriteFile(dir / "stdin", input);
   std::vector<std::string> all = {std::string(KELVORA_BIN_DIR) + "/kelvora-cli"};
   all.insert(all.end(), args.begin(), args.end());
-  const std::string in = (dir / "stdin").string(), out = (dir / "stdout").string(),
-                    err = (dir / "stderr").string();
+  const std::string in = (dir / "stdin").string(), out = (dir / "stdout").string(), err = (dir / "stderr").string();
   const pid_t pid = fork();
   if (pid == 0) {
     const int i = open(in.c_str(), O_RDONLY), o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644),
@@ -115,8 +114,7 @@ Row JsonlCells(const std::string& line) {
 std::string WallClockText(int64_t unix) {
   const DateParts p = SplitDateTime(UnixToDate(unix));
   char text[32];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", p.year, p.month, p.day, p.hour,
-                p.minute, p.second);
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", p.year, p.month, p.day, p.hour, p.minute, p.second);
   return text;
 }
 
@@ -165,16 +163,31 @@ class CliAgainstSim : public ::testing::Test {
     };
     const std::string delist = text("delistAt");
     const int64_t left = delist.empty() || std::stoll(delist) == 0 ? 0 : std::stoll(delist) - now_;
-    return {std::to_string(index), text("itemId"),   text("title"),    text("link"),
-            text("seller"),        timeCell("listedAt"), timeCell("delistAt"),
-            std::to_string(left > 0 ? left / 3600 : 0), text("shopType"), text("sales"),
-            text("stock"),         text("price"),    text("location"), ""};
+    return {std::to_string(index), text("itemId"),
+            text("title"),         text("link"),
+            text("seller"),        timeCell("listedAt"),
+            timeCell("delistAt"),  std::to_string(left > 0 ? left / 3600 : 0),
+            text("shopType"),      text("sales"),
+            text("stock"),         text("price"),
+            text("location"),      ""};
   }
 
   std::vector<std::string> common(const std::string& format) {
-    return {"--config", sim_.configPath(), "--login", "demo:demo123", "--market-cookie", kDemoCookie,
-            "--now", WallClockText(now_), "--delay", "0", "--format", format, "--quiet",
-            "--monitor", (fs::path(dir_) / "no-such-file.txt").string()};
+    return {"--config",
+            sim_.configPath(),
+            "--login",
+            "demo:demo123",
+            "--market-cookie",
+            kDemoCookie,
+            "--now",
+            WallClockText(now_),
+            "--delay",
+            "0",
+            "--format",
+            format,
+            "--quiet",
+            "--monitor",
+            (fs::path(dir_) / "no-such-file.txt").string()};
   }
 
   CliRun run(std::vector<std::string> args, const std::string& input = {}) {
@@ -237,7 +250,8 @@ TEST_F(CliAgainstSim, RetryRefillsOnlyTheRowWithoutTime) {
   const std::string kept2 = "2\t3\tKEPT ROW C\t" + url(taobao_) + "\tz\t无时间 \t\t0\t店铺\t\t\t\t\t";
   const std::string input =
       "序号\titemID\t标题\t链接\t卖家\t上架时间\t下架时间\t剩余小时数\t店铺类型\t当前销量\t当前库存\t售价\t所在地"
-      "\t监测\r\n" + kept0 + "\r\n" + failed + "\r\n" + kept2 + "\r\n";
+      "\t监测\r\n" +
+      kept0 + "\r\n" + failed + "\r\n" + kept2 + "\r\n";
   const CliRun r = run(Concat(common("tsv"), {"retry"}), input);
   ASSERT_EQ(r.exitCode, 0) << r.err;
   const auto lines = Lines(r.out);
@@ -277,7 +291,8 @@ TEST_F(CliAgainstSim, SignInAndCookieRefusals) {
       {{"--login", "nobody:whatever1"}, 3, "用户名不存在。请重新输入"},
       {{"--login", "broken:whatever1"}, 3, "登录错误请重试"},
       {{"--login", "demo:12345"}, 3, "请输入正确的用户名和密码"},
-      {{"--login", "demo:demo123", "--market-cookie", "t=short"}, 2,
+      {{"--login", "demo:demo123", "--market-cookie", "t=short"},
+       2,
        "您提供的值可能不正确。请重新提取\n此处不是填写任何帐号或者密码信息\n详情请看窗口上的说明"},
       {{"--login", "demo:demo123", "--market-cookie", " \t "}, 2, "请输入内容"},
       // A file holding only the line break an editor adds is as blank as an empty box.
@@ -303,7 +318,11 @@ TEST_F(CliAgainstSim, SignInAndCookieRefusals) {
   EXPECT_NE(unknown.err.find("unknown command frobnicate"), std::string::npos) << unknown.err;
 
   // Rows to retry must be fourteen text cells; anything else is refused before a request.
-  struct BadRows { const char* name; std::string text; const char* message; } badRows[] = {
+  struct BadRows {
+    const char* name;
+    std::string text;
+    const char* message;
+  } badRows[] = {
       {"number.jsonl", "[\"0\",1,\"\",\"\",\"\",\"\",\"\",\"\",\"\",\"\",\"\",\"\",\"\",\"\"]\n", "line 1"},
       {"object.jsonl", "{\"a\":\"b\"}\n", "line 1"},
       {"short.jsonl", "[\"a\"]\n", "line 1"},
@@ -311,8 +330,8 @@ TEST_F(CliAgainstSim, SignInAndCookieRefusals) {
   };
   for (const auto& b : badRows) {
     WriteFile(fs::path(dir_) / b.name, b.text);
-    const CliRun r = run({"--config", sim_.configPath(), "--service-cookie", "x", "retry",
-                          (fs::path(dir_) / b.name).string()});
+    const CliRun r =
+        run({"--config", sim_.configPath(), "--service-cookie", "x", "retry", (fs::path(dir_) / b.name).string()});
     EXPECT_EQ(r.exitCode, 2) << b.name;
     EXPECT_NE(r.err.find(b.message), std::string::npos) << b.name << ": " << r.err;
     EXPECT_EQ(r.out, "") << b.name;
@@ -347,8 +366,7 @@ TEST_F(CliAgainstSim, SecretsStayOffTheCommandLine) {
     return Concat(args, {"item", url(taobao_)});
   };
   for (const auto& login : std::vector<std::vector<std::string>>{
-           {"--login-file", (dir / "login.txt").string()},
-           {"--service-cookie-file", (dir / "session.txt").string()}}) {
+           {"--login-file", (dir / "login.txt").string()}, {"--service-cookie-file", (dir / "session.txt").string()}}) {
     const CliRun r = run(withLogin(login));
     ASSERT_EQ(r.exitCode, 0) << login[0] << ": " << r.err;
     EXPECT_EQ(JsonlCells(Lines(r.out).at(0)), expectedRow(taobao_, 0)) << login[0];

@@ -22,8 +22,8 @@
 #include "net/codec.h"
 #include "net/datetime.h"
 #include "net/json.h"
-#include "support/recording_server.h"
 #include "support/fixtures.h"
+#include "support/recording_server.h"
 #include "support/sim_process.h"
 
 namespace kelvora {
@@ -55,8 +55,10 @@ std::vector<std::string> Lines(const std::string& text) {
 std::vector<std::string> TsvCells(const std::string& line) {
   std::vector<std::string> cells(1);
   for (char c : line) {
-    if (c == '\t') cells.emplace_back();
-    else cells.back() += c;
+    if (c == '\t')
+      cells.emplace_back();
+    else
+      cells.back() += c;
   }
   return cells;
 }
@@ -184,7 +186,8 @@ TEST_F(CliReliability, FileInputsThatAreNoFilesOrTooLargeAreRefused) {
       {with({"retry", bigPath}), bigPath + ": line 1: not a JSON array of strings"},
       // The other row and address inputs go through the same reader.
       {with({"report", folder}), folder + ": is a folder, not a regular file"},
-      {with({"export", "--out", (dir_ / "out.xlsx").string(), "/dev/zero"}), "/dev/zero: is a device, not a regular file"},
+      {with({"export", "--out", (dir_ / "out.xlsx").string(), "/dev/zero"}),
+       "/dev/zero: is a device, not a regular file"},
       {with({"list", folder}), folder + ": is a folder, not a regular file"},
       {with({"list", "--mode", "item", "/dev/zero"}), "/dev/zero: is a device, not a regular file"},
       {with({"list", bigPath}), bigPath + ": larger than 16 MiB"},
@@ -227,7 +230,8 @@ TEST_F(CliReliability, RowsThatAreNotTextAreRefusedNamingTheLine) {
   const std::string captions =
       "序号\titemID\t标题\t链接\t卖家\t上架时间\t下架时间\t剩余小时数\t店铺类型\t当前销量\t当前库存\t售价\t所在地\t监测\n";
   const std::string good = "1\t2\t标题\t\t\t\t\t\t\t\t\t\t\t\n";
-  const std::string goodJson = R"(["1","2","标题","","","","","","","","","","",""])" "\n";
+  const std::string goodJson = R"(["1","2","标题","","","","","","","","","","",""])"
+                               "\n";
   struct Case {
     std::string name, input, message;
   } cases[] = {
@@ -236,7 +240,9 @@ TEST_F(CliReliability, RowsThatAreNotTextAreRefusedNamingTheLine) {
       {"a character cut short", captions + "1\t2\t\xE6\xA0\n", "line 2: not UTF-8 (byte 0xE6 at byte 5 of the line)"},
       {"an overlong form", goodJson + "[\"\xC0\xAF\"]\n", "line 2: not UTF-8 (byte 0xC0 at byte 3 of the line)"},
       {"a surrogate", "[\"\xED\xA0\x80\"]\n", "line 1: not UTF-8 (byte 0xED at byte 3 of the line)"},
-      {"an escaped zero", goodJson + R"(["1","2","a\u0000b","","","","","","","","","","",""])" "\n",
+      {"an escaped zero",
+       goodJson + R"(["1","2","a\u0000b","","","","","","","","","","",""])"
+                  "\n",
        "line 2: a zero character (\\u0000) in the cell 标题"},
       {"a zero byte", captions + good + good + std::string("1\t2\t\t\t\0\t\t\t\t\t\t\t\t\t\n", 17),
        "line 4: a zero character (\\u0000) in the cell 卖家"},
@@ -290,9 +296,9 @@ TEST_F(CliReliability, FailedRequestsAreMarkedAndRetryRerunsThemFromJsonl) {
   }
   const std::string ini = (dir_ / "sim.ini").string();
   auto common = [&](const std::string& format) {
-    return std::vector<std::string>{"--config", ini, "--service-cookie", kServiceCookie, "--market-cookie",
-                                    kDemoCookie, "--delay", "0", "--format", format,
-                                    "--monitor", (dir_ / "no-ids.txt").string()};
+    return std::vector<std::string>{"--config",        ini,         "--service-cookie", kServiceCookie,
+                                    "--market-cookie", kDemoCookie, "--delay",          "0",
+                                    "--format",        format,      "--monitor",        (dir_ / "no-ids.txt").string()};
   };
   std::string firstRun;
   std::string urls[2];
@@ -354,8 +360,8 @@ TEST_F(CliReliability, FailedRequestsAreMarkedAndRetryRerunsThemFromJsonl) {
   EXPECT_EQ(r.err.find("failed"), std::string::npos) << r.err;
 
   // A fifteenth element that is not the failure list is refused, naming the line.
-  for (const std::string& bad : {std::string(R"(,{"failed":["nope"]}])"), std::string(R"(,{"failed":"page"}])"),
-                                 std::string(R"(,5])")}) {
+  for (const std::string& bad :
+       {std::string(R"(,{"failed":["nope"]}])"), std::string(R"(,{"failed":"page"}])"), std::string(R"(,5])")}) {
     WriteFile(dir_ / "bad.jsonl", kept + "\n" + kept.substr(0, kept.size() - 1) + bad + "\n");
     auto badArgs = common("jsonl");
     badArgs.insert(badArgs.end(), {"retry", (dir_ / "bad.jsonl").string()});
@@ -372,8 +378,8 @@ TEST_F(CliReliability, SearchRowsCarryTheirFailedRequests) {
   WriteFile(dir_ / "none.ini", "");
   const std::string closed = "http://127.0.0.1:1/item.htm?id=1";
   const Result r = RunCli(dir_,
-                          {"--config", (dir_ / "none.ini").string(), "--monitor", (dir_ / "none").string(),
-                           "--delay", "0", "--format", "jsonl", "list", "--mode", "item"},
+                          {"--config", (dir_ / "none.ini").string(), "--monitor", (dir_ / "none").string(), "--delay",
+                           "0", "--format", "jsonl", "list", "--mode", "item"},
                           {.input = closed + "\n" + closed});
   EXPECT_EQ(r.code, 0) << r.err;
   const auto lines = Lines(r.out);
@@ -392,13 +398,14 @@ TEST_F(CliReliability, SearchRowsCarryTheirFailedRequests) {
 // only the total time-out or a signal ends it.
 TEST_F(CliReliability, TricklingAnswerEndsByTotalTimeoutOrBySignal) {
   RecordingServer server;
-  server.on("/drip.htm", CannedResponse{.body = std::string(30000, 'a'), .trickleBytes = 100, .trickleIntervalMs = 100});
+  server.on("/drip.htm",
+            CannedResponse{.body = std::string(30000, 'a'), .trickleBytes = 100, .trickleIntervalMs = 100});
   WriteFile(dir_ / "short.ini", "[http]\ntotal_timeout=1\n");
   WriteFile(dir_ / "long.ini", "");
   const std::string url = server.url("/drip.htm");
   auto args = [&](const char* ini) {
-    return std::vector<std::string>{"--config", (dir_ / ini).string(), "--monitor", (dir_ / "none").string(),
-                                    "item", url};
+    return std::vector<std::string>{"--config", (dir_ / ini).string(), "--monitor", (dir_ / "none").string(), "item",
+                                    url};
   };
   auto start = Clock::now();
   const Result r = RunCli(dir_, args("short.ini"));
@@ -453,8 +460,8 @@ TEST_F(CliReliability, InterruptedRunIntoASlowPipeLeavesOnlyWholeRows) {
   server.on("/sib", CannedResponse{.body = R"(onSibRequestSuccess({"data":{"quanity":"6","price":"1.50"}});)"});
   server.on("/svc/index.php/Getinfo/get", CannedResponse{.body = R"({"data":{"sjsj":"1415107601"}})"});
   WriteFile(dir_ / "k.ini", "[endpoints]\nSERVICE_BASE=" + server.url("/svc/") + "\n");
-  std::vector<std::string> args = {"--config", (dir_ / "k.ini").string(), "--monitor", (dir_ / "none").string(),
-                                   "--delay", "0", "--quiet", "item"};
+  std::vector<std::string> args = {
+      "--config", (dir_ / "k.ini").string(), "--monitor", (dir_ / "none").string(), "--delay", "0", "--quiet", "item"};
   for (int i = 0; i < 6; ++i) args.push_back(server.url("/big.htm?n=" + std::to_string(i)));
 
   for (const bool prefilled : {false, true}) {

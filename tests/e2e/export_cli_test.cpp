@@ -152,7 +152,8 @@ TEST_F(ExportCli, RowsFromFileOrStdinReachTheWorkbook) {
 
   // U+FFFE and U+FFFF have no place in XML: stored as character codes, the workbook
   // still opens (openpyxl refused the file when they were written as they are).
-  std::ofstream(dir_ / "odd.jsonl") << "[\"a\\ufffeb\",\"\\uffff\",\"\",\"\",\"\",\"\",\"\",\"\",\"\",\"\",\"\",\"\",\"\",\"\"]\n";
+  std::ofstream(dir_ / "odd.jsonl")
+      << "[\"a\\ufffeb\",\"\\uffff\",\"\",\"\",\"\",\"\",\"\",\"\",\"\",\"\",\"\",\"\",\"\",\"\"]\n";
   const fs::path odd = dir_ / "odd.xlsx";
   run = RunCli(dir_, {"--quiet", "export", "--out", odd.string(), (dir_ / "odd.jsonl").string()}, "");
   ASSERT_EQ(run.exitCode, 0) << run.err;

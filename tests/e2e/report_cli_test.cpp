@@ -42,8 +42,8 @@ class ReportCli : public ::testing::Test {
     std::ofstream(dir_ / "in", std::ios::binary) << input;
     std::string command = std::string("'") + KELVORA_BIN_DIR + "/kelvora-cli'";
     for (const std::string& a : args) command += " '" + a + "'";
-    command += " <'" + (dir_ / "in").string() + "' >'" + (dir_ / "out").string() + "' 2>'" +
-               (dir_ / "err").string() + "'";
+    command +=
+        " <'" + (dir_ / "in").string() + "' >'" + (dir_ / "out").string() + "' 2>'" + (dir_ / "err").string() + "'";
     const int status = std::system(command.c_str());
     out_ = ReadFile(dir_ / "out");
     err_ = ReadFile(dir_ / "err");
@@ -57,16 +57,17 @@ class ReportCli : public ::testing::Test {
 TEST_F(ReportCli, PrintsTheFourSectionsFromTsvAndJsonl) {
   // Today is Sunday 2024-03-03 in UTC+8.
   const std::string tsv = std::string(kCaptions) + Row(0, "2024年3月4日14时") +
-                          Row(1, "2024年3月4日14时59分59秒", "O'Brien") + Row(2, "无时间") +
-                          Row(3, "") + Row(4, "2024年3月10日9时");
+                          Row(1, "2024年3月4日14时59分59秒", "O'Brien") + Row(2, "无时间") + Row(3, "") +
+                          Row(4, "2024年3月10日9时");
   ASSERT_EQ(Run({"--now", "2024-03-03 10:00:00", "report"}, tsv), 0) << err_;
 
-  const size_t asd = out_.find("== asd ==\n"), fgh = out_.find("\n== fgh ==\n"),
-               nr1 = out_.find("\n== nr1 ==\n"), advice = out_.find("\n== 推荐 ==\n");
+  const size_t asd = out_.find("== asd ==\n"), fgh = out_.find("\n== fgh ==\n"), nr1 = out_.find("\n== nr1 ==\n"),
+               advice = out_.find("\n== 推荐 ==\n");
   ASSERT_EQ(asd, 0u) << out_;
   ASSERT_TRUE(fgh != std::string::npos && nr1 > fgh && advice > nr1) << out_;
   const std::string hourSeries = out_.substr(10, fgh - 10);
-  EXPECT_EQ(hourSeries.rfind("[{name: '2024年3月3日',data: [0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,]},", 0), 0u)
+  EXPECT_EQ(hourSeries.rfind("[{name: '2024年3月3日',data: [0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,]},", 0),
+            0u)
       << hourSeries;
   EXPECT_NE(hourSeries.find("{name: '2024年3月4日',data: [0,0,0,0,0,0,0,0,0,0,0,0,0,0,2,0,"), std::string::npos);
   EXPECT_NE(hourSeries.find("{name: '2024年3月10日',data: [0,0,0,0,0,0,0,0,0,1,0,"), std::string::npos);
@@ -90,7 +91,8 @@ TEST_F(ReportCli, PrintsTheFourSectionsFromTsvAndJsonl) {
   std::ofstream(dir_ / "k.ini") << "[report]\nshop_hours=13-16\n";
   std::string jsonl;
   for (const char* t : {"2024年3月4日14时", "2024年3月4日13时", "2024年3月4日15时30分"})
-    jsonl += std::string("[\"0\",\"1\",\"t\",\"l\",\"s\",\"\",\"") + t + "\",\"0\",\"店铺\",\"0\",\"\",\"1\",\"北京\",\"\"]\n";
+    jsonl += std::string("[\"0\",\"1\",\"t\",\"l\",\"s\",\"\",\"") + t +
+             "\",\"0\",\"店铺\",\"0\",\"\",\"1\",\"北京\",\"\"]\n";
   std::ofstream(dir_ / "rows.jsonl") << jsonl;
   ASSERT_EQ(Run({"--config", (dir_ / "k.ini").string(), "--now", "2024-03-03 23:59:59", "report",
                  (dir_ / "rows.jsonl").string()},
@@ -98,8 +100,7 @@ TEST_F(ReportCli, PrintsTheFourSectionsFromTsvAndJsonl) {
             0)
       << err_;
   // A second before midnight no shop hour is left today: tomorrow's line follows.
-  EXPECT_NE(out_.find("\n== 推荐 ==\n周日 今日营业时段已过\n周一 16:00 (0) 13:00 (1) 14:00 (1)\n"),
-            std::string::npos)
+  EXPECT_NE(out_.find("\n== 推荐 ==\n周日 今日营业时段已过\n周一 16:00 (0) 13:00 (1) 14:00 (1)\n"), std::string::npos)
       << out_;
 }
 

@@ -34,15 +34,15 @@ std::string TaobaoPage(const std::string& title, const std::string& nick, const 
   return "<html><head><meta charset=\"gbk\"><title>" + title +
          "</title></head><body><script>\nvar g_config = {\n    sellerNick       : '" + nick +
          "',\n    sibUrl           : '" + sibUrl +
-         "',\n};\n</script><form id=\"J_FrmBid\"><input type=\"hidden\" name=\"item_id\" value=\"" +
-         itemId + "\"></form></body></html>";
+         "',\n};\n</script><form id=\"J_FrmBid\"><input type=\"hidden\" name=\"item_id\" value=\"" + itemId +
+         "\"></form></body></html>";
 }
 
 // A sib answer in its callback, with the misspelt sales key the marketplace uses.
-std::string SibAnswer(const std::string& quanity, const std::string& virtQuantity,
-                      const std::string& price, const std::string& sellable) {
-  return "onSibRequestSuccess({\"data\":{\"quanity\":\"" + quanity + "\",\"virtQuantity\":\"" +
-         virtQuantity + "\",\"price\":\"" + price + "\",\"sendCity\":\"\\u676d\\u5dde\"," +
+std::string SibAnswer(const std::string& quanity, const std::string& virtQuantity, const std::string& price,
+                      const std::string& sellable) {
+  return "onSibRequestSuccess({\"data\":{\"quanity\":\"" + quanity + "\",\"virtQuantity\":\"" + virtQuantity +
+         "\",\"price\":\"" + price + "\",\"sendCity\":\"\\u676d\\u5dde\"," +
          "\"dynStock\":{\"sellableQuantity\":" + sellable + "}}});";
 }
 
@@ -56,8 +56,7 @@ class ItemPageTest : public ::testing::Test {
     SetEndpoints(e);
     SetMarketCookie("t=1");
     // 2014-11-04 21:26:41 and 2014-11-18 21:20:01 (UTC+8).
-    server_.on("/svc/index.php/Getinfo/get",
-               Gbk("{\"data\":{\"sjsj\":\"1415107601\",\"xjsj\":1416316801000}}"));
+    server_.on("/svc/index.php/Getinfo/get", Gbk("{\"data\":{\"sjsj\":\"1415107601\",\"xjsj\":1416316801000}}"));
     SetNowOverride(MakeDateTime(2014, 11, 18, 18, 0, 0));
   }
 
@@ -77,8 +76,7 @@ class ItemPageTest : public ::testing::Test {
 };
 
 TEST_F(ItemPageTest, TaobaoItemReadsPageAndSibAnswer) {
-  server_.on("/item.htm", Gbk(TaobaoPage(G("风镜-淘宝网"), "%C4%E3%BA%C3", server_.url("/sib?itemId=45383"),
-                                          "45383")));
+  server_.on("/item.htm", Gbk(TaobaoPage(G("风镜-淘宝网"), "%C4%E3%BA%C3", server_.url("/sib?itemId=45383"), "45383")));
   server_.on("/sib", Gbk(SibAnswer("35", "", "\\\" 12.50 ", "7")));
 
   ResultRow r = AnalyseItemPage(server_.url("/item.htm?id=45383"), false);
@@ -109,12 +107,12 @@ TEST_F(ItemPageTest, TaobaoStockAndItemIdRules) {
     std::string itemId, virtQuantity, sellable;
     std::string wantId, wantStock;
   } cases[] = {
-      {"1234", "", "5", "", "5"},                          // four digits: too short
+      {"1234", "", "5", "", "5"},  // four digits: too short
       {"12345", "", "5", "12345", "5"},
       {"123456789012345", "", "5", "123456789012345", "5"},
-      {"1234567890123456", "", "5", "", "5"},              // sixteen digits: too long
-      {"12345", "9", "5", "12345", "9"},                   // the page's own stock wins
-      {"12345", "-3", "5", "12345", ""},                   // negative stock shows nothing
+      {"1234567890123456", "", "5", "", "5"},  // sixteen digits: too long
+      {"12345", "9", "5", "12345", "9"},       // the page's own stock wins
+      {"12345", "-3", "5", "12345", ""},       // negative stock shows nothing
       {"12345", "", "-2", "12345", ""},
   };
   for (const Case& c : cases) {
@@ -138,8 +136,7 @@ TEST_F(ItemPageTest, TmallItemFromRealSetupAndMdskipAnswer) {
   std::string setup = ReadFixture("real/tmall-setup-540216229552.json");
   const std::string from = "//mdskip.taobao.com/core/initItemDetail.htm?";
   ASSERT_NE(setup.find(from), std::string::npos);
-  setup.replace(setup.find(from), from.size(),
-                "//127.0.0.1:" + std::to_string(server_.port()) + "/mdskip?");
+  setup.replace(setup.find(from), from.size(), "//127.0.0.1:" + std::to_string(server_.port()) + "/mdskip?");
   std::string page = "<html><head><title>" + G("美特斯邦威夹克-tmall.com天猫") + "</title>" +
                      CurrentEndpoints()->TMALL_LINK_MARKER + " href=\"x\"></head><body>" +
                      "<input type=\"hidden\" name=\"seller_nickname\" value=\"" + G("美特斯邦威東門") +
@@ -260,18 +257,25 @@ TEST_F(ItemPageTest, EachFailedRequestGivesThePartsRowAndIsRecorded) {
   enum class Fault { Status500, Dropped, CutShort, Hang };
   auto faulty = [](Fault f, const std::string& good) -> CannedResponse {
     switch (f) {
-      case Fault::Status500: return {.status = 500, .body = "<html><body>boom</body></html>"};
-      case Fault::Dropped: return {.body = "", .contentLength = 5000};
-      case Fault::CutShort: return {.body = good.substr(0, good.size() / 3), .contentLength = good.size()};
-      case Fault::Hang: return {.hang = true};
+      case Fault::Status500:
+        return {.status = 500, .body = "<html><body>boom</body></html>"};
+      case Fault::Dropped:
+        return {.body = "", .contentLength = 5000};
+      case Fault::CutShort:
+        return {.body = good.substr(0, good.size() / 3), .contentLength = good.size()};
+      case Fault::Hang:
+        return {.hang = true};
     }
     return {};
   };
   auto kindOf = [](Fault f) {
     switch (f) {
-      case Fault::Status500: return FailureKind::ErrorStatus;
-      case Fault::Hang: return FailureKind::NoAnswer;
-      default: return FailureKind::CutShort;
+      case Fault::Status500:
+        return FailureKind::ErrorStatus;
+      case Fault::Hang:
+        return FailureKind::NoAnswer;
+      default:
+        return FailureKind::CutShort;
     }
   };
 
@@ -332,11 +336,10 @@ TEST(ItemPageRealPage, TaobaoExcerpt) {
   answer = "onSibRequestSuccess(" + answer.substr(0, answer.size() - 1) + ");";
   const std::string url = "http://item.taobao.com/item.htm?id=45383717461";
   std::vector<std::pair<std::string, std::string>> asked;
-  ItemPageReading reading =
-      AnalyseFetchedPage(page, url, false, [&](std::string& address, const std::string& referer) {
-        asked.emplace_back(address, referer);
-        return answer;
-      });
+  ItemPageReading reading = AnalyseFetchedPage(page, url, false, [&](std::string& address, const std::string& referer) {
+    asked.emplace_back(address, referer);
+    return answer;
+  });
   const ResultRow& r = reading.row;
   EXPECT_EQ(r.title, G("AMZ小贝同款头盔镜片哈雷三扣式带框架复古风镜飞行盔多色泡泡镜"));
   EXPECT_EQ(r.seller, G("amz品牌工作室"));
@@ -349,16 +352,18 @@ TEST(ItemPageRealPage, TaobaoExcerpt) {
   EXPECT_TRUE(reading.wantsTimes);
   EXPECT_TRUE(reading.altHostUrl.empty());
   ASSERT_EQ(asked.size(), 1u);
-  EXPECT_EQ(asked[0].first.rfind("//detailskip.taobao.com/service/getData/1/p1/item/detail/sib.htm?itemId=45383717461", 0), 0u);
+  EXPECT_EQ(
+      asked[0].first.rfind("//detailskip.taobao.com/service/getData/1/p1/item/detail/sib.htm?itemId=45383717461", 0),
+      0u);
   EXPECT_EQ(Right(asked[0].first, 29), "&callback=onSibRequestSuccess");
   EXPECT_EQ(asked[0].second, url);
 }
 
 // What the readers give on the real answers, as stored.
 TEST(ItemPageReaders, RealAnswers) {
-  const std::string sib1 = ReadFixture("real/sib-answer-563661869008.txt");     // no callback name
-  const std::string sib2 = ReadFixture("real/sib-answer-566923463991.txt");     // "({...});"
-  const std::string sib3 = ReadFixture("real/sib-answer-576700654210.txt");     // broken JSON
+  const std::string sib1 = ReadFixture("real/sib-answer-563661869008.txt");  // no callback name
+  const std::string sib2 = ReadFixture("real/sib-answer-566923463991.txt");  // "({...});"
+  const std::string sib3 = ReadFixture("real/sib-answer-576700654210.txt");  // broken JSON
   const std::string mdskip = ReadFixtureAsGbk("real/mdskip-answer-20181020.txt");
   struct Case {
     const char* name;
@@ -369,8 +374,8 @@ TEST(ItemPageReaders, RealAnswers) {
   } cases[] = {
       {"sib 563661869008", sib1, false, "", "", G("广东汕头"), "", false},
       {"sib 566923463991", sib2, false, "", "", G("广东汕头"), "", false},
-      {"sib 566923463991 in its callback", "onSibRequestSuccess" + sib2, false, "", "9.80", G("广东汕头"),
-       "2676", true},
+      {"sib 566923463991 in its callback", "onSibRequestSuccess" + sib2, false, "", "9.80", G("广东汕头"), "2676",
+       true},
       {"sib 576700654210", sib3, false, "", "", G("广东佛山"), "", false},  // a span is missing
       {"mdskip", mdskip, true, "67,success:true", "128.00 -> 125.00", G("日本"), "", true},
   };
@@ -394,26 +399,28 @@ TEST(ItemPageReaders, SmallAnswers) {
     bool tmall;
     std::string sales, price, location;
   } cases[] = {
-      {"tmall promotion", "{\"sellCountDO\":{\"sellCount\":\"12\"},\r\n\"priceInfo\":{\"def\":{\"price\":\"99.00\","
+      {"tmall promotion",
+       "{\"sellCountDO\":{\"sellCount\":\"12\"},\r\n\"priceInfo\":{\"def\":{\"price\":\"99.00\","
        "\"promotionList\":[{\"price\":\"80.00\",\"type\":1}]}},\"deliveryAddress\":'\xba\xbc\xd6\xdd',",
        true, "12", "99.00 -> 80.00", "\xba\xbc\xd6\xdd"},
-      {"tmall promotion price with a brace", "{\"priceInfo\":{\"def\":{\"price\":\"99.00\",\"promotionList\":"
-       "[{\"price\":{\"amount\":80}},{\"x\":1}]}}}", true, "", "99.00", ""},
+      {"tmall promotion price with a brace",
+       "{\"priceInfo\":{\"def\":{\"price\":\"99.00\",\"promotionList\":"
+       "[{\"price\":{\"amount\":80}},{\"x\":1}]}}}",
+       true, "", "99.00", ""},
       {"tmall without promotion", "{\"priceInfo\":{\"d\":{\"price\":\"99.00\",\"tag\":1}}}", true, "", "99.00", ""},
-      {"tmall price before priceInfo is skipped", "{\"price\":\"1.00\",\"priceInfo\":{\"price\":\"2.00\",}}", true,
-       "", "2.00", ""},
-      {"taobao g_config price", "g_config.Price=\"15.00\";onSibRequestSuccess({\"data\":{\"price\":\"1\"}});",
-       false, "", "15.00", ""},
-      {"taobao sales with blanks and line breaks", "{\"quanity\" : \r\n 42 ,\"sendCity\":\"\xba\xbc\"}", false,
-       "42", "", "\xba\xbc"},
-      {"taobao callback with line breaks", "onSibRequestSuccess({\n\"data\":{\"price\":\"3.00\"}\n});", false,
-       "", "3.00", ""},
+      {"tmall price before priceInfo is skipped", "{\"price\":\"1.00\",\"priceInfo\":{\"price\":\"2.00\",}}", true, "",
+       "2.00", ""},
+      {"taobao g_config price", "g_config.Price=\"15.00\";onSibRequestSuccess({\"data\":{\"price\":\"1\"}});", false,
+       "", "15.00", ""},
+      {"taobao sales with blanks and line breaks", "{\"quanity\" : \r\n 42 ,\"sendCity\":\"\xba\xbc\"}", false, "42",
+       "", "\xba\xbc"},
+      {"taobao callback with line breaks", "onSibRequestSuccess({\n\"data\":{\"price\":\"3.00\"}\n});", false, "",
+       "3.00", ""},
       {"taobao callback never closed", "x);onSibRequestSuccess({\"data\":{\"price\":\"3.00\"}})", false, "", "", ""},
       {"taobao not JSON in the callback", "onSibRequestSuccess({data:);", false, "", "", ""},
       // Only CR LF pairs and whole characters are taken out.
       {"tmall lone line breaks stay", "{\"deliveryAddress\":\"a\r\r\n\nb\",", true, "", "", "a\r\nb"},
-      {"tmall quote as a trail byte stays", "{\"deliveryAddress\":\"\xb1\"\xba\xbc\",", true, "", "",
-       "\xb1\"\xba\xbc"},
+      {"tmall quote as a trail byte stays", "{\"deliveryAddress\":\"\xb1\"\xba\xbc\",", true, "", "", "\xb1\"\xba\xbc"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -438,7 +445,7 @@ struct Reading {
 
 Reading Read(std::string_view page, const std::string& url, const std::string& answer) {
   ItemPageReading r = AnalyseFetchedPage(page, url, false, [&](std::string&, const std::string&) { return answer; });
-  return {r.row.title, r.row.link, r.row.itemId, r.row.stock, r.row.sales, r.row.seller, r.row.price,
+  return {r.row.title,    r.row.link,   r.row.itemId,  r.row.stock,  r.row.sales,     r.row.seller,        r.row.price,
           r.row.location, r.altHostUrl, r.row.isTmall, r.wantsTimes, r.pageMalformed, r.secondaryMalformed};
 }
 
@@ -454,13 +461,14 @@ TEST(ItemPageForms, DamagedAnswersAreReadWholeOrMarked) {
                                 "<input type=\"hidden\" name=\"seller_nickname\" value=\"" + G("美特斯邦威") +
                                 "\" />\n<script>TShop.Setup(" + tmallSetup + ");</script></body></html>";
   const std::string mdskip = ReadFixtureAsGbk("real/mdskip-answer-20181020.txt");
-  const std::string taobaoPage = TaobaoPage(G("风镜-淘宝网"), "%C4%E3%BA%C3", "http://127.0.0.1:9/sib?itemId=45383",
-                                            "45383");
+  const std::string taobaoPage =
+      TaobaoPage(G("风镜-淘宝网"), "%C4%E3%BA%C3", "http://127.0.0.1:9/sib?itemId=45383", "45383");
   const std::string realPage = Trim(ReadFixtureAsGbk("real/taobao-item-45383717461-excerpt.html"));
   const std::string sib = SibAnswer("35", "", "12.50", "7");
-  const std::string oldSib = "g_config.Price=\"12.50\";\r\ng_config.DynStock={\"stock\":7,\"virtQuantity\":\"7\"};\n"
-                             "g_config.vdata.soldQuantity={\"quanity\":35};\ng_config.deliveryFee={\"sendCity\":\"" +
-                             G("杭州") + "\"};\n";
+  const std::string oldSib =
+      "g_config.Price=\"12.50\";\r\ng_config.DynStock={\"stock\":7,\"virtQuantity\":\"7\"};\n"
+      "g_config.vdata.soldQuantity={\"quanity\":35};\ng_config.deliveryFee={\"sendCity\":\"" +
+      G("杭州") + "\"};\n";
   const std::string url = "http://item.taobao.com/item.htm?id=45383";
   struct Case {
     const char* name;
@@ -497,8 +505,10 @@ TEST(ItemPageForms, DamagedAnswersAreReadWholeOrMarked) {
       }
     }
     // Damage to a secondary answer always shows; on a page, only where it hits what is read.
-    if (!c.damagePage) EXPECT_EQ(marked, static_cast<int>(target.size()));
-    else EXPECT_GT(marked, 0);
+    if (!c.damagePage)
+      EXPECT_EQ(marked, static_cast<int>(target.size()));
+    else
+      EXPECT_GT(marked, 0);
   }
 }
 

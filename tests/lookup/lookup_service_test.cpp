@@ -73,8 +73,7 @@ TEST_F(LookupTest, AnswersToCellTexts) {
     FailureKind failure;
   } cases[] = {
       {"seconds as strings", R"({"data":{"sjsj":"1415107601","xjsj":"1416316801"}})", listed, delisted, 3, fine},
-      {"milliseconds as numbers", R"({"data":{"sjsj":1415107601000,"xjsj":1416316801000}})", listed, delisted, 3,
-       fine},
+      {"milliseconds as numbers", R"({"data":{"sjsj":1415107601000,"xjsj":1416316801000}})", listed, delisted, 3, fine},
       {"listing time missing", R"({"data":{"xjsj":"1416316801"}})", none, delisted, 3, fine},
       {"delisting time zero", R"({"data":{"sjsj":"1415107601","xjsj":0}})", listed, none, 0, fine},
       {"no data member", R"({"code":1})", none, none, 0, fine},
@@ -122,11 +121,10 @@ TEST_F(LookupTest, HoursLeftCountsFromUtc8Now) {
     std::string delist;
     int hours;
   } cases[] = {
-      {G("2014年11月18日14时30分"), 2},   // two and a half hours ahead
-      {G("2014年11月18日11时"), 0},       // an hour past
-      {G("2014年11月18日15时"), 3},       // exactly on the hour
-      {G("2014年11月18日12时"), 0},
-      {G("无时间"), 0},
+      {G("2014年11月18日14时30分"), 2},  // two and a half hours ahead
+      {G("2014年11月18日11时"), 0},      // an hour past
+      {G("2014年11月18日15时"), 3},      // exactly on the hour
+      {G("2014年11月18日12时"), 0},     {G("无时间"), 0},
   };
   for (const Case& c : cases) EXPECT_EQ(LookupService::HoursLeft(c.delist, now), c.hours) << c.delist;
 
@@ -153,13 +151,24 @@ TEST_F(LookupTest, FillResultRowWritesEveryCell) {
   FillResultRow(table, 1, host);
 
   RowCells first = table.row(0);
-  RowCells expect = {"0", "11111", "item 11111", server_.url("/a.htm"), "nick",
-                     G("2014年11月4日21时26分41秒"), G("2014年11月18日21时20分1秒"), "3", G("店铺"),
-                     "0", "", "", "", "kept"};
+  RowCells expect = {"0",
+                     "11111",
+                     "item 11111",
+                     server_.url("/a.htm"),
+                     "nick",
+                     G("2014年11月4日21时26分41秒"),
+                     G("2014年11月18日21时20分1秒"),
+                     "3",
+                     G("店铺"),
+                     "0",
+                     "",
+                     "",
+                     "",
+                     "kept"};
   EXPECT_EQ(first, expect);
   RowCells second = table.row(1);
-  RowCells failed = {"1", "0", G("获取数据失败！"), "", "", G("无时间"), G("无时间"), "0", G("店铺"),
-                     "", "", "", "", ""};
+  RowCells failed = {"1", "0", G("获取数据失败！"), "", "", G("无时间"), G("无时间"), "0", G("店铺"), "", "", "",
+                     "",  ""};
   EXPECT_EQ(second, failed);
   EXPECT_EQ(host.labels, (std::vector<std::string>{G("条数：2"), G("条数：2")}));
 
@@ -263,14 +272,26 @@ TEST_F(LookupTest, RetryVisitsRowsWithoutTimeAndRowsWithFailedRequests) {
 TEST(RetryMerge, KeepsEarlierValuesWhereTheNewAttemptFailed) {
   const double now = MakeDateTime(2014, 11, 18, 18, 0, 0);
   auto col = [](ResultColumn c) { return static_cast<size_t>(c); };
-  RowCells good{"0", "123456", "T", "http://x/i.htm", "S", G("2014年11月4日21时26分41秒"),
-                G("2014年11月19日21时26分41秒"), "27", G("店铺"), "5", "7", "1.00", G("杭州"), ""};
+  RowCells good{"0",
+                "123456",
+                "T",
+                "http://x/i.htm",
+                "S",
+                G("2014年11月4日21时26分41秒"),
+                G("2014年11月19日21时26分41秒"),
+                "27",
+                G("店铺"),
+                "5",
+                "7",
+                "1.00",
+                G("杭州"),
+                ""};
   RowCells failedPage = good;
   failedPage[col(ResultColumn::ItemId)] = "0";
   failedPage[col(ResultColumn::Title)] = G("获取数据失败！");
   failedPage[col(ResultColumn::ListedAt)] = failedPage[col(ResultColumn::DelistAt)] = G("无时间");
-  for (ResultColumn c : {ResultColumn::Seller, ResultColumn::Sales, ResultColumn::Stock, ResultColumn::Price,
-                         ResultColumn::Location})
+  for (ResultColumn c :
+       {ResultColumn::Seller, ResultColumn::Sales, ResultColumn::Stock, ResultColumn::Price, ResultColumn::Location})
     failedPage[col(c)] = "";
   failedPage[col(ResultColumn::HoursLeft)] = "0";
 
@@ -320,8 +341,8 @@ TEST(RetryMerge, KeepsEarlierValuesWhereTheNewAttemptFailed) {
   pageNow[RequestPart::Page] = FailureKind::NoAnswer;
 
   const RowCells fresh = [&] {
-    RowCells c{"0", "123456", "T2", "http://x/i.htm", "S2", fine.listedAt, fine.delistAt, "171", G("店铺"),
-               "9", "8", "2.00", G("上海"), ""};
+    RowCells c{"0", "123456", "T2",   "http://x/i.htm", "S2", fine.listedAt, fine.delistAt, "171", G("店铺"),
+               "9", "8",      "2.00", G("上海"),        ""};
     return c;
   }();
   RowCells goodTimesFreshRest = fresh;  // new page and secondary values, the earlier times
@@ -380,8 +401,20 @@ TEST_F(LookupTest, RetryAgainstAFailingServerKeepsWhatRowsHad) {
   server_.on("/svc/index.php/Getinfo/get", CannedResponse{.status = 500});
   server_.on("/p.htm", CannedResponse{.status = 502});
   ResultsTable table;
-  const RowCells good{"0", "123456", "T", server_.url("/p.htm"), "S", G("2014年11月4日21时26分41秒"),
-                      G("2014年11月19日21时26分41秒"), "99", G("店铺"), "5", "7", "1.00", G("杭州"), ""};
+  const RowCells good{"0",
+                      "123456",
+                      "T",
+                      server_.url("/p.htm"),
+                      "S",
+                      G("2014年11月4日21时26分41秒"),
+                      G("2014年11月19日21时26分41秒"),
+                      "99",
+                      G("店铺"),
+                      "5",
+                      "7",
+                      "1.00",
+                      G("杭州"),
+                      ""};
   RowFailures secondaryBefore;
   secondaryBefore[RequestPart::Secondary] = FailureKind::CutShort;
   table.addRow();
@@ -399,8 +432,9 @@ TEST_F(LookupTest, RetryAgainstAFailingServerKeepsWhatRowsHad) {
   EXPECT_EQ(RetrySummaryText(s), G("重试结束：重试 1 行，0 行已完整，1 行仍失败"));
 
   // Now every request works: the row is whole, and the summary says so.
-  server_.on("/p.htm", Gbk("<title>p</title><script>\n  sellerNick       : 'nick',\n  sibUrl           : '" +
-                           server_.url("/sib?") + "',\n</script><input type=\"hidden\" name=\"item_id\" value=\"123456\">"));
+  server_.on("/p.htm",
+             Gbk("<title>p</title><script>\n  sellerNick       : 'nick',\n  sibUrl           : '" +
+                 server_.url("/sib?") + "',\n</script><input type=\"hidden\" name=\"item_id\" value=\"123456\">"));
   server_.on("/sib", Gbk(R"(onSibRequestSuccess({"data":{"quanity":"6","price":"1.50"}});)"));
   Answer(R"({"data":{"sjsj":"1415107601","xjsj":"1416316801"}})");
   const RetrySummary again = RetryFailedRows(table, host);
@@ -418,8 +452,9 @@ TEST_F(LookupTest, FailuresGoWithTheCellsAndASuccessfulRunClearsThem) {
   server_.on("/sib", [&](const test::RecordedRequest&) {
     return ++asked == 1 ? CannedResponse{.body = sib.substr(0, 10), .contentLength = sib.size()} : Gbk(sib);
   });
-  server_.on("/p.htm", Gbk("<title>p</title><script>\n  sellerNick       : 'nick',\n  sibUrl           : '" +
-                           server_.url("/sib?") + "',\n</script><input type=\"hidden\" name=\"item_id\" value=\"55555\">"));
+  server_.on("/p.htm",
+             Gbk("<title>p</title><script>\n  sellerNick       : 'nick',\n  sibUrl           : '" +
+                 server_.url("/sib?") + "',\n</script><input type=\"hidden\" name=\"item_id\" value=\"55555\">"));
   struct Changes : ResultsTable::Listener {
     void rowsAppended(int32_t, int32_t) override {}
     void rowsCleared() override {}

@@ -21,14 +21,19 @@ TEST(Codec, GbkAndUtf8RoundTrip) {
 }
 
 TEST(Codec, BadInputIsReplacedNotDropped) {
-  EXPECT_EQ(Utf8ToGbk("a\xff" "b"), "a?b");
-  EXPECT_EQ(GbkToUtf8("a\x81"), "a\xef\xbf\xbd");  // truncated double-byte character at the end
-  EXPECT_EQ(Utf16ToGbk(u"\xd800x"), "?x");          // lone surrogate
+  EXPECT_EQ(Utf8ToGbk("a\xff"
+                      "b"),
+            "a?b");
+  EXPECT_EQ(GbkToUtf8("a\x81"), "a\xef\xbf\xbd");              // truncated double-byte character at the end
+  EXPECT_EQ(Utf16ToGbk(u"\xd800x"), "?x");                     // lone surrogate
   EXPECT_EQ(Utf16ToGbk(u"\u5e7f\u4e1c"), "\xb9\xe3\xb6\xab");  // 广东
 }
 
 TEST(Codec, ValidUtf8) {
-  struct Case { const char* bytes; bool valid; } cases[] = {
+  struct Case {
+    const char* bytes;
+    bool valid;
+  } cases[] = {
       {"plain", true},
       {"\xe4\xbd\xa0", true},
       {"\xf0\x9f\x98\x80", true},
@@ -73,9 +78,9 @@ TEST(Codec, Utf8ConvertsAsOneWholePass) {
     return out;
   };
   // Whole characters, pieces of characters and bytes that never start one.
-  const std::string pieces[] = {"a", "<p>", "\xe4\xbd\xa0", "\xe4\xbd", "\xe4", "\xbd", "\xc2\xa5",
-                                "\xf0\x9f\x98\x80", "\xf0\x9f", "\xed\xa0\x80", "\xc0\xaf", "\xff",
-                                "\xf4\x90\x80\x80", "\r\n", std::string(40, 'x')};
+  const std::string pieces[] = {"a",        "<p>",      "\xe4\xbd\xa0",     "\xe4\xbd", "\xe4",
+                                "\xbd",     "\xc2\xa5", "\xf0\x9f\x98\x80", "\xf0\x9f", "\xed\xa0\x80",
+                                "\xc0\xaf", "\xff",     "\xf4\x90\x80\x80", "\r\n",     std::string(40, 'x')};
   std::mt19937 random(11);
   for (int round = 0; round < 3000; ++round) {
     std::string input;

@@ -19,8 +19,8 @@ using test::G;
 std::string Iso(DateTime value) {
   DateParts p = SplitDateTime(value);
   char buffer[64];
-  std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d %02d:%02d:%02d", p.year, p.month, p.day,
-                p.hour, p.minute, p.second);
+  std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d %02d:%02d:%02d", p.year, p.month, p.day, p.hour, p.minute,
+                p.second);
   return buffer;
 }
 
@@ -53,7 +53,10 @@ TEST(DateTimeDays, SplitRoundsToTheNearestSecond) {
 }
 
 TEST(DateTimeText, DropsTrailingZeroParts) {
-  struct Case { DateTime value; std::string expected; };
+  struct Case {
+    DateTime value;
+    std::string expected;
+  };
   const std::vector<Case> cases = {
       {MakeDateTime(2014, 11, 4, 21, 26, 41), "2014年11月4日21时26分41秒"},
       {MakeDateTime(2014, 11, 4), "2014年11月4日"},
@@ -68,7 +71,10 @@ TEST(DateTimeText, DropsTrailingZeroParts) {
 }
 
 TEST(DateTimeText, ReadsWrittenDates) {
-  struct Case { std::string text; std::string expected; };
+  struct Case {
+    std::string text;
+    std::string expected;
+  };
   const std::vector<Case> cases = {
       {G("1970年1月1日"), "1970-01-01 00:00:00"},
       {"1970-01-01 08:00:00", "1970-01-01 08:00:00"},
@@ -87,10 +93,27 @@ TEST(DateTimeText, ReadsWrittenDates) {
   for (const auto& c : cases) EXPECT_EQ(Iso(TextToDate(c.text)), c.expected) << c.text;
 
   const std::vector<std::string> notDates = {
-      "", "abc", "2014", "2014-11", "2014-13-01", "2014-02-30", "2015-02-29", "2014-00-10",
-      "2014-11-00", "2014-11-04 24:00:00", "2014-11-04 12:60", "2014-11-04 12:00:60",
-      "2014-11-04x", "2014-11-04 12:00:00:00", "2014--11-04", "99-01-01", "10000-01-01",
-      "2014-11-04 12:00 pm", "1234567890123-1-1", G("二零一四年十一月四日"), "-2014-11-04",
+      "",
+      "abc",
+      "2014",
+      "2014-11",
+      "2014-13-01",
+      "2014-02-30",
+      "2015-02-29",
+      "2014-00-10",
+      "2014-11-00",
+      "2014-11-04 24:00:00",
+      "2014-11-04 12:60",
+      "2014-11-04 12:00:60",
+      "2014-11-04x",
+      "2014-11-04 12:00:00:00",
+      "2014--11-04",
+      "99-01-01",
+      "10000-01-01",
+      "2014-11-04 12:00 pm",
+      "1234567890123-1-1",
+      G("二零一四年十一月四日"),
+      "-2014-11-04",
   };
   for (const auto& text : notDates) EXPECT_EQ(TextToDate(text), kSmallestDate) << text;
 }
@@ -110,7 +133,10 @@ TEST(DateTimeText, EveryDateTextReadsBack) {
 }
 
 TEST(DateTimeUnix, WallClockOfUtcPlusEight) {
-  struct Case { int64_t seconds; std::string expected; };
+  struct Case {
+    int64_t seconds;
+    std::string expected;
+  };
   const std::vector<Case> cases = {
       {0, "1970-01-01 08:00:00"},
       {-28800, "1970-01-01 00:00:00"},
@@ -133,7 +159,9 @@ TEST(DateTimeUnix, WallClockOfUtcPlusEight) {
 }
 
 TEST(DateTimeService, TimesAndCellTexts) {
-  struct Case { std::string text, date, cell; };
+  struct Case {
+    std::string text, date, cell;
+  };
   const std::vector<Case> cases = {
       {"1415107601", "2014-11-04 21:26:41", "2014年11月4日21时26分41秒"},
       {"1415107601378", "2014-11-04 21:26:41", "2014年11月4日21时26分41秒"},
@@ -159,15 +187,17 @@ TEST(DateTimeNow, UtcPlusEightWhateverTheZoneAndOverridable) {
   std::string saved = oldTz ? oldTz : "";
   setenv("TZ", "America/New_York", 1);
   tzset();
-  const auto unixNow = std::chrono::duration_cast<std::chrono::seconds>(
-                           std::chrono::system_clock::now().time_since_epoch())
-                           .count();
+  const auto unixNow =
+      std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
   const DateTime now = NowUtc8();
   EXPECT_NEAR((now - UnixToDate(unixNow)) * 86400, 0.0, 3.0);
   // Whole seconds, as the time texts are: a delisting exactly N hours ahead must
   // not read N-1 because now carried a fraction of a second.
   EXPECT_EQ(now, UnixToDate(DateToUnix(now)));
-  if (oldTz) setenv("TZ", saved.c_str(), 1); else unsetenv("TZ");
+  if (oldTz)
+    setenv("TZ", saved.c_str(), 1);
+  else
+    unsetenv("TZ");
   tzset();
 
   const DateTime fixed = MakeDateTime(2014, 11, 4, 21, 26, 41);

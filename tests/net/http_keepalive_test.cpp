@@ -72,13 +72,12 @@ TEST_F(KeepAliveTest, ConsecutiveRequestsToOneHostShareOneConnection) {
   // The heads are what a fresh connection carries, request after request.
   for (size_t i = 0; i + 1 < seen.size(); i += 2) {
     EXPECT_THAT(seen[i].headers,
-                ElementsAre(Pair("Host", Host()), Pair("Accept", ACCEPT_VALUE),
-                            Pair("Accept-Language", "zh-CN"), Pair("Connection", "Keep-Alive"),
-                            Pair("User-Agent", DESKTOP_UA), Pair("Referer", ""), Pair("Cookie", "t=m")));
+                ElementsAre(Pair("Host", Host()), Pair("Accept", ACCEPT_VALUE), Pair("Accept-Language", "zh-CN"),
+                            Pair("Connection", "Keep-Alive"), Pair("User-Agent", DESKTOP_UA), Pair("Referer", ""),
+                            Pair("Cookie", "t=m")));
     EXPECT_THAT(seen[i + 1].headers,
-                ElementsAre(Pair("Host", Host()), Pair("Accept", ACCEPT_VALUE),
-                            Pair("Accept-Language", "zh-CN"), Pair("User-Agent", SERVICE_UA),
-                            Pair("Cookie", "s=1")));
+                ElementsAre(Pair("Host", Host()), Pair("Accept", ACCEPT_VALUE), Pair("Accept-Language", "zh-CN"),
+                            Pair("User-Agent", SERVICE_UA), Pair("Cookie", "s=1")));
   }
 }
 
@@ -105,25 +104,21 @@ TEST_F(KeepAliveTest, EachHostKeepsItsOwnConnection) {
 TEST_F(KeepAliveTest, AConnectionTheServerClosedIsReplaced) {
   struct Case {
     const char* name;
-    CannedResponse first;         // the answer on the connection's first request
-    bool dropOnReuse, dropAlways; // later requests: dropped on a kept connection / always
+    CannedResponse first;          // the answer on the connection's first request
+    bool dropOnReuse, dropAlways;  // later requests: dropped on a kept connection / always
     std::string text;
     FailureKind failure;
     std::vector<int> connections;  // of the requests that arrived
   } cases[] = {
-      {"closed while idle", {.body = "one", .closeAfter = true}, false, false, "ok",
-       FailureKind::None, {1, 2}},
-      {"dropped on the kept connection", {.body = "one"}, true, false, "ok", FailureKind::None,
-       {1, 1, 2}},
-      {"dropped on every connection", {.body = "one"}, false, true, "", FailureKind::NoAnswer,
-       {1, 1, 2}},
+      {"closed while idle", {.body = "one", .closeAfter = true}, false, false, "ok", FailureKind::None, {1, 2}},
+      {"dropped on the kept connection", {.body = "one"}, true, false, "ok", FailureKind::None, {1, 1, 2}},
+      {"dropped on every connection", {.body = "one"}, false, true, "", FailureKind::NoAnswer, {1, 1, 2}},
   };
   for (const Case& c : cases) {
     RecordingServer s({.keepAlive = true});
     s.on("/p", RecordingServer::Handler([&c](const RecordedRequest& r) {
            if (r.connection == 1 && r.onConnection == 0) return c.first;
-           if (c.dropAlways || (c.dropOnReuse && r.onConnection > 0))
-             return CannedResponse{.dropConnection = true};
+           if (c.dropAlways || (c.dropOnReuse && r.onConnection > 0)) return CannedResponse{.dropConnection = true};
            return CannedResponse{.body = "ok"};
          }));
     EXPECT_EQ(Fetch(s.url("/p")), "one") << c.name;
@@ -242,8 +237,8 @@ TEST_F(HttpsClientTest, SpeaksHttp11OnOneKeptConnection) {
 
 TEST_F(HttpsClientTest, AKeptConnectionDroppedUnderAGetIsReplaced) {
   server.on("/p", RecordingServer::Handler([](const RecordedRequest& r) {
-    return r.onConnection > 0 ? CannedResponse{.dropConnection = true} : CannedResponse{.body = "fine"};
-  }));
+              return r.onConnection > 0 ? CannedResponse{.dropConnection = true} : CannedResponse{.body = "fine"};
+            }));
   HttpReport report;
   EXPECT_EQ(Fetch(server.url("/p")), "fine");
   EXPECT_EQ(Fetch(server.url("/p"), &report), "fine");

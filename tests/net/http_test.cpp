@@ -74,30 +74,26 @@ TEST_F(HttpTest, EachShapeSendsItsHeadersInOrder) {
   auto seen = server.requests();
   ASSERT_EQ(seen.size(), 4u);
   EXPECT_THAT(seen[0].headers,
-              ElementsAre(Pair("Host", Host()), Pair("Accept", ACCEPT_VALUE),
-                          Pair("Accept-Language", "zh-CN"), Pair("Connection", "Keep-Alive"),
-                          Pair("User-Agent", DESKTOP_UA), Pair("Referer", "http://ref/"),
-                          Pair("Cookie", "t=market")));
+              ElementsAre(Pair("Host", Host()), Pair("Accept", ACCEPT_VALUE), Pair("Accept-Language", "zh-CN"),
+                          Pair("Connection", "Keep-Alive"), Pair("User-Agent", DESKTOP_UA),
+                          Pair("Referer", "http://ref/"), Pair("Cookie", "t=market")));
   EXPECT_THAT(seen[1].headers,
-              ElementsAre(Pair("Host", Host()), Pair("Accept", ACCEPT_VALUE),
-                          Pair("Accept-Language", "zh-CN"), Pair("Connection", "Keep-Alive"),
-                          Pair("User-Agent", DESKTOP_UA), Pair("Referer", ""),
+              ElementsAre(Pair("Host", Host()), Pair("Accept", ACCEPT_VALUE), Pair("Accept-Language", "zh-CN"),
+                          Pair("Connection", "Keep-Alive"), Pair("User-Agent", DESKTOP_UA), Pair("Referer", ""),
                           Pair("Cookie", "t=market")));
   EXPECT_THAT(seen[2].headers,
-              ElementsAre(Pair("Host", Host()), Pair("Accept", ACCEPT_VALUE),
-                          Pair("Accept-Language", "zh-CN"), Pair("User-Agent", SERVICE_UA),
-                          Pair("Cookie", "PHPSESSID=svc")));
+              ElementsAre(Pair("Host", Host()), Pair("Accept", ACCEPT_VALUE), Pair("Accept-Language", "zh-CN"),
+                          Pair("User-Agent", SERVICE_UA), Pair("Cookie", "PHPSESSID=svc")));
   // The service UA ends with a blank that must reach the wire.
   EXPECT_NE(seen[2].head.find("qrn_v3.3) like Gecko \r\n"), std::string::npos);
   EXPECT_EQ(seen[3].method, "POST");
   EXPECT_EQ(seen[3].target, "/svc/q");
   EXPECT_EQ(seen[3].body, "username_box=u&password_box=p");
   EXPECT_THAT(seen[3].headers,
-              ElementsAre(Pair("Host", Host()), Pair("Accept", ACCEPT_VALUE),
-                          Pair("Accept-Language", "zh-CN"), Pair("Connection", "Keep-Alive"),
-                          Pair("User-Agent", SERVICE_LOGIN_UA),
-                          Pair("content-type", "application/x-www-form-urlencoded"),
-                          Pair("Cookie", "PHPSESSID=svc"), Pair("Content-Length", "29")));
+              ElementsAre(Pair("Host", Host()), Pair("Accept", ACCEPT_VALUE), Pair("Accept-Language", "zh-CN"),
+                          Pair("Connection", "Keep-Alive"), Pair("User-Agent", SERVICE_LOGIN_UA),
+                          Pair("content-type", "application/x-www-form-urlencoded"), Pair("Cookie", "PHPSESSID=svc"),
+                          Pair("Content-Length", "29")));
   for (const auto& r : seen) EXPECT_EQ(r.version, "HTTP/1.1");
 }
 
@@ -108,7 +104,9 @@ TEST_F(HttpTest, CookieArgumentOrStoredMarketCookie) {
       {"2", "t=m", "t=m", "2"},
       {"", "t=m", "t=m", ""},
       {" ", "t=m", "t=m", ""},
-      {"\xA1\xA1" "x \xA1\xA1", "t=m", "t=m", "x"},
+      {"\xA1\xA1"
+       "x \xA1\xA1",
+       "t=m", "t=m", "x"},
       {"ab", "t=m", "ab", "ab"},
       {"  x=9; y=8 ", "t=m", "x=9; y=8", "x=9; y=8"},
       {"2", "", "", "2"},
@@ -174,13 +172,11 @@ TEST_F(HttpTest, RedirectsAreFollowedWithTheSameHeaders) {
 TEST_F(HttpTest, CookieDoesNotFollowARedirectToAnotherHost) {
   RecordingServer other;
   other.on("/there", CannedResponse{.body = "there"});
-  server.on("/away", CannedResponse::Redirect("http://localhost:" + std::to_string(other.port()) +
-                                              "/there"));
+  server.on("/away", CannedResponse::Redirect("http://localhost:" + std::to_string(other.port()) + "/there"));
   SetMarketCookie("t=secret");
   SetServiceCookie("s=secret");
   EXPECT_EQ(Fetch(server.url("/away")), "there");
-  server.on("/svc/away", CannedResponse::Redirect("http://localhost:" +
-                                                  std::to_string(other.port()) + "/there"));
+  server.on("/svc/away", CannedResponse::Redirect("http://localhost:" + std::to_string(other.port()) + "/there"));
   std::string path = "away";
   EXPECT_EQ(ServiceGet(path), "there");
   auto seen = other.requests();
@@ -200,16 +196,13 @@ TEST_F(HttpTest, BodyIsHandedBackAsGbk) {
     std::string contentType, body, expected;
   } cases[] = {
       {"declared gbk", "text/html; charset=GBK", "<p>" + gbk, "<p>" + gbk},
-      {"json utf-8", "application/json;charset=utf-8", "{\"t\":\"" + utf8 + "\"}",
-       "{\"t\":\"" + gbk + "\"}"},
+      {"json utf-8", "application/json;charset=utf-8", "{\"t\":\"" + utf8 + "\"}", "{\"t\":\"" + gbk + "\"}"},
       {"undeclared utf-8", "text/html", utf8, gbk},
       {"undeclared gbk", "text/html", gbk, gbk},
       {"meta charset", "text/html",
        "<html><head><META HTTP-EQUIV=\"Content-Type\" content=\"text/html; charset=big5\">" + big5,
-       "<html><head><META HTTP-EQUIV=\"Content-Type\" content=\"text/html; charset=big5\">" +
-           G("臺灣")},
-      {"meta charset short form", "", "<meta charset='utf-8'>" + utf8,
-       "<meta charset='utf-8'>" + gbk},
+       "<html><head><META HTTP-EQUIV=\"Content-Type\" content=\"text/html; charset=big5\">" + G("臺灣")},
+      {"meta charset short form", "", "<meta charset='utf-8'>" + utf8, "<meta charset='utf-8'>" + gbk},
       {"header wins over meta", "text/html; charset=\"utf-8\"", "<meta charset=gbk>" + utf8,
        "<meta charset=gbk>" + gbk},
       {"utf-8 byte order mark", "text/plain", "\xEF\xBB\xBF" + utf8, gbk},
@@ -234,13 +227,10 @@ TEST_F(HttpTest, ResponseHeadersOfTheFinalAnswerKeepTheRedirectsCookies) {
   SetMarketCookie("t=m");
   server.on("/browse/ad_search.htm",
             CannedResponse{.status = 302,
-                           .headers = {{"Location", "/next"},
-                                       {"Set-Cookie", "cna=abc; path=/"},
-                                       {"X-Hop", "1"}},
+                           .headers = {{"Location", "/next"}, {"Set-Cookie", "cna=abc; path=/"}, {"X-Hop", "1"}},
                            .body = "x"});
-  server.on("/next", CannedResponse{.status = 301,
-                                    .headers = {{"Location", "/final"}, {"set-cookie", "t=1"}},
-                                    .body = ""});
+  server.on("/next",
+            CannedResponse{.status = 301, .headers = {{"Location", "/final"}, {"set-cookie", "t=1"}}, .body = ""});
   server.on("/final", CannedResponse{.headers = {{"Set-Cookie", "v=2"}, {"X-Final", "yes"}}, .body = "ok"});
   HttpReport report;
   EXPECT_EQ(FetchResponseHeaders(server.url("/browse/ad_search.htm"), "", &report),
@@ -369,8 +359,8 @@ TEST_F(HttpTest, RetriesResendAFailedGetWithGrowingPauses) {
   auto failingThenOk = [&](const std::string& path, CannedResponse failure, int failures) {
     auto count = std::make_shared<int>(0);
     server.on(path, RecordingServer::Handler([=](const RecordedRequest&) {
-      return (*count)++ < failures ? failure : CannedResponse{.body = "fine"};
-    }));
+                return (*count)++ < failures ? failure : CannedResponse{.body = "fine"};
+              }));
   };
   struct Case {
     std::string path;
@@ -424,11 +414,9 @@ TEST_F(HttpTest, RetriesResendAFailedGetWithGrowingPauses) {
 TEST_F(HttpTest, TotalTimeoutAndStallEndATricklingAnswer) {
   // 100 bytes every 100 ms: fast enough never to stall at 30 s, slow enough to
   // take 20 s in all.
-  server.on("/trickle", CannedResponse{.body = std::string(20000, 'a'), .trickleBytes = 100,
-                                       .trickleIntervalMs = 100});
+  server.on("/trickle", CannedResponse{.body = std::string(20000, 'a'), .trickleBytes = 100, .trickleIntervalMs = 100});
   // 10 bytes every 300 ms: under 1 KB a second.
-  server.on("/drip", CannedResponse{.body = std::string(2000, 'b'), .trickleBytes = 10,
-                                    .trickleIntervalMs = 300});
+  server.on("/drip", CannedResponse{.body = std::string(2000, 'b'), .trickleBytes = 10, .trickleIntervalMs = 300});
   struct Case {
     const char* path;
     long stall, total;
@@ -522,7 +510,8 @@ class HttpsTest : public ::testing::Test {
     std::filesystem::create_directories(dir_);
     const std::string d = dir_.string();
     const std::string script =
-        "cd '" + d + "' && "
+        "cd '" + d +
+        "' && "
         "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 "
         "-subj /CN=KelvoraTestCA -keyout ca.key -out ca.pem "
         "-addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign >/dev/null 2>&1 && "
@@ -553,9 +542,7 @@ class HttpsTest : public ::testing::Test {
     if (thread_.joinable()) thread_.join();
     std::filesystem::remove_all(dir_);
   }
-  std::string url(const std::string& path) const {
-    return "https://127.0.0.1:" + std::to_string(port_) + path;
-  }
+  std::string url(const std::string& path) const { return "https://127.0.0.1:" + std::to_string(port_) + path; }
   // Settings naming the test authority as [http] ca_file.
   void TrustTestAuthority() {
     std::ofstream(dir_ / "k.ini") << "[http]\nca_file=ca.pem\n";

@@ -36,20 +36,21 @@ TEST(JsonReaderTest, ReadsValuesByPath) {
   // The lookup service's answer, a list of 44 items and the odd values.
   std::string items;
   for (int i = 0; i < 44; ++i) items += (i ? "," : "") + std::string("{\"href\":\"//item/") + std::to_string(i) + "\"}";
-  auto readers = BothWays(
-      R"({"data":{"sjsj":"1416316801","xjsj":1416921601,"ms":1416316801000.0},)"
-      R"("itemList":[)" + items + R"(],"n":{"neg":-12,"big":18446744073709551615,"min":-9223372036854775808,)"
-      R"("frac":0.1,"tiny":0.0000001,"small":0.000001,"e21":1e21,)"
-      R"("e20":1e20,"exp":1.5e300,"negzero":-0,"under":-1e-400,"e":-2.5E-3},)"
-      R"("flags":[true,false,null],"nested":[1,[2,3],{"a":1},null,"x"],"obj":{"a":1},)"
-      R"("dup":{"k":1,"k":2},"length":{"length":"7"},"s":"line\nbreak \"quoted\" \/slash"})");
+  auto readers = BothWays(R"({"data":{"sjsj":"1416316801","xjsj":1416921601,"ms":1416316801000.0},)"
+                          R"("itemList":[)" +
+                          items +
+                          R"(],"n":{"neg":-12,"big":18446744073709551615,"min":-9223372036854775808,)"
+                          R"("frac":0.1,"tiny":0.0000001,"small":0.000001,"e21":1e21,)"
+                          R"("e20":1e20,"exp":1.5e300,"negzero":-0,"under":-1e-400,"e":-2.5E-3},)"
+                          R"("flags":[true,false,null],"nested":[1,[2,3],{"a":1},null,"x"],"obj":{"a":1},)"
+                          R"("dup":{"k":1,"k":2},"length":{"length":"7"},"s":"line\nbreak \"quoted\" \/slash"})");
   const TextCase cases[] = {
       {"data.data.sjsj", "1416316801"},
       {"data.data.xjsj", "1416921601"},
       {"data.data.ms", "1416316801000"},
       {"data.data.price", ""},
-      {"data.nothing.sjsj", ""},       // a middle member is missing
-      {"data.data.sjsj.x.y", ""},      // through a string's missing member
+      {"data.nothing.sjsj", ""},   // a middle member is missing
+      {"data.data.sjsj.x.y", ""},  // through a string's missing member
       {"data.itemList[3].href", "//item/3"},
       {"data.itemList[43].href", "//item/43"},
       {"data.itemList[44].href", ""},
@@ -148,10 +149,8 @@ TEST(JsonReaderTest, GetKeysSplitsTheKeyList) {
     std::vector<std::string> keys;
   };
   const Case cases[] = {
-      {"data.ab", {"a", "b"}},
-      {"data.empty", {}},
-      {"data.missing", {}},
-      {"data.tail", {"x"}},  // an empty last piece is dropped
+      {"data.ab", {"a", "b"}}, {"data.empty", {}},
+      {"data.missing", {}},    {"data.tail", {"x"}},  // an empty last piece is dropped
       {"data.mid", {"", "y"}},
   };
   for (const auto& c : cases) {
@@ -224,14 +223,9 @@ TEST(JsonReaderTest, AcceptsOnlyHarmlessWrapping) {
 
 TEST(JsonReaderTest, TopLevelValuesAndNames) {
   const TextCase cases[] = {
-      {"\"text\"", "text"},
-      {"12", "12"},
-      {"99999999999999999999999", "99999999999999999999999"},
-      {"true", "true"},
-      {"null", ""},
-      {"[1,2]", "1,2"},
-      {"\"a\" \"b\"", ""},
-      {"\"unclosed", ""},
+      {"\"text\"", "text"}, {"12", "12"},       {"99999999999999999999999", "99999999999999999999999"},
+      {"true", "true"},     {"null", ""},       {"[1,2]", "1,2"},
+      {"\"a\" \"b\"", ""},  {"\"unclosed", ""},
   };
   for (const auto& c : cases) EXPECT_EQ(Loaded(c.path).getText("data"), c.expected) << c.path;
 
@@ -245,14 +239,10 @@ TEST(JsonReaderTest, TopLevelValuesAndNames) {
 TEST(JsonReaderTest, ConvertsBetweenGbkAndTheParser) {
   // Raw Chinese text arrives in GBK; escapes decode to the same characters.
   auto readers = BothWays(G(R"({"city":"广东汕头","esc":"\u5e7f\u4e1c\u6c55\u5934","广东":{"名":"值"},)"
-                             R"("mixed":"a\u00e9b","emoji":"\ud83d\ude00","keys":{"甲":1,"\u4e59":2}})"));
+                            R"("mixed":"a\u00e9b","emoji":"\ud83d\ude00","keys":{"甲":1,"\u4e59":2}})"));
   const TextCase cases[] = {
-      {"data.city", G("广东汕头")},
-      {"data.esc", G("广东汕头")},
-      {"data.mixed", G("aéb")},
-      {"data.emoji", G("😀")},
-      {"data.广东.名", G("值")},
-      {"data[\"广东\"]['名']", G("值")},
+      {"data.city", G("广东汕头")}, {"data.esc", G("广东汕头")}, {"data.mixed", G("aéb")},
+      {"data.emoji", G("😀")},       {"data.广东.名", G("值")},   {"data[\"广东\"]['名']", G("值")},
   };
   for (const auto& reader : readers) {
     for (const auto& c : cases) EXPECT_EQ(reader.getText(G(c.path)), c.expected) << c.path;
@@ -394,8 +384,10 @@ TEST(JsonReaderTest, LongArraysReadEveryElement) {
   std::string json = "{\"a\":[";
   for (int k = 0; k < 300; ++k) {
     if (k) json += ",";
-    if (k % 3 == 0) json += std::to_string(k);
-    else if (k % 3 == 1) json += "{\"v\":" + std::to_string(k) + ",\"w\":[[1],[2]]}";
+    if (k % 3 == 0)
+      json += std::to_string(k);
+    else if (k % 3 == 1)
+      json += "{\"v\":" + std::to_string(k) + ",\"w\":[[1],[2]]}";
     else {
       json += "[" + std::to_string(k) + ",[0";  // an inner array long enough for its own table
       for (int n = 0; n < 70; ++n) json += ",1";
@@ -409,7 +401,9 @@ TEST(JsonReaderTest, LongArraysReadEveryElement) {
     ASSERT_EQ(reader.getLength("data.a"), 300) << text.size();
     for (int k = 0; k < 300; ++k) {
       const std::string at = "data.a[" + std::to_string(k) + "]";
-      const std::string got = k % 3 == 0 ? reader.getText(at) : k % 3 == 1 ? reader.getText(at + ".v") : reader.getText(at + "[0]");
+      const std::string got = k % 3 == 0   ? reader.getText(at)
+                              : k % 3 == 1 ? reader.getText(at + ".v")
+                                           : reader.getText(at + "[0]");
       EXPECT_EQ(got, std::to_string(k)) << at;
     }
     EXPECT_EQ(reader.getText("data.a[300]"), "");

@@ -42,9 +42,9 @@ TEST(ProbeEcho, UnprivilegedProcessUsesPingSocketsOrCannotProbe) {
   constexpr gid_t kNobody = 65534;
   long low = 1, high = 0;
   std::ifstream("/proc/sys/net/ipv4/ping_group_range") >> low >> high;
-  const ProbeOutcome expected =
-      (low <= static_cast<long>(kNobody) && static_cast<long>(kNobody) <= high) ? ProbeOutcome::Answered
-                                                                            : ProbeOutcome::NoEchoService;
+  const ProbeOutcome expected = (low <= static_cast<long>(kNobody) && static_cast<long>(kNobody) <= high)
+                                    ? ProbeOutcome::Answered
+                                    : ProbeOutcome::NoEchoService;
   const pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {

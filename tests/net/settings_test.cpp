@@ -17,20 +17,20 @@ using test::G;
 TEST(SettingsTest, EndpointValuesOverrideTheBuiltIns) {
   Settings s;
   std::string error;
-  ASSERT_TRUE(ParseSettingsText(
-      "; demo settings\r\n"
-      "# written by hand\n"
-      "\n"
-      "   \n"
-      "[endpoints]\n"
-      "SERVICE_BASE=http://127.0.0.1:9000/\r\n"
-      "LIST_SITE= http://list.example?x=1&y=2 \n"
-      "TMALL_TITLE_SUFFIX=-tmall.com天猫\n"
-      "  BANG_SITE = http://bang\n"
-      "MARKET_HOST=\n"
-      "[ui]\n"
-      "theme = dark = yes\r\n",
-      "a.ini", s, error))
+  ASSERT_TRUE(
+      ParseSettingsText("; demo settings\r\n"
+                        "# written by hand\n"
+                        "\n"
+                        "   \n"
+                        "[endpoints]\n"
+                        "SERVICE_BASE=http://127.0.0.1:9000/\r\n"
+                        "LIST_SITE= http://list.example?x=1&y=2 \n"
+                        "TMALL_TITLE_SUFFIX=-tmall.com天猫\n"
+                        "  BANG_SITE = http://bang\n"
+                        "MARKET_HOST=\n"
+                        "[ui]\n"
+                        "theme = dark = yes\r\n",
+                        "a.ini", s, error))
       << error;
   EXPECT_EQ(s.endpoints.SERVICE_BASE, "http://127.0.0.1:9000/");
   // Only the trailing CR goes: blanks and '=' in the value stay.
@@ -43,7 +43,8 @@ TEST(SettingsTest, EndpointValuesOverrideTheBuiltIns) {
 
   // A file whose lines end with a lone CR is read line by line.
   Settings cr;
-  ASSERT_TRUE(ParseSettingsText("[endpoints]\rSERVICE_BASE=http://cr/\r\rCART_SITE=HTTPS://cart\r", "cr.ini", cr, error))
+  ASSERT_TRUE(
+      ParseSettingsText("[endpoints]\rSERVICE_BASE=http://cr/\r\rCART_SITE=HTTPS://cart\r", "cr.ini", cr, error))
       << error;
   EXPECT_EQ(cr.endpoints.SERVICE_BASE, "http://cr/");
   EXPECT_EQ(cr.endpoints.CART_SITE, "HTTPS://cart");
@@ -55,12 +56,15 @@ TEST(SettingsTest, BadLinesNameFileAndLine) {
   } cases[] = {
       {"[endpoints]\nSERVICE_BASE=http://x\nSERVICE_URL=y\n", "k.ini:3: unknown key 'SERVICE_URL' in [endpoints]"},
       // An address the program would request or open must be a web address.
-      {"[endpoints]\nSERVICE_BASE=file:///etc/\n", "k.ini:2: SERVICE_BASE must be an http:// or https:// address, not 'file:///etc/'"},
-      {"[endpoints]\nLIST_SITE=gopher://x\n", "k.ini:2: LIST_SITE must be an http:// or https:// address, not 'gopher://x'"},
+      {"[endpoints]\nSERVICE_BASE=file:///etc/\n",
+       "k.ini:2: SERVICE_BASE must be an http:// or https:// address, not 'file:///etc/'"},
+      {"[endpoints]\nLIST_SITE=gopher://x\n",
+       "k.ini:2: LIST_SITE must be an http:// or https:// address, not 'gopher://x'"},
       // Our own sections know their keys, and take values exactly as written.
       {"[http]\nretires=2\n", "k.ini:2: unknown key 'retires' in [http]"},
       {"[HTTP]\rretries=1\rretires=2\r", "k.ini:3: unknown key 'retires' in [http]"},  // lone CR line ends
-      {"[report]\nshop_hours= 9-23\n", "k.ini:2: [report] shop_hours: the value has a leading or trailing blank: ' 9-23'"},
+      {"[report]\nshop_hours= 9-23\n",
+       "k.ini:2: [report] shop_hours: the value has a leading or trailing blank: ' 9-23'"},
       {"[history]\nenabled=1\t\n", "k.ini:2: [history] enabled: the value has a leading or trailing blank: '1\t'"},
       {"[history]\nkeep=3\n", "k.ini:2: unknown key 'keep' in [history]"},
       {"[endpoints]\nservice_base=x\n", "k.ini:2: unknown key 'service_base' in [endpoints]"},
@@ -82,10 +86,11 @@ TEST(SettingsTest, HttpBoundsAndEndpointsTakeEffect) {
   test::ClientStateGuard restore;
   Settings s;
   std::string error;
-  ASSERT_TRUE(ParseSettingsText(
-      "[endpoints]\nSEARCH_SITE=http://127.0.0.1:1\nMARKET_COOKIE_DOMAINS=.tmall.com,.tmall.hk\n"
-      "[http]\nconnect_timeout=5\nstall_timeout=7\ntotal_timeout=9\nmax_body=1073741824\nretries=0\n",
-      "h.ini", s, error)) << error;
+  ASSERT_TRUE(
+      ParseSettingsText("[endpoints]\nSEARCH_SITE=http://127.0.0.1:1\nMARKET_COOKIE_DOMAINS=.tmall.com,.tmall.hk\n"
+                        "[http]\nconnect_timeout=5\nstall_timeout=7\ntotal_timeout=9\nmax_body=1073741824\nretries=0\n",
+                        "h.ini", s, error))
+      << error;
   ASSERT_TRUE(ApplySettings(s, error)) << error;
   EXPECT_EQ(CurrentEndpoints()->SEARCH_SITE, "http://127.0.0.1:1");
   EXPECT_EQ(CurrentEndpoints()->MARKET_COOKIE_DOMAINS, ".tmall.com,.tmall.hk");
@@ -160,9 +165,9 @@ TEST(SettingsTest, ShopHoursOfTheReport) {
     bool ok;
     ShopHours hours;
   } cases[] = {
-      {"9-23", true, {9, 23}}, {" 20 - 23 ", true, {20, 23}}, {"0-2", true, {0, 2}},
-      {"21-23", true, {21, 23}}, {"22-23", false, {}}, {"9-24", false, {}},
-      {"23-9", false, {}}, {"9", false, {}}, {"a-b", false, {}}, {"-1-5", false, {}}, {"", false, {}},
+      {"9-23", true, {9, 23}}, {" 20 - 23 ", true, {20, 23}}, {"0-2", true, {0, 2}}, {"21-23", true, {21, 23}},
+      {"22-23", false, {}},    {"9-24", false, {}},           {"23-9", false, {}},   {"9", false, {}},
+      {"a-b", false, {}},      {"-1-5", false, {}},           {"", false, {}},
   };
   for (const Case& c : cases) {
     ShopHours h{1, 4};

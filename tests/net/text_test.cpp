@@ -19,11 +19,14 @@ using test::G;
 const std::string kTrailB = "\x81\x62";
 
 TEST(TextFind, PositionsAndDoubleByteRules) {
-  struct Case { std::string text, sought; int start, expected; };
+  struct Case {
+    std::string text, sought;
+    int start, expected;
+  };
   const std::vector<Case> cases = {
       {"a" + G("中") + "b", "b", 1, 4},
-      {"a" + G("中") + "b", "\xD0", 1, -1},   // trail byte of 中
-      {kTrailB, "b", 1, -1},                  // 'b' as a trail byte is no match
+      {"a" + G("中") + "b", "\xD0", 1, -1},  // trail byte of 中
+      {kTrailB, "b", 1, -1},                 // 'b' as a trail byte is no match
       {kTrailB + "b", "b", 1, 3},
       {G("中文中文"), G("文"), 1, 3},
       {G("中文中文"), G("文"), 5, 7},
@@ -34,7 +37,7 @@ TEST(TextFind, PositionsAndDoubleByteRules) {
       {"abcabc", "abc", 5, -1},
       {"abcabc", "c", 6, 6},
       {"abcabc", "c", 7, -1},
-      {"abc", "ABC", 1, -1},                  // case-sensitive
+      {"abc", "ABC", 1, -1},  // case-sensitive
       {"abc", "abcd", 1, -1},
       {"abc", "", 1, 1},
       {"abc", "", 3, 1},
@@ -117,7 +120,10 @@ TEST(TextUpper, AsciiOnly) {
 }
 
 TEST(TextToInteger, LeadingNumberAfterFoldingFullWidth) {
-  struct Case { std::string text; int32_t expected; };
+  struct Case {
+    std::string text;
+    int32_t expected;
+  };
   const std::vector<Case> cases = {
       {"123", 123},
       {"  -45abc", -45},
@@ -133,11 +139,13 @@ TEST(TextToInteger, LeadingNumberAfterFoldingFullWidth) {
       {G("－１２"), -12},
       {G("＋５元"), 5},
       {G("　　４２"), 42},
-      {"\xA3\xA0" "7", 7},
+      {"\xA3\xA0"
+       "7",
+       7},
       {G("库存") + "12", 0},
       {G("１2３"), 123},
       {"2147483647", std::numeric_limits<int32_t>::max()},
-      {"2147483648", std::numeric_limits<int32_t>::max()},   // saturates
+      {"2147483648", std::numeric_limits<int32_t>::max()},  // saturates
       {"99999999999999999999", std::numeric_limits<int32_t>::max()},
       {"-2147483648", std::numeric_limits<int32_t>::min()},
       {"-2147483649", std::numeric_limits<int32_t>::min()},
@@ -208,8 +216,7 @@ TEST(TextTraditionalToSimplified, Cases) {
   EXPECT_EQ(TraditionalToSimplified("abc " + G("國") + "1"), "abc " + G("国") + "1");
   EXPECT_EQ(TraditionalToSimplified("plain ascii"), "plain ascii");
   // Bytes that are no character are copied as they are.
-  EXPECT_EQ(TraditionalToSimplified(G("國") + "\xFF\xFF" + G("門") + "\x81"),
-            G("国") + "\xFF\xFF" + G("门") + "\x81");
+  EXPECT_EQ(TraditionalToSimplified(G("國") + "\xFF\xFF" + G("門") + "\x81"), G("国") + "\xFF\xFF" + G("门") + "\x81");
   // 俓 simplifies to a character outside GBK, so it stays as it was.
   EXPECT_EQ(TraditionalToSimplified(G("俓國")), G("俓国"));
   // A four-byte character (written by the codec for text outside GBK) survives.
@@ -224,10 +231,18 @@ TEST(TextTraditionalToSimplified, CharacterByCharacterAndSimplifiedTextStays) {
     const char* out;
   } cases[] = {
       // The same character converts the same way whatever its neighbours.
-      {"乾", "乾"}, {"乾隆", "乾隆"}, {"乾國", "乾国"}, {"國乾", "国乾"},
+      {"乾", "乾"},
+      {"乾隆", "乾隆"},
+      {"乾國", "乾国"},
+      {"國乾", "国乾"},
       // Characters of GB2312 are already simplified text and stay as they are,
       // although a phrase table would change some of them.
-      {"吒", "吒"}, {"薹", "薹"}, {"榘", "榘"}, {"醣", "醣"}, {"哪吒", "哪吒"}, {"醣類", "醣类"},
+      {"吒", "吒"},
+      {"薹", "薹"},
+      {"榘", "榘"},
+      {"醣", "醣"},
+      {"哪吒", "哪吒"},
+      {"醣類", "醣类"},
       {"國貨東方旗艦店", "国货东方旗舰店"},
   };
   for (const Case& c : cases) EXPECT_EQ(GbkToUtf8(TraditionalToSimplified(G(c.in))), c.out) << c.in;

@@ -15,15 +15,15 @@
 #include <thread>
 #include <vector>
 
-#include "results/results_table.h"
 #include "net/codec.h"
 #include "net/json.h"
 #include "net/settings.h"
 #include "net/shared_state.h"
 #include "net/text.h"
+#include "results/results_table.h"
 #include "search/keyword_search.h"
-#include "support/sim_process.h"
 #include "support/quiet_host.h"
+#include "support/sim_process.h"
 
 namespace kelvora {
 namespace {
@@ -184,8 +184,7 @@ TEST(ResultsRaceTest, SearchOnAWorkerWhileOthersReadClearListenAndSwapTheCookie)
       auto listener = std::make_unique<CountingListener>();
       table.addListener(listener.get());
       const auto until = std::chrono::steady_clock::now() + 50ms;
-      while (searching && listener->calls == 0 && std::chrono::steady_clock::now() < until)
-        std::this_thread::yield();
+      while (searching && listener->calls == 0 && std::chrono::steady_clock::now() < until) std::this_thread::yield();
       table.removeListener(listener.get());
       if (listener->inside != 0) ++removedInside;
       const int calls = listener->calls;
@@ -247,7 +246,8 @@ TEST(ResultsRaceTest, SearchOnAWorkerWhileOthersReadClearListenAndSwapTheCookie)
   EXPECT_GE(requests, 2 + 88);
   std::set<std::string> distinct;
   for (const std::string& c : sent) {
-    EXPECT_TRUE(c == cookies[0] || c == cookies[1] || c == cookies[2]) << c.substr(0, 80) << " (" << c.size() << " bytes)";
+    EXPECT_TRUE(c == cookies[0] || c == cookies[1] || c == cookies[2])
+        << c.substr(0, 80) << " (" << c.size() << " bytes)";
     distinct.insert(c);
   }
   EXPECT_GE(distinct.size(), 2u);

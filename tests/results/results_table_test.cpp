@@ -15,8 +15,8 @@ namespace {
 using test::G;
 
 TEST(ResultsTable, ColumnCaptionsAndWidths) {
-  const char* captions[] = {"序号", "itemID", "标题", "链接", "卖家", "上架时间", "下架时间",
-                            "剩余小时数", "店铺类型", "当前销量", "当前库存", "售价", "所在地", "监测"};
+  const char* captions[] = {"序号",       "itemID",   "标题",     "链接",     "卖家", "上架时间", "下架时间",
+                            "剩余小时数", "店铺类型", "当前销量", "当前库存", "售价", "所在地",   "监测"};
   const int widths[] = {40, 50, 65, 70, 70, 80, 80, 80, 70, 70, 70, 65, 55, 50};
   for (int i = 0; i < kResultColumnCount; ++i) {
     EXPECT_EQ(ResultColumns()[i].caption, G(captions[i])) << i;
@@ -101,7 +101,8 @@ struct CountingListener : ResultsTable::Listener {
 
 TEST(ResultsTable, RemovedRowsTakeTheirCellsAndFailuresWithThem) {
   ResultsTable table;
-  for (int i = 0; i < 6; ++i) table.setCell(table.addRow(std::to_string(i + 1)), ResultColumn::ItemId, "id" + std::to_string(i));
+  for (int i = 0; i < 6; ++i)
+    table.setCell(table.addRow(std::to_string(i + 1)), ResultColumn::ItemId, "id" + std::to_string(i));
   RowFailures failed;
   failed[RequestPart::Secondary] = FailureKind::Malformed;
   table.setFailures(4, failed);
@@ -169,7 +170,6 @@ TEST(ResultsTable, ConcurrentAppendsAndListenerCounts) {
   EXPECT_EQ(listener.appended, kThreads * kRows);
 }
 
-
 TEST(ResultsTable, FailuresFollowTheirRowAndAreClearedWithIt) {
   ResultsTable t;
   t.addRow();
@@ -184,8 +184,8 @@ TEST(ResultsTable, FailuresFollowTheirRowAndAreClearedWithIt) {
   t.clearRows();
   t.addRow();
   t.addRow();
-  EXPECT_FALSE(t.failures(1).any());                // a new row starts clean
-  EXPECT_FALSE(t.setFailures(1, f, before));        // stale writer
+  EXPECT_FALSE(t.failures(1).any());          // a new row starts clean
+  EXPECT_FALSE(t.setFailures(1, f, before));  // stale writer
   EXPECT_FALSE(t.failures(1).any());
   EXPECT_STREQ(RequestPartName(RequestPart::Alternate), "alternate");
   EXPECT_STREQ(FailureKindName(FailureKind::NoAnswer), "no answer");
@@ -206,7 +206,10 @@ struct FragileListener : ResultsTable::Listener {
 
 struct SelfRemovingListener : ResultsTable::Listener {
   explicit SelfRemovingListener(ResultsTable& t) : table(t) {}
-  void rowsAppended(int32_t, int32_t) override { table.removeListener(this); ++calls; }
+  void rowsAppended(int32_t, int32_t) override {
+    table.removeListener(this);
+    ++calls;
+  }
   void rowChanged(int32_t) override {}
   void rowsCleared() override {}
   ResultsTable& table;

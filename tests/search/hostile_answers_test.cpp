@@ -17,12 +17,12 @@
 #include <thread>
 #include <vector>
 
-#include "results/results_table.h"
-#include "results/web_address.h"
 #include "net/datetime.h"
 #include "net/endpoints.h"
 #include "net/http.h"
 #include "net/shared_state.h"
+#include "results/results_table.h"
+#include "results/web_address.h"
 #include "search/keyword_search.h"
 #include "support/client_state.h"
 #include "support/fixtures.h"
@@ -33,8 +33,8 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::CannedResponse;
-using test::RecordingServer;
 using test::G;
+using test::RecordingServer;
 using Clock = std::chrono::steady_clock;
 
 constexpr uint64_t kGigabyte = uint64_t{1} << 30;
@@ -302,7 +302,7 @@ TEST_F(HostileAnswers, TricklingAnswersEndAtTheStallLimit) {
   ExpectFailedRows(FailureKind::CutShort);
   EXPECT_EQ(host_.status, EndText(1) + G("（第 2、3 页获取失败）"));
   EXPECT_EQ(RequestsTo("/s/search"), 3u);
-  EXPECT_GE(took, std::chrono::seconds(3));  // both waited out a stall...
+  EXPECT_GE(took, std::chrono::seconds(3));   // both waited out a stall...
   EXPECT_LT(took, std::chrono::seconds(12));  // ...and no more
 }
 
@@ -314,10 +314,11 @@ TEST_F(HostileAnswers, DeepNestingAndMillionDigitNumbersInThePageObject) {
   for (int k = 0; k < 100000; ++k) deep += "{\"a\":";
   deep += "1" + std::string(100000, '}');
   const std::string digits(1000000, '7');
-  const std::string auctions = "[{\"detail_url\":\"" + server_.url("/gone") + "\",\"price\":" + digits +
-                               "},{\"detail_url\":" + digits + "}]";
+  const std::string auctions =
+      "[{\"detail_url\":\"" + server_.url("/gone") + "\",\"price\":" + digits + "},{\"detail_url\":" + digits + "}]";
   server_.on(PageTarget(1), CannedResponse{.body = "<script>g_page_config = {\"mods\":{\"itemlist\":{\"data\":"
-                                                   "{\"auctions\":" + auctions + "}}}};</script>"});
+                                                   "{\"auctions\":" +
+                                                   auctions + "}}}};</script>"});
   server_.on(PageTarget(2), CannedResponse{.body = "<script>g_page_config = " + deep + ";</script>" +
                                                    LinksPage({server_.url("/gone")})});
 

@@ -43,10 +43,10 @@ TEST(HostilePages, TwoHundredThousandAuctionsInThePageObject) {
   constexpr size_t kAuctions = 200000;
   std::string auctions;
   for (size_t k = 0; k < kAuctions; ++k)
-    auctions += (k ? ",{\"detail_url\":\"//h/item.htm?id=" : "{\"detail_url\":\"//h/item.htm?id=") +
-                std::to_string(k) + "\"}";
-  const std::string page = "<script>g_page_config = {\"mods\":{\"itemlist\":{\"data\":{\"auctions\":[" + auctions +
-                           "]}}}};</script>";
+    auctions +=
+        (k ? ",{\"detail_url\":\"//h/item.htm?id=" : "{\"detail_url\":\"//h/item.htm?id=") + std::to_string(k) + "\"}";
+  const std::string page =
+      "<script>g_page_config = {\"mods\":{\"itemlist\":{\"data\":{\"auctions\":[" + auctions + "]}}}};</script>";
   const std::vector<std::string> found = SearchResultAddresses(page);
   ASSERT_EQ(found.size(), kAuctions);
   EXPECT_EQ(found[123456], "//h/item.htm?id=123456");
@@ -55,8 +55,8 @@ TEST(HostilePages, TwoHundredThousandAuctionsInThePageObject) {
 // Markup that opens every attribute and never closes the tag reads as a page
 // without links.
 TEST(HostilePages, BacktrackingMarkupOfTheFirstLinkForm) {
-  const std::string page = "<a trace=\"auction\"  traceNum=\"1\"  data-pid=\"" +
-                           Repeat("x\" href=\"y\" target=\"_blank\" class=\"s", 2000);
+  const std::string page =
+      "<a trace=\"auction\"  traceNum=\"1\"  data-pid=\"" + Repeat("x\" href=\"y\" target=\"_blank\" class=\"s", 2000);
   EXPECT_TRUE(SearchResultAddresses(page).empty());
 }
 

@@ -50,26 +50,37 @@ TEST(AuctionLinkScan, AgreesWithThePatternsOnTrickyMarkup) {
       {"two links back to back", N, Num("//h/a") + Num("//h/b"), {"//h/a", "//h/b"}},
       {"letter before the a", N, "x" + Num("//h/a").substr(1) + Num("//h/b"), {"//h/b"}},
       {"digit or underscore before the a", N, "9" + Num("//h/a").substr(1) + "_" + Num("//h/b").substr(1), {}},
-      {"GBK bytes before the a", N, gbk + Num("//h/a").substr(1) + "\xFF" + Num("//h/b").substr(1),
-       {"//h/a", "//h/b"}},
+      {"GBK bytes before the a", N, gbk + Num("//h/a").substr(1) + "\xFF" + Num("//h/b").substr(1), {"//h/a", "//h/b"}},
       {"line breaks inside every part", N, Num("//h/\r\na", "1\n2", "um\nx"), {"//h/\r\na"}},
       {"NUL and high bytes in the address", N, Num(std::string("//h/\0", 5) + gbk), {std::string("//h/\0", 5) + gbk}},
-      {"two digits, a letter, a full-width digit", N,
-       Num("//h/a", "7", "x", "12") + Num("//h/b", "7", "x", "x") + Num("//h/c", "7", "x", "\xA3\xB1"), {}},
+      {"two digits, a letter, a full-width digit",
+       N,
+       Num("//h/a", "7", "x", "12") + Num("//h/b", "7", "x", "x") + Num("//h/c", "7", "x", "\xA3\xB1"),
+       {}},
       {"no digit", N, Num("//h/a", "7", "x", "") + Num("//h/b"), {"//h/b"}},
       {"empty pid reaches into the next link", N, Num("//h/a", "") + Num("//h/b"), {"//h/b"}},
-      {"empty address reaches into the next link", N, Num("") + Num("//h/b"),
+      {"empty address reaches into the next link",
+       N,
+       Num("") + Num("//h/b"),
        {"\" target=\"_blank\" class=\"ssummary-img\"><a trace=\"auction\"  traceNum=\"3\"  data-pid=\"7\" "
         "href=\"//h/b"}},
       {"empty class tail reaches to the next closing", N, Num("//h/a", "7", "") + "x\">", {"//h/a"}},
-      {"class not beginning with s", N,
-       "<a trace=\"auction\"  traceNum=\"3\"  data-pid=\"7\" href=\"//h/a\" target=\"_blank\" class=\"pic\">", {}},
+      {"class not beginning with s",
+       N,
+       "<a trace=\"auction\"  traceNum=\"3\"  data-pid=\"7\" href=\"//h/a\" target=\"_blank\" class=\"pic\">",
+       {}},
       {"a second opening inside the pid", N, kNumOpening + Num("//h/a"), {"//h/a"}},
-      {"a half opening closes on the next link", N, Num("//h/a") + kNumOpening + "x\" href=\"y" + Num("//h/b"),
+      {"a half opening closes on the next link",
+       N,
+       Num("//h/a") + kNumOpening + "x\" href=\"y" + Num("//h/b"),
        {"//h/a", "y" + Num("//h/b").substr(0, Num("//h/b").find("\" target"))}},
-      {"unclosed tail after a link", N, Num("//h/a") + kNumOpening + "x\" href=\"y\" target=\"_blank\" class=\"s",
+      {"unclosed tail after a link",
+       N,
+       Num("//h/a") + kNumOpening + "x\" href=\"y\" target=\"_blank\" class=\"s",
        {"//h/a"}},
-      {"a broken opening is passed over", N, "a trace=\"auction\"  traceNum=\"1\" data-pid=\"x" + Num("//h/a"),
+      {"a broken opening is passed over",
+       N,
+       "a trace=\"auction\"  traceNum=\"1\" data-pid=\"x" + Num("//h/a"),
        {"//h/a"}},
       {"apostrophes", N, "<a trace='auction'  traceNum='1'  data-pid='1' href='//h/a' target='_blank' class='sx'>", {}},
       {"second form", I, Idx("//h/c") + "\n" + Idx("//h/d", "1"), {"//h/c", "//h/d"}},
@@ -88,10 +99,26 @@ TEST(AuctionLinkScan, AgreesWithThePatternsOnTrickyMarkup) {
 // Pages stitched from pieces of both forms, the shapes where a shortcut would go
 // wrong: openings, closings and word bytes in every order.
 TEST(AuctionLinkScan, AgreesWithThePatternsOnStitchedPages) {
-  const std::vector<std::string> pieces = {
-      "<a trace=\"auction\"  traceNum=\"", "a trace=\"auction\"  traceNum=\"", "1", "x", "\"  data-pid=\"",
-      "\" href=\"", "\" target=\"_blank\" class=\"s", "\">", "\"", ">", "<", "a", "_", "\xD6", "\n", "//h/i",
-      kIdxOpening, "a trace=\"auction\" traceidx=\"", Num("//h/n"), Idx("//h/d")};
+  const std::vector<std::string> pieces = {"<a trace=\"auction\"  traceNum=\"",
+                                           "a trace=\"auction\"  traceNum=\"",
+                                           "1",
+                                           "x",
+                                           "\"  data-pid=\"",
+                                           "\" href=\"",
+                                           "\" target=\"_blank\" class=\"s",
+                                           "\">",
+                                           "\"",
+                                           ">",
+                                           "<",
+                                           "a",
+                                           "_",
+                                           "\xD6",
+                                           "\n",
+                                           "//h/i",
+                                           kIdxOpening,
+                                           "a trace=\"auction\" traceidx=\"",
+                                           Num("//h/n"),
+                                           Idx("//h/d")};
   std::mt19937 random(14);
   std::uniform_int_distribution<size_t> pick(0, pieces.size() - 1), length(1, 24);
   int withLinks = 0;
@@ -129,24 +156,32 @@ TEST(AuctionLinkScan, AgreesWithThePatternsOnStoredPages) {
 TEST(JsonpScan, AgreesWithThePattern) {
   const std::pair<std::string, std::string> cases[] = {
       {"jsonp60({\"a\":1})", "{\"a\":1}"},
-      {"json({\"a\":1})", ""},                           // the callback name needs a byte
-      {"jsonp(x)\ny", "x"}, {"jsonp(x)\fy", "x"}, {"jsonp(x)\ry", "x"},
-      {"jsonp(x)\r\ny", ""},                            // the pair is dropped first: ")y"
-      {"jsonp(x)y", ""}, {"jsonp(x) \n", ""},
-      {"jsonp(a\r\n)\n", "a"}, {"jsonp(\xD6\r\n)\n", "\xD6\r\n"},  // a CR ending a character stays
-      {"jsonp()\n", ""},                                 // an empty argument reaches on
+      {"json({\"a\":1})", ""},  // the callback name needs a byte
+      {"jsonp(x)\ny", "x"},
+      {"jsonp(x)\fy", "x"},
+      {"jsonp(x)\ry", "x"},
+      {"jsonp(x)\r\ny", ""},  // the pair is dropped first: ")y"
+      {"jsonp(x)y", ""},
+      {"jsonp(x) \n", ""},
+      {"jsonp(a\r\n)\n", "a"},
+      {"jsonp(\xD6\r\n)\n", "\xD6\r\n"},  // a CR ending a character stays
+      {"jsonp()\n", ""},                  // an empty argument reaches on
       {"jsonp()\n)\n", ")\n"},
-      {"jsonp(a)b)\n", "a)b"}, {"jsonp(a)\nb)\n", "a"},
-      {"jsonA(b jsonp(a)\n", "b jsonp(a"},              // the first "json" starts it
-      {"jsonp60((a))", "(a)"}, {"jsonp60(a\n(b)\n", "a\n(b"},
-      {"JSONP(a)", ""}, {"", ""},
+      {"jsonp(a)b)\n", "a)b"},
+      {"jsonp(a)\nb)\n", "a"},
+      {"jsonA(b jsonp(a)\n", "b jsonp(a"},  // the first "json" starts it
+      {"jsonp60((a))", "(a)"},
+      {"jsonp60(a\n(b)\n", "a\n(b"},
+      {"JSONP(a)", ""},
+      {"", ""},
   };
   for (const auto& [answer, json] : cases) {
     EXPECT_EQ(PatternJsonp(answer), json) << answer << " (the pattern)";
     EXPECT_EQ(ShopAnswerJson(answer), json) << answer;
   }
   // Stitched answers.
-  const std::vector<std::string> pieces = {"jsonp6(", "json", "p6", "(", ")", ")", "\n", "\r", "\r\n", "\f", "x", "\xD6", "{\"a\":1}"};
+  const std::vector<std::string> pieces = {"jsonp6(", "json", "p6", "(", ")",    ")",        "\n",
+                                           "\r",      "\r\n", "\f", "x", "\xD6", "{\"a\":1}"};
   std::mt19937 random(60);
   std::uniform_int_distribution<size_t> pick(0, pieces.size() - 1), length(1, 16);
   int found = 0;

@@ -21,9 +21,9 @@
 #include "search/keyword_search.h"
 #include "search/list_search.h"
 #include "search/shop_search.h"
+#include "support/client_state.h"
 #include "support/fixtures.h"
 #include "support/recording_server.h"
-#include "support/client_state.h"
 #include "support/sim_process.h"
 
 namespace kelvora {
@@ -85,7 +85,8 @@ V Targets(const std::vector<Request>& requests, const std::string& prefix) {
 class SimSearchTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    logPath_ = new std::string((fs::temp_directory_path() / ("kelvora-search-" + std::to_string(::getpid()) + ".jsonl")).string());
+    logPath_ = new std::string(
+        (fs::temp_directory_path() / ("kelvora-search-" + std::to_string(::getpid()) + ".jsonl")).string());
     fs::remove(*logPath_);
     sim_ = new SimProcess({"--log", *logPath_, "--now", "2014-11-18 18:00:00"});
   }
@@ -169,10 +170,9 @@ TEST_F(SimSearchTest, KeywordSearchFillsThreePagesInResultOrder) {
   KeywordSearchWorker(run, keyword, "3");
 
   const auto requests = Requests();
-  EXPECT_EQ(Targets(requests, "/s/"),
-            (V{"/s/search?q=kelvora%20demo&source=tbsy&style=list&tab=all&s=0",
-               "/s/search?q=kelvora%20demo&source=tbsy&style=list&tab=all&s=44",
-               "/s/search?q=kelvora%20demo&source=tbsy&style=list&tab=all&s=88"}));
+  EXPECT_EQ(Targets(requests, "/s/"), (V{"/s/search?q=kelvora%20demo&source=tbsy&style=list&tab=all&s=0",
+                                         "/s/search?q=kelvora%20demo&source=tbsy&style=list&tab=all&s=44",
+                                         "/s/search?q=kelvora%20demo&source=tbsy&style=list&tab=all&s=88"}));
   for (const Request& r : requests)
     if (r.target.rfind("/s/", 0) == 0) {
       EXPECT_EQ(r.cookie, kDemoCookie);
@@ -202,7 +202,7 @@ TEST_F(SimSearchTest, KeywordPagesEndAtTheFirstEmptyPage) {
   EXPECT_EQ(Offsets(Requests(), "/s/search"), (std::vector<int>{0, 44}));
   EXPECT_EQ(table_.rowCount(), 19);
   EXPECT_EQ(host_.statuses.back(), "操作已结束.共获取到 19 条记录");
-  EXPECT_EQ(host_.refreshes, 1);  // only after the page that yielded addresses
+  EXPECT_EQ(host_.refreshes, 1);                     // only after the page that yielded addresses
   EXPECT_EQ(host_.pauses, std::vector<int>(19, 1));  // no grab-delay box: 1 ms
 }
 
@@ -327,8 +327,10 @@ TEST_F(SimSearchTest, CategoryPagesAreAllAskedWithTheDoubledParameters) {
   ASSERT_NE(small, 0);
 
   std::string written;
-  CategoryQuery query{.topValue = 16, .subValue = small, .keyword = "", .pagesText = "3",
-                      .setPagesText = [&](const std::string& t) { written = t; }};
+  CategoryQuery query{
+      .topValue = 16, .subValue = small, .keyword = "", .pagesText = "3", .setPagesText = [&](const std::string& t) {
+        written = t;
+      }};
   SearchRun run(table_, host_);
   CategorySearchWorker(run, query);
   const std::string spm = "a21bo.50862.201856-taobao-item.1";
@@ -367,7 +369,10 @@ TEST_F(SimSearchTest, CategoryPagesAreAllAskedWithTheDoubledParameters) {
     RecordingHost host;
     SearchRun r(table, host);
     host.stopAfterRows = 3;  // the rows themselves do not matter here
-    CategorySearchWorker(r, {.topValue = 16, .subValue = c.sub, .keyword = c.keyword, .pagesText = c.pages,
+    CategorySearchWorker(r, {.topValue = 16,
+                             .subValue = c.sub,
+                             .keyword = c.keyword,
+                             .pagesText = c.pages,
                              .setPagesText = [&](const std::string& t) { written = t; }});
     EXPECT_EQ(Targets(Requests(), "/list/"), (V{c.expected})) << c.pages;
     EXPECT_EQ(written, c.written) << c.pages;
@@ -391,7 +396,8 @@ TEST_F(SimSearchTest, ShopSearchPagesUntilAnEmptyList) {
   for (int s : {0, 95, 190, 285})
     expected.push_back("/list/itemlist/default.htm?_input_charset=utf-8&json=on&atype=b&cat=0&nick=" + enc +
                        "&style=list&as=0&viewIndex=1&spm=a2106.ad1.1000572.d2&same_info=1&isnew=2&commend=all&pSize=95"
-                       "&s=" + std::to_string(s) + "&_ksTS=1421844656556_59&callback=jsonp60");
+                       "&s=" +
+                       std::to_string(s) + "&_ksTS=1421844656556_59&callback=jsonp60");
   EXPECT_EQ(Targets(requests, "/list/itemlist/"), expected);
   // The list requests carry the list site's own cookies, whole header values joined by ";".
   const std::regex collected(
@@ -399,9 +405,10 @@ TEST_F(SimSearchTest, ShopSearchPagesUntilAnEmptyList) {
   for (const Request& r : requests)
     if (r.target.rfind("/list/itemlist/", 0) == 0) {
       EXPECT_TRUE(std::regex_match(r.cookie, collected)) << r.cookie;
-      EXPECT_EQ(r.referer, Base() + "/list/itemlist/default.htm?cat=0&viewIndex=1&as=0&spm=a2106.ad1.1000572.d2"
-                                    "&commend=all&atype=b&style=list&nick=" + enc +
-                               "&same_info=1&isnew=2&tid=0&_input_charset=utf-8");
+      EXPECT_EQ(r.referer, Base() +
+                               "/list/itemlist/default.htm?cat=0&viewIndex=1&as=0&spm=a2106.ad1.1000572.d2"
+                               "&commend=all&atype=b&style=list&nick=" +
+                               enc + "&same_info=1&isnew=2&tid=0&_input_charset=utf-8");
     }
   EXPECT_EQ(table_.rowCount(), 200);
   EXPECT_EQ(table_.cellText(0, ResultColumn::Index), "0");
@@ -459,7 +466,8 @@ class RecordedSearchTest : public ::testing::Test {
     // Every result page holds one item whose page is missing: a quick row.
     server_.on("/s/search", {.headers = {{"Content-Type", "text/html; charset=gbk"}},
                              .body = "<script>g_page_config = {\"mods\":{\"itemlist\":{\"data\":{\"auctions\":["
-                                     "{\"detail_url\":\"" + server_.url("/gone") + "\"}]}}}};</script>"});
+                                     "{\"detail_url\":\"" +
+                                     server_.url("/gone") + "\"}]}}}};</script>"});
   }
   void TearDown() override {
     SetEndpoints(DefaultEndpoints());
@@ -492,7 +500,8 @@ TEST_F(RecordedSearchTest, KeywordPageCountClamps) {
     EXPECT_EQ(host.buttons, (V{"-按钮1", "+按钮1"})) << c.pages;
     if (c.offsets.empty())
       EXPECT_EQ(host.statuses, (V{"操作已开始，请稍后。。。", "操作已结束.共获取到 0 条记录（页数小于 0，未查询）"}));
-    else EXPECT_EQ(host.statuses.back(), "操作已结束.共获取到 " + std::to_string(c.offsets.size()) + " 条记录");
+    else
+      EXPECT_EQ(host.statuses.back(), "操作已结束.共获取到 " + std::to_string(c.offsets.size()) + " 条记录");
   }
   EXPECT_EQ(Targets(Seen(), "/s/").back(), "/s/search?q=x&source=tbsy&style=list&tab=all&s=4312");
 }
@@ -503,8 +512,8 @@ TEST_F(RecordedSearchTest, FailedResultPagesAreNamedAndSkipped) {
   test::ClientStateGuard restore;
   SetHttpLimits(test::QuickHttpLimits());
   const std::string item = "{\"detail_url\":\"" + server_.url("/gone") + "\"}";
-  const std::string keywordPage = "<script>g_page_config = {\"mods\":{\"itemlist\":{\"data\":{\"auctions\":[" + item +
-                                  "]}}}};</script>";
+  const std::string keywordPage =
+      "<script>g_page_config = {\"mods\":{\"itemlist\":{\"data\":{\"auctions\":[" + item + "]}}}};</script>";
   std::map<std::string, int> seen;
   std::set<std::string> failing;  // "s=N" values answered with 500
   int failFirstOnly = 0;          // answers of a failing target before it works again (0: never)
@@ -525,7 +534,13 @@ TEST_F(RecordedSearchTest, FailedResultPagesAreNamedAndSkipped) {
   const Case cases[] = {
       {{"&s=44"}, 0, 0, "3", {0, 44, 88}, "操作已结束.共获取到 2 条记录（第 2 页获取失败）", {2}},
       // Three pages in a row that do not come: the marketplace is out of reach.
-      {{"&s=0", "&s=44", "&s=88"}, 0, 0, "5", {0, 44, 88}, "操作已结束.共获取到 0 条记录（第 1、2、3 页获取失败）", {1, 2, 3}},
+      {{"&s=0", "&s=44", "&s=88"},
+       0,
+       0,
+       "5",
+       {0, 44, 88},
+       "操作已结束.共获取到 0 条记录（第 1、2、3 页获取失败）",
+       {1, 2, 3}},
       // A page that fails once and comes on the resend has not failed.
       {{"&s=44"}, 1, 1, "2", {0, 44, 44}, "操作已结束.共获取到 2 条记录", {}},
   };
@@ -577,8 +592,8 @@ TEST_F(RecordedSearchTest, FailedResultPagesAreNamedAndSkipped) {
   ResultsTable catTable;
   RecordingHost catHost;
   SearchRun cat(catTable, catHost);
-  CategorySearchWorker(cat, {.topValue = 16, .subValue = std::nullopt, .keyword = "", .pagesText = "3",
-                             .setPagesText = nullptr});
+  CategorySearchWorker(
+      cat, {.topValue = 16, .subValue = std::nullopt, .keyword = "", .pagesText = "3", .setPagesText = nullptr});
   EXPECT_EQ(catTable.rowCount(), 2);
   EXPECT_EQ(catHost.statuses.back(), "操作已结束.共获取到 2 条记录（第 2 页获取失败）");
 }

@@ -66,8 +66,9 @@ TEST(SearchEncoders, KeywordRefusals) {
 }
 
 std::string ConfigPage(const std::string& auctions, const std::string& markup = {}) {
-  return "<html>" + markup + "<script>\n g_page_config = {\"pageName\":\"mainsrp\",\"mods\":{\"itemlist\":" +
-         "{\"data\":{\"auctions\":[" + auctions + "]}}}};\n g_srp_loadCss();</script></html>";
+  return "<html>" + markup +
+         "<script>\n g_page_config = {\"pageName\":\"mainsrp\",\"mods\":{\"itemlist\":" + "{\"data\":{\"auctions\":[" +
+         auctions + "]}}}};\n g_srp_loadCss();</script></html>";
 }
 
 std::string FirstFormLink(const std::string& href, const std::string& pid = "1") {
@@ -84,19 +85,24 @@ TEST(SearchResultPage, BothRoutesInPageOrder) {
     V expected;
   };
   const Case cases[] = {
-      {"config object", ConfigPage(a1 + "," + a2 + "," + a1), {"//h/item.htm?id=1", "http://h/x?id=2", "//h/item.htm?id=1"}},
+      {"config object",
+       ConfigPage(a1 + "," + a2 + "," + a1),
+       {"//h/item.htm?id=1", "http://h/x?id=2", "//h/item.htm?id=1"}},
       {"empty auctions hide the links", ConfigPage("", FirstFormLink("//h/a")), {}},
       {"object without its end", "g_page_config = {\"mods\":{}}" + FirstFormLink("//h/a"), {}},
-      {"first link form", "<div>" + FirstFormLink("//h/a") + "\n" + FirstFormLink("//h/b", "9") + "</div>",
+      {"first link form",
+       "<div>" + FirstFormLink("//h/a") + "\n" + FirstFormLink("//h/b", "9") + "</div>",
        {"//h/a", "//h/b"}},
       {"second link form",
        "<a trace=\"auction\" traceidx=\"0\" href=\"//h/c\" target=\"_blank\"><a trace=\"auction\" traceidx=\"1\" "
        "href=\"//h/d\">",
        {"//h/c", "//h/d"}},
       {"first form wins over the second",
-       FirstFormLink("//h/a") + "<a trace=\"auction\" traceidx=\"1\" href=\"//h/d\">", {"//h/a"}},
-      {"a class not beginning with s", "<a trace=\"auction\"  traceNum=\"3\"  data-pid=\"1\" href=\"//h/a\" "
-                                       "target=\"_blank\" class=\"pic\">",
+       FirstFormLink("//h/a") + "<a trace=\"auction\" traceidx=\"1\" href=\"//h/d\">",
+       {"//h/a"}},
+      {"a class not beginning with s",
+       "<a trace=\"auction\"  traceNum=\"3\"  data-pid=\"1\" href=\"//h/a\" "
+       "target=\"_blank\" class=\"pic\">",
        {}},
       {"apostrophes are not the page's quotes", "<a trace='auction' traceidx='0' href='//h/c'>", {}},
       {"nothing", "<html>no results</html>", {}},
@@ -124,7 +130,8 @@ TEST(CategoryAnswer, GroupedAndFlatLists) {
   EXPECT_EQ(ParseCategoryAnswer(grouped, true), groupedEntries);
   // The first level never reads groups.
   EXPECT_EQ(ParseCategoryAnswer(grouped, false), (std::vector<CategoryEntry>{{"flat", 9}}));
-  const std::string flat = "{\"cat\":{\"hasGroup\":\"0\",\"catList\":[{\"name\":\"" + G("男装") + "\",\"value\":\"30\"}]}}";
+  const std::string flat =
+      "{\"cat\":{\"hasGroup\":\"0\",\"catList\":[{\"name\":\"" + G("男装") + "\",\"value\":\"30\"}]}}";
   EXPECT_EQ(ParseCategoryAnswer(flat, true), (std::vector<CategoryEntry>{{G("男装"), 30}}));
   EXPECT_TRUE(ParseCategoryAnswer("not json", true).empty());
 }
@@ -166,7 +173,8 @@ TEST_F(MonitoredFileTest, SaveStripsAndLoadSplits) {
   const Case cases[] = {
       // Ids pasted on one line: commas, full-width commas, blanks and tabs separate them.
       {"7, 8", "7\r\n8\r\n", {"7", "8"}},
-      {"11,22" + G("，") + "33 44\t55" + G("　") + "66,,", "11\r\n22\r\n33\r\n44\r\n55\r\n66\r\n",
+      {"11,22" + G("，") + "33 44\t55" + G("　") + "66,,",
+       "11\r\n22\r\n33\r\n44\r\n55\r\n66\r\n",
        {"11", "22", "33", "44", "55", "66"}},
       {"1-2\r\n\r\na_b", "12\r\nab\r\n", {"12", "ab"}},
       {"123\r\n456\r\n", "123\r\n456\r\n", {"123", "456"}},
@@ -248,8 +256,10 @@ TEST_F(MonitoredFileTest, OneFileRuleForTheDesktopAndTheCommandLine) {
   // A program folder that cannot be written (here: one that is not there).
   EXPECT_EQ(MonitoredFilePath((dir_ / "gone").string()), (dir_ / "data" / "kelvora" / "cfg_jsid.txt").string());
   EXPECT_TRUE(fs::is_directory(dir_ / "data" / "kelvora"));
-  if (old) ::setenv("XDG_DATA_HOME", saved.c_str(), 1);
-  else ::unsetenv("XDG_DATA_HOME");
+  if (old)
+    ::setenv("XDG_DATA_HOME", saved.c_str(), 1);
+  else
+    ::unsetenv("XDG_DATA_HOME");
 }
 
 }  // namespace

@@ -5,8 +5,8 @@
 namespace kelvora {
 namespace {
 
-BrowserCookie C(std::string name, std::string value, std::string domain, std::string path = "/",
-                bool secure = false, bool httpOnly = false) {
+BrowserCookie C(std::string name, std::string value, std::string domain, std::string path = "/", bool secure = false,
+                bool httpOnly = false) {
   return {std::move(name), std::move(value), std::move(domain), std::move(path), secure, httpOnly};
 }
 
@@ -14,10 +14,10 @@ TEST(BrowserCookieJar, SendsWhatABrowserSendsToTheAddress) {
   BrowserCookieJar jar;
   jar.add(C("cookie2", "c2", ".taobao.com", "/", false, true));  // HTTP-only: still taken
   jar.add(C("t", "tt", ".taobao.com"));
-  jar.add(C("host", "h", "taobao.com"));                        // host-only on the bare domain
-  jar.add(C("www", "w", "www.taobao.com"));                     // another host
-  jar.add(C("deep", "d", ".taobao.com", "/member"));            // longer path, set later
-  jar.add(C("sec", "s", ".taobao.com", "/", true));             // https only
+  jar.add(C("host", "h", "taobao.com"));              // host-only on the bare domain
+  jar.add(C("www", "w", "www.taobao.com"));           // another host
+  jar.add(C("deep", "d", ".taobao.com", "/member"));  // longer path, set later
+  jar.add(C("sec", "s", ".taobao.com", "/", true));   // https only
   jar.add(C("other", "o", ".tmall.com"));
   jar.add(C("evil", "e", ".nottaobao.com"));
   jar.add(C("", "bare", "taobao.com"));
@@ -48,7 +48,7 @@ TEST(BrowserCookieJar, ReplacesAndRemovesByNameDomainAndPath) {
   BrowserCookieJar jar;
   jar.add(C("a", "1", "127.0.0.1"));
   jar.add(C("b", "2", "127.0.0.1"));
-  jar.add(C("a", "3", "127.0.0.1", ""));   // same cookie: empty path is "/"
+  jar.add(C("a", "3", "127.0.0.1", ""));    // same cookie: empty path is "/"
   jar.add(C("a", "4", "127.0.0.1", "/x"));  // another cookie
   EXPECT_EQ(jar.size(), 3u);
   EXPECT_EQ(jar.headerFor("http://127.0.0.1:8080/"), "a=3; b=2");

@@ -27,8 +27,7 @@ TEST(CollectSetCookies, TakesEveryExactlySpelledLineInOrder) {
       {"none", "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n", ""},
       {"empty text", "", ""},
       {"header not at a line start", "X-Set-Cookie: f=6\r\n", ""},
-      {"an empty value does not swallow the next line", "Set-Cookie:\r\nX-Evil: 1\r\nSet-Cookie: g=7",
-       "g=7;"},
+      {"an empty value does not swallow the next line", "Set-Cookie:\r\nX-Evil: 1\r\nSet-Cookie: g=7", "g=7;"},
       {"plain LF lines", "Set-Cookie: h=8\nSet-Cookie: i=9\n", "h=8;i=9;"},
   };
   for (const Case& c : cases) {
@@ -113,8 +112,7 @@ TEST_F(ServiceLoginTest, EachAnswerGivesItsMessageAndFailuresKeepTheCookieEmpty)
 
 TEST_F(ServiceLoginTest, SuccessTakesTheSessionCookiesAndWelcomes) {
   answer(G(R"({"err":0,"login_uid":"12","login_user":"演示账号"})"),
-         {{"Set-Cookie", "PHPSESSID=abc123; path=/"}, {"set-cookie", "lower=no"},
-          {"Set-Cookie", "uid=12"}});
+         {{"Set-Cookie", "PHPSESSID=abc123; path=/"}, {"set-cookie", "lower=no"}, {"Set-Cookie", "uid=12"}});
   const LoginResult r = ServiceLogin("special", "a&b=c+d%e f");
   EXPECT_EQ(r.outcome, LoginOutcome::Success);
   EXPECT_EQ(r.message, G("演示账号  您好\r\n感谢您使用本软件！\r\n"));

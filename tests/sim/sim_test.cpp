@@ -1,25 +1,25 @@
 // kelvora-sim as the clients see it: login and lookup, item pages and their
 // dynamic data read by the client's rules, paging, the login wall, faults.
 #include <arpa/inet.h>
-#include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <httplib.h>
 
 #include <algorithm>
-#include <chrono>
-#include <memory>
 #include <cctype>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <optional>
 #include <regex>
 #include <set>
@@ -58,7 +58,10 @@ class MiniJson {
       skip();
       ++n;
       ws();
-      if (t_[pos_] == ',') { ++pos_; continue; }
+      if (t_[pos_] == ',') {
+        ++pos_;
+        continue;
+      }
       return n;
     }
   }
@@ -85,7 +88,10 @@ class MiniJson {
           std::string key = str();
           ws();
           ++pos_;  // ':'
-          if (key == path[i]) { found = true; break; }
+          if (key == path[i]) {
+            found = true;
+            break;
+          }
           skip();
           ws();
           if (t_[pos_] == ',') ++pos_;
@@ -109,12 +115,17 @@ class MiniJson {
     }
     return true;
   }
-  void ws() { while (pos_ < t_.size() && std::isspace(static_cast<unsigned char>(t_[pos_]))) ++pos_; }
+  void ws() {
+    while (pos_ < t_.size() && std::isspace(static_cast<unsigned char>(t_[pos_]))) ++pos_;
+  }
   std::string str() {
     std::string out;
     ++pos_;
     while (pos_ < t_.size() && t_[pos_] != '"') {
-      if (t_[pos_] == '\\') { out += t_[pos_]; ++pos_; }
+      if (t_[pos_] == '\\') {
+        out += t_[pos_];
+        ++pos_;
+      }
       out += t_[pos_++];
     }
     ++pos_;
@@ -123,14 +134,26 @@ class MiniJson {
   void skip() {
     ws();
     char c = t_[pos_];
-    if (c == '"') { str(); return; }
+    if (c == '"') {
+      str();
+      return;
+    }
     if (c == '{' || c == '[') {
       int depth = 0;
       while (pos_ < t_.size()) {
         char d = t_[pos_];
-        if (d == '"') { str(); continue; }
+        if (d == '"') {
+          str();
+          continue;
+        }
         if (d == '{' || d == '[') ++depth;
-        if (d == '}' || d == ']') { --depth; if (depth == 0) { ++pos_; return; } }
+        if (d == '}' || d == ']') {
+          --depth;
+          if (depth == 0) {
+            ++pos_;
+            return;
+          }
+        }
         ++pos_;
       }
       return;
@@ -249,7 +272,8 @@ class SimTest : public ::testing::Test {
       std::smatch m;
       std::regex re("<input type=\"hidden\" name=\"seller_nickname\" value=\"(.+?)\" />");
       f.seller = std::regex_search(page, m, re) ? U(m[1].str()) : "";  // traditional; compared after t2s below
-      std::string answer = Get(Path(Between(page, "\"initApi\":\"", "\"") + "&callback=setMdskip&timestamp=1415107601378"));
+      std::string answer =
+          Get(Path(Between(page, "\"initApi\":\"", "\"") + "&callback=setMdskip&timestamp=1415107601378"));
       std::string t = Without(answer, {"\r\n", "'", "\"", " "});
       f.sales = std::to_string(ToInt(Between(t, "sellCount:", "},")));
       size_t m0 = t.find("priceInfo");
@@ -271,8 +295,10 @@ class SimTest : public ::testing::Test {
       std::string t = Without(answer, {"\r\n", "\"", " "});
       f.sales = std::to_string(ToInt(Between(t, "quanity:", ",")));
       std::string json = CallbackJson(answer, "onSibRequestSuccess");
-      if (answer.find("g_config.") != std::string::npos) f.price = Between(answer, "g_config.Price=\"", "\"");
-      else f.price = MiniJson(json).get({"data", "price"}).value_or("");
+      if (answer.find("g_config.") != std::string::npos)
+        f.price = Between(answer, "g_config.Price=\"", "\"");
+      else
+        f.price = MiniJson(json).get({"data", "price"}).value_or("");
       std::string loc = Between(answer, "sendCity\":\"", "\"");
       f.location = U(loc.find("\\u") != std::string::npos ? UnescapeU(loc) : loc);
       long long n = ToInt(Between(answer, "virtQuantity\":\"", "\""));
@@ -296,24 +322,28 @@ TEST_F(SimTest, WritesSettingsPointingAtItself) {
   ss << in.rdbuf();
   std::string text = ss.str();
   std::string base = sim_->baseUrl();
-  for (const std::string& line :
-       {"SERVICE_BASE=" + base + "/service/", "ITEM_NY_SITE=" + base + "/ny", "BANG_SITE=" + base + "/bang",
-        "LOGIN_SITE=" + base + "/login/member/login.jhtml", std::string("TMALL_LINK_MARKER=<link title=\"tmall.com天猫\""),
-        std::string("MARKET_COOKIE_DOMAINS=.localhost")})
+  for (const std::string& line : {"SERVICE_BASE=" + base + "/service/", "ITEM_NY_SITE=" + base + "/ny",
+                                  "BANG_SITE=" + base + "/bang", "LOGIN_SITE=" + base + "/login/member/login.jhtml",
+                                  std::string("TMALL_LINK_MARKER=<link title=\"tmall.com天猫\""),
+                                  std::string("MARKET_COOKIE_DOMAINS=.localhost")})
     EXPECT_NE(text.find(line + "\n"), std::string::npos) << line;
 }
 
 // The cookie text a client keeps after a login: every Set-Cookie value plus ";".
 std::string ServiceCookieOf(const httplib::Result& r) {
   std::string cookie;
-  for (size_t i = 0; i < r->get_header_value_count("Set-Cookie"); ++i) cookie += r->get_header_value("Set-Cookie", i) + ";";
+  for (size_t i = 0; i < r->get_header_value_count("Set-Cookie"); ++i)
+    cookie += r->get_header_value("Set-Cookie", i) + ";";
   return cookie;
 }
 
 std::string Seconds(const std::string& t) { return t.size() == 10 ? t : t.substr(0, 10); }
 
 TEST_F(SimTest, LoginAnswersAndLookupWithTheSession) {
-  struct Case { std::string body; std::string err; };
+  struct Case {
+    std::string body;
+    std::string err;
+  };
   const Case cases[] = {
       {"username_box=demo&password_box=demo123", "0"},
       {"username_box=special&password_box=a%26b%3Dc%2Bd%25e+f", "0"},
@@ -368,7 +398,8 @@ TEST_F(SimTest, EveryKindOfItemReadsAsItsTruth) {
   MiniJson sellers(Get("/sim/sellers.json", ""));
   std::map<std::string, std::string> pageNick;
   for (size_t i = 0, n = sellers.length({"sellers"}); i < n; ++i)
-    pageNick[*sellers.get({"sellers", std::to_string(i), "nick"})] = *sellers.get({"sellers", std::to_string(i), "pageNick"});
+    pageNick[*sellers.get({"sellers", std::to_string(i), "nick"})] =
+        *sellers.get({"sellers", std::to_string(i), "pageNick"});
 
   MiniJson cat(Get("/sim/catalogue.json?offset=0&limit=300", ""));
   std::map<std::string, int> kinds;
@@ -407,12 +438,14 @@ TEST_F(SimTest, LoginWallAndCart) {
   MiniJson cat(Get("/sim/catalogue.json?offset=0&limit=20", ""));
   std::string taobao;
   for (int i = 0; i < 20 && taobao.empty(); ++i)
-    if (cat.get({"items", std::to_string(i), "kind"}) == "taobao") taobao = *cat.get({"items", std::to_string(i), "id"});
+    if (cat.get({"items", std::to_string(i), "kind"}) == "taobao")
+      taobao = *cat.get({"items", std::to_string(i), "id"});
   ASSERT_FALSE(taobao.empty());
   const std::string page = "/item/item.htm?id=" + taobao;
   const std::string sib = "/detailskip/json/sib.htm?itemId=" + taobao + "&callback=onSibRequestSuccess";
   const std::string cart = "/cart/cart.htm";
-  for (const std::string& cookie : {std::string(""), std::string("cookie2=forged; t=1"), std::string("t=kelvorademo0000")}) {
+  for (const std::string& cookie :
+       {std::string(""), std::string("cookie2=forged; t=1"), std::string("t=kelvorademo0000")}) {
     EXPECT_EQ(Get(page, cookie).find("sibUrl"), std::string::npos) << cookie;
     EXPECT_EQ(Get(sib, cookie).find("quanity"), std::string::npos) << cookie;
     EXPECT_EQ(Get(cart, cookie).find(G("我的购物车</title>")), std::string::npos) << cookie;
@@ -464,7 +497,8 @@ TEST_F(SimTest, PagingOfSearchListAndShop) {
   // The two markup forms carry one matching link per item.
   std::string old1 = Get("/s/search?q=" + std::string("%BE%C9%B0%E6") + "&s=0");  // 旧版
   std::string old2 = Get("/s/search?q=" + std::string("%C0%CF%B0%E6") + "&s=0");  // 老版
-  std::regex first(R"re(<a trace="auction"  traceNum="\d"  data-pid="(?:[\s\S]+?)" href="([\s\S]+?)" target="_blank" class="s([\s\S]+?)">)re");
+  std::regex first(
+      R"re(<a trace="auction"  traceNum="\d"  data-pid="(?:[\s\S]+?)" href="([\s\S]+?)" target="_blank" class="s([\s\S]+?)">)re");
   std::regex second(R"re(<a trace="auction" traceidx="(?:[\s\S]+?)" href="([\s\S]+?)")re");
   EXPECT_EQ(old1.find("g_page_config"), std::string::npos);
   EXPECT_EQ(std::distance(std::sregex_iterator(old1.begin(), old1.end(), first), std::sregex_iterator()), 44);
@@ -475,9 +509,8 @@ TEST_F(SimTest, PagingOfSearchListAndShop) {
   std::string nick = *MiniJson(Get("/sim/sellers.json", "")).get({"sellers", "0", "nick"});
   std::vector<size_t> counts;
   for (size_t s = 0; s <= 285; s += 95) {
-    std::string answer = Get("/list/itemlist/default.htm?_input_charset=utf-8&json=on&atype=b&cat=0&nick=" +
-                             Pct(nick) + "&pSize=95&s=" + std::to_string(s) +
-                             "&callback=jsonp60");
+    std::string answer = Get("/list/itemlist/default.htm?_input_charset=utf-8&json=on&atype=b&cat=0&nick=" + Pct(nick) +
+                             "&pSize=95&s=" + std::to_string(s) + "&callback=jsonp60");
     // Long answers come broken into lines, also inside the JSON.
     if (s < 190) {
       EXPECT_NE(answer.find("\r\n", 2), std::string::npos);
@@ -499,16 +532,18 @@ TEST_F(SimTest, PagingOfSearchListAndShop) {
   EXPECT_EQ(flat.length({"cat", "catList"}), 5u);
   size_t listed = 0;
   for (size_t off = 0;; off += 40) {
-    MiniJson page(Get("/list/itemlist/default.htm?_input_charset=utf-8&json=on&ratesumto=20&cat=16&fromPage=adSearch"
-                      "&fromPage=adSearch&&viewIndex=1&spm=&pSize=40&data-key=s&data-value=" + std::to_string(off) +
-                      "&module=page&style=list"));
+    MiniJson page(
+        Get("/list/itemlist/default.htm?_input_charset=utf-8&json=on&ratesumto=20&cat=16&fromPage=adSearch"
+            "&fromPage=adSearch&&viewIndex=1&spm=&pSize=40&data-key=s&data-value=" +
+            std::to_string(off) + "&module=page&style=list"));
     size_t n = page.length({"itemList"});
     listed += n;
     if (n < 40) break;
   }
   MiniJson all(Get("/sim/catalogue.json?offset=0&limit=1000", ""));
   size_t inCat = 0;
-  for (size_t i = 0, n = all.length({"items"}); i < n; ++i) inCat += all.get({"items", std::to_string(i), "top"}) == "16";
+  for (size_t i = 0, n = all.length({"items"}); i < n; ++i)
+    inCat += all.get({"items", std::to_string(i), "top"}) == "16";
   EXPECT_EQ(listed, inCat);
 }
 
@@ -522,10 +557,14 @@ std::string Outcomes(const std::vector<std::string>& args, int requests) {
   std::string out;
   for (int i = 0; i < requests; ++i) {
     auto r = c.Get(("/service/index.php/Login/Notice?ver=3.3&n=" + std::to_string(i % 50)).c_str());
-    if (!r) out += 'x';
-    else if (r->status == 500) out += 'f';
-    else if (r->body.find("</html>\n") == std::string::npos || r->body.find("<corrupt>") != std::string::npos) out += 'm';
-    else out += 'o';
+    if (!r)
+      out += 'x';
+    else if (r->status == 500)
+      out += 'f';
+    else if (r->body.find("</html>\n") == std::string::npos || r->body.find("<corrupt>") != std::string::npos)
+      out += 'm';
+    else
+      out += 'o';
   }
   // The simulator's own list of the faults it dealt agrees with what the client met.
   auto faults = c.Get("/sim/faults.json");
@@ -660,7 +699,10 @@ TEST(SimPages, HaveTheRealSizeAndAreTheSameFromRunToRun) {
   for (size_t i = 0, n = items.length({"items"}); i < n; ++i) {
     const std::string id = *items.get({"items", std::to_string(i), "id"});
     const std::string kind = *items.get({"items", std::to_string(i), "kind"});
-    const std::string target = (kind == "tmall" ? "/detail/item.htm?id=" : kind == "alt" ? "/ny/item.htm?id=" : "/item/item.htm?id=") + id;
+    const std::string target = (kind == "tmall" ? "/detail/item.htm?id="
+                                : kind == "alt" ? "/ny/item.htm?id="
+                                                : "/item/item.htm?id=") +
+                               id;
     SCOPED_TRACE(kind + " " + id);
     const std::string body = page(first, target);
     EXPECT_EQ(page(second, target), body);
@@ -672,8 +714,8 @@ TEST(SimPages, HaveTheRealSizeAndAreTheSameFromRunToRun) {
       sizes.insert(body.size());
       // The answer with the item's dynamic data has the real one's size too,
       // but for the old script form, which is small at the marketplace as well.
-      const std::string address = kind == "tmall" ? Between(body, "\"initApi\":\"", "\"")
-                                                  : Between(body, "sibUrl           : '", "'");
+      const std::string address =
+          kind == "tmall" ? Between(body, "\"initApi\":\"", "\"") : Between(body, "sibUrl           : '", "'");
       const std::string secondary = address.substr(address.find("HOST") + 4);
       const std::string answer = page(first, secondary);
       EXPECT_EQ(page(second, secondary), answer);
@@ -723,9 +765,10 @@ TEST(SimLog, KeepsHeadersInOrderAndSpellingAndTheBody) {
     addr.sin_port = htons(static_cast<uint16_t>(sim.port()));
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    std::string req = "POST /service/index.php/Login/handle_login HTTP/1.1\r\nZeta: 1\r\nAccept: */*\r\n"
-                      "content-type: application/x-www-form-urlencoded\r\nCookie: \r\nContent-Length: " +
-                      std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+    std::string req =
+        "POST /service/index.php/Login/handle_login HTTP/1.1\r\nZeta: 1\r\nAccept: */*\r\n"
+        "content-type: application/x-www-form-urlencoded\r\nCookie: \r\nContent-Length: " +
+        std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
     ASSERT_EQ(::send(fd, req.data(), req.size(), 0), static_cast<ssize_t>(req.size()));
     char buf[4096];
     std::string answer;
@@ -736,10 +779,11 @@ TEST(SimLog, KeepsHeadersInOrderAndSpellingAndTheBody) {
   std::ifstream in(log);
   std::string line;
   std::getline(in, line);
-  EXPECT_EQ(line, "{\"method\":\"POST\",\"target\":\"/service/index.php/Login/handle_login\",\"headers\":"
-                  "[[\"Zeta\",\"1\"],[\"Accept\",\"*/*\"],[\"content-type\",\"application/x-www-form-urlencoded\"],"
-                  "[\"Cookie\",\"\"],[\"Content-Length\",\"29\"],[\"Connection\",\"close\"]],"
-                  "\"body\":\"username_box=a&password_box=b\",\"conn\":1}");
+  EXPECT_EQ(line,
+            "{\"method\":\"POST\",\"target\":\"/service/index.php/Login/handle_login\",\"headers\":"
+            "[[\"Zeta\",\"1\"],[\"Accept\",\"*/*\"],[\"content-type\",\"application/x-www-form-urlencoded\"],"
+            "[\"Cookie\",\"\"],[\"Content-Length\",\"29\"],[\"Connection\",\"close\"]],"
+            "\"body\":\"username_box=a&password_box=b\",\"conn\":1}");
   std::filesystem::remove_all(dir);
 }
 

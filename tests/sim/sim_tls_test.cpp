@@ -81,8 +81,8 @@ TEST(SimTls, CurlTrustingTheWrittenAuthorityGetsItemPagesOnOneConnection) {
   // Ids of a Taobao and a Tmall item, from the truth over https.
   const std::string dir = sim.tempDir();
   ASSERT_EQ(RunCommand({"curl", "-sS", "--cacert", sim.caPath(), sim.baseUrl() + "/sim/catalogue.json?limit=60", "-o",
-                 dir + "/catalogue.json"},
-                dir + "/curl.txt"),
+                        dir + "/catalogue.json"},
+                       dir + "/curl.txt"),
             0)
       << ReadFile(dir + "/curl.txt");
   const std::string catalogue = ReadFile(dir + "/catalogue.json");
@@ -93,9 +93,9 @@ TEST(SimTls, CurlTrustingTheWrittenAuthorityGetsItemPagesOnOneConnection) {
   // Two item pages in one curl run: one connection, HTTP/1.1 although curl offers h2.
   const std::string page = dir + "/page.html", page2 = dir + "/page2.html";
   ASSERT_EQ(RunCommand({"curl", "-sS", "--cacert", sim.caPath(), "-H", std::string("Cookie: ") + kMarketCookie, "-w",
-                 "%{http_version} %{http_code}\\n", sim.baseUrl() + "/item/item.htm?id=" + taobao[1].str(), "-o", page,
-                 sim.baseUrl() + "/detail/item.htm?id=" + tmall[1].str(), "-o", page2},
-                dir + "/curl.txt"),
+                        "%{http_version} %{http_code}\\n", sim.baseUrl() + "/item/item.htm?id=" + taobao[1].str(), "-o",
+                        page, sim.baseUrl() + "/detail/item.htm?id=" + tmall[1].str(), "-o", page2},
+                       dir + "/curl.txt"),
             0)
       << ReadFile(dir + "/curl.txt");
   EXPECT_EQ(ReadFile(dir + "/curl.txt"), "1.1 200\n1.1 200\n");
@@ -110,7 +110,8 @@ TEST(SimTls, CurlTrustingTheWrittenAuthorityGetsItemPagesOnOneConnection) {
   // carries no request. The next run opens a third connection.
   EXPECT_EQ(RunCommand({"curl", "-sS", sim.baseUrl() + "/sim/info.json"}, dir + "/curl.txt"), 60)
       << ReadFile(dir + "/curl.txt");
-  ASSERT_EQ(RunCommand({"curl", "-sS", "--cacert", sim.caPath(), sim.baseUrl() + "/sim/info.json"}, dir + "/curl.txt"), 0);
+  ASSERT_EQ(RunCommand({"curl", "-sS", "--cacert", sim.caPath(), sim.baseUrl() + "/sim/info.json"}, dir + "/curl.txt"),
+            0);
 
   std::vector<std::string> connections;
   for (const std::string& line : Lines(ReadFile(log))) {
@@ -164,7 +165,8 @@ TEST(SimTls, CliRowsOverHttpsEqualThoseOverHttp) {
   std::vector<std::string> addresses;
   for (const char* kind : {"taobao", "tmall", "removed", "unsupported", "alt"}) {
     std::smatch m;
-    ASSERT_TRUE(std::regex_search(catalogue->body, m, std::regex("\\{\"id\":\"(\\d+)\",\"kind\":\"" + std::string(kind) + "\"")))
+    ASSERT_TRUE(std::regex_search(catalogue->body, m,
+                                  std::regex("\\{\"id\":\"(\\d+)\",\"kind\":\"" + std::string(kind) + "\"")))
         << kind;
     auto truth = client.Get(("/sim/item/" + m[1].str() + ".json").c_str());
     ASSERT_TRUE(truth);
@@ -174,10 +176,23 @@ TEST(SimTls, CliRowsOverHttpsEqualThoseOverHttp) {
   }
 
   auto rows = [&](const SimProcess& sim) {
-    std::vector<std::string> args = {std::string(KELVORA_BIN_DIR) + "/kelvora-cli", "--config", sim.configPath(),
-                                     "--login", "demo:demo123", "--market-cookie", kMarketCookie, "--now",
-                                     "2018-10-20 14:00:00", "--delay", "0", "--format", "jsonl", "--quiet",
-                                     "--monitor", sim.tempDir() + "/none.txt", "item"};
+    std::vector<std::string> args = {std::string(KELVORA_BIN_DIR) + "/kelvora-cli",
+                                     "--config",
+                                     sim.configPath(),
+                                     "--login",
+                                     "demo:demo123",
+                                     "--market-cookie",
+                                     kMarketCookie,
+                                     "--now",
+                                     "2018-10-20 14:00:00",
+                                     "--delay",
+                                     "0",
+                                     "--format",
+                                     "jsonl",
+                                     "--quiet",
+                                     "--monitor",
+                                     sim.tempDir() + "/none.txt",
+                                     "item"};
     for (const std::string& a : addresses) args.push_back(Replace(a, plain.baseUrl(), sim.baseUrl()));
     const std::string out = sim.tempDir() + "/rows.jsonl";
     EXPECT_EQ(RunCommand(args, out), 0) << ReadFile(out);

@@ -24,9 +24,7 @@ std::string ReadFixture(const std::string& relativePath) {
   return out.str();
 }
 
-std::string ReadFixtureAsGbk(const std::string& relativePath) {
-  return Utf8ToGbk(ReadFixture(relativePath));
-}
+std::string ReadFixtureAsGbk(const std::string& relativePath) { return Utf8ToGbk(ReadFixture(relativePath)); }
 
 std::string G(const std::string& utf8) { return Utf8ToGbk(utf8); }
 
@@ -35,9 +33,7 @@ std::string ReadFile(const std::string& path) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-void WriteFile(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
+void WriteFile(const std::string& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
 
 pid_t EndedProcessId() {
   const pid_t pid = ::fork();

@@ -27,21 +27,30 @@ std::string Lower(std::string_view s) {
 
 const char* Reason(int status) {
   switch (status) {
-    case 200: return "OK";
-    case 301: return "Moved Permanently";
-    case 302: return "Found";
-    case 303: return "See Other";
-    case 307: return "Temporary Redirect";
-    case 308: return "Permanent Redirect";
-    case 404: return "Not Found";
-    case 500: return "Internal Server Error";
-    default: return "Status";
+    case 200:
+      return "OK";
+    case 301:
+      return "Moved Permanently";
+    case 302:
+      return "Found";
+    case 303:
+      return "See Other";
+    case 307:
+      return "Temporary Redirect";
+    case 308:
+      return "Permanent Redirect";
+    case 404:
+      return "Not Found";
+    case 500:
+      return "Internal Server Error";
+    default:
+      return "Status";
   }
 }
 
 // The protocols an https client offers, comma-separated, for the connection's record.
-int SelectAlpn(SSL* ssl, const unsigned char** out, unsigned char* outLen, const unsigned char* in,
-               unsigned int inLen, void*) {
+int SelectAlpn(SSL* ssl, const unsigned char** out, unsigned char* outLen, const unsigned char* in, unsigned int inLen,
+               void*) {
   auto* offered = static_cast<std::string*>(SSL_get_app_data(ssl));
   const unsigned char* chosen = nullptr;
   for (unsigned int i = 0; i < inLen;) {
@@ -69,8 +78,7 @@ SSL_CTX* MakeTlsContext(const kelvora::sim::Certificates& certs) {
   BIO* keyBio = BIO_new_mem_buf(certs.serverKeyPem.data(), static_cast<int>(certs.serverKeyPem.size()));
   X509* cert = certBio ? PEM_read_bio_X509(certBio, nullptr, nullptr, nullptr) : nullptr;
   EVP_PKEY* key = keyBio ? PEM_read_bio_PrivateKey(keyBio, nullptr, nullptr, nullptr) : nullptr;
-  if (cert && key && SSL_CTX_use_certificate(ctx, cert) == 1 && SSL_CTX_use_PrivateKey(ctx, key) == 1)
-    ok = true;
+  if (cert && key && SSL_CTX_use_certificate(ctx, cert) == 1 && SSL_CTX_use_PrivateKey(ctx, key) == 1) ok = true;
   X509_free(cert);
   EVP_PKEY_free(key);
   BIO_free(certBio);
@@ -163,9 +171,8 @@ struct RecordingServer::Connection {
     while (lineEnd != std::string_view::npos) {
       size_t start = lineEnd + 2;
       lineEnd = head.find("\r\n", start);
-      std::string_view line = head.substr(start, lineEnd == std::string_view::npos
-                                                     ? std::string_view::npos
-                                                     : lineEnd - start);
+      std::string_view line =
+          head.substr(start, lineEnd == std::string_view::npos ? std::string_view::npos : lineEnd - start);
       size_t colon = line.find(':');
       if (colon == std::string_view::npos) continue;
       std::string_view value = line.substr(colon + 1);
@@ -229,8 +236,7 @@ RecordingServer::RecordingServer(ServerOptions options) : options_(options) {
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   addr.sin_port = 0;
   socklen_t len = sizeof addr;
-  if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-      ::listen(listenFd_, 64) != 0 ||
+  if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(listenFd_, 64) != 0 ||
       ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
     ::close(listenFd_);
     SSL_CTX_free(static_cast<SSL_CTX*>(tlsContext_));
@@ -255,9 +261,7 @@ int RecordingServer::connectionCount() const {
   return accepted_;
 }
 
-std::string RecordingServer::url(std::string_view target) const {
-  return baseUrl() + std::string(target);
-}
+std::string RecordingServer::url(std::string_view target) const { return baseUrl() + std::string(target); }
 
 void RecordingServer::on(const std::string& target, CannedResponse response) {
   on(target, Handler([response](const RecordedRequest&) { return response; }));
@@ -370,12 +374,13 @@ void RecordingServer::serve(int fd, int number) {
 }
 
 // Sends `answer`; true when the connection stays open for another request.
-bool RecordingServer::answer(Connection& conn, const RecordedRequest& request,
-                             const CannedResponse& answer) {
+bool RecordingServer::answer(Connection& conn, const RecordedRequest& request, const CannedResponse& answer) {
   if (answer.dropConnection) return false;
   bool running = true;
-  if (answer.hang) running = waitWhileRunning(std::chrono::hours(24));
-  else if (answer.delayMs > 0) running = waitWhileRunning(std::chrono::milliseconds(answer.delayMs));
+  if (answer.hang)
+    running = waitWhileRunning(std::chrono::hours(24));
+  else if (answer.delayMs > 0)
+    running = waitWhileRunning(std::chrono::milliseconds(answer.delayMs));
   if (!running) return false;
   // A body that ends with the connection, or one shorter than announced, ends it.
   const bool keep = options_.keepAlive && !answer.closeAfter && answer.sendContentLength &&

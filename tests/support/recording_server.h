@@ -20,8 +20,8 @@
 // for 127.0.0.1 and localhost signed by caPem(). The server stops (and hanging
 // answers end) in stop() or the destructor.
 #include <chrono>
-#include <cstddef>
 #include <condition_variable>
+#include <cstddef>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -42,9 +42,9 @@ struct RecordedRequest {
   std::string version;  // "HTTP/1.1"
   HeaderList headers;   // names and values as sent, in order (value without the blanks after ':')
   std::string body;
-  std::string head;     // raw request line and header lines, up to the blank line
-  int connection = 0;   // which connection it came on: 1 for the first one accepted
-  int onConnection = 0; // how many requests that connection carried before it
+  std::string head;         // raw request line and header lines, up to the blank line
+  int connection = 0;       // which connection it came on: 1 for the first one accepted
+  int onConnection = 0;     // how many requests that connection carried before it
   std::string alpnOffered;  // https: the protocols the client offered, comma-separated
 
   // First value of the header called `name` (any case); nullopt when it was not sent.
@@ -57,7 +57,7 @@ struct RecordedRequest {
 
 struct CannedResponse {
   int status = 200;
-  HeaderList headers;             // sent in this order before Content-Length
+  HeaderList headers;  // sent in this order before Content-Length
   std::string body;
   int delayMs = 0;                // wait before answering
   bool hang = false;              // read the request, never answer
@@ -94,7 +94,7 @@ class RecordingServer {
   RecordingServer& operator=(const RecordingServer&) = delete;
 
   int port() const { return port_; }
-  std::string baseUrl() const;                   // "http://127.0.0.1:PORT" (https with tls)
+  std::string baseUrl() const;                     // "http://127.0.0.1:PORT" (https with tls)
   std::string url(std::string_view target) const;  // baseUrl() + target
 
   // Answers for a target: an exact target ("/a?b=1") wins over a path ("/a").

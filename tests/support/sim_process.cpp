@@ -40,8 +40,12 @@ SimProcess::SimProcess(std::vector<std::string> extraArgs) {
 
   // --exit-with-parent: a test that dies without running this destructor takes
   // its simulator along instead of leaving it holding ctest's output open.
-  std::vector<std::string> args = {std::string(KELVORA_BIN_DIR) + "/kelvora-sim", "--port", "0",
-                                   "--exit-with-parent", "--write-config", configPath()};
+  std::vector<std::string> args = {std::string(KELVORA_BIN_DIR) + "/kelvora-sim",
+                                   "--port",
+                                   "0",
+                                   "--exit-with-parent",
+                                   "--write-config",
+                                   configPath()};
   args.insert(args.end(), extraArgs.begin(), extraArgs.end());
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());

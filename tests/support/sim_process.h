@@ -8,8 +8,8 @@
 //
 //   kelvora::test::SimProcess tls({"--tls"});                        // https://127.0.0.1:PORT
 //   curl --cacert tls.caPath() ...                                   // the authority it made up
-#include <string>
 #include <sys/types.h>
+#include <string>
 #include <vector>
 
 namespace kelvora::test {
@@ -25,10 +25,10 @@ class SimProcess {
 
   bool running() const;
   int port() const { return port_; }
-  std::string baseUrl() const;     // "http://127.0.0.1:PORT" ("https://..." with --tls)
-  bool tls() const { return tls_; }  // it serves https
-  std::string caPath() const;      // with --tls: the authority it wrote beside the settings file
-  std::string configPath() const;  // the written settings file
+  std::string baseUrl() const;                      // "http://127.0.0.1:PORT" ("https://..." with --tls)
+  bool tls() const { return tls_; }                 // it serves https
+  std::string caPath() const;                       // with --tls: the authority it wrote beside the settings file
+  std::string configPath() const;                   // the written settings file
   std::string tempDir() const { return tempDir_; }  // scratch dir for the test (removed at the end)
 
  private:

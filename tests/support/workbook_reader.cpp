@@ -18,8 +18,10 @@ std::string ReadAll(int fd) {
   char buffer[65536];
   for (;;) {
     const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n > 0) out.append(buffer, static_cast<size_t>(n));
-    else if (n == 0 || errno != EINTR) break;
+    if (n > 0)
+      out.append(buffer, static_cast<size_t>(n));
+    else if (n == 0 || errno != EINTR)
+      break;
   }
   return out;
 }
@@ -33,8 +35,7 @@ std::vector<std::string> ReadRow(const JsonReader& json, const std::string& path
 
 }  // namespace
 
-bool ReadWorkbookIndependently(const std::string& path, WorkbookContents& out, std::string& error,
-                               int64_t maxRows) {
+bool ReadWorkbookIndependently(const std::string& path, WorkbookContents& out, std::string& error, int64_t maxRows) {
   const std::string script = std::string(KELVORA_FIXTURES_DIR) + "/../support/read_workbook.py";
   char errName[] = "/tmp/kelvora-reader-XXXXXX";
   const int errFd = ::mkstemp(errName);

@@ -41,9 +41,9 @@ class AnalysisWindowTest : public QObject {
  private slots:
   void init() {
     table_.clearRows();
-    table_.setRow(table_.addRow(), Cells({"0", "520223599219", "连衣裙\t新款", "http://a/1", "卖家甲",
-                                          "2014年11月4日21时", "2014年11月11日21时", "12", "天猫", "5", "",
-                                          "99.00", "O'Brien", "√"}));
+    table_.setRow(table_.addRow(),
+                  Cells({"0", "520223599219", "连衣裙\t新款", "http://a/1", "卖家甲", "2014年11月4日21时",
+                         "2014年11月11日21时", "12", "天猫", "5", "", "99.00", "O'Brien", "√"}));
     table_.setRow(table_.addRow(), Cells({"1", "41916334072", "\"引号\"开头", "http://a/2", "卖家乙", "无时间",
                                           "无时间", "0", "店铺", "0", "3", "1.50", "浙江 杭州", ""}));
     table_.setRow(table_.addRow(), Cells({"2", "", "第二行\n换行", "", "", "", "", "0", "店铺", "", "", "", "", ""}));
@@ -60,8 +60,8 @@ class AnalysisWindowTest : public QObject {
     AnalysisGridModel* m = w->gridModel();
     QCOMPARE(m->rowCount(), 4);
     QCOMPARE(m->columnCount(), 14);
-    const QStringList captions = {"序号", "itemID", "标题", "链接", "卖家", "上架时间", "下架时间",
-                                  "剩余小时数", "店铺类型", "当前销量", "当前库存", "售价", "所在地", "监测"};
+    const QStringList captions = {"序号",       "itemID",   "标题",     "链接",     "卖家", "上架时间", "下架时间",
+                                  "剩余小时数", "店铺类型", "当前销量", "当前库存", "售价", "所在地",   "监测"};
     for (int c = 0; c < 14; ++c) QCOMPARE(m->index(0, c).data().toString(), captions[c]);
     QCOMPARE(m->index(1, 2).data().toString(), QStringLiteral("连衣裙\t新款"));
     QCOMPARE(m->index(1, 12).data().toString(), QStringLiteral("O'Brien"));
@@ -155,8 +155,8 @@ class AnalysisWindowTest : public QObject {
 
  private:
   static QStringList captions() {
-    return {"序号", "itemID", "标题", "链接", "卖家", "上架时间", "下架时间",
-            "剩余小时数", "店铺类型", "当前销量", "当前库存", "售价", "所在地", "监测"};
+    return {"序号",       "itemID",   "标题",     "链接",     "卖家", "上架时间", "下架时间",
+            "剩余小时数", "店铺类型", "当前销量", "当前库存", "售价", "所在地",   "监测"};
   }
   ResultsTable table_;
 };

@@ -13,14 +13,14 @@
 #include <chrono>
 #include <thread>
 
-#include "ui/desktop_calls_qt.h"
 #include "net/endpoints.h"
 #include "net/shared_state.h"
-#include "ui/browser_pane_qt.h"
 #include "session/cookie_capture_window.h"
 #include "session/cookie_entry_window.h"
 #include "session/session_qt.h"
 #include "support/recording_server.h"
+#include "ui/browser_pane_qt.h"
+#include "ui/desktop_calls_qt.h"
 
 using namespace kelvora;
 using test::CannedResponse;
@@ -155,8 +155,9 @@ class CookieCaptureWindowTest : public QObject {
     QTest::mouseClick(Child<QPushButton>(window, "按钮5"), Qt::LeftButton);
 
     QCOMPARE(QGuiApplication::clipboard()->text(), text);
-    QCOMPARE(messages_, QStringList{QStringLiteral(
-                            "已复制。软件会在后台自动刷新以保持会话\r\n请在半小时后重新取值以保证正常使用。")});
+    QCOMPARE(
+        messages_,
+        QStringList{QStringLiteral("已复制。软件会在后台自动刷新以保持会话\r\n请在半小时后重新取值以保证正常使用。")});
     QCOMPARE(Child<QPlainTextEdit>(&entry, "编辑框1")->toPlainText(), text);
     QVERIFY(!window->isVisible());
     QCOMPARE(window->findChild<QTimer*>(QStringLiteral("时钟1"))->interval(), 60000);

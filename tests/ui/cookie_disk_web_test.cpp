@@ -27,18 +27,18 @@
 #include <set>
 
 #include "app/demo_qt.h"
-#include "ui/desktop_calls_qt.h"
 #include "app/main_window.h"
 #include "net/endpoints.h"
 #include "net/http.h"
 #include "net/settings.h"
 #include "net/shared_state.h"
-#include "ui/browser_pane_qt.h"
 #include "session/cookie_capture_window.h"
 #include "session/cookie_entry_window.h"
 #include "session/login_window.h"
 #include "session/session_qt.h"
 #include "support/recording_server.h"
+#include "ui/browser_pane_qt.h"
+#include "ui/desktop_calls_qt.h"
 #include "ui/disk_scan.h"
 #include "ui/web_page_support.h"
 
@@ -71,8 +71,8 @@ bool Step(bool ok, const char* step, QString& failed) {
 bool CaptureCookies(const QString& user, const std::string& markPage, const std::string& persistentMark,
                     const std::string& scriptMark, QString& failed) {
   CookieEntryWindow* entry = nullptr;
-  if (!Step(QTest::qWaitFor([&] { return (entry = CookieEntryWindow::current()) != nullptr; }, 10000),
-            "cookie window", failed))
+  if (!Step(QTest::qWaitFor([&] { return (entry = CookieEntryWindow::current()) != nullptr; }, 10000), "cookie window",
+            failed))
     return false;
   QPushButton* captureButton = Child<QPushButton>(entry, "按钮3");
   if (!Step(captureButton != nullptr, "按钮3", failed)) return false;
@@ -91,9 +91,10 @@ bool CaptureCookies(const QString& user, const std::string& markPage, const std:
   RunScript(view->page(), QStringLiteral("var f=document.forms[0];f.elements['user'].value='%1';"
                                          "f.elements['password'].value='pw';f.submit();")
                               .arg(user));
-  if (!Step(QTest::qWaitFor([&] { return capture->readBrowserCookies(root).value_or("").find("uc1=") != std::string::npos; },
-                            30000),
-            "login cookies", failed))
+  if (!Step(
+          QTest::qWaitFor(
+              [&] { return capture->readBrowserCookies(root).value_or("").find("uc1=") != std::string::npos; }, 30000),
+          "login cookies", failed))
     return false;
   // A page of the same host sets long-lived cookies, one HTTP-only and one by script.
   capture->browser()->navigate(QString::fromStdString(markPage));
@@ -154,8 +155,9 @@ int RunCookieSession(int argc, char** argv) {
   test::CannedResponse markPage;
   markPage.headers = {{"Content-Type", "text/html; charset=utf-8"},
                       {"Set-Cookie", "kv_mark=" + persistentMark + "; Path=/; Max-Age=31536000; HttpOnly"}};
-  markPage.body = "<!DOCTYPE html><html><head><title>mark</title></head><body><script>document.cookie='kv_js=" +
-                  scriptMark + "; path=/; max-age=31536000';</script>ok</body></html>";
+  markPage.body =
+      "<!DOCTYPE html><html><head><title>mark</title></head><body><script>document.cookie='kv_js=" + scriptMark +
+      "; path=/; max-age=31536000';</script>ok</body></html>";
   markServer.on("/mark", markPage);
 
   const DemoAccount demo;
@@ -205,8 +207,7 @@ int RunCookieSession(int argc, char** argv) {
   QSignalSpy visits(capture->browser(), &BrowserPane::navigated);
   keepAlive->start(100);
   const QString home = QString::fromStdString(CurrentEndpoints()->MARKET_HOME_URL);
-  if (!QTest::qWaitFor([&] { return visits.count() >= 2; }, 10000) ||
-      !WaitForLoad(capture->browser()->view(), home)) {
+  if (!QTest::qWaitFor([&] { return visits.count() >= 2; }, 10000) || !WaitForLoad(capture->browser()->view(), home)) {
     std::fprintf(stderr, "session: no keep-alive visit of the home page\n");
     return 5;
   }
@@ -290,8 +291,10 @@ class CookieDiskWebTest : public QObject {
         {"utf-16le", "\xff\xfe" + utf16},
     };
     for (int offset = 0; offset < 3; ++offset)
-      cases.push_back({"base64", QByteArray((std::string(offset, 'x') + secret + "tail").c_str()).toBase64().toStdString()});
-    cases.push_back({"base64url", QByteArray(("?>" + secret).c_str()).toBase64(QByteArray::Base64UrlEncoding).toStdString()});
+      cases.push_back(
+          {"base64", QByteArray((std::string(offset, 'x') + secret + "tail").c_str()).toBase64().toStdString()});
+    cases.push_back(
+        {"base64url", QByteArray(("?>" + secret).c_str()).toBase64(QByteArray::Base64UrlEncoding).toStdString()});
     for (size_t i = 0; i < cases.size(); ++i) {
       QFile f(dir.filePath(QStringLiteral("case%1").arg(i)));
       QVERIFY(f.open(QIODevice::WriteOnly));
@@ -378,8 +381,8 @@ class CookieDiskWebTest : public QObject {
     // Nothing of our own folders may escape the scan; files of others may vanish under it.
     QCOMPARE(result.unreadable, std::vector<std::string>{});
     const auto changed = ChangedSince(started);
-    for (const QString& shared : {QCoreApplication::applicationDirPath(), QStringLiteral(KELVORA_BIN_DIR),
-                                  QStringLiteral("/dev/shm")})
+    for (const QString& shared :
+         {QCoreApplication::applicationDirPath(), QStringLiteral(KELVORA_BIN_DIR), QStringLiteral("/dev/shm")})
       test::ScanTree(shared.toStdString(), patterns, result, changed);
     qInfo("cookie scan: %zu secrets, %zu patterns, %d files, %lld bytes, %zu hits, %zu unreadable", secrets.size(),
           patterns.size(), result.files, result.bytes, result.hits.size(), result.unreadable.size());

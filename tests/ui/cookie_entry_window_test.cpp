@@ -8,12 +8,12 @@
 #include <QtTest>
 
 #include "app/demo_qt.h"
-#include "ui/desktop_calls_qt.h"
 #include "net/endpoints.h"
 #include "net/shared_state.h"
 #include "session/cookie_entry_window.h"
 #include "session/session_qt.h"
 #include "support/recording_server.h"
+#include "ui/desktop_calls_qt.h"
 
 using namespace kelvora;
 using test::CannedResponse;
@@ -22,8 +22,8 @@ using test::RecordingServer;
 namespace {
 
 const QString kDemoCookie = QStringLiteral("cookie2=kelvorademo0000; _tb_token_=kelvora; t=kelvorademo");
-const QString kLongRefusal = QStringLiteral(
-    "您提供的值可能不正确。请重新提取\r\n此处不是填写任何帐号或者密码信息\r\n详情请看窗口上的说明");
+const QString kLongRefusal =
+    QStringLiteral("您提供的值可能不正确。请重新提取\r\n此处不是填写任何帐号或者密码信息\r\n详情请看窗口上的说明");
 
 template <typename T>
 T* Child(QWidget* window, const char* name) {
@@ -76,14 +76,20 @@ class CookieEntryWindowTest : public QObject {
     QTest::addColumn<QString>("cookie");   // MarketCookie afterwards
     QTest::addColumn<QString>("shown");    // the paste box afterwards
     const QString twentyFour = QStringLiteral("cookie2=kelvorademo00000");
-    QTest::newRow("blanks and line breaks") << " \n\t\n  " << "请输入内容" << "" << "    ";
+    QTest::newRow("blanks and line breaks") << " \n\t\n  "
+                                            << "请输入内容"
+                                            << ""
+                                            << "    ";
     QTest::newRow("24 bytes with =") << twentyFour << kLongRefusal << "" << twentyFour;
-    QTest::newRow("25 bytes with =") << twentyFour + "1" << "" << twentyFour + "1" << twentyFour + "1";
-    QTest::newRow("one header line, trimmed") << "  " + kDemoCookie + " \n" << "" << kDemoCookie
-                                              << "  " + kDemoCookie + " ";
+    QTest::newRow("25 bytes with =") << twentyFour + "1"
+                                     << "" << twentyFour + "1" << twentyFour + "1";
+    QTest::newRow("one header line, trimmed") << "  " + kDemoCookie + " \n"
+                                              << "" << kDemoCookie << "  " + kDemoCookie + " ";
     QTest::newRow("table pasted from a browser")
-        << "键 值\nCookie\tcookie2=kelvorademo0000;\nCookie\tt=kelvorademo;\tpath=/\n" << ""
-        << "cookie2=kelvorademo0000;t=kelvorademo; path=/" << "cookie2=kelvorademo0000;t=kelvorademo; path=/";
+        << "键 值\nCookie\tcookie2=kelvorademo0000;\nCookie\tt=kelvorademo;\tpath=/\n"
+        << ""
+        << "cookie2=kelvorademo0000;t=kelvorademo; path=/"
+        << "cookie2=kelvorademo0000;t=kelvorademo; path=/";
     QTest::newRow("no =") << "cookie2 kelvorademo0000 and more" << kLongRefusal << ""
                           << "cookie2 kelvorademo0000 and more";
   }

@@ -6,9 +6,9 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
-#include <QRegularExpression>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
@@ -16,10 +16,10 @@
 #include <filesystem>
 
 #include "analysis/export_qt.h"
-#include "ui/desktop_calls_qt.h"
-#include "results/results_table.h"
 #include "net/codec.h"
+#include "results/results_table.h"
 #include "support/workbook_reader.h"
+#include "ui/desktop_calls_qt.h"
 
 using namespace kelvora;
 
@@ -340,7 +340,8 @@ class ExportTest : public QObject {
   // program loaded Qt's translations (last: they stay for the process).
   void qtTextsAreChineseWithItsTranslations() {
     QVERIFY2(InstallQtTranslations(), "Qt's Chinese translations are not installed");
-    QMessageBox box(QMessageBox::NoIcon, QString(), QString(), QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+    QMessageBox box(QMessageBox::NoIcon, QString(), QString(),
+                    QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
     QVERIFY2(box.button(QMessageBox::Yes)->text().contains(QStringLiteral("是")),
              qPrintable(box.button(QMessageBox::Yes)->text()));
     QVERIFY(box.button(QMessageBox::No)->text().contains(QStringLiteral("否")));

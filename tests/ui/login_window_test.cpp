@@ -13,13 +13,13 @@
 #include <thread>
 
 #include "app/demo_qt.h"
-#include "ui/desktop_calls_qt.h"
 #include "net/codec.h"
 #include "net/endpoints.h"
 #include "net/shared_state.h"
 #include "session/login_window.h"
 #include "session/session_qt.h"
 #include "support/recording_server.h"
+#include "ui/desktop_calls_qt.h"
 
 using namespace kelvora;
 using test::CannedResponse;
@@ -59,7 +59,9 @@ class LoginWindowTest : public QObject {
 
  private slots:
   void initTestCase() {
-    SetMessageInterceptor([this](const QString& caption, const QString& text) { messages_.push_back({caption, text}); });
+    SetMessageInterceptor([this](const QString& caption, const QString& text) {
+      messages_.push_back({caption, text});
+    });
     SetOpenUrlInterceptor([this](const QUrl& url) { opened_.push_back(url); });
   }
 
@@ -86,15 +88,38 @@ class LoginWindowTest : public QObject {
     QTest::addColumn<QString>("answer");
     QTest::addColumn<QString>("message");  // empty: none
     QTest::addColumn<bool>("sent");
-    QTest::newRow("user of one byte") << " a " << "123456" << "" << "请输入正确的用户名和密码" << false;
-    QTest::newRow("password of five bytes") << "demo" << "  12345  " << "" << "请输入正确的用户名和密码" << false;
-    QTest::newRow("err 2") << "demo" << "wrong1" << R"({"err":2})" << "用户密码错误。请重新输入" << true;
-    QTest::newRow("err 1") << "nobody" << "123456" << R"({"err":1})" << "用户名不存在。请重新输入" << true;
-    QTest::newRow("err -1") << "broken" << "123456" << R"({"err":-1})" << "登录错误请重试" << true;
-    QTest::newRow("err 0, uid 0") << "demo" << "demo123" << R"({"err":0,"login_uid":0,"login_user":"demo"})"
+    QTest::newRow("user of one byte") << " a "
+                                      << "123456"
+                                      << ""
+                                      << "请输入正确的用户名和密码" << false;
+    QTest::newRow("password of five bytes") << "demo"
+                                            << "  12345  "
+                                            << ""
+                                            << "请输入正确的用户名和密码" << false;
+    QTest::newRow("err 2") << "demo"
+                           << "wrong1"
+                           << R"({"err":2})"
+                           << "用户密码错误。请重新输入" << true;
+    QTest::newRow("err 1") << "nobody"
+                           << "123456"
+                           << R"({"err":1})"
+                           << "用户名不存在。请重新输入" << true;
+    QTest::newRow("err -1") << "broken"
+                            << "123456"
+                            << R"({"err":-1})"
+                            << "登录错误请重试" << true;
+    QTest::newRow("err 0, uid 0") << "demo"
+                                  << "demo123"
+                                  << R"({"err":0,"login_uid":0,"login_user":"demo"})"
                                   << "登录失败请重试" << true;
-    QTest::newRow("not JSON") << "demo" << "demo123" << "<html>busy</html>" << "登录失败请重试" << true;
-    QTest::newRow("err 3") << "expired" << "123456" << R"({"err":3,"login_uid":5})" << "" << true;
+    QTest::newRow("not JSON") << "demo"
+                              << "demo123"
+                              << "<html>busy</html>"
+                              << "登录失败请重试" << true;
+    QTest::newRow("err 3") << "expired"
+                           << "123456"
+                           << R"({"err":3,"login_uid":5})"
+                           << "" << true;
   }
 
   void eachAnswerGivesItsMessage() {

@@ -13,27 +13,25 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QProgressBar>
-#include <QStandardPaths>
 #include <QPushButton>
-#include <QTabWidget>
-#include <QTableView>
+#include <QStandardPaths>
 #include <QStyle>
 #include <QStyleOptionButton>
+#include <QTabWidget>
+#include <QTableView>
 #include <QTest>
 #include <QTimer>
-#include <map>
 #include <chrono>
+#include <map>
 #include <thread>
 
 #include "analysis/analysis_window.h"
 #include "analysis/export_qt.h"
 #include "analysis/grid_model.h"
-#include "ui/desktop_host_qt.h"
 #include "app/main_window.h"
-#include "net/network_probe.h"
-#include "ui/results_model.h"
 #include "lookup/lookup_service.h"
 #include "net/datetime.h"
+#include "net/network_probe.h"
 #include "net/settings.h"
 #include "net/shared_state.h"
 #include "search/monitored_ids_editor_window.h"
@@ -41,6 +39,8 @@
 #include "session/cookie_entry_window.h"
 #include "support/fixtures.h"
 #include "support/sim_process.h"
+#include "ui/desktop_host_qt.h"
+#include "ui/results_model.h"
 #include "ui/ui_support.h"
 
 using namespace kelvora;
@@ -101,29 +101,37 @@ class MainWindowTest : public QObject {
       const char* text;
     };
     // Every control of the form by its name, with its caption or default text.
-    const Control buttons[] = {{"按钮1", "查 询"},        {"按钮6", "选择热门词"}, {"按钮7", "选择排序和属性"},
-                               {"按钮8", "查 询"},        {"按钮14", "使用向导"},  {"按钮9", "查 询"},
-                               {"按钮10", "查询"},        {"按钮11", "点击打开"},  {"按钮3", "系统设置"},
-                               {"按钮4", "导出数据/分析"}, {"按钮2", "列表监测"},  {"按钮12", "清空结果"},
-                               {"按钮13", "重试失败"},    {"按钮15", "更改COOKIES"}, {"按钮停止", "停止"}};
+    const Control buttons[] = {{"按钮1", "查 询"},         {"按钮6", "选择热门词"},   {"按钮7", "选择排序和属性"},
+                               {"按钮8", "查 询"},         {"按钮14", "使用向导"},    {"按钮9", "查 询"},
+                               {"按钮10", "查询"},         {"按钮11", "点击打开"},    {"按钮3", "系统设置"},
+                               {"按钮4", "导出数据/分析"}, {"按钮2", "列表监测"},     {"按钮12", "清空结果"},
+                               {"按钮13", "重试失败"},     {"按钮15", "更改COOKIES"}, {"按钮停止", "停止"}};
     for (const Control& c : buttons) {
       auto* b = Find<QPushButton>(w, c.name);
       QVERIFY2(b, c.name);
       QCOMPARE(b->text(), QString::fromUtf8(c.text));
     }
-    const Control labels[] = {{"透明标签1", "关键词"}, {"透明标签5", "页数"},     {"标签2", ""},
-                              {"透明标签2", "抓取网页"}, {"透明标签8", "一级分类"}, {"透明标签9", "二级分类"},
-                              {"透明标签3", "关键词："}, {"透明标签6", "页数"},     {"透明标签4", "卖家昵称"},
-                              {"透明标签7", "页数"},     {"标签3", "暂时还没有工具"},
+    const Control labels[] = {{"透明标签1", "关键词"},
+                              {"透明标签5", "页数"},
+                              {"标签2", ""},
+                              {"透明标签2", "抓取网页"},
+                              {"透明标签8", "一级分类"},
+                              {"透明标签9", "二级分类"},
+                              {"透明标签3", "关键词："},
+                              {"透明标签6", "页数"},
+                              {"透明标签4", "卖家昵称"},
+                              {"透明标签7", "页数"},
+                              {"标签3", "暂时还没有工具"},
                               {"标签4", "抓取延时         毫秒。太低可能出错"},
                               {"透明标签10", "如需使用各种排序以及属性等请用高级搜索"},
-                              {"透明标签13", ""},        {"标签_yhxx", ""}};
+                              {"透明标签13", ""},
+                              {"标签_yhxx", ""}};
     for (const Control& c : labels) {
       auto* l = Find<QLabel>(w, c.name);
       QVERIFY2(l, c.name);
       QCOMPARE(l->text(), QString::fromUtf8(c.text));
     }
-    const Control edits[] = {{"编辑框1", ""}, {"编辑框3", "3"}, {"编辑框4", ""}, {"编辑框5", "3"},
+    const Control edits[] = {{"编辑框1", ""}, {"编辑框3", "3"}, {"编辑框4", ""},   {"编辑框5", "3"},
                              {"编辑框7", ""}, {"编辑框6", "5"}, {"编辑框8", "200"}};
     for (const Control& c : edits) {
       auto* e = Find<QLineEdit>(w, c.name);
@@ -137,7 +145,7 @@ class MainWindowTest : public QObject {
     QCOMPARE(kind->itemText(1), QStringLiteral("商品页"));
     QVERIFY(Find<QComboBox>(w, "组合框3") && Find<QComboBox>(w, "组合框4"));
     QCOMPARE(Find<QLabel>(w, "标签1")->text(), QString::fromStdString(GbkToUtf8(CurrentEndpoints()->VENDOR_SITE)) +
-                                                  QStringLiteral("/softdir/vandel/help.htm"));
+                                                   QStringLiteral("/softdir/vandel/help.htm"));
 
     auto* group = Find<QGroupBox>(w, "分组框1");
     QCOMPARE(group->title(), QStringLiteral(" 搜索模式选择 "));
@@ -259,7 +267,8 @@ class MainWindowTest : public QObject {
     QVERIFY2(visibleAtSignIn, "the main window stands behind the login window");
     QVERIFY2(!stampAtCookies, "the version stamp is written after the cookie window");
     QCOMPARE(w.windowTitle(), QStringLiteral("Kelvora V3.3"));
-    QCOMPARE(w.noticeAddress(), QString::fromStdString(sim.baseUrl()) + QStringLiteral("/vendor/softdir/vandel/xzs.htm?ver=3.3"));
+    QCOMPARE(w.noticeAddress(),
+             QString::fromStdString(sim.baseUrl()) + QStringLiteral("/vendor/softdir/vandel/xzs.htm?ver=3.3"));
     QCOMPARE(registry.versionStamp().toString(), QStringLiteral("3.3"));
     QCOMPARE(*MonitoredItemIds(), (std::vector<std::string>{"12345", "678"}));
     // The account refresh asks the simulator on a worker and writes the label here.
@@ -371,17 +380,31 @@ class MainWindowTest : public QObject {
     QTest::addColumn<QString>("shown");
     for (const char* box : {"编辑框3", "编辑框5", "编辑框6"}) {
       const QByteArray b(box);
-      QTest::newRow(b + " letters") << box << "abc" << "";
-      QTest::newRow(b + " too long") << box << "99999" << "99";
-      QTest::newRow(b + " negative") << box << "-1" << "-1";
-      QTest::newRow(b + " full-width digits") << box << "１２" << "";
-      QTest::newRow(b + " minus after a digit") << box << "1-" << "1";
-      QTest::newRow(b + " mixed") << box << "4a2" << "42";
+      QTest::newRow(b + " letters") << box << "abc"
+                                    << "";
+      QTest::newRow(b + " too long") << box << "99999"
+                                     << "99";
+      QTest::newRow(b + " negative") << box << "-1"
+                                     << "-1";
+      QTest::newRow(b + " full-width digits") << box << "１２"
+                                              << "";
+      QTest::newRow(b + " minus after a digit") << box << "1-"
+                                                << "1";
+      QTest::newRow(b + " mixed") << box << "4a2"
+                                  << "42";
     }
-    QTest::newRow("编辑框8 letters") << "编辑框8" << "abc" << "";
-    QTest::newRow("编辑框8 too long") << "编辑框8" << "99999" << "9999";
-    QTest::newRow("编辑框8 full-width digits") << "编辑框8" << "５００" << "";
-    QTest::newRow("编辑框8 decimal") << "编辑框8" << "1.5" << "15";
+    QTest::newRow("编辑框8 letters") << "编辑框8"
+                                     << "abc"
+                                     << "";
+    QTest::newRow("编辑框8 too long") << "编辑框8"
+                                      << "99999"
+                                      << "9999";
+    QTest::newRow("编辑框8 full-width digits") << "编辑框8"
+                                               << "５００"
+                                               << "";
+    QTest::newRow("编辑框8 decimal") << "编辑框8"
+                                     << "1.5"
+                                     << "15";
   }
   void numberBoxesTakeOnlyShortIntegers() {
     QFETCH(QString, box);
@@ -574,8 +597,7 @@ class MainWindowTest : public QObject {
     MainWindow w(Offscreen(dir.path()));
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
-    const QString help =
-        FromGbk(CurrentEndpoints()->VENDOR_SITE) + QStringLiteral("/softdir/vandel/help.htm?ver=3.3");
+    const QString help = FromGbk(CurrentEndpoints()->VENDOR_SITE) + QStringLiteral("/softdir/vandel/help.htm?ver=3.3");
     for (const bool browser : {false, true}) {
       QList<QUrl> handed;
       SetDesktopOpener([&](const QUrl& url) {
@@ -642,7 +664,8 @@ class MainWindowTest : public QObject {
     QVERIFY(w.operationRunning());
     QVERIFY(!retry->isEnabled());
     QVERIFY(stop->isEnabled());
-    for (const char* name : {"按钮1", "按钮8", "按钮9", "按钮10"}) QVERIFY2(!Find<QPushButton>(w, name)->isEnabled(), name);
+    for (const char* name : {"按钮1", "按钮8", "按钮9", "按钮10"})
+      QVERIFY2(!Find<QPushButton>(w, name)->isEnabled(), name);
     // A second click while it runs starts nothing.
     QVERIFY(!w.startOperation([](std::stop_token) {}));
 
@@ -794,8 +817,10 @@ class MainWindowTest : public QObject {
     const QString elsewhere = MonitoredFilePath(dir.path() + QStringLiteral("/missing"));
     QCOMPARE(elsewhere, dir.path() + QStringLiteral("/data/kelvora/cfg_jsid.txt"));
     QVERIFY(QFileInfo(dir.path() + QStringLiteral("/data/kelvora")).isDir());  // made, so that a save can land there
-    if (saved.isEmpty()) qunsetenv("XDG_DATA_HOME");
-    else qputenv("XDG_DATA_HOME", saved);
+    if (saved.isEmpty())
+      qunsetenv("XDG_DATA_HOME");
+    else
+      qputenv("XDG_DATA_HOME", saved);
   }
 
   void pauseKeepsTheUiThreadServingEvents() {

@@ -5,11 +5,11 @@
 #include <QWebEngineProfile>
 #include <QWebEngineView>
 
-#include "ui/desktop_host_qt.h"
 #include "app/main_window.h"
 #include "net/settings.h"
 #include "net/shared_state.h"
 #include "support/sim_process.h"
+#include "ui/desktop_host_qt.h"
 #include "ui/ui_support.h"
 
 using namespace kelvora;

@@ -9,9 +9,9 @@
 #include <QImage>
 #include <QPointer>
 #include <QProcess>
-#include <QTemporaryDir>
 #include <QSignalSpy>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QWebEnginePage>
@@ -62,8 +62,8 @@ const DateTime kToday = MakeDateTime(2024, 3, 3);
 // A market's delistings: busy evenings, a lunch bump, quiet nights.
 std::vector<RowCells> MarketRows(int n) {
   std::mt19937 random(11);
-  std::discrete_distribution<int> hour({1, 1, 1, 1, 1, 1, 2, 3, 5, 8, 10, 12, 14, 12, 10, 9, 9, 10,
-                                        12, 16, 22, 26, 20, 9});
+  std::discrete_distribution<int> hour(
+      {1, 1, 1, 1, 1, 1, 2, 3, 5, 8, 10, 12, 14, 12, 10, 9, 9, 10, 12, 16, 22, 26, 20, 9});
   std::uniform_int_distribution<int> day(-1, 8), minute(0, 59);
   std::vector<RowCells> rows;
   for (int i = 0; i < n; ++i) {
@@ -136,8 +136,9 @@ class ReportPageWebTest : public QObject {
 
   void callsDrawChartsAndTables() {
     const AnalysisReport& r = texts_.report;
-    for (const auto& [function, text] : {std::pair{"asd", &r.hourSeries}, std::pair{"fgh", &r.weekdaySeries},
-                                         std::pair{"nr1", &r.tables}, std::pair{"tj", static_cast<const std::string*>(&texts_.advice)}})
+    for (const auto& [function, text] :
+         {std::pair{"asd", &r.hourSeries}, std::pair{"fgh", &r.weekdaySeries}, std::pair{"nr1", &r.tables},
+          std::pair{"tj", static_cast<const std::string*>(&texts_.advice)}})
       RunJs(page_, QString::fromStdString(PageFunctionCall(function, *text)));
     QVERIFY2(page_->errors.isEmpty(), qPrintable(page_->errors.join('\n')));
 
@@ -154,9 +155,9 @@ class ReportPageWebTest : public QObject {
                  .toString()
                  .toLongLong(),
              static_cast<qlonglong>(r.counts.hours[1][20]));
-    QCOMPARE(RunJs(page_, "document.querySelectorAll('#tables table.counts')[0].rows[1].cells[0].textContent")
-                 .toString(),
-             QStringLiteral("2024年3月3日 周日"));  // the day label whole, then its weekday
+    QCOMPARE(
+        RunJs(page_, "document.querySelectorAll('#tables table.counts')[0].rows[1].cells[0].textContent").toString(),
+        QStringLiteral("2024年3月3日 周日"));  // the day label whole, then its weekday
     // The advice: seven days of three hours, shown.
     QCOMPARE(RunJs(page_, "document.getElementById('advice-card').hidden").toBool(), false);
     QCOMPARE(RunJs(page_, "document.querySelectorAll('#advice .day').length").toInt(), 7);
@@ -189,7 +190,8 @@ class ReportPageWebTest : public QObject {
   void quotingKeepsTextsIntact() {
     // Quotes, a backslash, line breaks, separators and markup that would end a script.
     const std::string cell = "O'Brien \\ \"q\" a\nb\r\nc \xE2\x80\xA8 \xE2\x80\xA9 </script><!-- x -->";
-    const std::string markup = "<table><tr><td>日期</td><td>0H</td></tr><tr><td>d</td><td>" + cell + "</td></tr></table>";
+    const std::string markup =
+        "<table><tr><td>日期</td><td>0H</td></tr><tr><td>d</td><td>" + cell + "</td></tr></table>";
     RunJs(page_, QString::fromStdString(PageFunctionCall("nr1", Utf8ToGbk(markup))));
     QCOMPARE(RunJs(page_, "reportTexts.nr1").toString().toStdString(), markup);
     QCOMPARE(RunJs(page_, "document.querySelectorAll('#tables table.counts')[0].rows[1].cells[1].textContent")
@@ -209,7 +211,8 @@ class ReportPageWebTest : public QObject {
     // kelvora-cli report --html: one file, no server, no file beside it.
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
-    std::string tsv = "序号\titemID\t标题\t链接\t卖家\t上架时间\t下架时间\t剩余小时数\t店铺类型\t当前销量\t当前库存\t售价\t所在地\t监测\n";
+    std::string tsv =
+        "序号\titemID\t标题\t链接\t卖家\t上架时间\t下架时间\t剩余小时数\t店铺类型\t当前销量\t当前库存\t售价\t所在地\t监测\n";
     for (const RowCells& r : MarketRows(600)) {
       for (size_t c = 0; c < r.size(); ++c) tsv += (c ? "\t" : "") + GbkToUtf8(r[c]);
       tsv += "\n";
@@ -236,9 +239,11 @@ class ReportPageWebTest : public QObject {
     QTRY_VERIFY_WITH_TIMEOUT(RunJs(page, "typeof reportTexts.tj").toString() == "string", 10000);
     const Texts expected = BuildTexts(MarketRows(600));
     QCOMPARE(RunJs(page, "reportTexts.fgh").toString().toStdString(), GbkToUtf8(expected.report.weekdaySeries));
-    QCOMPARE(RunJs(page, "document.querySelectorAll('#chart-heat canvas, #chart-line canvas, #chart-scatter canvas').length > 2")
-                 .toBool(),
-             true);
+    QCOMPARE(
+        RunJs(page,
+              "document.querySelectorAll('#chart-heat canvas, #chart-line canvas, #chart-scatter canvas').length > 2")
+            .toBool(),
+        true);
     QCOMPARE(RunJs(page, "document.querySelectorAll('#tables table.counts').length").toInt(), 2);
     QVERIFY2(page->errors.isEmpty(), qPrintable(page->errors.join('\n')));
   }

@@ -7,8 +7,6 @@
 #include <thread>
 #include <vector>
 
-#include "ui/desktop_calls_qt.h"
-#include "ui/results_model.h"
 #include "net/codec.h"
 #include "net/settings.h"
 #include "net/shared_state.h"
@@ -16,6 +14,8 @@
 #include "search/keyword_search.h"
 #include "support/quiet_host.h"
 #include "support/sim_process.h"
+#include "ui/desktop_calls_qt.h"
+#include "ui/results_model.h"
 
 using namespace kelvora;
 
@@ -104,10 +104,12 @@ class ResultsModelTest : public QObject {
     QTest::addColumn<int>("part");
     QTest::addColumn<int>("kind");
     QTest::addColumn<QList<int>>("columns");
-    QTest::newRow("page") << int(RequestPart::Page) << int(FailureKind::NoAnswer) << QList<int>{1, 2, 4, 8, 9, 10, 11, 12};
+    QTest::newRow("page") << int(RequestPart::Page) << int(FailureKind::NoAnswer)
+                          << QList<int>{1, 2, 4, 8, 9, 10, 11, 12};
     QTest::newRow("alternate") << int(RequestPart::Alternate) << int(FailureKind::ErrorStatus)
                                << QList<int>{1, 2, 4, 8, 9, 10, 11, 12};
-    QTest::newRow("secondary") << int(RequestPart::Secondary) << int(FailureKind::CutShort) << QList<int>{9, 10, 11, 12};
+    QTest::newRow("secondary") << int(RequestPart::Secondary) << int(FailureKind::CutShort)
+                               << QList<int>{9, 10, 11, 12};
     QTest::newRow("lookup") << int(RequestPart::Lookup) << int(FailureKind::Refused) << QList<int>{5, 6, 7};
   }
 

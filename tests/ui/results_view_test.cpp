@@ -1,15 +1,15 @@
 // The results view as a seller works in it: sorting by a caption, the filter
 // line, copying rows, a window that grows, and column widths kept across runs.
-#include <QApplication>
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QDir>
 #include <QFile>
-#include <QMenu>
-#include <QClipboard>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QTableView>
 #include <QTest>
 #include <algorithm>
@@ -158,13 +158,13 @@ class ResultsViewTest : public QObject {
       bool monitored, failedOnly;
       std::vector<int> rows;
     } cases[] = {
-        {"张三", false, false, {0, 4}},   // seller
-        {"dress", false, false, {3}},     // title, any case
-        {"103", false, false, {2}},       // item id
-        {"浙江", false, false, {0, 4}},   // location
-        {"", true, false, {1, 3}},        // monitored only
-        {"", false, true, {2}},           // failed only
-        {"汕头", true, false, {1}},       // both
+        {"张三", false, false, {0, 4}},  // seller
+        {"dress", false, false, {3}},    // title, any case
+        {"103", false, false, {2}},      // item id
+        {"浙江", false, false, {0, 4}},  // location
+        {"", true, false, {1, 3}},       // monitored only
+        {"", false, true, {2}},          // failed only
+        {"汕头", true, false, {1}},      // both
         {"没有", false, false, {}},
     };
     for (const Case& c : cases) {
@@ -193,10 +193,8 @@ class ResultsViewTest : public QObject {
     w.model().flush();
     QTableView* view = w.resultsView();
     view->setFocus();
-    view->selectionModel()->select(view->model()->index(4, 0),
-                                   QItemSelectionModel::Select | QItemSelectionModel::Rows);
-    view->selectionModel()->select(view->model()->index(1, 0),
-                                   QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    view->selectionModel()->select(view->model()->index(4, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    view->selectionModel()->select(view->model()->index(1, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
     QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
 
     const QStringList lines = QApplication::clipboard()->text().split(QLatin1Char('\n'));
@@ -235,7 +233,8 @@ class ResultsViewTest : public QObject {
     QStringList captions;
     for (QAction* a : menu->actions())
       if (!a->isSeparator()) captions << a->text();
-    QCOMPARE(captions, (QStringList{S("打开网页"), S("复制链接"), S("复制行"), S("加入监测"), S("删除行"), S("去除重复")}));
+    QCOMPARE(captions,
+             (QStringList{S("打开网页"), S("复制链接"), S("复制行"), S("加入监测"), S("删除行"), S("去除重复")}));
 
     view->selectRow(1);
     item("复制链接")->trigger();

@@ -12,7 +12,6 @@
 #include <iterator>
 #include <mutex>
 
-#include "ui/desktop_calls_qt.h"
 #include "net/codec.h"
 #include "net/endpoints.h"
 #include "net/settings.h"
@@ -20,6 +19,7 @@
 #include "search/monitored_ids_editor_window.h"
 #include "search/search_tabs_qt.h"
 #include "support/sim_process.h"
+#include "ui/desktop_calls_qt.h"
 
 namespace kelvora {
 namespace {
@@ -31,7 +31,8 @@ struct StandInHost : Host {
   explicit StandInHost(QLabel* status) : status(status) {}
   void setStatus(const std::string& text) override {
     const QString t = QString::fromStdString(GbkToUtf8(text));
-    QMetaObject::invokeMethod(status, [this, t] { status->setText(t); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        status, [this, t] { status->setText(t); }, Qt::QueuedConnection);
   }
   void setRowCountLabel(const std::string&) override {}
   void message(const std::string& text) override {
@@ -74,7 +75,8 @@ struct StandInWindow {
     };
     edit("编辑框1", "");
     edit("编辑框3", "3");
-    for (const char* b : {"按钮1", "按钮6", "按钮7", "按钮8", "按钮14", "按钮9", "按钮10", "按钮2", "按钮停止"}) button(b);
+    for (const char* b : {"按钮1", "按钮6", "按钮7", "按钮8", "按钮14", "按钮9", "按钮10", "按钮2", "按钮停止"})
+      button(b);
     auto* list = new QPlainTextEdit(&window);
     list->setObjectName(QStringLiteral("编辑框2"));
     auto* kind = combo("组合框1");
@@ -299,7 +301,7 @@ class SearchTabsTest : public QObject {
     QCOMPARE(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()),
              std::string("7\r\n8\r\n0123\r\n"));  // one id a line, the comma separating two
     QCOMPARE(*MonitoredItemIds(), (std::vector<std::string>{"7", "8", "0123"}));  // in effect at once
-    QCOMPARE(edit->toPlainText(), QStringLiteral("7, 8\n\n0123"));  // the box keeps what was typed
+    QCOMPARE(edit->toPlainText(), QStringLiteral("7, 8\n\n0123"));                // the box keeps what was typed
 
     // A file that cannot be written: the window stays with its text.
     MonitoredIdsEditor failing(nullptr, QString::fromStdString((path.parent_path() / "no-dir" / "f.txt").string()),

@@ -7,20 +7,20 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
-#include <QWebEnginePage>
 #include <QWebEngineCookieStore>
+#include <QWebEnginePage>
 #include <QWebEngineProfile>
 #include <QWebEngineView>
 #include <QtTest>
 
-#include "ui/desktop_calls_qt.h"
 #include "net/settings.h"
 #include "net/shared_state.h"
-#include "ui/browser_pane_qt.h"
 #include "session/cookie_capture_window.h"
 #include "session/login_window.h"
 #include "session/session_qt.h"
 #include "support/sim_process.h"
+#include "ui/browser_pane_qt.h"
+#include "ui/desktop_calls_qt.h"
 #include "ui/web_page_support.h"
 
 using namespace kelvora;
@@ -131,8 +131,9 @@ class SessionWebTest : public QObject {
     QVERIFY(messages_[0].startsWith(QStringLiteral("取值失败！")));
     QVERIFY(!Child<QGroupBox>(window, "分组框1")->isVisible());
     QVERIFY(QTest::qWaitFor(
-        [&] { return RunScript(view->page(), "document.body ? document.body.textContent : ''").toString() ==
-                     "only_here=1"; },
+        [&] {
+          return RunScript(view->page(), "document.body ? document.body.textContent : ''").toString() == "only_here=1";
+        },
         10000));
     delete window.data();
   }

@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "ui/desktop_calls_qt.h"
 #include "net/codec.h"
 #include "net/http.h"
 #include "net/json.h"
 #include "net/text.h"
+#include "ui/desktop_calls_qt.h"
 
 namespace kelvora::test {
 

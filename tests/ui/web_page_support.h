@@ -23,8 +23,10 @@ inline QVariant RunScript(QWebEnginePage* page, const QString& script) {
 // True once `view` shows a page under `address` that has a title and has loaded.
 inline bool WaitForLoad(QWebEngineView* view, const QString& address, int timeoutMs) {
   return QTest::qWaitFor(
-      [&] { return view->url().toString().startsWith(address) && !view->title().isEmpty() &&
-                   RunScript(view->page(), "document.readyState").toString() == "complete"; },
+      [&] {
+        return view->url().toString().startsWith(address) && !view->title().isEmpty() &&
+               RunScript(view->page(), "document.readyState").toString() == "complete";
+      },
       timeoutMs);
 }
 

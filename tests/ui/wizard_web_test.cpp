@@ -11,11 +11,11 @@
 #include <QWebEngineView>
 #include <QtTest>
 
-#include "results/results_table.h"
 #include "net/codec.h"
 #include "net/endpoints.h"
 #include "net/settings.h"
 #include "net/shared_state.h"
+#include "results/results_table.h"
 #include "search/search_tabs_qt.h"
 #include "support/quiet_host.h"
 #include "support/sim_process.h"

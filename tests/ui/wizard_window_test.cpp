@@ -1,8 +1,8 @@
 // The advanced search wizard over a stand-in main window, without a browser engine.
 #include <QApplication>
 #include <QComboBox>
-#include <QKeyEvent>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -12,13 +12,13 @@
 #include <QtTest>
 #include <set>
 
-#include "results/results_table.h"
 #include "net/codec.h"
 #include "net/datetime.h"
 #include "net/endpoints.h"
 #include "net/json.h"
 #include "net/settings.h"
 #include "net/shared_state.h"
+#include "results/results_table.h"
 #include "search/search_tabs_qt.h"
 #include "support/recording_server.h"
 #include "support/sim_process.h"
@@ -163,10 +163,14 @@ class WizardWindowTest : public QObject {
       QVERIFY2(w, c.name);
       QVERIFY2(tabs->widget(c.page)->isAncestorOf(w), c.name);
       QString text;
-      if (auto* l = qobject_cast<QLabel*>(w)) text = l->text();
-      else if (auto* b = qobject_cast<QPushButton*>(w)) text = b->text();
-      else if (auto* g = qobject_cast<QGroupBox*>(w)) text = g->title();
-      else if (auto* e = qobject_cast<QLineEdit*>(w)) text = e->text();
+      if (auto* l = qobject_cast<QLabel*>(w))
+        text = l->text();
+      else if (auto* b = qobject_cast<QPushButton*>(w))
+        text = b->text();
+      else if (auto* g = qobject_cast<QGroupBox*>(w))
+        text = g->title();
+      else if (auto* e = qobject_cast<QLineEdit*>(w))
+        text = e->text();
       QCOMPARE(text, S(c.text));
     }
     QVERIFY(Control<QLineEdit>(&wizard, "编辑框3")->isReadOnly());
@@ -326,9 +330,8 @@ class WizardWindowTest : public QObject {
     Click(&wizard, "按钮2");
     QVERIFY(ready.wait(10000));
     const QString expected = QString::fromStdString(
-        GbkToUtf8(simEndpoints_.SEARCH_SITE +
-                  "/search?q=dress&commend=all&ssid=s5-e&search_type=item&sourceId=tb.index"
-                  "&spm=a21bo.50862.201856-taobao-item.1&initiative_id=tbindexz_20150305"));
+        GbkToUtf8(simEndpoints_.SEARCH_SITE + "/search?q=dress&commend=all&ssid=s5-e&search_type=item&sourceId=tb.index"
+                                              "&spm=a21bo.50862.201856-taobao-item.1&initiative_id=tbindexz_20150305"));
     QCOMPARE(ready.takeFirst().at(0).toString(), expected);
     QCOMPARE(wizard.currentAddress(), expected);
     QVERIFY(!wizard.busy());

@@ -18,19 +18,11 @@ TEST(ParsePageSpec, PagesAndRanges) {
     Pages pages;
   };
   const Case cases[] = {
-      {"1-3", {1, 2, 3}},
-      {"5-3", {}},
-      {"-3", {}},     // empty first box: the first part reads as 0
-      {"1-", {}},     // empty last box: fewer than two parts
-      {"-", {}},
-      {"", {}},
-      {"0", {}},
-      {"0-2", {}},
-      {"2", {2}},
-      {"3,1-2,3", {3, 1, 2, 3}},
-      {"1-2-9", {1, 2}},  // parts after the second are ignored
-      {"4x-6", {4, 5, 6}},
-      {" 2- 3", {2, 3}},  // leading blanks before a number are allowed
+      {"1-3", {1, 2, 3}},  {"5-3", {}},       {"-3", {}},  // empty first box: the first part reads as 0
+      {"1-", {}},                                          // empty last box: fewer than two parts
+      {"-", {}},           {"", {}},          {"0", {}},  {"0-2", {}}, {"2", {2}}, {"3,1-2,3", {3, 1, 2, 3}},
+      {"1-2-9", {1, 2}},                       // parts after the second are ignored
+      {"4x-6", {4, 5, 6}}, {" 2- 3", {2, 3}},  // leading blanks before a number are allowed
       {"a,,7", {7}},
   };
   for (const Case& c : cases) EXPECT_EQ(ParsePageSpec(c.text), c.pages) << c.text;
@@ -47,7 +39,9 @@ TEST(WizardPageAddresses, OneAddressAPage) {
   };
   const std::string list = "http://h/search?q=a&sort=sale-desc";
   const Case cases[] = {
-      {"1", "3", list,
+      {"1",
+       "3",
+       list,
        {"http://h/search?s=0&q=a&sort=sale-desc", "http://h/search?s=44&q=a&sort=sale-desc",
         "http://h/search?s=88&q=a&sort=sale-desc"}},
       {"5", "3", list, {}},
@@ -60,7 +54,9 @@ TEST(WizardPageAddresses, OneAddressAPage) {
       {"2", "2", "http://h/s?q=x?y", {"http://h/s?s=44&q=x?y"}},
       {"1", "2", "", {"", ""}},
   };
-  for (const Case& c : cases) EXPECT_EQ(WizardPageAddresses(c.first, c.last, c.address), c.expected) << c.first << "-" << c.last << " " << c.address;
+  for (const Case& c : cases)
+    EXPECT_EQ(WizardPageAddresses(c.first, c.last, c.address), c.expected)
+        << c.first << "-" << c.last << " " << c.address;
 }
 
 TEST(WizardSearchAddress, KeywordTokenAndPaddedDate) {
