@@ -1,13 +1,19 @@
 // .xlsx workbooks through libxlsxwriter, in its constant-memory mode: rows go to
 // a temporary file as they come, so a large table costs no more memory than a row.
+// The .xlsx is ready for work: sheet "数据" has the captions (bold, frozen, with a
+// filter), numbers and times stored as such, columns as wide as their texts; sheet
+// "下架时间分布" the report's delistings by hour and day, with a chart of them.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
 #include <xlsxwriter.h>
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <memory>
 #include <mutex>
@@ -15,9 +21,12 @@
 #include <string>
 #include <vector>
 
+#include "analysis/analysis_db.h"
+#include "analysis/report.h"
 #include "analysis/workbook.h"
 #include "analysis/workbook_io.h"
 #include "net/codec.h"
+#include "net/datetime.h"
 
 namespace {
 // The stop request of the workbook being closed on this thread, if any.
@@ -171,6 +180,62 @@ bool StoredText(std::string_view gbk, std::string& text, std::string& escaped, s
   return cut;
 }
 
+constexpr int kCol(ResultColumn c) { return static_cast<int>(c); }
+
+// A whole cell that is one number as a program writes it: an optional minus,
+// digits without a leading zero (or a lone 0), and decimals or not.
+bool WholeNumber(std::string_view text, double& value) {
+  size_t i = !text.empty() && text[0] == '-' ? 1 : 0;
+  const size_t first = i;
+  while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i;
+  if (i == first || (text[first] == '0' && i - first > 1)) return false;
+  if (i < text.size() && text[i] == '.') {
+    const size_t decimals = ++i;
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i;
+    if (i == decimals) return false;
+  }
+  if (i != text.size()) return false;
+  value = std::strtod(std::string(text).c_str(), nullptr);
+  return true;
+}
+
+bool IsNumberColumn(int c) {
+  return c == kCol(ResultColumn::Index) || c == kCol(ResultColumn::HoursLeft) || c == kCol(ResultColumn::Sales) ||
+         c == kCol(ResultColumn::Stock) || c == kCol(ResultColumn::Price);
+}
+
+// A time cell as the program writes it ("2026年12月11日8时5分"): its date-time,
+// which Excel counts in the same days since 1899-12-30.
+bool TimeCell(std::string_view gbk, DateTime& value) {
+  if (gbk.empty()) return false;
+  value = TextToDate(gbk);
+  return value != kSmallestDate && DateText(value) == gbk;
+}
+
+// Columns as wide as their usual texts: a Chinese character counts two.
+std::array<double, kResultColumnCount> FittingWidths(const std::vector<RowCells>& rows) {
+  std::array<double, kResultColumnCount> widths{};
+  const size_t sample = std::min<size_t>(rows.size(), 2000);
+  auto measure = [](std::string_view gbk) {
+    double w = 0;
+    for (size_t i = 0; i < gbk.size(); ++i) {
+      if (static_cast<unsigned char>(gbk[i]) >= 0x80) {
+        w += 2;
+        ++i;
+      } else {
+        w += 1.1;
+      }
+    }
+    return w;
+  };
+  for (int c = 0; c < kResultColumnCount; ++c) {
+    double w = measure(ResultColumns()[static_cast<size_t>(c)].caption) + 3;  // and the filter's button
+    for (size_t r = 0; r < sample; ++r) w = std::max(w, measure(rows[r][static_cast<size_t>(c)]));
+    widths[static_cast<size_t>(c)] = std::clamp(w + 1, 6.0, 50.0);
+  }
+  return widths;
+}
+
 }  // namespace
 
 namespace {
@@ -191,6 +256,48 @@ std::string CloseFailure(const std::string& pathUtf8, lxw_error error, int close
       break;
   }
   return workbook::WriteFailureText(pathUtf8, lxw_strerror(error));
+}
+
+// Sheet "下架时间分布": the report's delistings per hour of today and the next seven
+// days (row 1 the hours, column A the days), and a line per day over the hours.
+lxw_error WriteDelistingSheet(lxw_workbook* book, const std::vector<RowCells>& rows, lxw_format* bold,
+                              const std::stop_token& stop) {
+  constexpr const char* kSheet = "下架时间分布";
+  lxw_worksheet* sheet = workbook_add_worksheet(book, kSheet);
+  if (!sheet) return LXW_ERROR_CREATING_TMPFILE;
+  DelistingCounts counts;
+  AnalysisDb db;
+  if (db.load(rows, stop) == AnalysisLoadStatus::Ok) counts = BuildAnalysisReport(db, TodayUtc8()).counts;
+  worksheet_set_column(sheet, 0, 0, 14, nullptr);
+  lxw_error error = worksheet_write_string(sheet, 0, 0, "日期", bold);
+  for (int h = 0; error == LXW_NO_ERROR && h < 24; ++h)
+    error = worksheet_write_string(sheet, 0, static_cast<lxw_col_t>(h + 1), (std::to_string(h) + "时").c_str(), bold);
+  const DateTime today = TodayUtc8();
+  for (int d = 0; error == LXW_NO_ERROR && d < kReportDays; ++d) {
+    const DateParts day = SplitDateTime(today + d);
+    const std::string name =
+        std::to_string(day.month) + "月" + std::to_string(day.day) + "日 " + GbkToUtf8(WeekdayName(today + d));
+    error = worksheet_write_string(sheet, static_cast<lxw_row_t>(d + 1), 0, name.c_str(), nullptr);
+    for (int h = 0; error == LXW_NO_ERROR && h < 24; ++h)
+      error = worksheet_write_number(sheet, static_cast<lxw_row_t>(d + 1), static_cast<lxw_col_t>(h + 1),
+                                     static_cast<double>(counts.hours[static_cast<size_t>(d)][static_cast<size_t>(h)]),
+                                     nullptr);
+  }
+  if (error != LXW_NO_ERROR) return error;
+  lxw_chart* chart = workbook_add_chart(book, LXW_CHART_LINE);
+  if (!chart) return LXW_ERROR_MEMORY_MALLOC_FAILED;
+  chart_title_set_name(chart, "下架时间分布（每小时）");
+  for (int d = 0; d < kReportDays; ++d) {
+    lxw_chart_series* series = chart_add_series(chart, nullptr, nullptr);
+    if (!series) return LXW_ERROR_MEMORY_MALLOC_FAILED;
+    chart_series_set_categories(series, kSheet, 0, 1, 0, 24);
+    chart_series_set_values(series, kSheet, static_cast<lxw_row_t>(d + 1), 1, static_cast<lxw_row_t>(d + 1), 24);
+    chart_series_set_name_range(series, kSheet, static_cast<lxw_row_t>(d + 1), 0);
+  }
+  lxw_chart_options placement{};
+  placement.x_scale = 2.2;
+  placement.y_scale = 1.6;
+  return worksheet_insert_chart_opt(sheet, kReportDays + 2, 0, chart, &placement);
 }
 
 WorkbookResult WriteXlsxUnguarded(const std::string& pathUtf8, const std::vector<RowCells>& rows,
@@ -221,7 +328,7 @@ WorkbookResult WriteXlsxUnguarded(const std::string& pathUtf8, const std::vector
   {
     LibraryStderr quiet;
     book.reset(workbook_new_opt(file.path().c_str(), &options));
-    if (book) sheet = workbook_add_worksheet(book.get(), nullptr);
+    if (book) sheet = workbook_add_worksheet(book.get(), "数据");
   }
   if (!book) return WorkbookResult::Failure(workbook::WriteFailureText(pathUtf8, "cannot start the workbook"));
   lxw_error error = sheet ? LXW_NO_ERROR : LXW_ERROR_CREATING_TMPFILE;
@@ -229,22 +336,55 @@ WorkbookResult WriteXlsxUnguarded(const std::string& pathUtf8, const std::vector
   WorkbookResult result;
   std::string text, escaped, encoded;
   const char* stored = nullptr;
-  const RowCells header = SheetHeaderRow();
   bool stopped = false;
-  for (size_t r = 0; error == LXW_NO_ERROR && r <= rows.size(); ++r) {
+
+  lxw_format* bold = workbook_add_format(book.get());
+  format_set_bold(bold);
+  lxw_format* dateTime = workbook_add_format(book.get());
+  format_set_num_format(dateTime, "yyyy\"年\"m\"月\"d\"日\"h\"时\"mm\"分\"ss\"秒\"");
+  lxw_format* twoDecimals = workbook_add_format(book.get());
+  format_set_num_format(twoDecimals, "0.00");
+  if (error == LXW_NO_ERROR) {
+    const auto widths = FittingWidths(rows);
+    for (int c = 0; c < kResultColumnCount; ++c)
+      worksheet_set_column(sheet, static_cast<lxw_col_t>(c), static_cast<lxw_col_t>(c), widths[static_cast<size_t>(c)],
+                           nullptr);
+    worksheet_freeze_panes(sheet, 1, 0);
+    worksheet_autofilter(sheet, 0, 0, static_cast<lxw_row_t>(rows.size()), kResultColumnCount - 1);
+  }
+  // Row 1: the captions as they are.
+  for (int c = 0; error == LXW_NO_ERROR && c < kResultColumnCount; ++c) {
+    workbook::CellUtf8(ResultColumns()[static_cast<size_t>(c)].caption, text);
+    error = worksheet_write_string(sheet, 0, static_cast<lxw_col_t>(c), text.c_str(), bold);
+  }
+  for (size_t r = 1; error == LXW_NO_ERROR && r <= rows.size(); ++r) {
     if (stop.stop_requested()) {
       stopped = true;
       break;
     }
-    const RowCells& cells = r == 0 ? header : rows[r - 1];
+    const RowCells& cells = rows[r - 1];
     for (int c = 0; c < kResultColumnCount; ++c) {
-      if (StoredText(cells[c], text, escaped, encoded, stored)) ++result.cutCells;
-      // An empty text is an empty cell, as Excel itself stores it.
-      if (*stored == '\0') continue;
-      error = worksheet_write_string(sheet, static_cast<lxw_row_t>(r), static_cast<lxw_col_t>(c), stored, nullptr);
+      const std::string& cell = cells[static_cast<size_t>(c)];
+      const auto row = static_cast<lxw_row_t>(r);
+      const auto col = static_cast<lxw_col_t>(c);
+      double number = 0;
+      DateTime time = 0;
+      if (IsNumberColumn(c) && WholeNumber(cell, number)) {
+        const bool cents = c == kCol(ResultColumn::Price) && cell.size() > 3 && cell[cell.size() - 3] == '.';
+        error = worksheet_write_number(sheet, row, col, number, cents ? twoDecimals : nullptr);
+      } else if ((c == kCol(ResultColumn::ListedAt) || c == kCol(ResultColumn::DelistAt)) && TimeCell(cell, time)) {
+        error = worksheet_write_number(sheet, row, col, time, dateTime);
+      } else {
+        if (StoredText(cell, text, escaped, encoded, stored)) ++result.cutCells;
+        // An empty text is an empty cell, as Excel itself stores it.
+        if (*stored == '\0') continue;
+        error = worksheet_write_string(sheet, row, col, stored, nullptr);
+      }
       if (error != LXW_NO_ERROR) break;
     }
   }
+  if (error == LXW_NO_ERROR && !stopped) error = WriteDelistingSheet(book.get(), rows, bold, stop);
+
   // Closing also frees the workbook, so it runs even after a failed write or a
   // stop; a stop (also one that comes now) cuts the compression short.
   lxw_error closeError = LXW_NO_ERROR;

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <random>
 #include <stop_token>
@@ -18,6 +19,7 @@
 #include "analysis/workbook.h"
 #include "analysis/workbook_io.h"
 #include "net/codec.h"
+#include "net/datetime.h"
 #include "support/fixtures.h"
 #include "support/workbook_reader.h"
 
@@ -63,12 +65,16 @@ class ScratchDir {
   fs::path path_;
 };
 
+bool IsXlsx(const fs::path& path) { return WorkbookFormatOf(path.string()) == WorkbookFormat::Xlsx; }
+
 test::WorkbookContents ReadBack(const fs::path& path, int64_t maxRows = -1) {
   test::WorkbookContents contents;
   std::string error;
   EXPECT_TRUE(test::ReadWorkbookIndependently(path.string(), contents, error, maxRows)) << error;
-  EXPECT_EQ(contents.sheets, 1);
-  EXPECT_TRUE(contents.allText);
+  // The .xls is all text on one sheet; the .xlsx stores numbers and times as such
+  // and has the sheet of delistings by hour beside the data.
+  EXPECT_EQ(contents.sheets, IsXlsx(path) ? 2 : 1);
+  if (!IsXlsx(path)) EXPECT_TRUE(contents.allText);
   EXPECT_EQ(contents.log.find("WARNING"), std::string::npos) << contents.log;
   return contents;
 }
@@ -77,9 +83,10 @@ const std::vector<std::string> kHeaderUtf8 = {"序号a",     "itemIDa",   "标�
                                               "上架时间a", "下架时间a", "剩余小时数a", "店铺类型a", "当前销量a",
                                               "当前库存a", "售价a",     "所在地a",     "监测a"};
 
-std::vector<std::string> HeaderGbk() {
+// Row 1 as the format holds it: each caption followed by "a" in .xls, as it is in .xlsx.
+std::vector<std::string> HeaderGbk(const std::string& ext = ".xls") {
   std::vector<std::string> header;
-  for (const std::string& h : kHeaderUtf8) header.push_back(G(h));
+  for (const std::string& h : kHeaderUtf8) header.push_back(G(ext == ".xlsx" ? h.substr(0, h.size() - 1) : h));
   return header;
 }
 
@@ -121,6 +128,64 @@ TEST(WorkbookLayout, FormatFollowsTheExtensionInAnyCase) {
   EXPECT_TRUE(dir.entries().empty());
 }
 
+// What openpyxl sees of an .xlsx: sheet names, the frozen caption row, the filter,
+// bold captions, and each cell's type, value and number format.
+std::string XlsxLayout(const fs::path& path, int rows) {
+  const std::string command = "/usr/bin/python3 " + std::string(KELVORA_FIXTURES_DIR) + "/../support/xlsx_layout.py '" +
+                              path.string() + "' " + std::to_string(rows) + " 2>&1";
+  std::string out;
+  if (FILE* p = ::popen(command.c_str(), "r")) {
+    char buffer[4096];
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, p)) > 0;) out.append(buffer, n);
+    ::pclose(p);
+  }
+  return out;
+}
+
+TEST(WorkbookLayout, XlsxIsReadyForWork) {
+  SetNowOverride(MakeDateTime(2026, 12, 11, 9, 0, 0));
+  const std::vector<RowCells> rows = {
+      Row({"1", "45383717461", "春秋新款", "https://item.example/1", "卖家", "2026年12月11日10时",
+           "2026年12月12日8时5分", "12", "天猫", "35", "100", "59.00", "浙江 杭州", "√"}),
+      // Not numbers or times as a whole: text. A price range stays text.
+      Row({"2", "7", "x", "", "", "无时间", "2026-12-12 08:05:00", "-3", "店铺", "007", "1e3", "50.80 - 99.00", "",
+           ""}),
+      Row({"3", "8", "y", "", "", "2026年12月11日", "2026年12月12日8时30分15秒", "0", "店铺", "0", "2.5", "9.9", "",
+           ""}),
+  };
+  ScratchDir dir;
+  const fs::path path = dir.path() / "ready.xlsx";
+  ASSERT_TRUE(WriteWorkbook(path.string(), rows).ok);
+  const std::string time = "yyyy\"年\"m\"月\"d\"日\"h\"时\"mm\"分\"ss\"秒\"";
+  const std::string expected =
+      "sheets 数据|下架时间分布\n"
+      "freeze A2 filter A1:N4 bold captions True\n"
+      "1 text:序号 text:itemID text:标题 text:链接 text:卖家 text:上架时间 text:下架时间 text:剩余小时数 "
+      "text:店铺类型 text:当前销量 text:当前库存 text:售价 text:所在地 text:监测\n"
+      "2 number:1 text:45383717461 text:春秋新款 text:https://item.example/1 text:卖家 time:2026-12-11 10:00:00:" +
+      time + " time:2026-12-12 08:05:00:" + time + " number:12 text:天猫 number:35 number:100 number:59:0.00 " +
+      "text:浙江 杭州 text:√\n"
+      "3 number:2 text:7 text:x - - text:无时间 text:2026-12-12 08:05:00 number:-3 text:店铺 text:007 text:1e3 "
+      "text:50.80 - 99.00 - -\n"
+      "4 number:3 text:8 text:y - - time:2026-12-11 00:00:00:" +
+      time + " time:2026-12-12 08:30:15:" + time +
+      " number:0 text:店铺 number:0 number:2.5 number:9.9 - -\n"
+      "charts 1\n"
+      "text:日期 text:0时 text:1时 text:2时 text:3时 text:4时 text:5时 text:6时 text:7时 text:8时 text:9时 text:10时 "
+      "text:11时 text:12时 text:13时 text:14时 text:15时 text:16时 text:17时 text:18时 text:19时 text:20时 text:21时 "
+      "text:22时 text:23时\n"
+      "text:12月11日 周五 number:0 number:0 number:0 number:0 number:0 number:0 number:0 number:0 number:0 number:0 "
+      "number:0 number:0 number:0 number:0 number:0 number:0 number:0 number:0 number:0 number:0 number:0 number:0 "
+      "number:0 number:0\n"
+      // 8时 of the 12th: the three delistings, as the report counts them (its own
+      // reading also takes "2026-12-12 08:05:00").
+      "text:12月12日 周六 number:0 number:0 number:0 number:0 number:0 number:0 number:0 number:0 number:3 number:0 "
+      "number:0 number:0 number:0 number:0 number:0 number:0 number:0 number:0 number:0 number:0 number:0 number:0 "
+      "number:0 number:0\n";
+  EXPECT_EQ(XlsxLayout(path, 4), expected);
+  SetNowOverride(std::nullopt);
+}
+
 class WorkbookFormats : public ::testing::TestWithParam<const char*> {
  protected:
   std::string ext() const { return GetParam(); }
@@ -156,14 +221,19 @@ TEST_P(WorkbookFormats, ReaderFindsHeaderRowsAndWholeTexts) {
   const test::WorkbookContents book = ReadBack(path);
   ASSERT_EQ(book.rowCount, 4);
   EXPECT_EQ(book.columnCount, kResultColumnCount);
-  EXPECT_EQ(book.rows[0], HeaderGbk());
-  const std::vector<std::vector<std::string>> expected = {
+  EXPECT_EQ(book.rows[0], HeaderGbk(ext()));
+  std::vector<std::vector<std::string>> expected = {
       {"1", "45383717461", G("春秋新款 女装 连衣裙"), "https://item.example/item.htm?id=1", G("卖家甲"),
        G("2019年3月1日10时"), G("2019年3月8日10时"), "12", G("天猫"), "35", "100", "59.00", G("浙江 杭州"), G("√")},
       {"2", "", G("第一行\n第二行"), "", G("𠀀 😀 䶵"), "", "", "", G("店铺"), "", "", "", "", ""},
       {"3", ascii30000, G(chinese30000), G(Repeat("字", 32767)), ascii32766, Repeat("y", 32767), "", "", "", "", "", "",
        "", ""},
   };
+  if (ext() == ".xlsx") {  // the times and the price read back as date-times and a number
+    expected[0][5] = "2019-03-01 10:00:00";
+    expected[0][6] = "2019-03-08 10:00:00";
+    expected[0][11] = "59";
+  }
   for (size_t r = 0; r < expected.size(); ++r)
     for (int c = 0; c < kResultColumnCount; ++c)
       EXPECT_EQ(book.rows[r + 1][c], expected[r][c]) << "row " << r + 1 << " column " << c;
@@ -178,7 +248,7 @@ TEST_P(WorkbookFormats, EmptyTableGivesOnlyTheHeader) {
   EXPECT_TRUE(result.warning.empty());
   const test::WorkbookContents book = ReadBack(path);
   ASSERT_EQ(book.rowCount, 1);
-  EXPECT_EQ(book.rows[0], HeaderGbk());
+  EXPECT_EQ(book.rows[0], HeaderGbk(ext()));
 }
 
 // Thousands of texts of every length and width, so that the shared strings of

@@ -159,7 +159,8 @@ class ExportTest : public QObject {
     std::string error;
     QVERIFY2(test::ReadWorkbookIndependently(recorder.path.toStdString(), book, error), error.c_str());
     QCOMPARE(book.rowCount, 4);
-    QCOMPARE(GbkToUtf8(book.rows[0][2]), std::string("标题a"));
+    // .xls captions end in "a"; the .xlsx has them as they are.
+    QCOMPARE(GbkToUtf8(book.rows[0][2]), std::string(ext == QStringLiteral(".xls") ? "标题a" : "标题"));
     QCOMPARE(GbkToUtf8(book.rows[1][2]), std::string("春秋新款 连衣裙 0"));
     QCOMPARE(book.rows[3][0], std::string("3"));
     QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).size(), 1);
