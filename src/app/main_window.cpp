@@ -37,6 +37,7 @@
 #include "search/monitored.h"
 #include "search/monitored_ids_editor_window.h"
 #include "search/search_tabs_qt.h"
+#include "session/login.h"
 #include "session/session_qt.h"
 #include "ui/browser_pane_qt.h"
 #include "ui/desktop_calls_qt.h"
@@ -127,6 +128,7 @@ MainWindow::MainWindow(MainWindowOptions options, QWidget* parent) : QWidget(par
   buildControls();
   host_ =
       std::make_unique<DesktopHost>(DesktopHost::Controls{this, statusLabel_, countLabel_, accountLabel_, progress_});
+  host_->setAccountTextSource(&AccountLabelText);
   connect(stopButton_, &QPushButton::clicked, this, [this] { host_->requestStop(); });
 
   // The search tabs run their own worker; the window's running state (query

@@ -8,13 +8,11 @@
 #include <chrono>
 
 #include "net/request_stop.h"
-#include "session/login.h"
 #include "ui/desktop_calls_qt.h"
 
 namespace kelvora {
 
-DesktopHost::DesktopHost(Controls controls, QObject* parent)
-    : QObject(parent), controls_(controls), accountSource_(&AccountLabelText) {}
+DesktopHost::DesktopHost(Controls controls, QObject* parent) : QObject(parent), controls_(controls) {}
 
 DesktopHost::~DesktopHost() {
   std::vector<Refresh> refreshes;
@@ -162,8 +160,9 @@ void DesktopHost::startAccountRefresh() {
   if (closing_) return;
   // Finished refreshes are joined here, so a long search does not pile them up.
   std::erase_if(refreshes_, [](const Refresh& r) { return r.finished->load(); });
-  auto finished = std::make_shared<std::atomic<bool>>(false);
   auto source = accountSource_;
+  if (!source) return;  // nothing says what the account is
+  auto finished = std::make_shared<std::atomic<bool>>(false);
   try {
     refreshes_.push_back({finished, std::jthread([this, finished, source](std::stop_token stop) {
                             SetThreadStopToken(stop);

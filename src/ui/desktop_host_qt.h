@@ -59,7 +59,8 @@ class DesktopHost : public QObject, public Host {
   void setClosing();
   bool closing() const { return closing_; }
 
-  // What an account refresh shows; AccountLabelText unless a test replaces it.
+  // What an account refresh shows (the main window gives the session's
+  // AccountLabelText; tests give their own). Without one a refresh does nothing.
   void setAccountTextSource(std::function<std::string()> source);
   // Waits until every account refresh started so far has finished (tests, tour).
   void waitForAccountRefreshes();
