@@ -23,7 +23,7 @@ class Host {
   // Starts an account-name refresh in the background (desktop only).
   virtual void startAccountRefresh() {}
   // Progress of a long search or retry: pages done of pages asked (0 asked: no
-  // pages, as in a retry) and items done so far. Adds to the status line; changes no text of it.
+  // pages, as in a retry) and items done so far. Shown on the progress bar; status texts stay.
   virtual void setProgress(int pagesDone, int pagesAsked, int itemsDone) {}
   // Enables or disables a query button by its control name (desktop only).
   virtual void setQueryEnabled(const std::string& button, bool enabled) {}
