@@ -126,8 +126,8 @@ MainWindow::MainWindow(MainWindowOptions options, QWidget* parent) : QWidget(par
   move(50, 50);
 
   buildControls();
-  host_ =
-      std::make_unique<DesktopHost>(DesktopHost::Controls{this, statusLabel_, countLabel_, accountLabel_, progress_});
+  host_ = std::make_unique<DesktopHost>(
+      DesktopHost::Controls{this, statusLabel_, countLabel_, accountLabel_, progress_, progressText_});
   host_->setAccountTextSource(&AccountLabelText);
   connect(stopButton_, &QPushButton::clicked, this, [this] { host_->requestStop(); });
 
@@ -267,6 +267,9 @@ void MainWindow::buildControls() {
   progress_ = Named(new QProgressBar(group), "进度条", QRect{13, 160, 310, 4});
   progress_->setTextVisible(false);
   progress_->hide();
+  // The bar is a line: how far it got stands in the gap after the row count.
+  progressText_ = Label(group, "标签_进度", "", {478, 144, 70, 16});
+  progressText_->hide();
 
   view_ = Named(new QTableView(this), "超级列表框1", QRect{1, 168, 904, 440});
   model_ = new ResultsModel(table_);
@@ -338,6 +341,9 @@ void MainWindow::buildControls() {
     if (row >= 0) QGuiApplication::clipboard()->setText(FromGbk(table_.cellText(row, ResultColumn::Link)));
   });
   menuItem("复制行", [this] { copySelectedRows(); });
+  menuItem("复制单元格", [this] {
+    if (menuCell_.isValid()) QGuiApplication::clipboard()->setText(menuCell_.data(Qt::DisplayRole).toString());
+  });
   menuItem("加入监测", [this] { monitorSelectedItems(); });
   rowMenu_->addSeparator();
   // Taking rows out moves the rows after them: not while a search or retry fills rows.
@@ -553,6 +559,9 @@ bool MainWindow::beginOperation() {
   progress_->setRange(0, 0);
   progress_->setToolTip({});
   progress_->show();
+  progressText_->clear();
+  progressText_->setToolTip({});
+  progressText_->show();
   return true;
 }
 
@@ -565,6 +574,7 @@ void MainWindow::endOperation() {
     if (auto* b = findChild<QPushButton*>(QString::fromUtf8(name))) b->setEnabled(true);
   stopButton_->setEnabled(false);
   progress_->hide();
+  progressText_->hide();
   emit operationEnded();
 }
 
@@ -598,8 +608,13 @@ void MainWindow::showRowMenu(const QPoint& pos) {
   // The menu is for the row under the pointer, never for one selected earlier.
   const QModelIndex at = view_->indexAt(pos);
   if (!at.isValid()) return;
-  view_->selectRow(at.row());
-  if (table_.selectedRow() != sortModel_->mapToSource(at).row()) return;
+  // A click into the selection keeps it, so that the rows' items act on all of it.
+  if (!view_->selectionModel()->isRowSelected(at.row(), {}))
+    view_->selectionModel()->setCurrentIndex(at, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+  const int32_t row = sortModel_->mapToSource(at).row();
+  table_.setSelectedRow(row);
+  if (table_.selectedRow() != row) return;
+  menuCell_ = at;
   rowMenu_->popup(view_->viewport()->mapToGlobal(pos) + QPoint(3, 3));
 }
 

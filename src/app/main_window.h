@@ -13,6 +13,7 @@
 // (SearchTabsController; 按钮2 monitored ids), 按钮4 the analysis window and its
 // export, 按钮15 the cookie window.
 #include <QCoreApplication>
+#include <QPersistentModelIndex>
 #include <QWidget>
 #include <functional>
 #include <memory>
@@ -154,6 +155,7 @@ class MainWindow : public QWidget {
 
   QTableView* view_ = nullptr;
   QMenu* rowMenu_ = nullptr;
+  QPersistentModelIndex menuCell_;  // the cell the row menu was opened on
   QAction* removeAction_ = nullptr;
   QAction* dedupeAction_ = nullptr;
   QWidget* filterBar_ = nullptr;
@@ -165,6 +167,7 @@ class MainWindow : public QWidget {
   QLabel* countLabel_ = nullptr;
   QLabel* accountLabel_ = nullptr;
   QProgressBar* progress_ = nullptr;
+  QLabel* progressText_ = nullptr;
   QPushButton* retryButton_ = nullptr;
   QPushButton* stopButton_ = nullptr;
   BrowserPane* notice_ = nullptr;

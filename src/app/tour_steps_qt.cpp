@@ -135,7 +135,7 @@ void AddProgramSteps(Tour& tour, MainWindow& window, const QString& simBase) {
         const int32_t row = table.addRow(NumberText(static_cast<int64_t>(table.rowCount()) + 1));
         table.setCell(row, ResultColumn::Link, addresses[n]);
         FillResultRow(table, row, host);
-        host.setProgress(0, 0, static_cast<int>(n + 1));
+        host.setProgress({0, 0, static_cast<int>(n + 1), static_cast<int>(addresses.size())});
       }
     });
     if (!started) return false;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <thread>
@@ -48,10 +49,24 @@ std::string TerminalText(const std::string& gbk) {
   return text;
 }
 
+namespace {
+// The host whose progress line a row printed to the same terminal must step around.
+CliHost* g_progressHost = nullptr;
+}  // namespace
+
+CliHost::CliHost(bool quiet) : quiet_(quiet), terminal_(!quiet && ::isatty(STDERR_FILENO)) {
+  if (terminal_ && ::isatty(STDOUT_FILENO)) g_progressHost = this;
+}
+
+CliHost::~CliHost() {
+  if (g_progressHost == this) g_progressHost = nullptr;
+  if (progressShown_) std::fputs("\n", stderr);
+}
+
 void CliHost::message(const std::string& text) {
   clearProgressLine();
   std::fprintf(stderr, "%s\n", TerminalText(text).c_str());
-  std::fflush(stderr);
+  drawProgressLine();
 }
 
 void CliHost::pause(int ms) {
@@ -64,16 +79,63 @@ void CliHost::pause(int ms) {
   }
 }
 
-void CliHost::setProgress(int pagesDone, int pagesAsked, int itemsDone) {
-  if (quiet_) return;
-  if (terminal_ < 0) terminal_ = ::isatty(STDERR_FILENO) ? 1 : 0;
-  if (!terminal_) return;
-  if (pagesAsked > 0)
-    std::fprintf(stderr, "\r\x1b[Kpages %d/%d, items %d", pagesDone, pagesAsked, itemsDone);
+namespace {
+std::string Clock(double seconds) {
+  const long s = std::lround(std::max(seconds, 0.0));
+  char text[32];
+  if (s >= 3600)
+    std::snprintf(text, sizeof text, "%ld:%02ld:%02ld", s / 3600, s / 60 % 60, s % 60);
   else
-    std::fprintf(stderr, "\r\x1b[Kitems %d", itemsDone);
+    std::snprintf(text, sizeof text, "%ld:%02ld", s / 60, s % 60);
+  return text;
+}
+}  // namespace
+
+std::string ProgressLineText(const Progress& p, double seconds) {
+  std::string line;
+  double fraction = -1;  // of the whole run, when a total is known
+  if (p.pagesAsked > 0) {
+    // The page being read, the last one once all are done.
+    line = "page " + std::to_string(std::min(p.pagesDone + 1, p.pagesAsked)) + " / " + std::to_string(p.pagesAsked) +
+           ", " + std::to_string(p.itemsDone) + " items";
+    fraction = static_cast<double>(p.pagesDone) / p.pagesAsked;
+  } else if (p.itemsAsked > 0) {
+    line = std::to_string(std::min(p.itemsDone, p.itemsAsked)) + " / " + std::to_string(p.itemsAsked) + " items";
+    fraction = static_cast<double>(p.itemsDone) / p.itemsAsked;
+  } else {
+    line = std::to_string(p.itemsDone) + " items";
+  }
+  if (seconds >= 1 && p.itemsDone > 0) {
+    char rate[32];
+    std::snprintf(rate, sizeof rate, ", %.1f/s", p.itemsDone / seconds);
+    line += rate;
+  }
+  if (fraction > 0 && fraction < 1 && seconds >= 1) line += ", " + Clock(seconds / fraction - seconds) + " left";
+  return line;
+}
+
+void CliHost::setProgress(const Progress& p) {
+  if (!terminal_) return;
+  const auto now = std::chrono::steady_clock::now();
+  if (!startedSet_) {
+    started_ = now;
+    startedSet_ = true;
+  }
+  progressLine_ = ProgressLineText(p, std::chrono::duration<double>(now - started_).count());
+  drawProgressLine();
+}
+
+void CliHost::setRowCountLabel(const std::string& text) {
+  // On a terminal the progress line counts the rows.
+  if (!terminal_) progress(text);
+}
+
+void CliHost::drawProgressLine() {
+  if (terminal_ && !progressLine_.empty()) {
+    std::fprintf(stderr, "\r\x1b[K%s", progressLine_.c_str());
+    progressShown_ = true;
+  }
   std::fflush(stderr);
-  progressShown_ = true;
 }
 
 void CliHost::clearProgressLine() {
@@ -85,13 +147,14 @@ void CliHost::clearProgressLine() {
 void CliHost::errorLine(const std::string& utf8) {
   clearProgressLine();
   ErrorLine(utf8);
+  drawProgressLine();
 }
 
 void CliHost::progress(const std::string& text) {
   if (quiet_) return;
   clearProgressLine();
   std::fprintf(stderr, "%s\n", TerminalText(text).c_str());
-  std::fflush(stderr);
+  drawProgressLine();
 }
 
 bool ReadSmallFile(const std::string& path, std::string& out, std::string& error) {
@@ -139,6 +202,7 @@ bool ReadSmallInput(const std::string& source, std::string& out, std::string& er
 
 bool WriteOut(const std::string& bytes) {
   std::fflush(stdout);  // whatever went through stdio first stays first
+  if (g_progressHost) g_progressHost->clearProgressLine();
   size_t done = 0;
   while (done < bytes.size()) {
     const ssize_t n = ::write(STDOUT_FILENO, bytes.data() + done, bytes.size() - done);
@@ -148,6 +212,7 @@ bool WriteOut(const std::string& bytes) {
     }
     done += static_cast<size_t>(n);
   }
+  if (g_progressHost) g_progressHost->drawProgressLine();
   return true;
 }
 

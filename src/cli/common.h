@@ -2,6 +2,7 @@
 // What the commands of kelvora-cli share: the parsed options, the host that turns
 // the core's progress into stderr lines, and the row printers.
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <stop_token>
@@ -66,26 +67,39 @@ void ErrorLine(const std::string& utf8);
 // A GBK message of the core as UTF-8 terminal lines.
 std::string TerminalText(const std::string& gbk);
 
+// The progress line of a terminal: "12 / 40 items, 3.1/s, 0:09 left" (pages when
+// the run reads result pages; no time left when the total is not known).
+std::string ProgressLineText(const Progress& progress, double seconds);
+
+// On a terminal, progress is one line on stderr rewritten in place, with status
+// texts and errors printed above it; the row count goes into that line instead of
+// a line per row. Elsewhere every status text and row count is a plain line.
 class CliHost : public Host {
  public:
-  explicit CliHost(bool quiet) : quiet_(quiet) {}
+  explicit CliHost(bool quiet);
+  // Leaves the last progress line standing.
+  ~CliHost() override;
   void setStatus(const std::string& text) override { progress(text); }
-  void setRowCountLabel(const std::string& text) override { progress(text); }
+  void setRowCountLabel(const std::string& text) override;
   void message(const std::string& text) override;
   void pause(int ms) override;
   bool stopRequested() const override { return g_stop.load(); }
-  // One line rewritten in place, only when stderr is a terminal.
-  void setProgress(int pagesDone, int pagesAsked, int itemsDone) override;
+  void setProgress(const Progress& progress) override;
   bool quiet() const { return quiet_; }
-  // ErrorLine on a line of its own, below a progress line shown before.
+  // ErrorLine on a line of its own, above the progress line.
   void errorLine(const std::string& utf8);
+  // Output to the same terminal goes between these two.
+  void clearProgressLine();
+  void drawProgressLine();
 
  private:
   void progress(const std::string& text);
-  void clearProgressLine();
   bool quiet_;
+  bool terminal_;
   bool progressShown_ = false;
-  int terminal_ = -1;  // -1: not asked yet
+  std::string progressLine_;  // what the terminal's last line shows
+  std::chrono::steady_clock::time_point started_;
+  bool startedSet_ = false;
 };
 
 // Reads a small input file (a cookie text, an address list, the report page)

@@ -26,8 +26,9 @@ int RunItem(const Options& o, CliHost& host) {
     const RowFailures failures = table.failures(row);
     PrintRow(table.row(row), o.format, failures);
     ReportFailedRequests(host, row, failures);
+    host.setProgress({0, 0, static_cast<int>(n + 1), static_cast<int>(o.arguments.size())});
   }
-  if (host.stopRequested()) ErrorLine("interrupted; the rows above are complete");
+  if (host.stopRequested()) host.errorLine("interrupted; the rows above are complete");
   return ExitCodeAfterRun();
 }
 
@@ -73,7 +74,7 @@ int RunRetry(const Options& o, CliHost& host) {
   table.addListener(&written);
   const RetrySummary summary = RetryFailedRows(table, host);
   table.removeListener(&written);
-  if (host.stopRequested()) ErrorLine("interrupted; rows not reached are printed as they were read");
+  if (host.stopRequested()) host.errorLine("interrupted; rows not reached are printed as they were read");
   host.setStatus(RetrySummaryText(summary));
   // Every row is printed, also after an interrupt: the output is the whole table.
   std::vector<bool> rerun(static_cast<size_t>(table.rowCount()), false);

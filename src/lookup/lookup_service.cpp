@@ -196,21 +196,31 @@ RowCells MergeRetriedRow(const RowCells& before, const RowFailures& failedBefore
   return out;
 }
 
+namespace {
+// Besides the rows without a time, every row one of whose requests failed: its
+// cells may look complete ("0" sales) and still be wrong.
+bool NeedsRetry(const ResultsTable& table, int32_t row) {
+  return table.cellText(row, ResultColumn::ListedAt) == NO_TIME_TEXT || table.failures(row).any();
+}
+}  // namespace
+
 RetrySummary RetryFailedRows(ResultsTable& table, Host& host) {
   RetrySummary summary;
   const int32_t n = table.rowCount();
+  Progress progress;
+  for (int32_t i = 0; i < n; ++i)
+    if (NeedsRetry(table, i)) ++progress.itemsAsked;
+  host.setProgress(progress);
   for (int32_t i = 0; i < n; ++i) {
     host.processEvents();
     if (host.stopRequested()) {
       summary.stopped = true;
       break;
     }
-    // Besides the rows without a time, every row one of whose requests failed:
-    // its cells may look complete ("0" sales) and still be wrong.
+    if (!NeedsRetry(table, i)) continue;
     const uint64_t epoch = table.epoch();
     const RowCells before = table.row(i);
     const RowFailures failedBefore = table.failures(i);
-    if (before[kCol(ResultColumn::ListedAt)] != NO_TIME_TEXT && !failedBefore.any()) continue;
     const ResultRow attempt = AnalyseItemPage(before[kCol(ResultColumn::Link)], false);
     RowFailures failedAfter;
     RowCells cells = MergeRetriedRow(before, failedBefore, attempt, i, NowUtc8(), failedAfter);
@@ -220,7 +230,9 @@ RetrySummary RetryFailedRows(ResultsTable& table, Host& host) {
       ++summary.complete;
     else
       ++summary.stillFailed;
-    host.setProgress(0, 0, summary.retried);
+    progress.itemsDone = summary.retried;
+    progress.itemsAsked = std::max(progress.itemsAsked, progress.itemsDone);
+    host.setProgress(progress);
   }
   return summary;
 }

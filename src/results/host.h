@@ -5,6 +5,13 @@
 
 namespace kelvora {
 
+// How far a long operation got. A total of 0 is not known beforehand.
+struct Progress {
+  int pagesDone = 0, pagesAsked = 0;  // result pages of a search
+  int itemsDone = 0, itemsAsked = 0;  // items of an address list or a retry
+  bool operator==(const Progress&) const = default;
+};
+
 class Host {
  public:
   virtual ~Host() = default;
@@ -22,9 +29,9 @@ class Host {
   virtual bool stopRequested() const = 0;
   // Starts an account-name refresh in the background (desktop only).
   virtual void startAccountRefresh() {}
-  // Progress of a long search or retry: pages done of pages asked (0 asked: no
-  // pages, as in a retry) and items done so far. Shown on the progress bar; status texts stay.
-  virtual void setProgress(int pagesDone, int pagesAsked, int itemsDone) {}
+  // Progress of a long search, lookup list or retry. Shown beside the status
+  // line (the bar, "x / y"); status texts stay.
+  virtual void setProgress(const Progress& progress) {}
   // Enables or disables a query button by its control name (desktop only).
   virtual void setQueryEnabled(const std::string& button, bool enabled) {}
 };

@@ -24,6 +24,7 @@ void ListAddressSearch(SearchRun& run, const std::string& text, int modeIndex) {
   const std::vector<std::string> lines = ListAddressLines(text);
   if (modeIndex != LIST_MODE_LIST_PAGES) {
     run.askPages(0);
+    run.askItems(static_cast<int>(lines.size()));
     for (const std::string& line : lines) {
       if (run.stopped()) break;
       SubmitItemAddress(run, line, SubmitVariant::Numbered);

@@ -36,12 +36,17 @@ const std::string& SearchText(SearchTextId id) {
 void SearchRun::askPages(int pages) {
   pagesAsked = std::max(pages, 0);
   pagesDone = 0;
-  host.setProgress(pagesDone, pagesAsked, itemsDone);
+  host.setProgress(progress());
+}
+
+void SearchRun::askItems(int items) {
+  itemsAsked = std::max(items, 0);
+  host.setProgress(progress());
 }
 
 void SearchRun::pageDone() {
   ++pagesDone;
-  host.setProgress(pagesDone, pagesAsked, itemsDone);
+  host.setProgress(progress());
 }
 
 std::string SearchRun::fetchResultPage(int page, std::string address, const std::string& referer, std::string cookie) {
@@ -90,7 +95,7 @@ void SubmitItemAddress(SearchRun& run, const std::string& address, SubmitVariant
   run.table.setCell(row, ResultColumn::Link, address);
   FillResultRow(run.table, row, run.host);
   ++run.itemsDone;
-  run.host.setProgress(run.pagesDone, run.pagesAsked, run.itemsDone);
+  run.host.setProgress(run.progress());
   if (run.rowDone) run.rowDone(row);
   if (variant == SubmitVariant::ShortCaption) {
     // The box is read for every item, so a change takes effect at once.

@@ -73,10 +73,14 @@ struct SearchRun {
   int pagesDone = 0;
   // Rows this run submitted: what its end text counts.
   int itemsDone = 0;
+  // Items the run will submit, when its address list says so beforehand (else 0).
+  int itemsAsked = 0;
   std::vector<FailedPage> failedPages;
 
   bool stopped() const { return host.stopRequested(); }
   void askPages(int pages);
+  void askItems(int items);
+  Progress progress() const { return {pagesDone, pagesAsked, itemsDone, itemsAsked}; }
   void pageDone();
   // GET of result page `page` (1-based) through HttpFetch; a page whose request
   // failed (after the configured retries) is recorded and reads as empty text.

@@ -72,9 +72,7 @@ class SearchTabsController::WorkerHost : public Host {
   }
   bool stopRequested() const override { return stop.load() || token.stop_requested(); }
   void startAccountRefresh() override { inner_.startAccountRefresh(); }
-  void setProgress(int pagesDone, int pagesAsked, int itemsDone) override {
-    inner_.setProgress(pagesDone, pagesAsked, itemsDone);
-  }
+  void setProgress(const Progress& progress) override { inner_.setProgress(progress); }
   // Every query button is held disabled for the whole search by the controller.
   void setQueryEnabled(const std::string&, bool) override {}
 

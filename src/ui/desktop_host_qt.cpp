@@ -45,16 +45,37 @@ void DesktopHost::applyLatest() {
   }
   if (l.statusSet && controls_.status) controls_.status->setText(FromGbk(l.status));
   if (l.countSet && controls_.rowCount) controls_.rowCount->setText(FromGbk(l.count));
-  if (l.progressSet && controls_.progress) {
-    QProgressBar* bar = controls_.progress;
-    if (l.pagesAsked > 0) {
-      bar->setRange(0, l.pagesAsked);
-      bar->setValue(std::min(l.pagesDone, l.pagesAsked));
-      bar->setToolTip(QStringLiteral("第 %1/%2 页，%3 条").arg(l.pagesDone).arg(l.pagesAsked).arg(l.itemsDone));
-    } else {
-      bar->setRange(0, 0);  // no page count: a busy bar
-      bar->setToolTip(QStringLiteral("%1 条").arg(l.itemsDone));
-    }
+  if (l.progressSet) showProgress(l.progress);
+}
+
+// Pages when the run reads result pages, else items when their number is known
+// beforehand; otherwise a busy bar and the items so far.
+void DesktopHost::showProgress(const Progress& p) {
+  QString text, tip;
+  int done = 0, asked = 0;
+  if (p.pagesAsked > 0) {
+    done = std::min(p.pagesDone, p.pagesAsked);
+    asked = p.pagesAsked;
+    // The page being read, the last one once all are done.
+    text = QStringLiteral("%1 / %2 页").arg(std::min(p.pagesDone + 1, asked)).arg(asked);
+    tip = QStringLiteral("第 %1/%2 页，%3 条").arg(p.pagesDone).arg(p.pagesAsked).arg(p.itemsDone);
+  } else if (p.itemsAsked > 0) {
+    done = std::min(p.itemsDone, p.itemsAsked);
+    asked = p.itemsAsked;
+    text = QStringLiteral("%1 / %2").arg(done).arg(asked);
+    tip = QStringLiteral("第 %1/%2 条").arg(p.itemsDone).arg(p.itemsAsked);
+  } else {
+    text = QStringLiteral("%1 条").arg(p.itemsDone);
+    tip = text;
+  }
+  if (QProgressBar* bar = controls_.progress) {
+    bar->setRange(0, asked);  // 0..0: a busy bar
+    if (asked > 0) bar->setValue(done);
+    bar->setToolTip(tip);
+  }
+  if (QLabel* label = controls_.progressText) {
+    label->setText(text);
+    label->setToolTip(tip);
   }
 }
 
@@ -90,12 +111,10 @@ void DesktopHost::setRowCountLabel(const std::string& text) {
   }
 }
 
-void DesktopHost::setProgress(int pagesDone, int pagesAsked, int itemsDone) {
+void DesktopHost::setProgress(const Progress& progress) {
   std::lock_guard lock(latestMutex_);
   latest_.progressSet = true;
-  latest_.pagesDone = pagesDone;
-  latest_.pagesAsked = pagesAsked;
-  latest_.itemsDone = itemsDone;
+  latest_.progress = progress;
   if (!applyPosted_) {
     applyPosted_ = true;
     QMetaObject::invokeMethod(

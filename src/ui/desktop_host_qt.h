@@ -29,6 +29,7 @@ class DesktopHost : public QObject, public Host {
     QLabel* rowCount = nullptr;        // 透明标签13
     QLabel* account = nullptr;         // 标签_yhxx
     QProgressBar* progress = nullptr;  // 进度条
+    QLabel* progressText = nullptr;    // 标签_进度: "x / y" beside the bar
   };
 
   explicit DesktopHost(Controls controls, QObject* parent = nullptr);
@@ -48,7 +49,7 @@ class DesktopHost : public QObject, public Host {
   // RefreshAccountLabel: AccountLabelText on a thread of its own, the answer
   // written into 标签_yhxx by the UI thread; the refresh that ends last wins.
   void startAccountRefresh() override;
-  void setProgress(int pagesDone, int pagesAsked, int itemsDone) override;
+  void setProgress(const Progress& progress) override;
   void setQueryEnabled(const std::string& button, bool enabled) override;
 
   // 停止: the running operation ends after its current item.
@@ -73,6 +74,7 @@ class DesktopHost : public QObject, public Host {
   template <typename Fn>
   void onUi(Fn&& fn);
   void applyLatest();
+  void showProgress(const Progress& p);
 
   Controls controls_;
   std::atomic<bool> stop_{false};
@@ -83,7 +85,7 @@ class DesktopHost : public QObject, public Host {
   struct Latest {
     bool statusSet = false, countSet = false, progressSet = false;
     std::string status, count;
-    int pagesDone = 0, pagesAsked = 0, itemsDone = 0;
+    Progress progress;
   };
   std::mutex latestMutex_;
   Latest latest_;

@@ -1,6 +1,7 @@
 // kelvora-cli against kelvora-sim: complete rows equal to what the simulator
 // knows about its items, in both printed forms, and the sign-in and cookie refusals.
 #include <fcntl.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -411,6 +412,55 @@ TEST_F(CliAgainstSim, CookieTableFileWithPlainLineBreaksIsFlattened) {
   const auto lines = Lines(r.out);
   ASSERT_EQ(lines.size(), 1u) << r.out;
   EXPECT_EQ(JsonlCells(lines[0]), expectedRow(taobao_, 0));
+}
+
+// stderr on a terminal: one line rewritten in place that counts the items; into a
+// file: the plain status and row-count lines; with --quiet: nothing.
+TEST_F(CliAgainstSim, ProgressIsOneLineOnATerminal) {
+  auto args = common("tsv");
+  args.erase(std::find(args.begin(), args.end(), "--quiet"));
+  args = Concat(args, {"item", url(taobao_), url(tmall_), url(removed_)});
+
+  auto onTerminal = [&](std::vector<std::string> a) {
+    int terminal = -1;
+    const std::string out = (fs::path(dir_) / "stdout").string();
+    a.insert(a.begin(), std::string(KELVORA_BIN_DIR) + "/kelvora-cli");
+    const pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
+    if (pid == 0) {
+      const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      dup2(o, 1);
+      std::vector<char*> argv;
+      for (std::string& x : a) argv.push_back(x.data());
+      argv.push_back(nullptr);
+      execv(argv[0], argv.data());
+      _exit(127);
+    }
+    std::string shown;
+    char buffer[4096];
+    for (ssize_t n; (n = read(terminal, buffer, sizeof buffer)) > 0;) shown.append(buffer, static_cast<size_t>(n));
+    close(terminal);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 0) << shown;
+    EXPECT_EQ(Lines(ReadFile(out)).size(), 4u);  // the rows go to stdout all the same
+    return shown;
+  };
+
+  const std::string shown = onTerminal(args);
+  for (const char* step : {"1 / 3 items", "2 / 3 items", "3 / 3 items"})
+    EXPECT_NE(shown.find(std::string("\r\x1b[K") + step), std::string::npos) << step << " in " << shown;
+  EXPECT_EQ(shown.find("条数"), std::string::npos) << shown;                          // no line per row
+  EXPECT_EQ(shown.substr(shown.size() - std::min<size_t>(shown.size(), 2)), "\r\n");  // the last state stays
+
+  const CliRun piped = run(args);
+  EXPECT_EQ(piped.exitCode, 0) << piped.err;
+  EXPECT_EQ(piped.err.find('\x1b'), std::string::npos) << piped.err;
+  for (const char* count : {"条数：1\n", "条数：2\n", "条数：3\n"})
+    EXPECT_NE(piped.err.find(count), std::string::npos) << count << " in " << piped.err;
+
+  auto quiet = args;
+  quiet.insert(quiet.begin(), "--quiet");
+  EXPECT_EQ(onTerminal(quiet), "");
 }
 
 TEST_F(CliAgainstSim, InterruptKeepsThePrintedRows) {

@@ -47,9 +47,7 @@ struct RecordingHost : Host {
   void processEvents() override { ++events; }
   bool stopRequested() const override { return stopAfterRows >= 0 && rowsDone >= stopAfterRows; }
   void startAccountRefresh() override { ++refreshes; }
-  void setProgress(int pagesDone, int pagesAsked, int itemsDone) override {
-    progress = {pagesDone, pagesAsked, itemsDone};
-  }
+  void setProgress(const Progress& p) override { progress = p; }
   void setQueryEnabled(const std::string& button, bool enabled) override {
     buttons.push_back((enabled ? "+" : "-") + button);
   }
@@ -57,7 +55,7 @@ struct RecordingHost : Host {
   V statuses, messages, buttons;
   std::vector<int> pauses;
   int rowsDone = 0, events = 0, refreshes = 0, stopAfterRows = -1;
-  std::array<int, 3> progress{};
+  Progress progress;
 };
 
 struct Request {
@@ -192,7 +190,7 @@ TEST_F(SimSearchTest, KeywordSearchFillsThreePagesInResultOrder) {
   EXPECT_EQ(host_.buttons, (V{"-按钮1", "+按钮1"}));
   EXPECT_EQ(host_.pauses, std::vector<int>(132, 8));  // the grab delay plus 1 ms after every item
   EXPECT_EQ(host_.refreshes, 3);
-  EXPECT_EQ(host_.progress, (std::array<int, 3>{3, 3, 132}));
+  EXPECT_EQ(host_.progress, (Progress{3, 3, 132, 0}));
 }
 
 TEST_F(SimSearchTest, KeywordPagesEndAtTheFirstEmptyPage) {
@@ -268,6 +266,7 @@ TEST_F(SimSearchTest, ListPagesAndItemPages) {
   ASSERT_EQ(items.rowCount(), 2);
   EXPECT_EQ(Links(items), (V{a + "\t", b}));  // blanks go, a tab stays
   EXPECT_EQ(itemHost.pauses, (std::vector<int>{5, 5}));
+  EXPECT_EQ(itemHost.progress, (Progress{0, 0, 2, 2}));  // "2 / 2": the list's length is known
   EXPECT_EQ(items.cellText(0, ResultColumn::Monitored), "");
   EXPECT_EQ(items.cellText(1, ResultColumn::Monitored), MONITORED_MARK);
 
@@ -414,7 +413,7 @@ TEST_F(SimSearchTest, ShopSearchPagesUntilAnEmptyList) {
   EXPECT_EQ(table_.cellText(0, ResultColumn::Index), "0");
   EXPECT_EQ(host_.pauses, std::vector<int>(200, 5));
   EXPECT_EQ(host_.statuses, (V{"操作已开始，请稍后。。。", "操作已结束.共获取到 200 条记录"}));
-  EXPECT_EQ(host_.progress, (std::array<int, 3>{3, 5, 200}));
+  EXPECT_EQ(host_.progress, (Progress{3, 5, 200, 0}));
 
   // No page asked: the header request is still made and the table still cleared.
   for (const char* pages : {"0", "-3"}) {

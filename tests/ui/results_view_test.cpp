@@ -233,8 +233,8 @@ class ResultsViewTest : public QObject {
     QStringList captions;
     for (QAction* a : menu->actions())
       if (!a->isSeparator()) captions << a->text();
-    QCOMPARE(captions,
-             (QStringList{S("打开网页"), S("复制链接"), S("复制行"), S("加入监测"), S("删除行"), S("去除重复")}));
+    QCOMPARE(captions, (QStringList{S("打开网页"), S("复制链接"), S("复制行"), S("复制单元格"), S("加入监测"),
+                                    S("删除行"), S("去除重复")}));
 
     view->selectRow(1);
     item("复制链接")->trigger();
@@ -262,6 +262,21 @@ class ResultsViewTest : public QObject {
     w.model().flush();
     QCOMPARE(w.table().rowCount(), 5);
     QCOMPARE(w.table().cellText(0, ResultColumn::Sales), std::string("35"));
+    view->clearSelection();
+    view->selectionModel()->select(view->model()->index(1, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    view->selectionModel()->select(view->model()->index(3, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    // The menu opened on a selected row keeps the selection; 复制单元格 takes the cell under the pointer.
+    const QModelIndex seller = view->model()->index(3, kCol(ResultColumn::Seller));
+    emit view->customContextMenuRequested(view->visualRect(seller).center());
+    menu->hide();
+    QCOMPARE(view->selectionModel()->selectedRows().size(), 2);
+    item("复制单元格")->trigger();
+    QCOMPARE(QApplication::clipboard()->text(), seller.data().toString());
+    QVERIFY(!seller.data().toString().isEmpty());
+    // Outside the selection it selects the row under the pointer.
+    emit view->customContextMenuRequested(view->visualRect(view->model()->index(0, 0)).center());
+    menu->hide();
+    QCOMPARE(view->selectionModel()->selectedRows().size(), 1);
     view->clearSelection();
     view->selectionModel()->select(view->model()->index(1, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
     view->selectionModel()->select(view->model()->index(3, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
