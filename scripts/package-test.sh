@@ -68,23 +68,40 @@ for page in kelvora kelvora-cli kelvora-sim; do
   [ -z "$warnings" ] || fail "man $page: $warnings"
 done
 
-# The bash completion offers the commands, the global options and a command's options.
+# The bash completion offers the commands, the global options, a command's options
+# and files: on its own, and with the bash-completion package's helpers loaded.
 completion=$root/usr/share/bash-completion/completions/kelvora-cli
-complete_words() {  # complete_words WORD...: what Tab offers after kelvora-cli WORD...
+helpers=/usr/share/bash-completion/bash_completion
+complete_words() {  # complete_words HELPERS WORD...: what Tab offers after kelvora-cli WORD...
   (cd "$scratch/files" && bash -c '
-    source "$0"
+    helpers=$1 completion=$2
+    shift 2
+    [ -z "$helpers" ] || source "$helpers"
+    source "$completion"
     COMP_WORDS=(kelvora-cli "$@"); COMP_CWORD=$#
+    COMP_LINE="${COMP_WORDS[*]}"; COMP_POINT=${#COMP_LINE}
     _kelvora_cli
-    echo "${COMPREPLY[*]}"' "$completion" "$@")
+    echo "${COMPREPLY[*]}"' complete "$@")
 }
 mkdir "$scratch/files" && touch "$scratch/files/rows.jsonl"
-[ "$(complete_words it)" = "item" ] || fail "completion of 'it': $(complete_words it)"
-[ "$(complete_words --fo)" = "--format" ] || fail "completion of '--fo': $(complete_words --fo)"
-[ "$(complete_words --format j)" = "jsonl" ] || fail "completion of '--format j'"
-[ "$(complete_words --config x.ini exp)" = "export" ] || fail "completion after --config FILE"
-[ "$(complete_words export --o)" = "--out" ] || fail "completion of 'export --o'"
-[ "$(complete_words retry '')" = "rows.jsonl" ] || fail "completion of retry's file"
-[ "$(complete_words history p)" = "prune" ] || fail "completion of 'history p'"
+[ -f "$helpers" ] || fail "no $helpers (scripts/install-deps.sh installs bash-completion)"
+for with in "" "$helpers"; do
+  while IFS='|' read -r expected words; do
+    eval "set -- $words"
+    got=$(complete_words "$with" "$completion" "$@")
+    [ "$got" = "$expected" ] || fail "completion of \"$words\" ${with:+with $with }offered \"$got\", not \"$expected\""
+  done <<'CASES'
+item|it
+--format|--fo
+jsonl|--format j
+export|--config x.ini exp
+--out|export --o
+rows.jsonl|retry ''
+rows.jsonl|--monitor r
+prune|history p
+--keep-days|history prune --k
+CASES
+done
 
 # The unpacked programs run from their folder.
 cli=$root/usr/bin/kelvora-cli
