@@ -6,7 +6,8 @@ TSAN_BUILD ?= build-tsan
 FUZZ_SECONDS ?= 60
 JOBS       ?= $(shell nproc)
 
-.PHONY: all deps build build-asan build-fuzz build-tsan test test-fast test-tsan fuzz fuzz-smoke demo bench lint format clean
+.PHONY: all deps build build-asan build-fuzz build-tsan test test-fast test-tsan fuzz fuzz-smoke demo bench lint format clean \
+        package package-test
 
 all: build
 
@@ -56,10 +57,22 @@ fuzz: build-fuzz
 fuzz-smoke: build-fuzz
 	./scripts/fuzz.sh $(FUZZ_BUILD) 3
 
-# Every test in the normal build, then the same tests under ASan+UBSan, the fuzz
-# smoke check, and the tests without windows under ThreadSanitizer.
+# The Debian package, $(BUILD)/kelvora_VERSION_ARCH.deb, from the install rules
+# (package/CMakeLists.txt); install it with `sudo apt install ./$(BUILD)/kelvora_*.deb`.
+package: build
+	rm -f $(BUILD)/kelvora_*.deb
+	cd $(BUILD) && cpack -G DEB
+
+# The package checked: lintian, the desktop entry, the AppStream metadata, the man
+# pages, the completion, and the unpacked programs run from a scratch folder.
+package-test: package
+	./scripts/package-test.sh $(BUILD)
+
+# Every test in the normal build and the package's checks, then the same tests under
+# ASan+UBSan, the fuzz smoke check, and the tests without windows under ThreadSanitizer.
 test: build build-asan
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	$(MAKE) package-test
 	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j $(JOBS)
 	$(MAKE) fuzz-smoke
 	$(MAKE) test-tsan

@@ -21,6 +21,7 @@ PACKAGES=(
   python3-xlrd python3-openpyxl
   clang libclang-rt-14-dev
   clang-format clang-tidy
+  file dpkg-dev lintian desktop-file-utils appstream man-db bash-completion
 )
 
 missing=()

@@ -17,6 +17,7 @@
 
 #include "app.h"
 #include "certificate.h"
+#include "kelvora_version.h"
 #include "server.h"
 
 namespace {
@@ -29,7 +30,8 @@ int Usage(const char* message) {
                "usage: kelvora-sim [--port N] [--seed N] [--items N] [--now \"YYYY-MM-DD HH:MM:SS\"]\n"
                "                   [--write-config FILE] [--log FILE] [--latency-ms N] [--fail-rate P]\n"
                "                   [--hang-rate P] [--malformed-rate P] [--page-size real|small]\n"
-               "                   [--tls [--tls-cert FILE --tls-key FILE]] [--exit-with-parent]\n");
+               "                   [--tls [--tls-cert FILE --tls-key FILE]] [--exit-with-parent]\n"
+               "       kelvora-sim --version\n");
   return 2;
 }
 
@@ -90,6 +92,10 @@ int main(int argc, char** argv) {
     double n = 0;
     if (arg == "--help" || arg == "-h") {
       Usage(nullptr);
+      return 0;
+    }
+    if (arg == "--version") {
+      std::fputs("kelvora-sim " KELVORA_VERSION_TEXT "\n", stdout);
       return 0;
     }
     if (arg == "--tls") {

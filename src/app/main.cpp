@@ -1,6 +1,7 @@
 // kelvora: the desktop program.
 //
 //   kelvora [--config FILE] [--demo [--tour DIR]]
+//   kelvora --version
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
@@ -9,10 +10,12 @@
 #include <cstdio>
 #include <memory>
 #include <optional>
+#include <string>
 
 #include "app/demo_qt.h"
 #include "app/main_window.h"
 #include "app/tour_qt.h"
+#include "kelvora_version.h"
 #include "net/settings.h"
 #include "session/session_qt.h"
 #include "ui/desktop_calls_qt.h"
@@ -39,7 +42,9 @@ bool ParseArguments(const QApplication& app, Arguments& out, QString& error) {
   QCommandLineOption tour(QStringLiteral("tour"),
                           QStringLiteral("With --demo: walk through the program and save pictures to DIR."),
                           QStringLiteral("DIR"));
-  parser.addOptions({config, demo, tour});
+  QCommandLineOption version(QStringLiteral("version"),
+                             QStringLiteral("Print the version (and the git commit it was built from)."));
+  parser.addOptions({config, demo, tour, version});
   if (!parser.parse(app.arguments())) {
     error = parser.errorText();
     return false;
@@ -73,14 +78,28 @@ StartupHooks MakeStartupHooks(MainWindow& window, const std::optional<DemoAccoun
   return hooks;
 }
 
+// --version answers before any window system is opened, so it works without a display.
+bool AsksForVersion(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--version") return true;
+    if (arg == "--config" || arg == "--tour") ++i;  // their value is a name, not an option
+  }
+  return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (AsksForVersion(argc, argv)) {
+    std::fputs("kelvora " KELVORA_VERSION_TEXT "\n", stdout);
+    return 0;
+  }
   // The browser views of the login, cookie and analysis windows share one context.
   QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("kelvora"));
-  QApplication::setApplicationVersion(QStringLiteral("3.3"));
+  QApplication::setApplicationVersion(QStringLiteral(KELVORA_VERSION));
   QGuiApplication::setDesktopFileName(QStringLiteral("kelvora"));
   QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("kelvora")));
   InstallQtTranslations();

@@ -57,6 +57,7 @@ struct Options {
   RowFormat format = RowFormat::Tsv;
   bool quiet = false;
   bool help = false;
+  bool version = false;
   std::string command;
   std::vector<std::string> arguments;
   std::string programDir;

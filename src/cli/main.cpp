@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "cli/common.h"
+#include "kelvora_version.h"
 #include "lookup/lookup_service.h"
 #include "net/codec.h"
 #include "net/datetime.h"
@@ -120,6 +121,7 @@ const char kUsage[] =
     "  --format tsv|jsonl         how rows are printed (default tsv)\n"
     "  --quiet                    no progress lines on stderr\n"
     "  --help                     this text\n"
+    "  --version                  the program's version (and the git commit it was built from)\n"
     "\n"
     "A command line can be read by other users of the machine: give passwords and cookies\n"
     "through --login-file, KELVORA_PASSWORD, the terminal or the *-file options.\n"
@@ -268,6 +270,8 @@ bool ParseCommandLine(int argc, char** argv, Options& o, std::string& error) {
     };
     if (name == "--help") {
       o.help = true;
+    } else if (name == "--version") {
+      o.version = true;
     } else if (name == "--quiet") {
       o.quiet = true;
     } else if (name == "--config") {
@@ -323,7 +327,7 @@ bool ParseCommandLine(int argc, char** argv, Options& o, std::string& error) {
       return false;
     }
   }
-  if (o.help) return true;
+  if (o.help || o.version) return true;
   if (i >= argc) {
     error = "no command given (try --help)";
     return false;
@@ -371,6 +375,10 @@ int Run(int argc, char** argv) {
   }
   if (o.help) {
     std::fputs(kUsage, stdout);
+    return kExitOk;
+  }
+  if (o.version) {
+    std::fputs("kelvora-cli " KELVORA_VERSION_TEXT "\n", stdout);
     return kExitOk;
   }
   o.programDir = ProgramDirectory(argv[0]);
