@@ -68,46 +68,65 @@ std::string FirstGroup(std::string_view text, const WrappedValuePattern& p) {
 // line breaks (CR LF) and blanks taken out. One pass does what removing each in turn
 // would: only whole characters go, so the characters after them stay as they were.
 std::string Flatten(std::string_view answer, bool apostrophesToo) {
-  std::string t;
-  t.reserve(answer.size());
-  for (size_t i = 0; i < answer.size();) {
+  std::string t(answer.size(), '\0');
+  char* out = t.data();
+  const size_t n = answer.size();
+  for (size_t i = 0; i < n;) {
     const char c = answer[i];
-    if (static_cast<unsigned char>(c) >= 0x80 && i + 1 < answer.size()) {
-      t.append(answer.substr(i, 2));  // a double-byte character, whatever its trail byte
+    if (static_cast<unsigned char>(c) < 0x80 && c != '\r') {
+      // The common case, written whatever the byte and kept by moving on or not.
+      *out = c;
+      out += c != '"' && c != ' ' && !(apostrophesToo && c == '\'');
+      ++i;
+    } else if (static_cast<unsigned char>(c) >= 0x80 && i + 1 < n) {
+      out[0] = c;  // a double-byte character, whatever its trail byte
+      out[1] = answer[i + 1];
+      out += 2;
       i += 2;
-    } else if (c == '\r' && i + 1 < answer.size() && answer[i + 1] == '\n') {
+    } else if (c == '\r' && i + 1 < n && answer[i + 1] == '\n') {
       i += 2;
     } else {
-      if (c != '"' && c != ' ' && !(apostrophesToo && c == '\'')) t.push_back(c);
+      if (c != '"' && c != ' ' && !(apostrophesToo && c == '\'')) *out++ = c;
       ++i;
     }
   }
+  t.resize(static_cast<size_t>(out - t.data()));
   return t;
 }
 
 // Both flattenings of an answer in one pass: `kept` keeps the apostrophes,
 // `bare` takes them out too.
 void FlattenBoth(std::string_view answer, std::string& kept, std::string& bare) {
-  kept.clear();
-  bare.clear();
-  kept.reserve(answer.size());
-  bare.reserve(answer.size());
-  for (size_t i = 0; i < answer.size();) {
+  kept.assign(answer.size(), '\0');
+  bare.assign(answer.size(), '\0');
+  char* k = kept.data();
+  char* b = bare.data();
+  const size_t n = answer.size();
+  for (size_t i = 0; i < n;) {
     const char c = answer[i];
-    if (static_cast<unsigned char>(c) >= 0x80 && i + 1 < answer.size()) {
-      kept.append(answer.substr(i, 2));
-      bare.append(answer.substr(i, 2));
+    if (static_cast<unsigned char>(c) < 0x80 && c != '\r') {
+      *k = *b = c;
+      k += c != '"' && c != ' ';
+      b += c != '"' && c != ' ' && c != '\'';
+      ++i;
+    } else if (static_cast<unsigned char>(c) >= 0x80 && i + 1 < n) {
+      k[0] = b[0] = c;
+      k[1] = b[1] = answer[i + 1];
+      k += 2;
+      b += 2;
       i += 2;
-    } else if (c == '\r' && i + 1 < answer.size() && answer[i + 1] == '\n') {
+    } else if (c == '\r' && i + 1 < n && answer[i + 1] == '\n') {
       i += 2;
     } else {
       if (c != '"' && c != ' ') {
-        kept.push_back(c);
-        if (c != '\'') bare.push_back(c);
+        *k++ = c;
+        if (c != '\'') *b++ = c;
       }
       ++i;
     }
   }
+  kept.resize(static_cast<size_t>(k - kept.data()));
+  bare.resize(static_cast<size_t>(b - bare.data()));
 }
 
 // The mdskip values, each from the flattening it is read from.

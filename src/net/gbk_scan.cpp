@@ -11,6 +11,8 @@ namespace {
 // Markers shorter than this are looked for one by one.
 constexpr size_t kShortestSampled = 15;
 constexpr int kFilterBits = 16;
+// The pieces whose words share the top bits of their hash.
+constexpr int kBucketBits = 10;
 
 inline uint64_t WordAt(const char* p) {
   uint64_t w;
@@ -21,6 +23,8 @@ inline uint64_t WordAt(const char* p) {
 inline size_t FilterSlot(uint64_t word) {
   return static_cast<size_t>((word * 0x9E3779B97F4A7C15ULL) >> (64 - kFilterBits));
 }
+
+inline size_t BucketOf(size_t slot) { return slot >> (kFilterBits - kBucketBits); }
 
 }  // namespace
 
@@ -39,7 +43,12 @@ bool IsCharacterStart(std::string_view text, size_t from, size_t at) {
 // text is read only at those positions, and a word that is some piece of a marker
 // is checked against the marker around it.
 MarkerSet::MarkerSet(std::vector<std::string> markers)
-    : markers_(std::move(markers)), sampled_(markers_.size(), false), filter_((size_t{1} << kFilterBits) / 64, 0) {
+    : markers_(std::move(markers)),
+      sampled_(markers_.size(), false),
+      first_(markers_.size(), 0),
+      last_(markers_.size(), 0),
+      buckets_((size_t{1} << kBucketBits) + 1, 0),
+      filter_((size_t{1} << kFilterBits) / 64, 0) {
   size_t shortest = 0;
   for (const std::string& m : markers_)
     if (m.size() >= kShortestSampled && (shortest == 0 || m.size() < shortest)) shortest = m.size();
@@ -48,6 +57,8 @@ MarkerSet::MarkerSet(std::vector<std::string> markers)
     const std::string& m = markers_[k];
     if (m.size() < kShortestSampled) continue;
     sampled_[k] = true;
+    first_[k] = WordAt(m.data());
+    last_[k] = WordAt(m.data() + m.size() - 8);
     for (size_t o = 0; o + 8 <= m.size(); ++o) {
       const uint64_t word = WordAt(m.data() + o);
       pieces_.push_back({word, static_cast<uint32_t>(k), static_cast<uint32_t>(o)});
@@ -55,7 +66,10 @@ MarkerSet::MarkerSet(std::vector<std::string> markers)
       filter_[slot / 64] |= uint64_t{1} << (slot % 64);
     }
   }
-  std::sort(pieces_.begin(), pieces_.end(), [](const Piece& a, const Piece& b) { return a.word < b.word; });
+  auto bucket = [](const Piece& piece) { return BucketOf(FilterSlot(piece.word)); };
+  std::sort(pieces_.begin(), pieces_.end(), [&](const Piece& a, const Piece& b) { return bucket(a) < bucket(b); });
+  for (const Piece& piece : pieces_) ++buckets_[bucket(piece) + 1];
+  for (size_t b = 1; b < buckets_.size(); ++b) buckets_[b] += buckets_[b - 1];
 }
 
 std::vector<bool> MarkerSet::occurring(std::string_view text) const {
@@ -74,16 +88,19 @@ std::vector<bool> MarkerSet::occurring(std::string_view text) const {
     const uint64_t word = WordAt(data + p);
     const size_t slot = FilterSlot(word);
     if (((filter[slot / 64] >> (slot % 64)) & 1) == 0) continue;
-    auto piece =
-        std::lower_bound(pieces_.begin(), pieces_.end(), word, [](const Piece& a, uint64_t w) { return a.word < w; });
-    for (; piece != pieces_.end() && piece->word == word; ++piece) {
-      if (found[piece->marker] || p < piece->offset) continue;
-      const size_t at = p - piece->offset;
-      const std::string& m = markers_[piece->marker];
-      if (m.size() > text.size() - at || std::memcmp(data + at, m.data(), m.size()) != 0 ||
+    const size_t b = BucketOf(slot);
+    for (size_t i = buckets_[b]; i < buckets_[b + 1]; ++i) {
+      const Piece& piece = pieces_[i];
+      if (piece.word != word || p < piece.offset || found[piece.marker]) continue;
+      // Links and script around a marker often share a word with it; its ends
+      // tell most of them apart before the whole comparison.
+      const size_t at = p - piece.offset;
+      const std::string& m = markers_[piece.marker];
+      if (m.size() > text.size() - at || WordAt(data + at) != first_[piece.marker] ||
+          WordAt(data + at + m.size() - 8) != last_[piece.marker] || std::memcmp(data + at, m.data(), m.size()) != 0 ||
           !IsCharacterStart(text, 0, at))
         continue;
-      found[piece->marker] = true;
+      found[piece.marker] = true;
       if (--wanted == 0) return found;
     }
   }

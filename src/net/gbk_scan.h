@@ -33,10 +33,12 @@ class MarkerSet {
     uint32_t offset;  // where in it
   };
   std::vector<std::string> markers_;
-  std::vector<bool> sampled_;     // per marker: found through the sampled words
-  std::vector<Piece> pieces_;     // every eight-byte piece of the sampled markers, by word
-  std::vector<uint64_t> filter_;  // a bit per hash of the pieces' words
-  size_t stride_ = 0;             // distance between the sampled words of the text
+  std::vector<bool> sampled_;           // per marker: found through the sampled words
+  std::vector<uint64_t> first_, last_;  // per marker: its first and last eight bytes
+  std::vector<Piece> pieces_;           // every eight-byte piece of the sampled markers, by bucket
+  std::vector<uint32_t> buckets_;       // where each bucket's pieces start in pieces_
+  std::vector<uint64_t> filter_;        // a bit per hash of the pieces' words
+  size_t stride_ = 0;                   // distance between the sampled words of the text
 };
 
 }  // namespace kelvora
