@@ -1,6 +1,7 @@
 // CPU time of reading one item page: the real Taobao item excerpt with its two
-// omitted spans filled back to a page of 250 KB, analysed with a canned sib answer
-// (no network, no lookup).
+// omitted spans filled back to a page of 250 KB, analysed with a canned sib answer,
+// and a Tmall page of the same size around the real Setup data with the real
+// mdskip answer (no network, no lookup).
 //
 //   item_page_bench [--benchmark_min_time=2]
 #include <benchmark/benchmark.h>
