@@ -108,8 +108,10 @@ size_t Collect(char* p, size_t size, size_t n, void* out) {
 }
 
 // The same GETs on one easy handle, so that libcurl keeps the connection.
-// Returns the bytes of the bodies received.
-size_t Replay(const std::string& origin, const std::vector<Request>& requests) {
+// `caFile` holds the trust the road has (the system's authorities and the
+// simulator's), read by name as the road's handle reads it. Returns the bytes of
+// the bodies received.
+size_t Replay(const std::string& origin, const std::vector<Request>& requests, const std::string& caFile) {
   size_t received = 0;
   CURL* curl = curl_easy_init();
   std::string body;
@@ -117,15 +119,7 @@ size_t Replay(const std::string& origin, const std::vector<Request>& requests) {
   curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, Collect);
   curl_easy_setopt(curl, CURLOPT_WRITEDATA, &body);
-  // The trust the road has: the system's authorities and the simulator's.
-  const auto bundle = kelvora::CurrentHttpLimits().caBundle;
-  curl_blob ca{};
-  if (bundle) {
-    ca.data = const_cast<char*>(bundle->data());
-    ca.len = bundle->size();
-    ca.flags = CURL_BLOB_NOCOPY;
-    curl_easy_setopt(curl, CURLOPT_CAINFO_BLOB, &ca);
-  }
+  if (!caFile.empty()) curl_easy_setopt(curl, CURLOPT_CAINFO, caFile.c_str());
   for (const Request& r : requests) {
     curl_slist* list = nullptr;
     for (const std::string& h : r.headers) list = curl_slist_append(list, h.c_str());
@@ -216,6 +210,17 @@ double Median(std::vector<double> v) {
   return v.empty() ? 0 : v[v.size() / 2];
 }
 
+// "median (min-max)" of the rounds' figures.
+std::string Spread(const std::vector<double>& v, const char* format) {
+  if (v.empty()) return "-";
+  char m[32], lo[32], hi[32], out[128];
+  std::snprintf(m, sizeof m, format, Median(v));
+  std::snprintf(lo, sizeof lo, format, *std::min_element(v.begin(), v.end()));
+  std::snprintf(hi, sizeof hi, format, *std::max_element(v.begin(), v.end()));
+  std::snprintf(out, sizeof out, "%s (%s-%s)", m, lo, hi);
+  return out;
+}
+
 // Runs the bench over one protocol; false when the simulator or the sign-in fails.
 bool RunMode(bool tls, int items, int rounds, const std::string& only) {
   const char* mode = tls ? "https" : "http";
@@ -241,6 +246,11 @@ bool RunMode(bool tls, int items, int rounds, const std::string& only) {
     return false;
   }
   const std::string origin = sim.base.substr(0, sim.base.size() - 1);
+  std::string caFile;
+  if (const auto bundle = kelvora::CurrentHttpLimits().caBundle) {
+    caFile = (sim.dir / "ca-bundle.pem").string();
+    std::ofstream(caFile, std::ios::binary) << *bundle;
+  }
   const double n = static_cast<double>(addresses.size());
 
   QuietHost host;
@@ -284,12 +294,12 @@ bool RunMode(bool tls, int items, int rounds, const std::string& only) {
   };
 
   std::printf("== %s: %zu items\n", mode, addresses.size());
-  std::vector<double> roadWall, replayWall, roadUser, replayUser, ownUser, roadKernel, replayKernel, roadConn,
+  std::vector<double> roadWall, replayWall, ratio, roadUser, replayUser, ownUser, roadKernel, replayKernel, roadConn,
       replayConn;
   for (int round = 0; round < rounds; ++round) {
     RunResult rr, pr;
     auto runRoad = [&] { rr = measure(road); };
-    auto runReplay = [&] { pr = measure([&] { received = Replay(origin, requests); }); };
+    auto runReplay = [&] { pr = measure([&] { received = Replay(origin, requests, caFile); }); };
     if (only == "road") {
       runRoad();
     } else if (only == "replay") {
@@ -303,6 +313,7 @@ bool RunMode(bool tls, int items, int rounds, const std::string& only) {
     }
     roadWall.push_back(rr.wall / n * 1e3);
     replayWall.push_back(pr.wall / n * 1e3);
+    if (rr.wall > 0 && pr.wall > 0) ratio.push_back(rr.wall / pr.wall);
     roadUser.push_back(rr.cpu.user / n * 1e6);
     replayUser.push_back(pr.cpu.user / n * 1e6);
     ownUser.push_back((rr.cpu.user - pr.cpu.user) / n * 1e6);
@@ -316,13 +327,14 @@ bool RunMode(bool tls, int items, int rounds, const std::string& only) {
         round + 1, round % 2 == 0 ? "road" : "replay", roadWall.back(), replayWall.back(), roadUser.back(),
         replayUser.back(), roadConn.back(), replayConn.back());
   }
-  std::printf("%-5s wall/item:            road %.3f ms, replay %.3f ms, road/replay %.2f (medians of %d rounds)\n",
-              mode, Median(roadWall), Median(replayWall),
-              Median(replayWall) > 0 ? Median(roadWall) / Median(replayWall) : 0, rounds);
+  std::printf("%-5s figures below: median (min-max) of %d rounds\n", mode, rounds);
+  std::printf("%-5s wall/item:            road %s ms, replay %s ms\n", mode, Spread(roadWall, "%.3f").c_str(),
+              Spread(replayWall, "%.3f").c_str());
+  std::printf("%-5s road/replay wall:     %s (per round; goal <= 1.10)\n", mode, Spread(ratio, "%.2f").c_str());
   std::printf(
-      "%-5s road's own CPU/item:  %.0f us (road user CPU - replay user CPU of the same requests, "
-      "getrusage(RUSAGE_SELF) around each run; median)\n",
-      mode, Median(ownUser));
+      "%-5s road's own CPU/item:  %s us (road user CPU - replay user CPU of the same requests, "
+      "getrusage(RUSAGE_SELF) around each run)\n",
+      mode, Spread(ownUser, "%.0f").c_str());
   std::printf(
       "%-5s user CPU/item:        road %.0f us, replay %.0f us; kernel CPU/item: road %.0f us, replay %.0f us\n", mode,
       Median(roadUser), Median(replayUser), Median(roadKernel), Median(replayKernel));

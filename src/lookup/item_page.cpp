@@ -8,6 +8,7 @@
 #include "lookup/lookup_service.h"
 #include "net/datetime.h"
 #include "net/endpoints.h"
+#include "net/gbk_scan.h"
 #include "net/http.h"
 #include "net/json.h"
 #include "net/text.h"
@@ -63,27 +64,112 @@ std::string FirstGroup(std::string_view text, const WrappedValuePattern& p) {
   return {};
 }
 
-bool Contains(std::string_view text, std::string_view sought) { return !sought.empty() && Find(text, sought) != -1; }
-
 // The secondary answers are script text; their values are read with their quoting,
 // line breaks (CR LF) and blanks taken out. One pass does what removing each in turn
 // would: only whole characters go, so the characters after them stay as they were.
 std::string Flatten(std::string_view answer, bool apostrophesToo) {
-  std::string t;
-  t.reserve(answer.size());
-  for (size_t i = 0; i < answer.size();) {
+  std::string t(answer.size(), '\0');
+  char* out = t.data();
+  const size_t n = answer.size();
+  for (size_t i = 0; i < n;) {
     const char c = answer[i];
-    if (static_cast<unsigned char>(c) >= 0x80 && i + 1 < answer.size()) {
-      t.append(answer.substr(i, 2));  // a double-byte character, whatever its trail byte
+    if (static_cast<unsigned char>(c) < 0x80 && c != '\r') {
+      // The common case, written whatever the byte and kept by moving on or not.
+      *out = c;
+      out += c != '"' && c != ' ' && !(apostrophesToo && c == '\'');
+      ++i;
+    } else if (static_cast<unsigned char>(c) >= 0x80 && i + 1 < n) {
+      out[0] = c;  // a double-byte character, whatever its trail byte
+      out[1] = answer[i + 1];
+      out += 2;
       i += 2;
-    } else if (c == '\r' && i + 1 < answer.size() && answer[i + 1] == '\n') {
+    } else if (c == '\r' && i + 1 < n && answer[i + 1] == '\n') {
       i += 2;
     } else {
-      if (c != '"' && c != ' ' && !(apostrophesToo && c == '\'')) t.push_back(c);
+      if (c != '"' && c != ' ' && !(apostrophesToo && c == '\'')) *out++ = c;
       ++i;
     }
   }
+  t.resize(static_cast<size_t>(out - t.data()));
   return t;
+}
+
+// Both flattenings of an answer in one pass: `kept` keeps the apostrophes,
+// `bare` takes them out too.
+void FlattenBoth(std::string_view answer, std::string& kept, std::string& bare) {
+  kept.assign(answer.size(), '\0');
+  bare.assign(answer.size(), '\0');
+  char* k = kept.data();
+  char* b = bare.data();
+  const size_t n = answer.size();
+  for (size_t i = 0; i < n;) {
+    const char c = answer[i];
+    if (static_cast<unsigned char>(c) < 0x80 && c != '\r') {
+      *k = *b = c;
+      k += c != '"' && c != ' ';
+      b += c != '"' && c != ' ' && c != '\'';
+      ++i;
+    } else if (static_cast<unsigned char>(c) >= 0x80 && i + 1 < n) {
+      k[0] = b[0] = c;
+      k[1] = b[1] = answer[i + 1];
+      k += 2;
+      b += 2;
+      i += 2;
+    } else if (c == '\r' && i + 1 < n && answer[i + 1] == '\n') {
+      i += 2;
+    } else {
+      if (c != '"' && c != ' ') {
+        *k++ = c;
+        if (c != '\'') *b++ = c;
+      }
+      ++i;
+    }
+  }
+  kept.resize(static_cast<size_t>(k - kept.data()));
+  bare.resize(static_cast<size_t>(b - bare.data()));
+}
+
+// The mdskip values, each from the flattening it is read from.
+std::string TmallSalesCount(std::string_view kept) { return TextBetween(kept, "sellCount:", "},"); }
+
+std::string TmallPrice(std::string_view bare) {
+  int m = Find(bare, "priceInfo");
+  std::string base = TextBetween(bare, "price:", ",", m);
+  int v = Find(bare, "promotionList", m);
+  if (v == -1) return base;
+  std::string promo = TextBetween(bare, "price:", ",", v);
+  // A promotion whose price runs into an object is not a plain price.
+  if (Find(promo, "{") != -1 || Find(promo, "}") != -1) return base;
+  return base + " -> " + promo;
+}
+
+std::string TmallLocation(std::string_view bare) { return TextBetween(bare, "deliveryAddress:", ","); }
+
+// The markers of page kinds that end the analysis early, or that say which
+// marketplace the page is of, looked for in one pass over the page: most pages
+// hold none of them.
+struct PageMarkers {
+  bool altHost = false;  // the page sends the item to the alternate item host
+  bool removed = false;
+  bool guide = false;  // the page asks to register first
+  bool tmall = false;
+};
+
+PageMarkers FindPageMarkers(std::string_view page, const std::shared_ptr<const Endpoints>& ep) {
+  // The set follows the endpoints it was made for; each thread keeps its own.
+  struct Cached {
+    std::shared_ptr<const Endpoints> endpoints;
+    std::unique_ptr<MarkerSet> markers;
+  };
+  thread_local Cached cached;
+  if (!cached.markers || cached.endpoints != ep) {
+    cached.endpoints = ep;
+    cached.markers = std::make_unique<MarkerSet>(
+        std::vector<std::string>{"if('" + ep->ITEM_NY_SITE + "/item.htm'){", kRemovedMarker,
+                                 "\"" + ep->BANG_SITE + "/register/guide.htm", ep->TMALL_LINK_MARKER});
+  }
+  const std::vector<bool> found = cached.markers->occurring(page);
+  return {found[0], found[1], found[2], found[3]};
 }
 
 // The argument of a script answer `name(...)`, with what may follow the call (a
@@ -259,11 +345,13 @@ bool ReadMdskip(const std::string& answer, ResultRow& row) {
   std::string_view argument;
   JsonReader json;
   if (!CallArgument(answer, "setMdskip", argument) || !json.load("data", argument)) return false;
-  const std::string sales = ReadSalesCount(answer, true);
+  std::string kept, bare;
+  FlattenBoth(answer, kept, bare);
+  const std::string sales = TmallSalesCount(kept);
   if (!StartsAsNumber(sales)) return false;
   row.sales = NumberText(static_cast<int64_t>(ToInt32(sales)));
-  row.price = ReadPrice(answer, true);
-  row.location = ReadLocation(answer, true);
+  row.price = TmallPrice(bare);
+  row.location = TmallLocation(bare);
   return true;
 }
 
@@ -315,15 +403,17 @@ ItemPageReading AnalyseFetchedPage(std::string_view page, const std::string& url
   }
   const std::shared_ptr<const Endpoints> ep = CurrentEndpoints();
 
+  const PageMarkers markers = FindPageMarkers(page, ep);
+
   // Some items live on the alternate item host; the page says so in a script.
-  if (!viaAltHost && Contains(page, "if('" + ep->ITEM_NY_SITE + "/item.htm'){")) {
+  if (!viaAltHost && markers.altHost) {
     int q = Find(url, "?");
     out.altHostUrl = ep->ITEM_NY_SITE + "/item.htm?" + Right(url, static_cast<int>(url.size()) - q);
     return out;
   }
 
   row.link = url;
-  if (Contains(page, kRemovedMarker)) {
+  if (markers.removed) {
     row.title = REMOVED_ITEM_TITLE;
     return out;
   }
@@ -335,9 +425,9 @@ ItemPageReading AnalyseFetchedPage(std::string_view page, const std::string& url
     return out;
   }
   row.title = ReplaceAll(ReplaceAll(title, kTaobaoTitleSuffix), ep->TMALL_TITLE_SUFFIX);
-  if (Contains(page, "\"" + ep->BANG_SITE + "/register/guide.htm")) return out;
+  if (markers.guide) return out;
 
-  row.isTmall = Contains(page, ep->TMALL_LINK_MARKER);
+  row.isTmall = markers.tmall;
   std::string address;
   if (!(row.isTmall ? ReadTmallPage(page, row, address) : ReadTaobaoPage(page, row, address))) {
     SetFailedPageRow(row, url);
@@ -397,28 +487,18 @@ ResultRow AnalyseItemPage(std::string url, bool viaAltHost) {
 
 std::string ReadSalesCount(const std::string& answer, bool isTmall) {
   std::string t = Flatten(answer, false);
-  if (isTmall) return TextBetween(t, "sellCount:", "},");
+  if (isTmall) return TmallSalesCount(t);
   return TextBetween(t, "quanity:", ",");  // sic: the answer spells the key so
 }
 
 std::string ReadPrice(const std::string& answer, bool isTmall) {
-  if (isTmall) {
-    std::string t = Flatten(answer, true);
-    int m = Find(t, "priceInfo");
-    std::string base = TextBetween(t, "price:", ",", m);
-    int v = Find(t, "promotionList", m);
-    if (v == -1) return base;
-    std::string promo = TextBetween(t, "price:", ",", v);
-    // A promotion whose price runs into an object is not a plain price.
-    if (Find(promo, "{") != -1 || Find(promo, "}") != -1) return base;
-    return base + " -> " + promo;
-  }
+  if (isTmall) return TmallPrice(Flatten(answer, true));
   SibJson json(answer);
   return ReadTaobaoPrice(answer, json);
 }
 
 std::string ReadLocation(const std::string& answer, bool isTmall) {
-  if (isTmall) return TextBetween(Flatten(answer, true), "deliveryAddress:", ",");
+  if (isTmall) return TmallLocation(Flatten(answer, true));
   std::string loc = TextBetween(answer, "sendCity\":\"", "\"");
   if (Find(loc, "\\u") != -1) loc = UnescapeJavaText(loc);
   return loc;

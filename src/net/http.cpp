@@ -1,6 +1,11 @@
 #include "net/http.h"
 
 #include <curl/curl.h>
+#include <fcntl.h>
+#include <unistd.h>
+#ifdef __linux__
+#include <sys/mman.h>
+#endif
 
 #include <algorithm>
 #include <atomic>
@@ -33,32 +38,103 @@ void EnsureCurl() {
 
 std::atomic<uint64_t> gConnectionsOpened{0};
 
+size_t OnBody(char* data, size_t size, size_t count, void* user);
+size_t OnHeader(char* data, size_t size, size_t count, void* user);
+int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t);
+
+// The name curl reads a certificate bundle by, so that it compares names rather
+// than whole bundles on every request, and may keep what it parsed. On Linux the
+// bundle goes to a memory file of this process; empty elsewhere, or when that
+// fails. Each distinct bundle gets its file once and keeps it while the process
+// runs: a name never comes to stand for another bundle, so neither a kept
+// connection nor curl's certificate cache takes one bundle for another.
+std::string CaBundlePath(const std::string& bundle) {
+#ifdef __linux__
+  static std::mutex mutex;
+  static std::vector<std::pair<std::string, std::string>> files;  // bundle, name
+  std::lock_guard lock(mutex);
+  for (const auto& [content, name] : files)
+    if (content == bundle) return name;
+  const int fd = memfd_create("kelvora-ca-bundle", MFD_CLOEXEC);
+  if (fd < 0) return {};
+  size_t written = 0;
+  while (written < bundle.size()) {
+    const ssize_t n = ::write(fd, bundle.data() + written, bundle.size() - written);
+    if (n <= 0) break;
+    written += static_cast<size_t>(n);
+  }
+  std::string name = "/proc/self/fd/" + std::to_string(fd);
+  // The name must open (a process without /proc cannot).
+  const int check = written == bundle.size() ? ::open(name.c_str(), O_RDONLY | O_CLOEXEC) : -1;
+  if (check < 0) {
+    ::close(fd);
+    return {};
+  }
+  ::close(check);
+  files.emplace_back(bundle, name);
+  return name;
+#else
+  (void)bundle;
+  return {};
+#endif
+}
+
 // One curl handle per thread, so that its requests share curl's connection,
 // name and TLS session caches (as a browser keeps its connections alive); the
-// handle goes with its thread.
+// handle goes with its thread. The options that are the same for every request
+// are set when the handle is made, and again only when the trust changes.
 class ThreadHandle {
  public:
   ~ThreadHandle() {
     if (curl_) curl_easy_cleanup(curl_);
   }
-  // The handle with every option back at its default; null when curl has none to give.
-  CURL* fresh() {
+  // The handle, trusting what `limits` says; null when curl has none to give.
+  CURL* get(const HttpLimits& limits) {
     if (!curl_) {
       EnsureCurl();
       curl_ = curl_easy_init();
-    } else {
+      if (!curl_) return nullptr;
+      setUp(limits.caBundle);
+    } else if (limits.caBundle != bundle_) {
       curl_easy_reset(curl_);
+      setUp(limits.caBundle);
     }
     return curl_;
   }
 
  private:
+  void setUp(std::shared_ptr<const std::string> bundle) {
+    bundle_ = std::move(bundle);
+    curl_easy_setopt(curl_, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+    curl_easy_setopt(curl_, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(curl_, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(curl_, CURLOPT_FOLLOWLOCATION, 0L);  // followed by the request, hop by hop
+    curl_easy_setopt(curl_, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl_, CURLOPT_WRITEFUNCTION, OnBody);
+    curl_easy_setopt(curl_, CURLOPT_HEADERFUNCTION, OnHeader);
+    curl_easy_setopt(curl_, CURLOPT_XFERINFOFUNCTION, OnProgress);
+    curl_easy_setopt(curl_, CURLOPT_NOPROGRESS, 0L);
+    if (!bundle_ || bundle_->empty()) return;  // curl's own bundle and folder
+    // The system's certificate folder stays in use beside the bundle, as curl has it.
+    const std::string path = CaBundlePath(*bundle_);
+    if (!path.empty()) {
+      curl_easy_setopt(curl_, CURLOPT_CAINFO, path.c_str());
+    } else {
+      curl_blob ca{};
+      ca.data = const_cast<char*>(bundle_->data());  // kept alive by bundle_
+      ca.len = bundle_->size();
+      ca.flags = CURL_BLOB_NOCOPY;
+      curl_easy_setopt(curl_, CURLOPT_CAINFO_BLOB, &ca);
+    }
+  }
+
   CURL* curl_ = nullptr;
+  std::shared_ptr<const std::string> bundle_;  // the trust the handle is set up for
 };
 
-CURL* ThreadCurl() {
+CURL* ThreadCurl(const HttpLimits& limits) {
   thread_local ThreadHandle handle;
-  return handle.fresh();
+  return handle.get(limits);
 }
 
 constexpr int kMaxRedirects = 20;
@@ -354,7 +430,7 @@ Outcome PerformOnce(const Request& req, const HttpLimits& limits, const std::sto
   }
   outcome.failure = FailureKind::NoAnswer;
   if (stop.stop_requested()) return outcome;
-  CURL* curl = ThreadCurl();
+  CURL* curl = ThreadCurl(limits);
   if (!curl) return outcome;
 
   Transfer t;
@@ -364,30 +440,14 @@ Outcome PerformOnce(const Request& req, const HttpLimits& limits, const std::sto
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(limits.totalTimeoutSeconds);
   const long stall = std::max(1L, limits.stallTimeoutSeconds);
 
-  curl_easy_setopt(curl, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
-  curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 0L);  // followed below, hop by hop
-  curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, limits.connectTimeoutSeconds);
   // Less than 1 KB in `stall` seconds is a stall.
   curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, (1024L + stall - 1) / stall);
   curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, stall);
   curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(limits.maxBodyBytes));
-  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, OnBody);
   curl_easy_setopt(curl, CURLOPT_WRITEDATA, &t);
-  curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, OnHeader);
   curl_easy_setopt(curl, CURLOPT_HEADERDATA, &t);
-  curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, OnProgress);
   curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &t);
-  curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
-  curl_blob ca{};
-  if (limits.caBundle && !limits.caBundle->empty()) {
-    ca.data = const_cast<char*>(limits.caBundle->data());
-    ca.len = limits.caBundle->size();
-    ca.flags = CURL_BLOB_NOCOPY;
-    curl_easy_setopt(curl, CURLOPT_CAINFO_BLOB, &ca);
-  }
 
   std::string url = WireUrl(req.url);
   std::string firstHost;  // parsed only when a redirect asks where the cookie may go

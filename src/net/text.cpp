@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "net/codec.h"
+#include "net/gbk_scan.h"
 
 #ifndef KELVORA_OPENCC_DIR
 #define KELVORA_OPENCC_DIR "/usr/share/opencc"
@@ -25,26 +26,12 @@ inline size_t CharWidth(std::string_view s, size_t i) { return (Byte(s, i) >= 0x
 // 0-based position of `sought` at or after the character start `from`, matching
 // only at character starts; npos when absent. `sought` must not be empty.
 size_t FindAt(std::string_view text, std::string_view sought, size_t from) {
-  size_t boundary = from;  // always a character start
+  size_t known = from;  // a character start at or before every candidate
   while (from < text.size()) {
     size_t p = FindBytes(text, sought, from);
-    if (p == std::string_view::npos) return p;
-    // Walk character by character up to the candidate, eight bytes at a time
-    // over runs of ASCII (every such byte is a character start).
-    while (boundary < p) {
-      if (p - boundary >= 8) {
-        uint64_t word;
-        std::memcpy(&word, text.data() + boundary, 8);
-        if ((word & 0x8080808080808080ULL) == 0) {
-          boundary += 8;
-          continue;
-        }
-      }
-      boundary += CharWidth(text, boundary);
-    }
-    if (boundary == p) return p;
-    // The candidate began on a trail byte; resume at the next character start.
-    from = boundary;
+    if (p == std::string_view::npos || IsCharacterStart(text, known, p)) return p;
+    // The candidate began on a trail byte; the next character starts after it.
+    known = from = p + 1;
   }
   return std::string_view::npos;
 }

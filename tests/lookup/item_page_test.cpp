@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -452,6 +454,56 @@ Reading Read(std::string_view page, const std::string& url, const std::string& a
 std::string Corrupted(std::string text, size_t at) {
   text.replace(at, std::min<size_t>(24, text.size() - at), "#!<corrupt>%\"{)];\\u00");
   return text;
+}
+
+// The analysis reads the three mdskip values from one flattening of the answer;
+// whole answers full of the characters flattening takes out (quotes, apostrophes,
+// blanks, CR LF, escaped quotes, double-byte characters) read as the readers say.
+TEST(ItemPageReaders, MdskipValuesOfTheAnalysisAreTheReaders) {
+  const std::string page = "<title>t-tmall.com" + G("天猫") + "</title>" + CurrentEndpoints()->TMALL_LINK_MARKER +
+                           "><input type=\"hidden\" name=\"seller_nickname\" value=\"s\" />"
+                           "\"initApi\":\"//127.0.0.1:9/mdskip?id=1\",\"itemId\":\"123456\",\"quantity\":5,";
+  const std::vector<std::string> keys = {"sellCount", "price", "priceInfo", "promotionList", "deliveryAddress", "x"};
+  const std::vector<std::string> pieces = {"12", "9.90", "'", " ", "\\\"", G("日本"), ",", "},", "{", "price:", "a'b"};
+  const std::vector<std::string> blanks = {"", " ", "\r\n", "\r\n "};
+  std::mt19937 rng(99);
+  auto pick = [&](const std::vector<std::string>& v) { return v[rng() % v.size()]; };
+  std::function<std::string(int)> object = [&](int depth) {
+    std::string o = "{" + pick(blanks);
+    for (int n = 1 + rng() % 4; n > 0; --n) {
+      o += "\"" + pick(keys) + "\"" + pick(blanks) + ":" + pick(blanks);
+      const int kind = rng() % 3;
+      if (kind == 0) {
+        o += std::to_string(rng() % 500);
+      } else if (kind == 1 && depth < 2) {
+        o += object(depth + 1);
+      } else {
+        o += "\"";
+        for (int m = rng() % 5; m > 0; --m) o += pick(pieces);
+        o += "\"";
+      }
+      o += pick(blanks) + (n > 1 ? "," : "") + pick(blanks);
+    }
+    return o + "}";
+  };
+  int whole = 0, withPrice = 0;
+  for (int round = 0; round < 2000; ++round) {
+    const std::string answer = "setMdskip(" + object(0) + ")" + pick(blanks);
+    const Reading r = Read(page, "http://a/item.htm?id=123456", answer);
+    ASSERT_TRUE(r.isTmall) << answer;
+    if (r.secondaryMalformed) {
+      EXPECT_FALSE(IsWholeSecondaryAnswer(answer, true)) << answer;
+      continue;
+    }
+    ++whole;
+    withPrice += !r.price.empty();
+    const std::string sales = ReadSalesCount(answer, true);
+    EXPECT_EQ(r.sales, NumberText(static_cast<int64_t>(ToInt32(sales)))) << answer;
+    EXPECT_EQ(r.price, Trim(ReplaceAll(ReadPrice(answer, true), "\""))) << answer;
+    EXPECT_EQ(r.location, ReadLocation(answer, true)) << answer;
+  }
+  EXPECT_GT(whole, 500);
+  EXPECT_GT(withPrice, 100);
 }
 
 TEST(ItemPageForms, DamagedAnswersAreReadWholeOrMarked) {

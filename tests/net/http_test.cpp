@@ -584,6 +584,33 @@ TEST_F(HttpsTest, ExtraAuthorityIsTrustedBesideTheSystemOnes) {
   }
 }
 
+// The handle keeps its trust between requests, and follows the settings when
+// they change: withdrawn, the authority is unknown again; given back, trusted.
+TEST_F(HttpsTest, TrustFollowsTheSettingsFromOneRequestToTheNext) {
+  HttpReport report;
+  std::string cookie = "2";
+  const struct Step {
+    bool trusted;
+    std::string body;
+    FailureKind failure;
+  } steps[] = {{true, "secure", FailureKind::None},
+               {true, "secure", FailureKind::None},
+               {false, "", FailureKind::Refused},
+               {true, "secure", FailureKind::None},
+               {false, "", FailureKind::Refused}};
+  int n = 0;
+  for (const Step& step : steps) {
+    if (step.trusted)
+      TrustTestAuthority();
+    else
+      SetHttpLimits(HttpLimits{});
+    std::string address = url("/ok");
+    EXPECT_EQ(HttpFetch(address, "", cookie, &report), step.body) << "step " << n;
+    EXPECT_EQ(report.failure, step.failure) << "step " << n;
+    ++n;
+  }
+}
+
 TEST_F(HttpsTest, HeaderRequestDoesNotFollowFromHttpsToHttp) {
   TrustTestAuthority();
   // As the client does by default, the redirect to http is the answer itself.
