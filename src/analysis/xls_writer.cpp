@@ -152,11 +152,12 @@ class SharedStrings {
   }
 
   uint32_t intern(const std::u16string& units, bool compressible) {
-    key_.clear();
-    key_ += static_cast<char>(compressible ? 0 : 1);
+    key_.resize(1 + units.size() * (compressible ? 1 : 2));
+    char* k = key_.data();
+    *k++ = static_cast<char>(compressible ? 0 : 1);
     for (char16_t u : units) {
-      key_ += static_cast<char>(u & 0xFF);
-      if (!compressible) key_ += static_cast<char>(u >> 8);
+      *k++ = static_cast<char>(u & 0xFF);
+      if (!compressible) *k++ = static_cast<char>(u >> 8);
     }
     const uint32_t hash = static_cast<uint32_t>(std::hash<std::string_view>{}(key_));
     if ((hashes_.size() + 1) * 2 > slots_.size()) grow();

@@ -42,34 +42,34 @@ int RunExport(const Options& o, CliHost& host) {
     return kExitUsage;
   }
 
+  // The one copy of the table: each cell is converted as its row is read.
   std::vector<RowCells> rows;
   {
-    std::vector<ParsedRow> parsed;
     std::string error;
     // A table the format cannot hold is refused at its first row too many, not
     // after reading (and holding) all of it.
     const RowReadLimits limits{CliStopToken(), format == WorkbookFormat::Xls ? kMaxXlsDataRows : kMaxXlsxDataRows};
-    switch (ReadRows(haveSource ? source : std::string("-"), parsed, error, limits)) {
+    const auto onRow = [&](const RowView& row) {
+      RowCells& cells = rows.emplace_back();
+      for (size_t c = 0; c < cells.size(); ++c) cells[c] = CellGbk(row.cells[c]);
+    };
+    switch (ReadRows(haveSource ? source : std::string("-"), onRow, error, limits)) {
       case RowsRead::Ok:
         break;
       case RowsRead::Stopped:
-        KeepUntilExit(std::move(parsed));
+        KeepUntilExit(std::move(rows));
         std::fprintf(stderr, "%s\n", TerminalText(WorkbookResult::Stopped(out).message).c_str());
         return ExitCodeAfterRun();
       case RowsRead::TooManyRows:
+        KeepUntilExit(std::move(rows));
         std::fprintf(stderr, "%s\n", TerminalText(TooManyRowsMessage(out, format)).c_str());
         ErrorLine("export: " + error);
         return kExitUsage;
       case RowsRead::Refused:
+        KeepUntilExit(std::move(rows));
         ErrorLine("export: " + error);
         return kExitUsage;
     }
-    rows.reserve(parsed.size());
-    for (ParsedRow& r : parsed) {
-      if (rows.size() % 4096 == 0 && CliStopToken().stop_requested()) break;
-      rows.push_back(std::move(r.cells));
-    }
-    if (CliStopToken().stop_requested()) KeepUntilExit(std::move(parsed));
   }
 
   // A stop that came while converting ends the writing before it starts.

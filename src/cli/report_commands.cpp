@@ -1,5 +1,8 @@
 // report: the delisting report of a rows file, printed as the texts the report
 // page receives, with our listing advice, and optionally as a standalone page.
+#include <string_view>
+#include <unordered_map>
+
 #include "analysis/analysis_db.h"
 #include "analysis/listing_advice.h"
 #include "analysis/report.h"
@@ -12,6 +15,23 @@ namespace kelvora::cli {
 namespace {
 
 constexpr int kExitFailed = 1;
+
+// The database's text of a shop type or a location: the same few texts come in
+// thousands of rows, and each is converted once.
+class StoredTexts {
+ public:
+  std::string_view get(std::string_view utf8) {
+    if (AllBytesAscii(utf8)) return utf8;
+    key_.assign(utf8);
+    auto it = texts_.find(key_);
+    if (it == texts_.end()) it = texts_.emplace(key_, GbkToUtf8(CellGbk(utf8))).first;
+    return it->second;
+  }
+
+ private:
+  std::string key_;
+  std::unordered_map<std::string, std::string> texts_;
+};
 
 void AddSection(std::string& out, const char* name, const std::string& utf8) {
   out += std::string("== ") + name + " ==\n";
@@ -61,37 +81,38 @@ int RunReport(const Options& o, CliHost& host) {
     }
   }
 
-  std::vector<RowCells> rows;
+  // Rows go into the database as they are read: only the five cells the report
+  // uses are converted, and nothing else of the table is kept. A database that
+  // failed is reported after the reading, so that bad input is still refused first.
   std::string error;
-  {
-    std::vector<ParsedRow> parsed;
-    switch (ReadRows(source.value_or("-"), parsed, error, {CliStopToken()})) {
-      case RowsRead::Ok:
-        break;
-      case RowsRead::Stopped:
-        KeepUntilExit(std::move(parsed));
-        return ExitCodeAfterRun();
-      case RowsRead::Refused:
-      case RowsRead::TooManyRows:
-        ErrorLine("report: " + error);
-        return kExitUsage;
-    }
-    rows.reserve(parsed.size());
-    for (ParsedRow& r : parsed) {
-      if (rows.size() % 4096 == 0 && CliStopToken().stop_requested()) break;
-      rows.push_back(std::move(r.cells));
-    }
-    if (CliStopToken().stop_requested()) KeepUntilExit(std::move(parsed));
+  AnalysisDb db;
+  AnalysisLoadStatus status = db.begin();
+  StoredTexts shopTypes, locations;
+  std::string itemId;
+  const auto onRow = [&](const RowView& row) {
+    if (status != AnalysisLoadStatus::Ok) return;
+    const auto cell = [&](ResultColumn c) { return row.cells[static_cast<size_t>(c)]; };
+    const std::string_view id = cell(ResultColumn::ItemId);
+    status = db.add(AllBytesAscii(id) ? id : std::string_view(itemId = GbkToUtf8(CellGbk(id))),
+                    TimeTextSeconds(CellGbk(cell(ResultColumn::ListedAt))),
+                    TimeTextSeconds(CellGbk(cell(ResultColumn::DelistAt))), shopTypes.get(cell(ResultColumn::ShopType)),
+                    locations.get(cell(ResultColumn::Location)), CliStopToken());
+  };
+  switch (ReadRows(source.value_or("-"), onRow, error, {CliStopToken()})) {
+    case RowsRead::Ok:
+      break;
+    case RowsRead::Stopped:
+      return ExitCodeAfterRun();
+    case RowsRead::Refused:
+    case RowsRead::TooManyRows:
+      ErrorLine("report: " + error);
+      return kExitUsage;
   }
+  const AnalysisLoadStatus finished = db.finish();
+  if (status == AnalysisLoadStatus::Ok) status = finished;
 
   // A stop ends the report wherever it is; the page that was there stays.
-  const auto stopped = [&] {
-    if (!CliStopToken().stop_requested()) return false;
-    KeepUntilExit(std::move(rows));
-    return true;
-  };
-  AnalysisDb db;
-  const AnalysisLoadStatus status = db.load(rows, CliStopToken());
+  const auto stopped = [&] { return CliStopToken().stop_requested(); };
   if (status == AnalysisLoadStatus::Stopped || stopped()) return ExitCodeAfterRun();
   if (status != AnalysisLoadStatus::Ok) {
     host.message(AnalysisLoadMessage(status));

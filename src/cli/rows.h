@@ -2,10 +2,14 @@
 // The two printed forms of result rows (tab-separated with a caption line, or one
 // JSON array of fourteen strings a line), written and read as UTF-8. A jsonl row
 // whose requests failed carries a fifteenth element, {"failed":["secondary",...]}.
+#include <array>
 #include <cstddef>
+#include <functional>
 #include <limits>
+#include <memory>
 #include <stop_token>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "results/results_table.h"
@@ -27,15 +31,39 @@ struct ParsedRow {
   RowFailures failures;
 };
 
+// One row as read, before any conversion: the UTF-8 text of each cell (escapes
+// undone), valid until the reader takes its next line. A command converts only the
+// cells it uses.
+struct RowView {
+  std::array<std::string_view, kResultColumnCount> cells;
+  RowFailures failures;
+};
+
+// A cell of a RowView as the core's GBK text, exactly as the program has always
+// read it back from a rows file.
+std::string CellGbk(std::string_view utf8);
+void RowGbk(const RowView& view, ParsedRow& row);
+
 // Reads rows one line at a time, in either form (a tab-separated input starts
 // with the caption line). Errors name the line. A line that is not UTF-8, and a
 // cell holding the zero character, are refused like any other bad line.
 class RowReader {
  public:
+  RowReader();
+  ~RowReader();
+  RowReader(const RowReader&) = delete;
+  RowReader& operator=(const RowReader&) = delete;
+
   // Takes one input line without its LF; false with `error` set on bad input.
-  bool add(std::string line, std::vector<ParsedRow>& rows, std::string& error);
+  // True with `row` filled and `isRow` set when the line held a row (a blank
+  // line and the caption line hold none).
+  bool add(std::string_view line, RowView& row, bool& isRow, std::string& error);
+  // The same, appending the row in GBK.
+  bool add(std::string_view line, std::vector<ParsedRow>& rows, std::string& error);
 
  private:
+  struct Parser;
+  std::unique_ptr<Parser> parser_;
   size_t lineNumber_ = 0;
   bool started_ = false;
   bool jsonl_ = false;
@@ -54,9 +82,14 @@ struct RowReadLimits {
 enum class RowsRead { Ok, Refused, TooManyRows, Stopped };
 
 // Reads the rows of the file `source`, or of stdin when it is "-" or empty, through
-// the safe file reader (a regular file, streamed without a size limit). Every
+// the safe file reader (a regular file, streamed without a size limit), handing
+// each row to `onRow` as it is read: nothing holds the rows but the caller. Every
 // command that reads rows uses this. Refused with `error` ("NAME: ...") on bad
-// input; TooManyRows with `error` naming the line that went past the limit.
+// input; TooManyRows with `error` naming the line that went past the limit (that
+// row is not handed on).
+RowsRead ReadRows(const std::string& source, const std::function<void(const RowView&)>& onRow, std::string& error,
+                  const RowReadLimits& limits = {});
+// The same, collecting the rows in GBK.
 RowsRead ReadRows(const std::string& source, std::vector<ParsedRow>& rows, std::string& error,
                   const RowReadLimits& limits = {});
 
