@@ -144,8 +144,7 @@ struct AnalysisDb::Loading {
 };
 
 AnalysisLoadStatus AnalysisDb::fail(AnalysisLoadStatus status) {
-  if (status == AnalysisLoadStatus::InsertFailed || status == AnalysisLoadStatus::Stopped)
-    exec("ROLLBACK TRANSACTION");
+  if (status == AnalysisLoadStatus::InsertFailed || status == AnalysisLoadStatus::Stopped) exec("ROLLBACK TRANSACTION");
   loading_->status = status;
   loading_->full.reset();
   return status;
@@ -226,10 +225,11 @@ AnalysisLoadStatus AnalysisDb::load(const std::vector<RowCells>& rows, std::stop
   for (size_t r = 0; status == AnalysisLoadStatus::Ok && r < rows.size(); ++r) {
     const RowCells& row = rows[r];
     const std::string& id = row[static_cast<int>(ResultColumn::ItemId)];
-    status = add(IsAscii(id) ? id : (itemId = GbkToUtf8(id)), TimeTextSeconds(row[static_cast<int>(ResultColumn::ListedAt)]),
-                 TimeTextSeconds(row[static_cast<int>(ResultColumn::DelistAt)]),
-                 shopTypes.get(row[static_cast<int>(ResultColumn::ShopType)]),
-                 locations.get(row[static_cast<int>(ResultColumn::Location)]), stop);
+    status =
+        add(IsAscii(id) ? id : (itemId = GbkToUtf8(id)), TimeTextSeconds(row[static_cast<int>(ResultColumn::ListedAt)]),
+            TimeTextSeconds(row[static_cast<int>(ResultColumn::DelistAt)]),
+            shopTypes.get(row[static_cast<int>(ResultColumn::ShopType)]),
+            locations.get(row[static_cast<int>(ResultColumn::Location)]), stop);
   }
   const AnalysisLoadStatus finished = finish();
   return status != AnalysisLoadStatus::Ok ? status : finished;

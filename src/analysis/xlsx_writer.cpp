@@ -41,12 +41,12 @@ thread_local bool tClosingWorkbook = false;
 // and every reader opens it the same, so the sheets of our workbooks are added at
 // level 1 through this function, which the program defines before minizip does
 // (minizip 1.1's signature). The small parts, and any other caller, keep theirs.
-extern "C" int zipOpenNewFileInZip4_64(void* file, const char* filename, const void* zipfi,
-                                       const void* extrafieldLocal, unsigned sizeExtrafieldLocal,
-                                       const void* extrafieldGlobal, unsigned sizeExtrafieldGlobal,
-                                       const char* comment, int method, int level, int raw, int windowBits,
-                                       int memLevel, int strategy, const char* password, unsigned long crcForCrypting,
-                                       unsigned long versionMadeBy, unsigned long flagBase, int zip64) {
+extern "C" int zipOpenNewFileInZip4_64(void* file, const char* filename, const void* zipfi, const void* extrafieldLocal,
+                                       unsigned sizeExtrafieldLocal, const void* extrafieldGlobal,
+                                       unsigned sizeExtrafieldGlobal, const char* comment, int method, int level,
+                                       int raw, int windowBits, int memLevel, int strategy, const char* password,
+                                       unsigned long crcForCrypting, unsigned long versionMadeBy,
+                                       unsigned long flagBase, int zip64) {
   using Open = int (*)(void*, const char*, const void*, const void*, unsigned, const void*, unsigned, const char*, int,
                        int, int, int, int, int, const char*, unsigned long, unsigned long, unsigned long, int);
   static const Open minizipOpen = reinterpret_cast<Open>(::dlsym(RTLD_NEXT, "zipOpenNewFileInZip4_64"));

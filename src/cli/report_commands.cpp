@@ -1,7 +1,6 @@
 // report: the delisting report of a rows file, printed as the texts the report
 // page receives, with our listing advice, and optionally as a standalone page.
-#include <string_view>
-#include <unordered_map>
+#include <functional>
 
 #include "analysis/analysis_db.h"
 #include "analysis/listing_advice.h"
@@ -15,23 +14,6 @@ namespace kelvora::cli {
 namespace {
 
 constexpr int kExitFailed = 1;
-
-// The database's text of a shop type or a location: the same few texts come in
-// thousands of rows, and each is converted once.
-class StoredTexts {
- public:
-  std::string_view get(std::string_view utf8) {
-    if (AllBytesAscii(utf8)) return utf8;
-    key_.assign(utf8);
-    auto it = texts_.find(key_);
-    if (it == texts_.end()) it = texts_.emplace(key_, GbkToUtf8(CellGbk(utf8))).first;
-    return it->second;
-  }
-
- private:
-  std::string key_;
-  std::unordered_map<std::string, std::string> texts_;
-};
 
 void AddSection(std::string& out, const char* name, const std::string& utf8) {
   out += std::string("== ") + name + " ==\n";
@@ -86,19 +68,8 @@ int RunReport(const Options& o, CliHost& host) {
   // failed is reported after the reading, so that bad input is still refused first.
   std::string error;
   AnalysisDb db;
-  AnalysisLoadStatus status = db.begin();
-  StoredTexts shopTypes, locations;
-  std::string itemId;
-  const auto onRow = [&](const RowView& row) {
-    if (status != AnalysisLoadStatus::Ok) return;
-    const auto cell = [&](ResultColumn c) { return row.cells[static_cast<size_t>(c)]; };
-    const std::string_view id = cell(ResultColumn::ItemId);
-    status = db.add(AllBytesAscii(id) ? id : std::string_view(itemId = GbkToUtf8(CellGbk(id))),
-                    TimeTextSeconds(CellGbk(cell(ResultColumn::ListedAt))),
-                    TimeTextSeconds(CellGbk(cell(ResultColumn::DelistAt))), shopTypes.get(cell(ResultColumn::ShopType)),
-                    locations.get(cell(ResultColumn::Location)), CliStopToken());
-  };
-  switch (ReadRows(source.value_or("-"), onRow, error, {CliStopToken()})) {
+  RowsIntoAnalysis intoDb(db, CliStopToken());
+  switch (ReadRows(source.value_or("-"), std::ref(intoDb), error, {CliStopToken()})) {
     case RowsRead::Ok:
       break;
     case RowsRead::Stopped:
@@ -108,8 +79,7 @@ int RunReport(const Options& o, CliHost& host) {
       ErrorLine("report: " + error);
       return kExitUsage;
   }
-  const AnalysisLoadStatus finished = db.finish();
-  if (status == AnalysisLoadStatus::Ok) status = finished;
+  const AnalysisLoadStatus status = intoDb.finish();
 
   // A stop ends the report wherever it is; the page that was there stays.
   const auto stopped = [&] { return CliStopToken().stop_requested(); };

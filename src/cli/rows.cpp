@@ -161,6 +161,34 @@ void RowGbk(const RowView& view, ParsedRow& row) {
   row.failures = view.failures;
 }
 
+RowsIntoAnalysis::RowsIntoAnalysis(AnalysisDb& db, std::stop_token stop)
+    : db_(db), stop_(std::move(stop)), status_(db.begin()) {}
+
+// The database's text: the cell read back to GBK as the program keeps it, then
+// as UTF-8 (as the table is loaded from the results).
+std::string_view RowsIntoAnalysis::stored(std::unordered_map<std::string, std::string>& texts, std::string_view utf8) {
+  if (AllBytesAscii(utf8)) return utf8;
+  key_.assign(utf8);
+  auto it = texts.find(key_);
+  if (it == texts.end()) it = texts.emplace(key_, GbkToUtf8(CellGbk(utf8))).first;
+  return it->second;
+}
+
+void RowsIntoAnalysis::operator()(const RowView& row) {
+  if (status_ != AnalysisLoadStatus::Ok) return;
+  const auto cell = [&](ResultColumn c) { return row.cells[static_cast<size_t>(c)]; };
+  const std::string_view id = cell(ResultColumn::ItemId);
+  status_ = db_.add(
+      AllBytesAscii(id) ? id : std::string_view(itemId_ = GbkToUtf8(CellGbk(id))),
+      TimeTextSeconds(CellGbk(cell(ResultColumn::ListedAt))), TimeTextSeconds(CellGbk(cell(ResultColumn::DelistAt))),
+      stored(shopTypes_, cell(ResultColumn::ShopType)), stored(locations_, cell(ResultColumn::Location)), stop_);
+}
+
+AnalysisLoadStatus RowsIntoAnalysis::finish() {
+  const AnalysisLoadStatus finished = db_.finish();
+  return status_ == AnalysisLoadStatus::Ok ? finished : status_;
+}
+
 std::string CaptionLine() {
   std::string line;
   for (int c = 0; c < kResultColumnCount; ++c) {
@@ -214,8 +242,8 @@ bool RowReader::add(std::string_view line, RowView& row, bool& isRow, std::strin
     if (const size_t bad = FirstInvalidUtf8(line); bad != std::string::npos) {
       char byte[8];
       std::snprintf(byte, sizeof byte, "0x%02X", static_cast<unsigned char>(line[bad]));
-      error = LineError(lineNumber_,
-                        std::string("not UTF-8 (byte ") + byte + " at byte " + std::to_string(bad + 1) + " of the line)");
+      error = LineError(lineNumber_, std::string("not UTF-8 (byte ") + byte + " at byte " + std::to_string(bad + 1) +
+                                         " of the line)");
       return false;
     }
   }
@@ -344,7 +372,8 @@ RowsRead ReadRows(const std::string& source, const std::function<void(const RowV
 
 RowsRead ReadRows(const std::string& source, std::vector<ParsedRow>& rows, std::string& error,
                   const RowReadLimits& limits) {
-  return ReadRows(source, [&](const RowView& view) { RowGbk(view, rows.emplace_back()); }, error, limits);
+  return ReadRows(
+      source, [&](const RowView& view) { RowGbk(view, rows.emplace_back()); }, error, limits);
 }
 
 }  // namespace kelvora::cli

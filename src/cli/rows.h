@@ -10,8 +10,10 @@
 #include <stop_token>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
+#include "analysis/analysis_db.h"
 #include "results/results_table.h"
 
 namespace kelvora::cli {
@@ -43,6 +45,28 @@ struct RowView {
 // read it back from a rows file.
 std::string CellGbk(std::string_view utf8);
 void RowGbk(const RowView& view, ParsedRow& row);
+
+// Rows into the analysis database as they are read (report): only the five cells
+// the table holds are converted, and the same few shop types and locations once
+// each. Loading starts with the object; a database that fails keeps its status
+// while the reading goes on, so that bad input is still refused first.
+class RowsIntoAnalysis {
+ public:
+  RowsIntoAnalysis(AnalysisDb& db, std::stop_token stop);
+  RowsIntoAnalysis(const RowsIntoAnalysis&) = delete;  // hand it on as std::ref
+  RowsIntoAnalysis& operator=(const RowsIntoAnalysis&) = delete;
+  void operator()(const RowView& row);
+  // Commits the rows; the status of the whole load.
+  AnalysisLoadStatus finish();
+
+ private:
+  std::string_view stored(std::unordered_map<std::string, std::string>& texts, std::string_view utf8);
+  AnalysisDb& db_;
+  std::stop_token stop_;
+  AnalysisLoadStatus status_;
+  std::string itemId_, key_;
+  std::unordered_map<std::string, std::string> shopTypes_, locations_;
+};
 
 // Reads rows one line at a time, in either form (a tab-separated input starts
 // with the caption line). Errors name the line. A line that is not UTF-8, and a
