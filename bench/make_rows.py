@@ -40,6 +40,8 @@ def main():
     ap.add_argument("--now", default="2026-12-11 12:00:00")
     ap.add_argument("--format", choices=["jsonl", "tsv"], default="jsonl")
     ap.add_argument("--seed", type=int, default=42)
+    ap.add_argument("--settled", action="store_true",
+                    help="every row with its times and no failed request (nothing for retry to run again)")
     a = ap.parse_args()
     rnd = random.Random(a.seed)
     now = datetime.datetime.strptime(a.now, "%Y-%m-%d %H:%M:%S")
@@ -50,7 +52,7 @@ def main():
     for i in range(a.rows):
         item = str(520000000000 + i * 7919)
         delist = today + datetime.timedelta(seconds=rnd.randint(-86400, 9 * 86400))
-        timed = i % 20 != 0
+        timed = a.settled or i % 20 != 0
         title = TITLES[i % 4] + " " + str(i)
         if i % 997 == 5:
             title += "\r\n第二行\t\"引号\" \\ 😀"
@@ -64,7 +66,7 @@ def main():
         if a.format == "tsv":
             out.write("\t".join(tsv_cell(c) for c in cells) + "\n")
         else:
-            row = cells + ([{"failed": ["page", "lookup"]}] if i % 50 == 7 else [])
+            row = cells + ([{"failed": ["page", "lookup"]}] if i % 50 == 7 and not a.settled else [])
             out.write(json.dumps(row, ensure_ascii=(i % 101 == 3), separators=(",", ":")) + "\n")
 
 

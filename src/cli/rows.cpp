@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
 #include "net/codec.h"
 #include "net/file_input.h"
@@ -174,13 +175,39 @@ std::string_view RowsIntoAnalysis::stored(std::unordered_map<std::string, std::s
   return it->second;
 }
 
+namespace {
+
+// TimeTextSeconds of a time cell read as UTF-8. The program's own times hold
+// nothing but digits, blanks and 年月日时分秒, whose GBK bytes are put in place
+// directly; any other text is converted as a whole.
+int64_t TimeCellSeconds(std::string_view utf8, std::string& gbk) {
+  static constexpr std::string_view kUtf8[] = {"\xE5\xB9\xB4", "\xE6\x9C\x88", "\xE6\x97\xA5",
+                                               "\xE6\x97\xB6", "\xE5\x88\x86", "\xE7\xA7\x92"};
+  static constexpr std::string_view kGbk[] = {"\xC4\xEA", "\xD4\xC2", "\xC8\xD5", "\xCA\xB1", "\xB7\xD6", "\xC3\xEB"};
+  gbk.clear();
+  for (size_t i = 0; i < utf8.size();) {
+    if (static_cast<unsigned char>(utf8[i]) < 0x80) {
+      gbk += utf8[i++];
+      continue;
+    }
+    size_t k = 0;
+    while (k < std::size(kUtf8) && utf8.substr(i, 3) != kUtf8[k]) ++k;
+    if (k == std::size(kUtf8)) return TimeTextSeconds(CellGbk(utf8));
+    gbk += kGbk[k];
+    i += 3;
+  }
+  return TimeTextSeconds(gbk);
+}
+
+}  // namespace
+
 void RowsIntoAnalysis::operator()(const RowView& row) {
   if (status_ != AnalysisLoadStatus::Ok) return;
   const auto cell = [&](ResultColumn c) { return row.cells[static_cast<size_t>(c)]; };
   const std::string_view id = cell(ResultColumn::ItemId);
   status_ = db_.add(
       AllBytesAscii(id) ? id : std::string_view(itemId_ = GbkToUtf8(CellGbk(id))),
-      TimeTextSeconds(CellGbk(cell(ResultColumn::ListedAt))), TimeTextSeconds(CellGbk(cell(ResultColumn::DelistAt))),
+      TimeCellSeconds(cell(ResultColumn::ListedAt), time_), TimeCellSeconds(cell(ResultColumn::DelistAt), time_),
       stored(shopTypes_, cell(ResultColumn::ShopType)), stored(locations_, cell(ResultColumn::Location)), stop_);
 }
 

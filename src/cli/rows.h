@@ -64,7 +64,7 @@ class RowsIntoAnalysis {
   AnalysisDb& db_;
   std::stop_token stop_;
   AnalysisLoadStatus status_;
-  std::string itemId_, key_;
+  std::string itemId_, key_, time_;
   std::unordered_map<std::string, std::string> shopTypes_, locations_;
 };
 
