@@ -2,9 +2,11 @@
 
 #include <simdjson.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <iterator>
+#include <memory>
 
 #include "net/codec.h"
 #include "net/file_input.h"
@@ -155,7 +157,61 @@ struct RowReader::Parser {
   }
 };
 
-std::string CellGbk(std::string_view utf8) { return AllBytesAscii(utf8) ? std::string(utf8) : Utf8ToGbk(utf8); }
+namespace {
+
+// The GB18030 bytes of each character of the basic plane met so far, packed
+// first byte lowest (0: not met yet): the converter is asked once per character
+// instead of once per cell. A two-byte code's second byte is 0x40 or above, a
+// four-byte code's 0x30 to 0x39, which tells the two apart.
+std::atomic<uint32_t>* GbCodes() {
+  static const std::unique_ptr<std::atomic<uint32_t>[]> codes = std::make_unique<std::atomic<uint32_t>[]>(0x10000);
+  return codes.get();
+}
+
+bool IsFourByteCode(uint32_t code) {
+  const uint32_t second = (code >> 8) & 0xFF;
+  return second >= 0x30 && second <= 0x39;
+}
+
+}  // namespace
+
+// The same bytes as Utf8ToGbk of the whole cell: the encoding keeps no state
+// from one character to the next, and ASCII stays as it is.
+std::string CellGbk(std::string_view utf8) {
+  if (AllBytesAscii(utf8)) return std::string(utf8);
+  std::atomic<uint32_t>* codes = GbCodes();
+  std::string out;
+  out.reserve(utf8.size());
+  for (size_t i = 0; i < utf8.size();) {
+    if (static_cast<unsigned char>(utf8[i]) < 0x80) {
+      out += utf8[i++];
+      continue;
+    }
+    uint32_t cp = 0;
+    const size_t n = DecodeUtf8(utf8, i, cp);
+    if (n == 0 || cp > 0xFFFF) return Utf8ToGbk(utf8);
+    uint32_t code = codes[cp].load(std::memory_order_relaxed);
+    if (code == 0) {
+      const std::string one = Utf8ToGbk(utf8.substr(i, n));
+      const auto at = [&](size_t k) { return static_cast<uint32_t>(static_cast<unsigned char>(one[k])); };
+      if (one.size() == 2 && at(1) >= 0x40)
+        code = at(0) | at(1) << 8;
+      else if (one.size() == 4 && at(1) >= 0x30 && at(1) <= 0x39)
+        code = at(0) | at(1) << 8 | at(2) << 16 | at(3) << 24;
+      else
+        return Utf8ToGbk(utf8);  // no code of either form: the converter's own way
+      codes[cp].store(code, std::memory_order_relaxed);
+    }
+    out += static_cast<char>(code & 0xFF);
+    out += static_cast<char>(code >> 8 & 0xFF);
+    if (IsFourByteCode(code)) {
+      out += static_cast<char>(code >> 16 & 0xFF);
+      out += static_cast<char>(code >> 24);
+    }
+    i += n;
+  }
+  return out;
+}
 
 void RowGbk(const RowView& view, ParsedRow& row) {
   for (size_t c = 0; c < view.cells.size(); ++c) row.cells[c] = CellGbk(view.cells[c]);
