@@ -18,7 +18,9 @@ echo "== road_bench (road vs bare libcurl loop) =="
 echo
 echo "== search_bench (keyword search of 3 pages vs bare libcurl loop) =="
 "$BUILD/bench/search_bench" --rounds 7
-echo "== export_bench (65 535 rows to .xls and .xlsx, one process per round) =="
+echo "== rows_bench (a 100 000-row file read as report, export and retry do, vs a bare simdjson pass) =="
+"$BUILD/bench/rows_bench" --rows 100000 --rounds 5
+echo "== export_bench (65 535 rows to .xls and .xlsx, one process per round, vs bare libxlsxwriter) =="
 "$BUILD/bench/export_bench" --rounds 5
 echo "== results_view_bench (100 000 rows into the shown results view, offscreen) =="
 "$BUILD/bench/results_view_bench" --rows 100000

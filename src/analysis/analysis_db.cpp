@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <array>
 #include <memory>
 #include <unordered_map>
 
@@ -102,9 +103,11 @@ std::string AnalysisLoadMessage(AnalysisLoadStatus status) {
   return {};
 }
 
+AnalysisDb::AnalysisDb() = default;
 AnalysisDb::~AnalysisDb() { close(); }
 
 void AnalysisDb::close() {
+  loading_.reset();
   if (db_) sqlite3_close_v2(db_);
   db_ = nullptr;
 }
@@ -127,53 +130,109 @@ bool AnalysisDb::exec(std::string_view sql) {
   return sqlite3_exec(db_, text.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
 }
 
-AnalysisLoadStatus AnalysisDb::load(const std::vector<RowCells>& rows, std::stop_token stop) {
-  if (!open()) return AnalysisLoadStatus::OpenFailed;
-  if (!exec(kAnalysisTableSql)) return AnalysisLoadStatus::CreateFailed;
+// Rows on their way into the table: the statement of a full batch, and the texts
+// of the batch being gathered (bound when it is full).
+struct AnalysisDb::Loading {
+  std::unique_ptr<Statement> full;
+  struct Pending {
+    std::string itemId, shopType, location;
+    int64_t shangjia = 0, xiajia = 0;
+  };
+  std::array<Pending, kInsertBatch> pending;
+  size_t count = 0;
+  AnalysisLoadStatus status = AnalysisLoadStatus::Ok;
+};
+
+AnalysisLoadStatus AnalysisDb::fail(AnalysisLoadStatus status) {
+  if (status == AnalysisLoadStatus::InsertFailed || status == AnalysisLoadStatus::Stopped) exec("ROLLBACK TRANSACTION");
+  loading_->status = status;
+  loading_->full.reset();
+  return status;
+}
+
+AnalysisLoadStatus AnalysisDb::begin() {
+  const bool opened = open();
+  loading_ = std::make_unique<Loading>();
+  if (!opened) return fail(AnalysisLoadStatus::OpenFailed);
+  if (!exec(kAnalysisTableSql)) return fail(AnalysisLoadStatus::CreateFailed);
   exec("BEGIN TRANSACTION");
+  return AnalysisLoadStatus::Ok;
+}
+
+bool AnalysisDb::insertPending() {
+  Loading& l = *loading_;
   // Rows go in by batches: one statement per row would spend most of the load on
   // the statement itself and on the AUTOINCREMENT bookkeeping.
-  const size_t total = rows.size();
-  const size_t fullBatch = std::min(kInsertBatch, std::max<size_t>(total, 1));
-  Statement full(db_, InsertSql(fullBatch));
   std::unique_ptr<Statement> tail;
-  if (total % fullBatch) tail = std::make_unique<Statement>(db_, InsertSql(total % fullBatch));
-  if (!full || (tail && !*tail)) {
-    exec("ROLLBACK TRANSACTION");
-    return AnalysisLoadStatus::InsertFailed;
+  Statement* statement = nullptr;
+  if (l.count == kInsertBatch) {
+    if (!l.full) l.full = std::make_unique<Statement>(db_, InsertSql(kInsertBatch));
+    statement = l.full.get();
+  } else {
+    tail = std::make_unique<Statement>(db_, InsertSql(l.count));
+    statement = tail.get();
   }
-  Utf8Cache shopTypes, locations;
-  std::vector<std::string> itemIds(fullBatch);
-  for (size_t first = 0; first < total; first += fullBatch) {
-    if (stop.stop_requested()) {
-      exec("ROLLBACK TRANSACTION");
-      return AnalysisLoadStatus::Stopped;
-    }
-    const size_t count = std::min(fullBatch, total - first);
-    sqlite3_stmt* s = count == fullBatch ? full.get() : tail->get();
-    sqlite3_reset(s);
-    for (size_t k = 0; k < count; ++k) {
-      const RowCells& row = rows[first + k];
-      const std::string& id = row[static_cast<int>(ResultColumn::ItemId)];
-      const std::string& itemId = IsAscii(id) ? id : (itemIds[k] = GbkToUtf8(id));
-      const std::string& shop = shopTypes.get(row[static_cast<int>(ResultColumn::ShopType)]);
-      const std::string& loc = locations.get(row[static_cast<int>(ResultColumn::Location)]);
-      const int p = static_cast<int>(k) * 5;
-      sqlite3_bind_text(s, p + 1, itemId.data(), static_cast<int>(itemId.size()), SQLITE_STATIC);
-      sqlite3_bind_int64(s, p + 2, TimeTextSeconds(row[static_cast<int>(ResultColumn::ListedAt)]));
-      sqlite3_bind_int64(s, p + 3, TimeTextSeconds(row[static_cast<int>(ResultColumn::DelistAt)]));
-      sqlite3_bind_text(s, p + 4, shop.data(), static_cast<int>(shop.size()), SQLITE_STATIC);
-      sqlite3_bind_text(s, p + 5, loc.data(), static_cast<int>(loc.size()), SQLITE_STATIC);
-    }
-    const int rc = sqlite3_step(s);
-    sqlite3_reset(s);
-    if (rc != SQLITE_DONE) {
-      exec("ROLLBACK TRANSACTION");
-      return AnalysisLoadStatus::InsertFailed;
-    }
+  if (!*statement) return false;
+  sqlite3_stmt* s = statement->get();
+  sqlite3_reset(s);
+  for (size_t k = 0; k < l.count; ++k) {
+    const Loading::Pending& row = l.pending[k];
+    const int p = static_cast<int>(k) * 5;
+    sqlite3_bind_text(s, p + 1, row.itemId.data(), static_cast<int>(row.itemId.size()), SQLITE_STATIC);
+    sqlite3_bind_int64(s, p + 2, row.shangjia);
+    sqlite3_bind_int64(s, p + 3, row.xiajia);
+    sqlite3_bind_text(s, p + 4, row.shopType.data(), static_cast<int>(row.shopType.size()), SQLITE_STATIC);
+    sqlite3_bind_text(s, p + 5, row.location.data(), static_cast<int>(row.location.size()), SQLITE_STATIC);
   }
-  exec("COMMIT TRANSACTION");
+  const int rc = sqlite3_step(s);
+  sqlite3_reset(s);
+  l.count = 0;
+  return rc == SQLITE_DONE;
+}
+
+AnalysisLoadStatus AnalysisDb::add(std::string_view itemIdUtf8, int64_t shangjia, int64_t xiajia,
+                                   std::string_view shopTypeUtf8, std::string_view locationUtf8,
+                                   const std::stop_token& stop) {
+  if (!loading_) return AnalysisLoadStatus::InsertFailed;
+  Loading& l = *loading_;
+  if (l.status != AnalysisLoadStatus::Ok) return l.status;
+  // A stop request is heard between batches.
+  if (l.count == 0 && stop.stop_requested()) return fail(AnalysisLoadStatus::Stopped);
+  Loading::Pending& row = l.pending[l.count++];
+  row.itemId.assign(itemIdUtf8);
+  row.shangjia = shangjia;
+  row.xiajia = xiajia;
+  row.shopType.assign(shopTypeUtf8);
+  row.location.assign(locationUtf8);
+  if (l.count == kInsertBatch && !insertPending()) return fail(AnalysisLoadStatus::InsertFailed);
   return AnalysisLoadStatus::Ok;
+}
+
+AnalysisLoadStatus AnalysisDb::finish() {
+  if (!loading_) return AnalysisLoadStatus::InsertFailed;
+  AnalysisLoadStatus status = loading_->status;
+  if (status == AnalysisLoadStatus::Ok && loading_->count > 0 && !insertPending())
+    status = fail(AnalysisLoadStatus::InsertFailed);
+  loading_.reset();
+  if (status == AnalysisLoadStatus::Ok) exec("COMMIT TRANSACTION");
+  return status;
+}
+
+AnalysisLoadStatus AnalysisDb::load(const std::vector<RowCells>& rows, std::stop_token stop) {
+  AnalysisLoadStatus status = begin();
+  Utf8Cache shopTypes, locations;
+  std::string itemId;
+  for (size_t r = 0; status == AnalysisLoadStatus::Ok && r < rows.size(); ++r) {
+    const RowCells& row = rows[r];
+    const std::string& id = row[static_cast<int>(ResultColumn::ItemId)];
+    status =
+        add(IsAscii(id) ? id : (itemId = GbkToUtf8(id)), TimeTextSeconds(row[static_cast<int>(ResultColumn::ListedAt)]),
+            TimeTextSeconds(row[static_cast<int>(ResultColumn::DelistAt)]),
+            shopTypes.get(row[static_cast<int>(ResultColumn::ShopType)]),
+            locations.get(row[static_cast<int>(ResultColumn::Location)]), stop);
+  }
+  const AnalysisLoadStatus finished = finish();
+  return status != AnalysisLoadStatus::Ok ? status : finished;
 }
 
 bool AnalysisDb::select(std::string_view sql, std::vector<std::string>& columns,

@@ -3,6 +3,7 @@
 // results rows, loaded in one transaction and read by the delisting report.
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <stop_token>
 #include <string>
 #include <string_view>
@@ -38,7 +39,7 @@ using SqlValue = std::variant<SqlNull, int64_t, double, std::string>;
 
 class AnalysisDb {
  public:
-  AnalysisDb() = default;
+  AnalysisDb();
   ~AnalysisDb();
   AnalysisDb(const AnalysisDb&) = delete;
   AnalysisDb& operator=(const AnalysisDb&) = delete;
@@ -48,6 +49,15 @@ class AnalysisDb {
   // spliced into the statement; texts go in as UTF-8. A stop request between
   // rows rolls back and gives Stopped.
   AnalysisLoadStatus load(const std::vector<RowCells>& rows, std::stop_token stop = {});
+  // The same load row by row, for rows that are read rather than held: begin()
+  // opens the database and starts the transaction, add() takes one row (texts as
+  // UTF-8 as they are stored, times as TimeTextSeconds gives them), finish()
+  // commits. After a failure or a stop (heard between batches of rows) the rows
+  // are rolled back and every further call gives that status again.
+  AnalysisLoadStatus begin();
+  AnalysisLoadStatus add(std::string_view itemIdUtf8, int64_t shangjia, int64_t xiajia, std::string_view shopTypeUtf8,
+                         std::string_view locationUtf8, const std::stop_token& stop = {});
+  AnalysisLoadStatus finish();
 
   bool isOpen() const { return db_ != nullptr; }
   void close();
@@ -64,7 +74,11 @@ class AnalysisDb {
 
  private:
   bool open();
+  struct Loading;
+  AnalysisLoadStatus fail(AnalysisLoadStatus status);
+  bool insertPending();
   sqlite3* db_ = nullptr;
+  std::unique_ptr<Loading> loading_;
 };
 
 }  // namespace kelvora

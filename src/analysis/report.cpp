@@ -117,6 +117,13 @@ void Scan(const AnalysisDb& db, DateTime today, DelistingCounts* counts, Weekday
 
 }  // namespace
 
+DelistingCounter::DelistingCounter(DateTime today) : base_(DateToUnix(std::floor(today))) {}
+
+void DelistingCounter::add(int64_t xiajia) {
+  int64_t offset;
+  if (ReportOffset(xiajia, base_, offset)) AddCount(counts_, offset);
+}
+
 DateTime TodayUtc8() { return std::floor(NowUtc8()); }
 
 std::string PadZeros(std::string_view text, int width) {

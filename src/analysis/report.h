@@ -22,6 +22,20 @@ struct DelistingCounts {
   bool operator==(const DelistingCounts&) const = default;
 };
 
+// The report's counts gathered delisting by delisting, as rows go by, without a
+// database: the same figures as BuildAnalysisReport's over the same rows.
+class DelistingCounter {
+ public:
+  explicit DelistingCounter(DateTime today);
+  // One row's delisting time (TimeTextSeconds of its 下架时间).
+  void add(int64_t xiajia);
+  const DelistingCounts& counts() const { return counts_; }
+
+ private:
+  int64_t base_;
+  DelistingCounts counts_;
+};
+
 struct AnalysisReport {
   std::string hourSeries;     // asd
   std::string weekdaySeries;  // fgh

@@ -3,6 +3,7 @@
 // "a", then one row per results row, every value a text. Written as an Excel
 // 97-2003 workbook (.xls) by our own writer or as .xlsx through libxlsxwriter.
 #include <cstdint>
+#include <memory>
 #include <stop_token>
 #include <string>
 #include <string_view>
@@ -62,6 +63,29 @@ WorkbookResult WriteWorkbook(const std::string& pathUtf8, const std::vector<RowC
                              std::stop_token stop = {});
 WorkbookResult WriteXls(const std::string& pathUtf8, const std::vector<RowCells>& rows, std::stop_token stop = {});
 WorkbookResult WriteXlsx(const std::string& pathUtf8, const std::vector<RowCells>& rows, std::stop_token stop = {});
+
+// An .xls sheet taken in row by row, for a table that is read rather than held:
+// each row's texts go into the sheet's shared strings as it is added, and the
+// rows themselves are not kept. write() makes the same file as WriteXls of the
+// same rows.
+class XlsRows {
+ public:
+  XlsRows();
+  ~XlsRows();
+  XlsRows(const XlsRows&) = delete;
+  XlsRows& operator=(const XlsRows&) = delete;
+  // Room for `rows` rows of `textBytes` GBK bytes in all (address space only).
+  void reserve(size_t rows, size_t textBytes);
+  // One data row (GBK cells, laid out by SheetCellText).
+  void add(const RowCells& row);
+  size_t rowCount() const;
+  WorkbookResult write(const std::string& pathUtf8, std::stop_token stop = {});
+
+  struct State;
+
+ private:
+  std::unique_ptr<State> state_;
+};
 
 // The refusal of more than `maxRows` data rows in `format`, as soon as row
 // `maxRows` + 1 comes, before the table is whole (GBK).

@@ -152,11 +152,12 @@ class SharedStrings {
   }
 
   uint32_t intern(const std::u16string& units, bool compressible) {
-    key_.clear();
-    key_ += static_cast<char>(compressible ? 0 : 1);
+    key_.resize(1 + units.size() * (compressible ? 1 : 2));
+    char* k = key_.data();
+    *k++ = static_cast<char>(compressible ? 0 : 1);
     for (char16_t u : units) {
-      key_ += static_cast<char>(u & 0xFF);
-      if (!compressible) key_ += static_cast<char>(u >> 8);
+      *k++ = static_cast<char>(u & 0xFF);
+      if (!compressible) *k++ = static_cast<char>(u >> 8);
     }
     const uint32_t hash = static_cast<uint32_t>(std::hash<std::string_view>{}(key_));
     if ((hashes_.size() + 1) * 2 > slots_.size()) grow();
@@ -408,41 +409,52 @@ std::string AllocationTables(const Layout& l) {
 
 }  // namespace
 
-namespace {
-
-WorkbookResult WriteXlsUnguarded(const std::string& pathUtf8, const std::vector<RowCells>& rows,
-                                 const std::stop_token& stop) {
-  if (rows.size() > kMaxXlsDataRows)
-    return WorkbookResult::Failure(Utf8ToGbk("无法导出到“" + pathUtf8 + "”：表格有 " + std::to_string(rows.size()) +
-                                             " 行，.xls 文件最多容纳 " + std::to_string(kMaxXlsDataRows) +
-                                             " 行（另有标题行）。请改存为 .xlsx 文件。"));
-
-  // Shared strings first: the cells refer to them by number.
-  const size_t sheetRows = rows.size() + 1;
-  std::vector<uint32_t> cellStrings(sheetRows * kResultColumnCount, kNoString);
+// The texts of the sheet so far: each cell's shared string, or kNoString.
+struct XlsRows::State {
+  std::vector<uint32_t> cellStrings;
   SharedStrings strings;
-  {
-    size_t bytes = 0;
-    for (const RowCells& row : rows)
-      for (const std::string& cell : row) bytes += cell.size();
-    strings.reserve(sheetRows * kResultColumnCount, bytes + 256);
-  }
-  WorkbookResult result;
   uint32_t references = 0;
+  int64_t cutCells = 0;
+  size_t rows = 0;  // sheet rows, the header's included
   std::u16string units;
-  const RowCells header = SheetHeaderRow();
-  for (size_t r = 0; r < sheetRows; ++r) {
-    if (stop.stop_requested()) return WorkbookResult::Stopped(pathUtf8);
-    const RowCells& cells = r == 0 ? header : rows[r - 1];
+
+  void add(const RowCells& cells) {
     for (int c = 0; c < kResultColumnCount; ++c) {
       bool compressible = true;
-      if (workbook::CellUtf16(cells[c], units, compressible)) ++result.cutCells;
+      if (workbook::CellUtf16(cells[c], units, compressible)) ++cutCells;
       // An empty text is an empty cell, as Excel itself stores it.
-      if (units.empty()) continue;
-      cellStrings[r * kResultColumnCount + c] = strings.intern(units, compressible);
-      ++references;
+      cellStrings.push_back(units.empty() ? kNoString : strings.intern(units, compressible));
+      if (!units.empty()) ++references;
     }
+    ++rows;
   }
+};
+
+XlsRows::XlsRows() : state_(std::make_unique<State>()) { state_->add(SheetHeaderRow()); }
+XlsRows::~XlsRows() = default;
+
+void XlsRows::reserve(size_t rows, size_t textBytes) {
+  state_->cellStrings.reserve((rows + 1) * kResultColumnCount);
+  state_->strings.reserve((rows + 1) * kResultColumnCount, textBytes + 256);
+}
+
+void XlsRows::add(const RowCells& row) { state_->add(row); }
+
+size_t XlsRows::rowCount() const { return state_->rows - 1; }
+
+namespace {
+
+WorkbookResult WriteXlsSheet(const std::string& pathUtf8, const XlsRows::State& sheet, const std::stop_token& stop) {
+  if (sheet.rows - 1 > kMaxXlsDataRows)
+    return WorkbookResult::Failure(Utf8ToGbk("无法导出到“" + pathUtf8 + "”：表格有 " + std::to_string(sheet.rows - 1) +
+                                             " 行，.xls 文件最多容纳 " + std::to_string(kMaxXlsDataRows) +
+                                             " 行（另有标题行）。请改存为 .xlsx 文件。"));
+  const size_t sheetRows = sheet.rows;
+  const std::vector<uint32_t>& cellStrings = sheet.cellStrings;
+  const SharedStrings& strings = sheet.strings;
+  const uint32_t references = sheet.references;
+  WorkbookResult result;
+  result.cutCells = sheet.cutCells;
 
   std::string globals;
   Record(globals, kBof, Bof(0x0005));
@@ -528,9 +540,30 @@ WorkbookResult WriteXlsUnguarded(const std::string& pathUtf8, const std::vector<
 
 }  // namespace
 
-WorkbookResult WriteXls(const std::string& pathUtf8, const std::vector<RowCells>& rows, std::stop_token stop) {
+WorkbookResult XlsRows::write(const std::string& pathUtf8, std::stop_token stop) {
   try {
-    return WriteXlsUnguarded(pathUtf8, rows, stop);
+    return WriteXlsSheet(pathUtf8, *state_, stop);
+  } catch (const std::exception&) {  // allocation failures of a huge table
+    return WorkbookResult::Failure(workbook::WriteFailureText(pathUtf8, Utf8ToGbk("内存不足")));
+  }
+}
+
+WorkbookResult WriteXls(const std::string& pathUtf8, const std::vector<RowCells>& rows, std::stop_token stop) {
+  if (rows.size() > kMaxXlsDataRows)
+    return WorkbookResult::Failure(Utf8ToGbk("无法导出到“" + pathUtf8 + "”：表格有 " + std::to_string(rows.size()) +
+                                             " 行，.xls 文件最多容纳 " + std::to_string(kMaxXlsDataRows) +
+                                             " 行（另有标题行）。请改存为 .xlsx 文件。"));
+  try {
+    XlsRows sheet;
+    size_t bytes = 0;
+    for (const RowCells& row : rows)
+      for (const std::string& cell : row) bytes += cell.size();
+    sheet.reserve(rows.size(), bytes);
+    for (const RowCells& row : rows) {
+      if (stop.stop_requested()) return WorkbookResult::Stopped(pathUtf8);
+      sheet.add(row);
+    }
+    return sheet.write(pathUtf8, stop);
   } catch (const std::exception&) {  // allocation failures of a huge table
     return WorkbookResult::Failure(workbook::WriteFailureText(pathUtf8, Utf8ToGbk("内存不足")));
   }

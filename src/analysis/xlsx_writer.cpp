@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <memory>
 #include <mutex>
@@ -31,7 +32,34 @@
 namespace {
 // The stop request of the workbook being closed on this thread, if any.
 thread_local const std::stop_token* tZipStop = nullptr;
+// Set while this thread closes one of our workbooks.
+thread_local bool tClosingWorkbook = false;
 }  // namespace
+
+// libxlsxwriter deflates every part at zlib's level 6 and has no setting for it.
+// Level 1 takes about half the time on a large sheet for a file a fifth larger,
+// and every reader opens it the same, so the sheets of our workbooks are added at
+// level 1 through this function, which the program defines before minizip does
+// (minizip 1.1's signature). The small parts, and any other caller, keep theirs.
+extern "C" int zipOpenNewFileInZip4_64(void* file, const char* filename, const void* zipfi, const void* extrafieldLocal,
+                                       unsigned sizeExtrafieldLocal, const void* extrafieldGlobal,
+                                       unsigned sizeExtrafieldGlobal, const char* comment, int method, int level,
+                                       int raw, int windowBits, int memLevel, int strategy, const char* password,
+                                       unsigned long crcForCrypting, unsigned long versionMadeBy,
+                                       unsigned long flagBase, int zip64) {
+  using Open = int (*)(void*, const char*, const void*, const void*, unsigned, const void*, unsigned, const char*, int,
+                       int, int, int, int, int, const char*, unsigned long, unsigned long, unsigned long, int);
+  static const Open minizipOpen = reinterpret_cast<Open>(::dlsym(RTLD_NEXT, "zipOpenNewFileInZip4_64"));
+  constexpr int kZipParamError = -102;  // ZIP_PARAMERROR
+  constexpr int kDeflated = 8;          // Z_DEFLATED
+  if (!minizipOpen) return kZipParamError;
+  if (tClosingWorkbook && method == kDeflated && level != 0 && filename &&
+      std::strncmp(filename, "xl/worksheets/", 14) == 0)
+    level = 1;
+  return minizipOpen(file, filename, zipfi, extrafieldLocal, sizeExtrafieldLocal, extrafieldGlobal,
+                     sizeExtrafieldGlobal, comment, method, level, raw, windowBits, memLevel, strategy, password,
+                     crcForCrypting, versionMadeBy, flagBase, zip64);
+}
 
 // libxlsxwriter compresses the whole sheet inside workbook_close (seconds for a
 // million rows) and offers no way to stop there. Its writes into the zip file
@@ -260,14 +288,10 @@ std::string CloseFailure(const std::string& pathUtf8, lxw_error error, int close
 
 // Sheet "下架时间分布": the report's delistings per hour of today and the next seven
 // days (row 1 the hours, column A the days), and a line per day over the hours.
-lxw_error WriteDelistingSheet(lxw_workbook* book, const std::vector<RowCells>& rows, lxw_format* bold,
-                              const std::stop_token& stop) {
+lxw_error WriteDelistingSheet(lxw_workbook* book, const DelistingCounts& counts, lxw_format* bold) {
   constexpr const char* kSheet = "下架时间分布";
   lxw_worksheet* sheet = workbook_add_worksheet(book, kSheet);
   if (!sheet) return LXW_ERROR_CREATING_TMPFILE;
-  DelistingCounts counts;
-  AnalysisDb db;
-  if (db.load(rows, stop) == AnalysisLoadStatus::Ok) counts = BuildAnalysisReport(db, TodayUtc8()).counts;
   worksheet_set_column(sheet, 0, 0, 14, nullptr);
   lxw_error error = worksheet_write_string(sheet, 0, 0, "日期", bold);
   for (int h = 0; error == LXW_NO_ERROR && h < 24; ++h)
@@ -357,12 +381,15 @@ WorkbookResult WriteXlsxUnguarded(const std::string& pathUtf8, const std::vector
     workbook::CellUtf8(ResultColumns()[static_cast<size_t>(c)].caption, text);
     error = worksheet_write_string(sheet, 0, static_cast<lxw_col_t>(c), text.c_str(), bold);
   }
+  // The second sheet's counts are gathered on the way through the rows.
+  DelistingCounter delistings(TodayUtc8());
   for (size_t r = 1; error == LXW_NO_ERROR && r <= rows.size(); ++r) {
     if (stop.stop_requested()) {
       stopped = true;
       break;
     }
     const RowCells& cells = rows[r - 1];
+    delistings.add(TimeTextSeconds(cells[static_cast<size_t>(kCol(ResultColumn::DelistAt))]));
     for (int c = 0; c < kResultColumnCount; ++c) {
       const std::string& cell = cells[static_cast<size_t>(c)];
       const auto row = static_cast<lxw_row_t>(r);
@@ -383,7 +410,7 @@ WorkbookResult WriteXlsxUnguarded(const std::string& pathUtf8, const std::vector
       if (error != LXW_NO_ERROR) break;
     }
   }
-  if (error == LXW_NO_ERROR && !stopped) error = WriteDelistingSheet(book.get(), rows, bold, stop);
+  if (error == LXW_NO_ERROR && !stopped) error = WriteDelistingSheet(book.get(), delistings.counts(), bold);
 
   // Closing also frees the workbook, so it runs even after a failed write or a
   // stop; a stop (also one that comes now) cuts the compression short.
@@ -392,9 +419,11 @@ WorkbookResult WriteXlsxUnguarded(const std::string& pathUtf8, const std::vector
   {
     LibraryStderr quiet;
     tZipStop = &stop;
+    tClosingWorkbook = true;
     errno = 0;
     closeError = workbook_close(book.release());
     closeErrno = errno;
+    tClosingWorkbook = false;
     tZipStop = nullptr;
   }
   if (stopped || stop.stop_requested()) return WorkbookResult::Stopped(pathUtf8);

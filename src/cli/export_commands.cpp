@@ -1,7 +1,10 @@
 // export: rows into an Excel workbook.
 #include <cstdio>
+#include <new>
+#include <optional>
 
 #include "analysis/workbook.h"
+#include "analysis/workbook_io.h"
 #include "cli/common.h"
 #include "net/codec.h"
 
@@ -42,38 +45,51 @@ int RunExport(const Options& o, CliHost& host) {
     return kExitUsage;
   }
 
+  // Each cell is converted as its row is read. An .xls takes its rows in as they
+  // come and keeps only their texts; an .xlsx is written from the one copy of
+  // the table.
   std::vector<RowCells> rows;
+  std::optional<XlsRows> xls;
+  if (format == WorkbookFormat::Xls) xls.emplace();
   {
-    std::vector<ParsedRow> parsed;
     std::string error;
     // A table the format cannot hold is refused at its first row too many, not
     // after reading (and holding) all of it.
     const RowReadLimits limits{CliStopToken(), format == WorkbookFormat::Xls ? kMaxXlsDataRows : kMaxXlsxDataRows};
-    switch (ReadRows(haveSource ? source : std::string("-"), parsed, error, limits)) {
+    RowCells converted;
+    const auto onRow = [&](const RowView& row) {
+      RowCells& cells = xls ? converted : rows.emplace_back();
+      for (size_t c = 0; c < cells.size(); ++c) cells[c] = CellGbk(row.cells[c]);
+      if (xls) xls->add(cells);
+    };
+    RowsRead read = RowsRead::Ok;
+    try {
+      read = ReadRows(haveSource ? source : std::string("-"), onRow, error, limits);
+    } catch (const std::bad_alloc&) {  // a table too large for the memory left
+      std::fprintf(stderr, "%s\n", TerminalText(workbook::WriteFailureText(out, Utf8ToGbk("内存不足"))).c_str());
+      return kExitUsage;
+    }
+    switch (read) {
       case RowsRead::Ok:
         break;
       case RowsRead::Stopped:
-        KeepUntilExit(std::move(parsed));
+        KeepUntilExit(std::move(rows));
         std::fprintf(stderr, "%s\n", TerminalText(WorkbookResult::Stopped(out).message).c_str());
         return ExitCodeAfterRun();
       case RowsRead::TooManyRows:
+        KeepUntilExit(std::move(rows));
         std::fprintf(stderr, "%s\n", TerminalText(TooManyRowsMessage(out, format)).c_str());
         ErrorLine("export: " + error);
         return kExitUsage;
       case RowsRead::Refused:
+        KeepUntilExit(std::move(rows));
         ErrorLine("export: " + error);
         return kExitUsage;
     }
-    rows.reserve(parsed.size());
-    for (ParsedRow& r : parsed) {
-      if (rows.size() % 4096 == 0 && CliStopToken().stop_requested()) break;
-      rows.push_back(std::move(r.cells));
-    }
-    if (CliStopToken().stop_requested()) KeepUntilExit(std::move(parsed));
   }
 
-  // A stop that came while converting ends the writing before it starts.
-  const WorkbookResult result = WriteWorkbook(out, rows, format, CliStopToken());
+  const WorkbookResult result =
+      xls ? xls->write(out, CliStopToken()) : WriteWorkbook(out, rows, format, CliStopToken());
   if (result.stopped) {
     KeepUntilExit(std::move(rows));
     std::fprintf(stderr, "%s\n", TerminalText(result.message).c_str());

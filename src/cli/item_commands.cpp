@@ -1,4 +1,6 @@
 // item and retry: rows from addresses, and failed rows run again.
+#include <memory>
+
 #include "cli/common.h"
 #include "lookup/lookup_service.h"
 #include "net/codec.h"
@@ -51,41 +53,46 @@ int RunRetry(const Options& o, CliHost& host) {
     return kExitUsage;
   }
   const std::string source = o.arguments.empty() ? std::string("-") : o.arguments[0];
-  std::vector<ParsedRow> rows;
+  // Rows go into the table as they are read, with no other copy of them.
+  auto table = std::make_unique<ResultsTable>();
   std::string error;
-  switch (ReadRows(source, rows, error, {CliStopToken()})) {
+  ParsedRow parsed;
+  const auto onRow = [&](const RowView& view) {
+    RowGbk(view, parsed);
+    const int32_t row = table->addRow();
+    table->setRow(row, parsed.cells);
+    table->setFailures(row, parsed.failures);
+  };
+  switch (ReadRows(source, onRow, error, {CliStopToken()})) {
     case RowsRead::Ok:
       break;
     case RowsRead::Stopped:
-      KeepUntilExit(std::move(rows));
+      KeepUntilExit(std::move(table));
       return ExitCodeAfterRun();
     case RowsRead::Refused:
     case RowsRead::TooManyRows:
       ErrorLine("retry: " + error);
       return kExitUsage;
   }
-  ResultsTable table;
-  for (const ParsedRow& r : rows) {
-    const int32_t row = table.addRow();
-    table.setRow(row, r.cells);
-    table.setFailures(row, r.failures);
-  }
   WrittenRows written;
-  table.addListener(&written);
-  const RetrySummary summary = RetryFailedRows(table, host);
-  table.removeListener(&written);
+  table->addListener(&written);
+  const RetrySummary summary = RetryFailedRows(*table, host);
+  table->removeListener(&written);
   if (host.stopRequested()) host.errorLine("interrupted; rows not reached are printed as they were read");
   host.setStatus(RetrySummaryText(summary));
   // Every row is printed, also after an interrupt: the output is the whole table.
-  std::vector<bool> rerun(static_cast<size_t>(table.rowCount()), false);
+  const int32_t rowCount = table->rowCount();
+  std::vector<bool> rerun(static_cast<size_t>(rowCount), false);
   for (int32_t row : written.rows)
-    if (row >= 0 && row < table.rowCount()) rerun[static_cast<size_t>(row)] = true;
+    if (row >= 0 && row < rowCount) rerun[static_cast<size_t>(row)] = true;
   PrintCaptionIfTsv(o.format);
-  const std::vector<RowCells> cells = table.snapshot();
-  for (size_t i = 0; i < cells.size(); ++i) {
-    const RowFailures failures = table.failures(static_cast<int32_t>(i));
-    PrintRow(cells[i], o.format, failures);
-    if (rerun[i]) ReportFailedRequests(host, static_cast<int32_t>(i), failures);
+  for (int32_t i = 0; i < rowCount; ++i) {
+    RowFailures failures;
+    table->visitRow(i, [&](const RowCells& cells, const RowFailures& f) {
+      failures = f;
+      PrintRow(cells, o.format, failures);
+    });
+    if (rerun[static_cast<size_t>(i)]) ReportFailedRequests(host, i, failures);
   }
   return ExitCodeAfterRun();
 }

@@ -1,5 +1,7 @@
 // report: the delisting report of a rows file, printed as the texts the report
 // page receives, with our listing advice, and optionally as a standalone page.
+#include <functional>
+
 #include "analysis/analysis_db.h"
 #include "analysis/listing_advice.h"
 #include "analysis/report.h"
@@ -61,37 +63,26 @@ int RunReport(const Options& o, CliHost& host) {
     }
   }
 
-  std::vector<RowCells> rows;
+  // Rows go into the database as they are read: only the five cells the report
+  // uses are converted, and nothing else of the table is kept. A database that
+  // failed is reported after the reading, so that bad input is still refused first.
   std::string error;
-  {
-    std::vector<ParsedRow> parsed;
-    switch (ReadRows(source.value_or("-"), parsed, error, {CliStopToken()})) {
-      case RowsRead::Ok:
-        break;
-      case RowsRead::Stopped:
-        KeepUntilExit(std::move(parsed));
-        return ExitCodeAfterRun();
-      case RowsRead::Refused:
-      case RowsRead::TooManyRows:
-        ErrorLine("report: " + error);
-        return kExitUsage;
-    }
-    rows.reserve(parsed.size());
-    for (ParsedRow& r : parsed) {
-      if (rows.size() % 4096 == 0 && CliStopToken().stop_requested()) break;
-      rows.push_back(std::move(r.cells));
-    }
-    if (CliStopToken().stop_requested()) KeepUntilExit(std::move(parsed));
+  AnalysisDb db;
+  RowsIntoAnalysis intoDb(db, CliStopToken());
+  switch (ReadRows(source.value_or("-"), std::ref(intoDb), error, {CliStopToken()})) {
+    case RowsRead::Ok:
+      break;
+    case RowsRead::Stopped:
+      return ExitCodeAfterRun();
+    case RowsRead::Refused:
+    case RowsRead::TooManyRows:
+      ErrorLine("report: " + error);
+      return kExitUsage;
   }
+  const AnalysisLoadStatus status = intoDb.finish();
 
   // A stop ends the report wherever it is; the page that was there stays.
-  const auto stopped = [&] {
-    if (!CliStopToken().stop_requested()) return false;
-    KeepUntilExit(std::move(rows));
-    return true;
-  };
-  AnalysisDb db;
-  const AnalysisLoadStatus status = db.load(rows, CliStopToken());
+  const auto stopped = [&] { return CliStopToken().stop_requested(); };
   if (status == AnalysisLoadStatus::Stopped || stopped()) return ExitCodeAfterRun();
   if (status != AnalysisLoadStatus::Ok) {
     host.message(AnalysisLoadMessage(status));

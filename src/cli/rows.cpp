@@ -1,6 +1,12 @@
 #include "cli/rows.h"
 
+#include <simdjson.h>
+
+#include <atomic>
 #include <cstdio>
+#include <cstring>
+#include <iterator>
+#include <memory>
 
 #include "net/codec.h"
 #include "net/file_input.h"
@@ -33,8 +39,10 @@ std::string EscapeTsvCell(const std::string& utf8) {
   return out;
 }
 
-std::string UnescapeTsvCell(const std::string& text) {
-  std::string out;
+// The escapes of a tsv cell undone into `out`; a backslash before anything else
+// stays as it is.
+void UnescapeTsvCell(std::string_view text, std::string& out) {
+  out.clear();
   out.reserve(text.size());
   for (size_t i = 0; i < text.size(); ++i) {
     if (text[i] == '\\' && i + 1 < text.size()) {
@@ -47,11 +55,10 @@ std::string UnescapeTsvCell(const std::string& text) {
     }
     out += text[i];
   }
-  return out;
 }
 
 // The failure names a row file uses, back to their parts.
-bool PartByName(const std::string& name, RequestPart& part) {
+bool PartByName(std::string_view name, RequestPart& part) {
   for (int p = 0; p < kRequestPartCount; ++p) {
     if (name == RequestPartName(static_cast<RequestPart>(p))) {
       part = static_cast<RequestPart>(p);
@@ -61,9 +68,11 @@ bool PartByName(const std::string& name, RequestPart& part) {
   return false;
 }
 
-// One jsonl line: a JSON array of fourteen strings, optionally followed by
-// {"failed":[names]}; anything else is refused with `why` set.
-bool ReadJsonRow(const std::string& utf8Line, ParsedRow& row, std::string& why) {
+// One jsonl line through the general JSON reader: a JSON array of fourteen
+// strings, optionally followed by {"failed":[names]}; anything else is refused
+// with `why` set. It reads every form the rows files have ever been read in (and
+// says what is wrong with a line); most lines take the strict path first.
+bool ReadJsonRowLoosely(std::string_view utf8Line, ParsedRow& row, std::string& why) {
   JsonReader reader;
   reader.load("row", Utf8ToGbk(utf8Line));
   if (!reader.isArray("row")) {
@@ -107,6 +116,162 @@ std::string LineError(size_t lineNumber, const std::string& what) {
 
 }  // namespace
 
+// The strict path of a jsonl line and the texts of a row that needed more than a
+// view of the line (unescaped tsv cells, cells of the loose path).
+struct RowReader::Parser {
+  simdjson::dom::parser json;
+  std::string padded;  // the line with simdjson's padding behind it
+  std::array<std::string, kResultColumnCount> texts;
+  ParsedRow loose;
+
+  // Exactly fourteen strings, optionally followed by {"failed":[known names]}
+  // with that one member, and nothing else: false (and nothing said) otherwise,
+  // and the line goes the loose way.
+  bool readStrict(std::string_view line, RowView& row) {
+    padded.reserve(line.size() + simdjson::SIMDJSON_PADDING);
+    padded.assign(line);
+    simdjson::dom::array array;
+    if (json.parse(padded.data(), padded.size(), false).get_array().get(array)) return false;
+    size_t n = 0;
+    for (simdjson::dom::element e : array) {
+      if (n < static_cast<size_t>(kResultColumnCount)) {
+        if (e.get_string().get(row.cells[n])) return false;
+      } else if (n == static_cast<size_t>(kResultColumnCount)) {
+        simdjson::dom::object object;
+        if (e.get_object().get(object) || object.size() != 1) return false;
+        const simdjson::dom::key_value_pair member = *object.begin();
+        simdjson::dom::array names;
+        if (member.key != "failed" || member.value.get_array().get(names)) return false;
+        for (simdjson::dom::element name : names) {
+          std::string_view text;
+          RequestPart part;
+          if (name.get_string().get(text) || !PartByName(text, part)) return false;
+          row.failures[part] = FailureKind::NoAnswer;
+        }
+      } else {
+        return false;
+      }
+      ++n;
+    }
+    return n == static_cast<size_t>(kResultColumnCount) || n == static_cast<size_t>(kResultColumnCount) + 1;
+  }
+};
+
+namespace {
+
+// The GB18030 bytes of each character of the basic plane met so far, packed
+// first byte lowest (0: not met yet): the converter is asked once per character
+// instead of once per cell. A two-byte code's second byte is 0x40 or above, a
+// four-byte code's 0x30 to 0x39, which tells the two apart.
+std::atomic<uint32_t>* GbCodes() {
+  static const std::unique_ptr<std::atomic<uint32_t>[]> codes = std::make_unique<std::atomic<uint32_t>[]>(0x10000);
+  return codes.get();
+}
+
+bool IsFourByteCode(uint32_t code) {
+  const uint32_t second = (code >> 8) & 0xFF;
+  return second >= 0x30 && second <= 0x39;
+}
+
+}  // namespace
+
+// The same bytes as Utf8ToGbk of the whole cell: the encoding keeps no state
+// from one character to the next, and ASCII stays as it is.
+std::string CellGbk(std::string_view utf8) {
+  if (AllBytesAscii(utf8)) return std::string(utf8);
+  std::atomic<uint32_t>* codes = GbCodes();
+  std::string out;
+  out.reserve(utf8.size());
+  for (size_t i = 0; i < utf8.size();) {
+    if (static_cast<unsigned char>(utf8[i]) < 0x80) {
+      out += utf8[i++];
+      continue;
+    }
+    uint32_t cp = 0;
+    const size_t n = DecodeUtf8(utf8, i, cp);
+    if (n == 0 || cp > 0xFFFF) return Utf8ToGbk(utf8);
+    uint32_t code = codes[cp].load(std::memory_order_relaxed);
+    if (code == 0) {
+      const std::string one = Utf8ToGbk(utf8.substr(i, n));
+      const auto at = [&](size_t k) { return static_cast<uint32_t>(static_cast<unsigned char>(one[k])); };
+      if (one.size() == 2 && at(1) >= 0x40)
+        code = at(0) | at(1) << 8;
+      else if (one.size() == 4 && at(1) >= 0x30 && at(1) <= 0x39)
+        code = at(0) | at(1) << 8 | at(2) << 16 | at(3) << 24;
+      else
+        return Utf8ToGbk(utf8);  // no code of either form: the converter's own way
+      codes[cp].store(code, std::memory_order_relaxed);
+    }
+    out += static_cast<char>(code & 0xFF);
+    out += static_cast<char>(code >> 8 & 0xFF);
+    if (IsFourByteCode(code)) {
+      out += static_cast<char>(code >> 16 & 0xFF);
+      out += static_cast<char>(code >> 24);
+    }
+    i += n;
+  }
+  return out;
+}
+
+void RowGbk(const RowView& view, ParsedRow& row) {
+  for (size_t c = 0; c < view.cells.size(); ++c) row.cells[c] = CellGbk(view.cells[c]);
+  row.failures = view.failures;
+}
+
+RowsIntoAnalysis::RowsIntoAnalysis(AnalysisDb& db, std::stop_token stop)
+    : db_(db), stop_(std::move(stop)), status_(db.begin()) {}
+
+// The database's text: the cell read back to GBK as the program keeps it, then
+// as UTF-8 (as the table is loaded from the results).
+std::string_view RowsIntoAnalysis::stored(std::unordered_map<std::string, std::string>& texts, std::string_view utf8) {
+  if (AllBytesAscii(utf8)) return utf8;
+  key_.assign(utf8);
+  auto it = texts.find(key_);
+  if (it == texts.end()) it = texts.emplace(key_, GbkToUtf8(CellGbk(utf8))).first;
+  return it->second;
+}
+
+namespace {
+
+// TimeTextSeconds of a time cell read as UTF-8. The program's own times hold
+// nothing but digits, blanks and 年月日时分秒, whose GBK bytes are put in place
+// directly; any other text is converted as a whole.
+int64_t TimeCellSeconds(std::string_view utf8, std::string& gbk) {
+  static constexpr std::string_view kUtf8[] = {"\xE5\xB9\xB4", "\xE6\x9C\x88", "\xE6\x97\xA5",
+                                               "\xE6\x97\xB6", "\xE5\x88\x86", "\xE7\xA7\x92"};
+  static constexpr std::string_view kGbk[] = {"\xC4\xEA", "\xD4\xC2", "\xC8\xD5", "\xCA\xB1", "\xB7\xD6", "\xC3\xEB"};
+  gbk.clear();
+  for (size_t i = 0; i < utf8.size();) {
+    if (static_cast<unsigned char>(utf8[i]) < 0x80) {
+      gbk += utf8[i++];
+      continue;
+    }
+    size_t k = 0;
+    while (k < std::size(kUtf8) && utf8.substr(i, 3) != kUtf8[k]) ++k;
+    if (k == std::size(kUtf8)) return TimeTextSeconds(CellGbk(utf8));
+    gbk += kGbk[k];
+    i += 3;
+  }
+  return TimeTextSeconds(gbk);
+}
+
+}  // namespace
+
+void RowsIntoAnalysis::operator()(const RowView& row) {
+  if (status_ != AnalysisLoadStatus::Ok) return;
+  const auto cell = [&](ResultColumn c) { return row.cells[static_cast<size_t>(c)]; };
+  const std::string_view id = cell(ResultColumn::ItemId);
+  status_ = db_.add(
+      AllBytesAscii(id) ? id : std::string_view(itemId_ = GbkToUtf8(CellGbk(id))),
+      TimeCellSeconds(cell(ResultColumn::ListedAt), time_), TimeCellSeconds(cell(ResultColumn::DelistAt), time_),
+      stored(shopTypes_, cell(ResultColumn::ShopType)), stored(locations_, cell(ResultColumn::Location)), stop_);
+}
+
+AnalysisLoadStatus RowsIntoAnalysis::finish() {
+  const AnalysisLoadStatus finished = db_.finish();
+  return status_ == AnalysisLoadStatus::Ok ? finished : status_;
+}
+
 std::string CaptionLine() {
   std::string line;
   for (int c = 0; c < kResultColumnCount; ++c) {
@@ -145,19 +310,25 @@ std::string FormatRow(const RowCells& cells, RowFormat format, const RowFailures
   return line;
 }
 
-bool RowReader::add(std::string line, std::vector<ParsedRow>& rows, std::string& error) {
+RowReader::RowReader() : parser_(std::make_unique<Parser>()) {}
+RowReader::~RowReader() = default;
+
+bool RowReader::add(std::string_view line, RowView& row, bool& isRow, std::string& error) {
+  isRow = false;
   ++lineNumber_;
-  if (lineNumber_ == 1 && line.compare(0, 3, "\xEF\xBB\xBF") == 0) line.erase(0, 3);
+  if (lineNumber_ == 1 && line.substr(0, 3) == "\xEF\xBB\xBF") line.remove_prefix(3);
   // A raw CR can only be a CR LF line end: CRs inside cells are escaped.
-  if (!line.empty() && line.back() == '\r') line.pop_back();
+  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
   if (line.empty()) return true;
   // Converted as it is, a broken byte would become "?" without a word.
-  if (const size_t bad = FirstInvalidUtf8(line); bad != std::string::npos) {
-    char byte[8];
-    std::snprintf(byte, sizeof byte, "0x%02X", static_cast<unsigned char>(line[bad]));
-    error = LineError(lineNumber_,
-                      std::string("not UTF-8 (byte ") + byte + " at byte " + std::to_string(bad + 1) + " of the line)");
-    return false;
+  if (!simdjson::validate_utf8(line.data(), line.size())) {
+    if (const size_t bad = FirstInvalidUtf8(line); bad != std::string::npos) {
+      char byte[8];
+      std::snprintf(byte, sizeof byte, "0x%02X", static_cast<unsigned char>(line[bad]));
+      error = LineError(lineNumber_, std::string("not UTF-8 (byte ") + byte + " at byte " + std::to_string(bad + 1) +
+                                         " of the line)");
+      return false;
+    }
   }
   if (!started_) {
     started_ = true;
@@ -170,47 +341,73 @@ bool RowReader::add(std::string line, std::vector<ParsedRow>& rows, std::string&
       return true;
     }
   }
-  ParsedRow row;
+  row.failures = {};
+  Parser& p = *parser_;
   if (jsonl_) {
-    std::string why;
-    if (!ReadJsonRow(line, row, why)) {
-      error = LineError(lineNumber_, why);
-      return false;
+    if (!p.readStrict(line, row)) {
+      row.failures = {};
+      p.loose = {};
+      std::string why;
+      if (!ReadJsonRowLoosely(line, p.loose, why)) {
+        error = LineError(lineNumber_, why);
+        return false;
+      }
+      // The loose reader hands out GBK: back to UTF-8 for the view.
+      for (size_t c = 0; c < row.cells.size(); ++c) {
+        p.texts[c] = GbkToUtf8(p.loose.cells[c]);
+        row.cells[c] = p.texts[c];
+      }
+      row.failures = p.loose.failures;
     }
   } else {
-    std::vector<std::string> cells;
-    size_t start = 0;
+    size_t count = 0, start = 0;
     for (;;) {
       const size_t tab = line.find('\t', start);
-      cells.push_back(Utf8ToGbk(UnescapeTsvCell(line.substr(start, tab == std::string::npos ? tab : tab - start))));
-      if (tab == std::string::npos) break;
+      const std::string_view cell = line.substr(start, tab == std::string_view::npos ? tab : tab - start);
+      if (count < row.cells.size()) {
+        if (cell.find('\\') == std::string_view::npos) {
+          row.cells[count] = cell;
+        } else {
+          UnescapeTsvCell(cell, p.texts[count]);
+          row.cells[count] = p.texts[count];
+        }
+      }
+      ++count;
+      if (tab == std::string_view::npos) break;
       start = tab + 1;
     }
-    if (cells.size() != static_cast<size_t>(kResultColumnCount)) {
-      error = LineError(lineNumber_, std::to_string(cells.size()) + " cells instead of 14");
+    if (count != static_cast<size_t>(kResultColumnCount)) {
+      error = LineError(lineNumber_, std::to_string(count) + " cells instead of 14");
       return false;
     }
-    for (int c = 0; c < kResultColumnCount; ++c)
-      row.cells[static_cast<size_t>(c)] = std::move(cells[static_cast<size_t>(c)]);
   }
   // A zero character would end the cell early in every text the program hands on.
   for (int c = 0; c < kResultColumnCount; ++c) {
-    if (row.cells[static_cast<size_t>(c)].find('\0') != std::string::npos) {
+    if (row.cells[static_cast<size_t>(c)].find('\0') != std::string_view::npos) {
       error = LineError(lineNumber_, "a zero character (\\u0000) in the cell " + GbkToUtf8(ResultColumns()[c].caption));
       return false;
     }
   }
-  rows.push_back(std::move(row));
+  isRow = true;
+  return true;
+}
+
+bool RowReader::add(std::string_view line, std::vector<ParsedRow>& rows, std::string& error) {
+  RowView view;
+  bool isRow = false;
+  if (!add(line, view, isRow, error)) return false;
+  if (isRow) RowGbk(view, rows.emplace_back());
   return true;
 }
 
 bool ParseRows(const std::string& utf8Input, std::vector<ParsedRow>& rows, std::string& error) {
   RowReader reader;
+  const std::string_view input(utf8Input);
   size_t start = 0;
-  while (start < utf8Input.size()) {
-    size_t end = utf8Input.find('\n', start);
-    if (end == std::string::npos) end = utf8Input.size();
-    if (!reader.add(utf8Input.substr(start, end - start), rows, error)) return false;
+  while (start < input.size()) {
+    size_t end = input.find('\n', start);
+    if (end == std::string_view::npos) end = input.size();
+    if (!reader.add(input.substr(start, end - start), rows, error)) return false;
     start = end + 1;
   }
   return true;
@@ -223,7 +420,7 @@ bool ParseRows(const std::string& utf8Input, std::vector<RowCells>& rows, std::s
   return true;
 }
 
-RowsRead ReadRows(const std::string& source, std::vector<ParsedRow>& rows, std::string& error,
+RowsRead ReadRows(const std::string& source, const std::function<void(const RowView&)>& onRow, std::string& error,
                   const RowReadLimits& limits) {
   LineInput input;
   if (!input.open(source.empty() ? std::string("-") : source)) {
@@ -231,17 +428,22 @@ RowsRead ReadRows(const std::string& source, std::vector<ParsedRow>& rows, std::
     return RowsRead::Refused;
   }
   RowReader reader;
+  RowView row;
+  size_t rows = 0;
   std::string line;
   for (size_t lineNumber = 1; input.next(line); ++lineNumber) {
     if (limits.stop.stop_requested()) return RowsRead::Stopped;
-    if (!reader.add(std::move(line), rows, error)) {
+    bool isRow = false;
+    if (!reader.add(line, row, isRow, error)) {
       error = input.name() + ": " + error;
       return RowsRead::Refused;
     }
-    if (rows.size() > limits.maxRows) {
-      error = input.name() + ": " + LineError(lineNumber, "row " + std::to_string(rows.size()) + ", one too many");
+    if (!isRow) continue;
+    if (++rows > limits.maxRows) {
+      error = input.name() + ": " + LineError(lineNumber, "row " + std::to_string(rows) + ", one too many");
       return RowsRead::TooManyRows;
     }
+    onRow(row);
   }
   if (limits.stop.stop_requested()) return RowsRead::Stopped;
   if (!input.error().empty()) {
@@ -249,6 +451,12 @@ RowsRead ReadRows(const std::string& source, std::vector<ParsedRow>& rows, std::
     return RowsRead::Refused;
   }
   return RowsRead::Ok;
+}
+
+RowsRead ReadRows(const std::string& source, std::vector<ParsedRow>& rows, std::string& error,
+                  const RowReadLimits& limits) {
+  return ReadRows(
+      source, [&](const RowView& view) { RowGbk(view, rows.emplace_back()); }, error, limits);
 }
 
 }  // namespace kelvora::cli

@@ -78,8 +78,9 @@ size_t SeparatorWidth(std::string_view s, size_t i) {
   static constexpr std::string_view kWide[] = {"\xC4\xEA", "\xD4\xC2", "\xC8\xD5", "\xCA\xB1", "\xB7\xD6", "\xC3\xEB"};
   char c = s[i];
   if (c == '-' || c == '/' || c == '.' || c == ':') return 1;
+  if (i + 1 >= s.size()) return 0;
   for (std::string_view w : kWide)
-    if (s.substr(i, 2) == w) return 2;
+    if (s[i] == w[0] && s[i + 1] == w[1]) return 2;
   return 0;
 }
 

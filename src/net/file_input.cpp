@@ -131,6 +131,25 @@ bool LineInput::next(std::string& line) {
   if (!file_ || !error_.empty()) return false;
   bool any = false;
   for (;;) {
+#ifdef __GLIBC__
+    // What stdio has read ahead is taken in one piece up to the line break
+    // rather than a byte at a time; getc below reads on when it is used up.
+    if (file_->_IO_read_ptr < file_->_IO_read_end) {
+      char* const start = file_->_IO_read_ptr;
+      const size_t available = static_cast<size_t>(file_->_IO_read_end - start);
+      const char* const lf = static_cast<const char*>(std::memchr(start, '\n', available));
+      const size_t take = lf ? static_cast<size_t>(lf - start) : available;
+      if (line.size() + take > kMaxLine) {
+        error_ = name_ + ": a line longer than " + std::to_string(kMaxLine >> 20) + " MiB";
+        return false;
+      }
+      line.append(start, take);
+      file_->_IO_read_ptr = start + take + (lf ? 1 : 0);
+      if (lf) return true;
+      any = true;
+      continue;
+    }
+#endif
     const int c = getc_unlocked(file_);
     if (c == EOF) {
       if (std::ferror(file_)) {

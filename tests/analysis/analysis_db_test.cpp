@@ -4,6 +4,7 @@
 
 #include <stop_token>
 
+#include "net/codec.h"
 #include "support/fixtures.h"
 
 namespace kelvora {
@@ -101,6 +102,43 @@ TEST(AnalysisDbTest, ManyRowsKeepTheirOrder) {
   for (int i = 0; i < 123; ++i)
     EXPECT_EQ(rows[i], (std::vector<SqlValue>{int64_t{i + 1}, std::to_string(i), int64_t{1415030400 + 3600 * (i % 24)},
                                               std::string("北京")}));
+}
+
+// Rows added one at a time (as a rows file is read) make the same table as a
+// load of them all: full batches and the rest, in order, with the same ids.
+TEST(AnalysisDbTest, RowsAddedOneByOneMakeTheSameTable) {
+  std::vector<RowCells> input;
+  for (int i = 0; i < 123; ++i)
+    input.push_back(Row(std::to_string(i), G("2014年11月1日"), G("2014年11月4日") + std::to_string(i % 24) + G("时"),
+                        G(i % 2 ? "天猫" : "店铺"), G("北京")));
+  const std::string all = "select id, itemid, shangjia, xiajia, dplx, loc, title from tab";
+  AnalysisDb loaded;
+  ASSERT_EQ(loaded.load(input), AnalysisLoadStatus::Ok);
+  std::vector<std::string> columns;
+  std::vector<std::vector<SqlValue>> expected, rows;
+  ASSERT_TRUE(loaded.select(all, columns, expected));
+
+  AnalysisDb added;
+  ASSERT_EQ(added.begin(), AnalysisLoadStatus::Ok);
+  for (const RowCells& r : input)
+    ASSERT_EQ(added.add(r[1], TimeTextSeconds(r[5]), TimeTextSeconds(r[6]), GbkToUtf8(r[8]), GbkToUtf8(r[12])),
+              AnalysisLoadStatus::Ok);
+  ASSERT_EQ(added.finish(), AnalysisLoadStatus::Ok);
+  ASSERT_TRUE(added.select(all, columns, rows));
+  EXPECT_EQ(rows.size(), 123u);
+  EXPECT_EQ(rows, expected);
+
+  // A stop is heard when the next batch starts: everything is rolled back, and
+  // the status stays.
+  std::stop_source stop;
+  AnalysisDb stopped;
+  ASSERT_EQ(stopped.begin(), AnalysisLoadStatus::Ok);
+  for (int i = 0; i < 50; ++i) ASSERT_EQ(stopped.add("1", 0, 0, "", "", stop.get_token()), AnalysisLoadStatus::Ok);
+  stop.request_stop();
+  EXPECT_EQ(stopped.add("1", 0, 0, "", "", stop.get_token()), AnalysisLoadStatus::Stopped);
+  EXPECT_EQ(stopped.add("1", 0, 0, "", ""), AnalysisLoadStatus::Stopped);
+  EXPECT_EQ(stopped.finish(), AnalysisLoadStatus::Stopped);
+  EXPECT_EQ(stopped.countBetween(kNoDate, 1), 0);
 }
 
 TEST(AnalysisDbTest, EmptyTableCommitsWithNoRows) {

@@ -181,7 +181,8 @@ TEST(WorkbookLayout, XlsxIsReadyForWork) {
       // reading also takes "2026-12-12 08:05:00").
       "text:12月12日 周六 number:0 number:0 number:0 number:0 number:0 number:0 number:0 number:0 number:3 number:0 "
       "number:0 number:0 number:0 number:0 number:0 number:0 number:0 number:0 number:0 number:0 number:0 number:0 "
-      "number:0 number:0\n";
+      "number:0 number:0\n"
+      "sheets deflated fastest 2 True\n";
   EXPECT_EQ(XlsxLayout(path, 4), expected);
   SetNowOverride(std::nullopt);
 }

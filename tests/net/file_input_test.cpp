@@ -76,6 +76,24 @@ TEST_F(FileInputTest, LineInputStreamsLinesAndRefusesWhatIsNoFile) {
   EXPECT_EQ(lines, (std::vector<std::string>{"a\r", "", "b", "last"}));
   EXPECT_EQ(in.error(), "");
 
+  // Lines are taken from the read-ahead in pieces: lines longer than it, line
+  // breaks right at its edges and zero bytes come through whole.
+  std::vector<std::string> expected;
+  std::string text;
+  for (size_t n : {size_t{0}, size_t{1}, size_t{4095}, size_t{4096}, size_t{4097}, size_t{70000}, size_t{3}}) {
+    std::string l(n, 'x');
+    for (size_t k = 0; k < n; k += 1000) l[k] = static_cast<char>('a' + k % 26);
+    if (n > 2) l[1] = '\0';
+    expected.push_back(l);
+    text += l + "\n";
+  }
+  LineInput pieces;
+  ASSERT_TRUE(pieces.open(write("long", text)));
+  lines.clear();
+  while (pieces.next(line)) lines.push_back(line);
+  EXPECT_EQ(lines, expected);
+  EXPECT_EQ(pieces.error(), "");
+
   for (const std::string& path : {(dir_ / "folder").string(), std::string("/dev/zero"), (dir_ / "none").string()}) {
     LineInput refused;
     EXPECT_FALSE(refused.open(path)) << path;

@@ -1,11 +1,13 @@
 #!/usr/bin/python3
 """Prints what a seller meets in an .xlsx, read by openpyxl: the sheets, the first
 sheet's frozen pane, filter and caption style, each cell of its first rows as
-TYPE:VALUE[:FORMAT], and the second sheet's rows and charts.
+TYPE:VALUE[:FORMAT], the second sheet's rows and charts, and whether the sheets
+were deflated at the fastest level (the zip entry's flag bits 1 and 2 both set).
 
 usage: xlsx_layout.py PATH [ROWS]
 """
 import sys
+import zipfile
 
 import openpyxl
 
@@ -35,6 +37,10 @@ def main():
         print("charts", len(counts._charts))
         for row in counts.iter_rows(max_row=3):
             print(" ".join(cell_text(c) for c in row))
+    sheets = [i for i in zipfile.ZipFile(path).infolist()
+              if i.filename.startswith("xl/worksheets/sheet") and i.filename.endswith(".xml")]
+    print("sheets deflated fastest", len(sheets),
+          all(i.compress_type == zipfile.ZIP_DEFLATED and i.flag_bits & 6 == 6 for i in sheets))
 
 
 main()
