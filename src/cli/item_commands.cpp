@@ -12,6 +12,7 @@ int RunItem(const Options& o, CliHost& host) {
     return kExitUsage;
   }
   ResultsTable table;
+  BeginRecordedRun();
   PrintCaptionIfTsv(o.format);
   for (size_t n = 0; n < o.arguments.size(); ++n) {
     if (host.stopRequested()) break;
@@ -63,6 +64,7 @@ int RunRetry(const Options& o, CliHost& host) {
       ErrorLine("retry: " + error);
       return kExitUsage;
   }
+  BeginRecordedRun();
   ResultsTable table;
   for (const ParsedRow& r : rows) {
     const int32_t row = table.addRow();

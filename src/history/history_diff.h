@@ -12,9 +12,9 @@ namespace kelvora::history {
 struct DiffLine {
   enum class Kind { Added, Changed, Removed } kind;
   std::string id;
-  std::string field;     // Changed: 标题, 售价, 当前销量, 当前库存 or 下架时间
-  std::string oldText;   // Changed
-  std::string newText;   // Changed; Added and Removed: the title
+  std::string field;    // Changed: 标题, 售价, 当前销量, 当前库存 or 下架时间
+  std::string oldText;  // Changed
+  std::string newText;  // Changed; Added and Removed: the title
 };
 
 inline constexpr int64_t kWeekSeconds = 604800;

@@ -19,8 +19,8 @@ namespace {
 
 // Columns of a row, in the order of the results table.
 constexpr const char* kCellColumns[kResultColumnCount] = {
-    "seq_text", "item",  "title", "link",  "seller", "listed",   "delist",
-    "hours",    "shop",  "sales", "stock", "price",  "location", "monitored",
+    "seq_text", "item", "title", "link",  "seller", "listed",   "delist",
+    "hours",    "shop", "sales", "stock", "price",  "location", "monitored",
 };
 
 std::string CellColumnList() {
@@ -145,8 +145,7 @@ bool OwnerAlive(const Owner& o) {
 std::string Stamp() {
   const DateParts p = SplitDateTime(UnixToDate(static_cast<int64_t>(std::time(nullptr))));
   char buffer[32];
-  std::snprintf(buffer, sizeof buffer, "%04d%02d%02d-%02d%02d%02d", p.year, p.month, p.day, p.hour, p.minute,
-                p.second);
+  std::snprintf(buffer, sizeof buffer, "%04d%02d%02d-%02d%02d%02d", p.year, p.month, p.day, p.hour, p.minute, p.second);
   return buffer;
 }
 
@@ -230,8 +229,7 @@ RunInfo ReadRun(const Statement& s) {
 // Opens the connection with the settings every user of the file shares.
 sqlite3* Connect(const std::string& path, int& code, std::string& error) {
   sqlite3* db = nullptr;
-  code = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                         nullptr);
+  code = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
   if (code != SQLITE_OK) {
     error = db ? sqlite3_errmsg(db) : "cannot open";
     sqlite3_close(db);
@@ -470,7 +468,8 @@ std::vector<StoredRow> ReadRows(Statement& s) {
 }  // namespace
 
 std::vector<StoredRow> HistoryFile::rowsOfRun(int64_t id) {
-  Statement s(db_, "SELECT run, observed, failures, " + CellColumnList() + " FROM observations WHERE run=? ORDER BY id");
+  Statement s(db_,
+              "SELECT run, observed, failures, " + CellColumnList() + " FROM observations WHERE run=? ORDER BY id");
   if (!s) return {};
   s.bind(1, id);
   return ReadRows(s);
@@ -495,7 +494,8 @@ int64_t HistoryFile::pruneStartedBefore(int64_t startedBefore) {
   lastError_.clear();
   if (!Exec(db_, "BEGIN IMMEDIATE", lastError_)) return -1;
   int64_t removed = -1;
-  Statement rows(db_, "DELETE FROM observations WHERE run IN (SELECT id FROM runs WHERE started<? AND state<>'running')");
+  Statement rows(db_,
+                 "DELETE FROM observations WHERE run IN (SELECT id FROM runs WHERE started<? AND state<>'running')");
   Statement runs(db_, "DELETE FROM runs WHERE started<? AND state<>'running'");
   if (rows && runs) {
     rows.bind(1, startedBefore);

@@ -75,8 +75,7 @@ class HistoryFile {
   std::vector<RunInfo> runs();
   std::optional<RunInfo> run(int64_t id);
   // The latest run before `before` of this kind and query in state `state`.
-  std::optional<RunInfo> previousRun(const std::string& kind, const std::string& query, int64_t before,
-                                     RunState state);
+  std::optional<RunInfo> previousRun(const std::string& kind, const std::string& query, int64_t before, RunState state);
   // The run's rows in the order they were recorded.
   std::vector<StoredRow> rowsOfRun(int64_t id);
   // Every row of the item, oldest first.

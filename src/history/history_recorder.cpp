@@ -226,7 +226,8 @@ void HistoryRecorder::writerLoop() {
           insertRow.integer(3, PackFailures(item.failures));
           insertRow.optional(4, CellSeconds(item.cells[static_cast<size_t>(ResultColumn::ListedAt)]));
           insertRow.optional(5, CellSeconds(item.cells[static_cast<size_t>(ResultColumn::DelistAt)]));
-          for (int c = 0; c < kResultColumnCount; ++c) insertRow.text(6 + c, GbkToUtf8(item.cells[static_cast<size_t>(c)]));
+          for (int c = 0; c < kResultColumnCount; ++c)
+            insertRow.text(6 + c, GbkToUtf8(item.cells[static_cast<size_t>(c)]));
           ok = insertRow.run();
           if (ok) {
             ++runRows_;

@@ -56,10 +56,10 @@ class HistoryRecorder {
     enum class Kind { Begin, Row, End };
     explicit Item(Kind k) : kind(k) {}
     Kind kind;
-    std::string kind_, query;  // Begin
-    int64_t time = 0;          // Begin: started, Row: observed, End: ended
-    RowCells cells;            // Row (GBK)
-    RowFailures failures;      // Row
+    std::string kind_, query;         // Begin
+    int64_t time = 0;                 // Begin: started, Row: observed, End: ended
+    RowCells cells;                   // Row (GBK)
+    RowFailures failures;             // Row
     RunState state = RunState::Done;  // End
   };
   void writerLoop();

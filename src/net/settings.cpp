@@ -96,8 +96,8 @@ bool ReadHttpKey(std::string_view key, std::string_view value, const std::string
 constexpr unsigned long long kMaxKeepDays = 100000;
 
 // Reads one [history] line into `history`; false with `error` set for a bad value.
-bool ReadHistoryKey(std::string_view key, std::string_view value, const std::string& where,
-                    const std::string& fileName, HistorySettings& history, std::string& error) {
+bool ReadHistoryKey(std::string_view key, std::string_view value, const std::string& where, const std::string& fileName,
+                    HistorySettings& history, std::string& error) {
   if (key == "enabled") {
     if (value != "0" && value != "1") {
       error = where + "[history] enabled wants 0 or 1, not '" + std::string(value) + "'";
@@ -107,8 +107,8 @@ bool ReadHistoryKey(std::string_view key, std::string_view value, const std::str
   } else if (key == "keep_days") {
     unsigned long long v = 0;
     if (!ParseWhole(value, 0, kMaxKeepDays, v)) {
-      error = where + "[history] keep_days wants a whole number from 0 to " + std::to_string(kMaxKeepDays) +
-              ", not '" + std::string(value) + "'";
+      error = where + "[history] keep_days wants a whole number from 0 to " + std::to_string(kMaxKeepDays) + ", not '" +
+              std::string(value) + "'";
       return false;
     }
     history.keepDays = static_cast<int>(v);
@@ -248,8 +248,7 @@ bool ParseSettingsText(const std::string& text, const std::string& fileName, Set
       }
       if (section == "http" && !ReadHttpKey(key, value, Where(fileName, lineNo), fileName, result.http, error))
         return false;
-      if (section == "history" &&
-          !ReadHistoryKey(key, value, Where(fileName, lineNo), fileName, result.history, error))
+      if (section == "history" && !ReadHistoryKey(key, value, Where(fileName, lineNo), fileName, result.history, error))
         return false;
       result.sections[section][std::string(key)] = std::string(value);
     }
