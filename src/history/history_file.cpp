@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <mutex>
 
 #include "net/datetime.h"
 
@@ -121,21 +122,23 @@ std::string ProcessStart(int64_t pid) {
   return stat.substr(pos, stat.find(' ', pos) - pos);
 }
 
-const Owner& ThisProcess() {
-  static const Owner owner = [] {
-    Owner o;
-    o.pid = ::getpid();
-    o.start = ProcessStart(o.pid);
+// Kept per process: a child forked after the first call gets its own.
+Owner ThisProcess() {
+  static std::mutex mutex;
+  static Owner owner;
+  std::lock_guard lock(mutex);
+  if (owner.pid != ::getpid()) {
+    owner.pid = ::getpid();
+    owner.start = ProcessStart(owner.pid);
     std::string boot = ReadSmall("/proc/sys/kernel/random/boot_id");
     while (!boot.empty() && (boot.back() == '\n' || boot.back() == ' ')) boot.pop_back();
-    o.boot = boot;
-    return o;
-  }();
+    owner.boot = boot;
+  }
   return owner;
 }
 
 bool OwnerAlive(const Owner& o) {
-  const Owner& self = ThisProcess();
+  const Owner self = ThisProcess();
   if (o.boot != self.boot || o.pid <= 0) return false;
   if (o.pid == self.pid) return o.start == self.start;
   const std::string start = ProcessStart(o.pid);
@@ -536,7 +539,7 @@ std::string InsertRowSql() {
   return sql + ")";
 }
 void OwnerOfThisProcess(int64_t& pid, std::string& start, std::string& boot) {
-  const Owner& o = ThisProcess();
+  const Owner o = ThisProcess();
   pid = o.pid;
   start = o.start;
   boot = o.boot;
