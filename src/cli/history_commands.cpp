@@ -61,17 +61,11 @@ std::unique_ptr<HistoryFile> OpenForReading(const Options& o, const std::string&
   return file;
 }
 
-std::vector<RowCells> CellsOf(const std::vector<history::StoredRow>& rows) {
-  std::vector<RowCells> cells;
-  cells.reserve(rows.size());
-  for (const history::StoredRow& r : rows) cells.push_back(r.cells);
-  return cells;
-}
-
 // Prints the diff lines; true when there was any.
 bool PrintDiff(const std::vector<RowCells>& a, const std::vector<RowCells>& b) {
   std::string out;
   const std::vector<history::DiffLine> lines = history::DiffRows(a, b);
+  out.reserve(lines.size() * 64);
   for (const history::DiffLine& line : lines) out += history::DiffLineText(line) + "\n";
   WriteOut(out);
   return !lines.empty();
@@ -121,7 +115,7 @@ int HistoryDiff(HistoryFile& file, const std::string& aText, const std::string& 
       return kExitUsage;
     }
   }
-  PrintDiff(CellsOf(file.rowsOfRun(a)), CellsOf(file.rowsOfRun(b)));
+  PrintDiff(file.diffCellsOfRun(a), file.diffCellsOfRun(b));
   return kExitOk;
 }
 
@@ -267,8 +261,8 @@ int RunWatch(const Options& o, CliHost& host) {
     return kExitUsage;
   }
   const auto previous = reader->previousRun("watch", shop, runId, history::RunState::Done);
-  const std::vector<RowCells> before = previous ? CellsOf(reader->rowsOfRun(previous->id)) : std::vector<RowCells>{};
-  const bool changed = PrintDiff(before, CellsOf(reader->rowsOfRun(runId)));
+  const std::vector<RowCells> before = previous ? reader->diffCellsOfRun(previous->id) : std::vector<RowCells>{};
+  const bool changed = PrintDiff(before, reader->diffCellsOfRun(runId));
   return ExitCodeAfterRun(changed ? 1 : kExitOk);
 }
 

@@ -1,5 +1,7 @@
 #include "history/history_diff.h"
 
+#include <iterator>
+#include <optional>
 #include <unordered_map>
 
 #include "net/codec.h"
@@ -32,13 +34,39 @@ struct LastRows {
   }
 };
 
+// Seconds of a time cell as the table writes it (2026年12月10日20时0分0秒, the
+// parts after the day optional), read straight from UTF-8; else through the
+// general reader. None when it holds no time.
+std::optional<int64_t> TimeSeconds(const std::string& utf8) {
+  static const char* const kMarks[] = {"年", "月", "日", "时", "分", "秒"};
+  int parts[6] = {0, 0, 0, 0, 0, 0};
+  size_t pos = 0;
+  int n = 0;
+  for (; n < 6 && pos < utf8.size(); ++n) {
+    int v = 0, digits = 0;
+    while (pos < utf8.size() && utf8[pos] >= '0' && utf8[pos] <= '9' && digits < 5)
+      v = v * 10 + (utf8[pos++] - '0'), ++digits;
+    if (digits == 0 || utf8.compare(pos, 3, kMarks[n]) != 0) break;
+    pos += 3;
+    parts[n] = v;
+  }
+  if (pos == utf8.size() && n >= 3) {
+    const DateTime d = MakeDateTime(parts[0], parts[1], parts[2], parts[3], parts[4], parts[5]);
+    const DateParts back = SplitDateTime(d);
+    if (back.year == parts[0] && back.month == parts[1] && back.day == parts[2] && parts[3] < 24 && parts[4] < 60 &&
+        parts[5] < 60)
+      return DateToUnix(d);
+  }
+  const DateTime d = TextToDate(Utf8ToGbk(utf8));
+  if (d <= kSmallestDate) return std::nullopt;
+  return DateToUnix(d);
+}
+
 bool DelistMoved(const std::string& oldUtf8, const std::string& newUtf8) {
   if (oldUtf8 == newUtf8) return false;
-  const DateTime a = TextToDate(Utf8ToGbk(oldUtf8));
-  const DateTime b = TextToDate(Utf8ToGbk(newUtf8));
-  if (a <= kSmallestDate || b <= kSmallestDate) return true;  // not times: compared as texts
-  const int64_t delta = DateToUnix(b) - DateToUnix(a);
-  return delta % kWeekSeconds != 0;
+  const auto a = TimeSeconds(oldUtf8), b = TimeSeconds(newUtf8);
+  if (!a || !b) return true;  // not times: compared as texts
+  return (*b - *a) % kWeekSeconds != 0;
 }
 
 std::string Escape(const std::string& text) {
@@ -69,6 +97,13 @@ std::string Escape(const std::string& text) {
 std::vector<DiffLine> DiffRows(const std::vector<RowCells>& a, const std::vector<RowCells>& b) {
   static const ResultColumn kFields[] = {ResultColumn::Title, ResultColumn::Price, ResultColumn::Sales,
                                          ResultColumn::Stock, ResultColumn::DelistAt};
+  static const std::string kFieldNames[] = {
+      GbkToUtf8(ResultColumns()[Col(ResultColumn::Title)].caption),
+      GbkToUtf8(ResultColumns()[Col(ResultColumn::Price)].caption),
+      GbkToUtf8(ResultColumns()[Col(ResultColumn::Sales)].caption),
+      GbkToUtf8(ResultColumns()[Col(ResultColumn::Stock)].caption),
+      GbkToUtf8(ResultColumns()[Col(ResultColumn::DelistAt)].caption),
+  };
   const LastRows inA(a), inB(b);
   std::vector<DiffLine> out;
   for (size_t i : inB.order) {
@@ -80,12 +115,13 @@ std::vector<DiffLine> DiffRows(const std::vector<RowCells>& a, const std::vector
       continue;
     }
     const RowCells& old = a[before->second];
-    for (ResultColumn field : kFields) {
+    for (size_t f = 0; f < std::size(kFields); ++f) {
+      const ResultColumn field = kFields[f];
       const std::string& o = old[Col(field)];
       const std::string& n = now[Col(field)];
       if (!Comparable(o) || !Comparable(n)) continue;
       const bool changed = field == ResultColumn::DelistAt ? DelistMoved(o, n) : o != n;
-      if (changed) out.push_back({DiffLine::Kind::Changed, id, GbkToUtf8(ResultColumns()[Col(field)].caption), o, n});
+      if (changed) out.push_back({DiffLine::Kind::Changed, id, kFieldNames[f], o, n});
     }
   }
   for (size_t i : inA.order) {

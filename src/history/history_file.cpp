@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -455,8 +456,9 @@ std::optional<RunInfo> HistoryFile::previousRun(const std::string& kind, const s
 
 namespace {
 
-std::vector<StoredRow> ReadRows(Statement& s) {
+std::vector<StoredRow> ReadRows(Statement& s, size_t expected = 0) {
   std::vector<StoredRow> out;
+  out.reserve(expected);
   while (s && s.step() == SQLITE_ROW) {
     StoredRow r;
     r.run = s.integer(0);
@@ -474,8 +476,26 @@ std::vector<StoredRow> HistoryFile::rowsOfRun(int64_t id) {
   Statement s(db_,
               "SELECT run, observed, failures, " + CellColumnList() + " FROM observations WHERE run=? ORDER BY id");
   if (!s) return {};
+  const auto info = run(id);
   s.bind(1, id);
-  return ReadRows(s);
+  return ReadRows(s, info ? static_cast<size_t>(std::max<int64_t>(info->rows, 0)) : 0);
+}
+
+std::vector<RowCells> HistoryFile::diffCellsOfRun(int64_t id) {
+  static constexpr ResultColumn kRead[] = {ResultColumn::ItemId, ResultColumn::Title, ResultColumn::Price,
+                                           ResultColumn::Sales,  ResultColumn::Stock, ResultColumn::DelistAt};
+  std::string sql = "SELECT ";
+  for (ResultColumn c : kRead) sql += std::string(c == kRead[0] ? "" : ",") + kCellColumns[static_cast<int>(c)];
+  Statement s(db_, sql + " FROM observations WHERE run=? ORDER BY id");
+  std::vector<RowCells> out;
+  if (!s) return out;
+  if (const auto info = run(id)) out.reserve(static_cast<size_t>(std::max<int64_t>(info->rows, 0)));
+  s.bind(1, id);
+  while (s.step() == SQLITE_ROW) {
+    RowCells& cells = out.emplace_back();
+    for (int i = 0; i < 6; ++i) cells[static_cast<size_t>(kRead[i])] = s.text(i);
+  }
+  return out;
 }
 
 std::vector<StoredRow> HistoryFile::rowsOfItem(const std::string& itemIdUtf8) {

@@ -86,10 +86,13 @@ void HistoryRecorder::push(Item&& item) {
     if (notice_) notice_("history: the disk does not keep up with the rows; recording stops here, the rows go on");
     return;
   }
+  // The writer wakes for the first row of a batch, a full batch, and a run's begin or end.
+  const bool wake =
+      queue_.empty() || queue_.size() + 1 >= static_cast<size_t>(kMaxBatchRows) || item.kind != Item::Kind::Row;
   queue_.push_back(std::move(item));
   ++queuedCount_;
   lock.unlock();
-  wake_.notify_one();
+  if (wake) wake_.notify_one();
 }
 
 void HistoryRecorder::beginRun(const std::string& kind, const std::string& query) {
@@ -135,7 +138,10 @@ void HistoryRecorder::endRun(RunState state) {
 bool HistoryRecorder::flush() {
   std::unique_lock lock(mutex_);
   const uint64_t target = queuedCount_;
+  ++flushWaiters_;
+  wake_.notify_one();
   drained_.wait(lock, [&] { return failed_ || doneCount_ >= target; });
+  --flushWaiters_;
   return !failed_;
 }
 
@@ -191,6 +197,12 @@ void HistoryRecorder::writerLoop() {
       wake_.wait(lock, [&] { return closing_ || failed_ || !queue_.empty(); });
       if (failed_) return;
       if (queue_.empty()) return;  // closing, all written
+      // Gathers the rows that follow for a moment, unless someone waits or a run begins or ends.
+      wake_.wait_until(lock, std::chrono::steady_clock::now() + std::chrono::milliseconds(kGatherMs), [&] {
+        return closing_ || failed_ || flushWaiters_ > 0 || queue_.size() >= static_cast<size_t>(kMaxBatchRows) ||
+               queue_.back().kind != Item::Kind::Row;
+      });
+      if (failed_) return;
       // At most a batch's rows; a begin or end never waits for more.
       int rows = 0;
       while (!queue_.empty() && rows < kMaxBatchRows) {

@@ -26,6 +26,9 @@ class HistoryRecorder {
   static constexpr int kMaxBatchRows = 100;
   static constexpr int kMaxBatchMs = 250;
   static constexpr size_t kMaxQueued = 20000;
+  // Rows arriving one by one are gathered this long into one transaction: one
+  // commit per row would keep a core busy with the journal on a fast road.
+  static constexpr int kGatherMs = 100;
 
   // Given a UTF-8 text once, on the writer thread, when recording stops.
   using Notice = std::function<void(const std::string&)>;
@@ -81,6 +84,7 @@ class HistoryRecorder {
   int64_t runFailed_ = 0;
   uint64_t queuedCount_ = 0;
   uint64_t doneCount_ = 0;
+  int flushWaiters_ = 0;
   std::thread thread_;
 };
 
