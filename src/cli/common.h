@@ -64,6 +64,7 @@ struct Options {
   // The history file in use ("" when none): --history, else [history] file (or the
   // default place) when [history] enabled=1, or for history and watch when file= is set.
   std::string historyPath;
+  int historyKeepDays = 0;  // [history] keep_days: older runs go when the file is opened
 };
 
 // Recording of the run into the history file. main.cpp sets the recorder up for

@@ -57,7 +57,11 @@ std::unique_ptr<HistoryFile> OpenForReading(const Options& o, const std::string&
   std::vector<std::string> notes;
   auto file = HistoryFile::open(o.historyPath, error, &notes);
   for (const std::string& note : notes) ErrorLine("history: " + note);
-  if (!file) ErrorLine("history: " + error);
+  if (!file) {
+    ErrorLine("history: " + error);
+    return nullptr;
+  }
+  if (o.historyKeepDays > 0) file->pruneStartedBefore(history::NowSeconds() - int64_t{o.historyKeepDays} * 86400);
   return file;
 }
 

@@ -404,7 +404,7 @@ std::unique_ptr<history::HistoryFile> OpenHistoryForRecording(const Options& o, 
     ErrorLine("history: " + error);
     return nullptr;
   }
-  if (const int keep = settings.history.keepDays; keep > 0)
+  if (const int keep = o.historyKeepDays; keep > 0)
     file->pruneStartedBefore(history::NowSeconds() - int64_t{keep} * 86400);
   return file;
 }
@@ -513,6 +513,7 @@ int Run(int argc, char** argv) {
 
   std::unique_ptr<history::HistoryRecorder> recorder;
   o.historyPath = HistoryPathOf(o, settings);
+  o.historyKeepDays = settings.history.keepDays;
   if (!o.historyPath.empty() && RecordsRuns(o.command)) {
     auto file = OpenHistoryForRecording(o, settings);
     // Asked for a history that cannot be kept: nothing has run yet, so say no now.

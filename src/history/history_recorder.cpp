@@ -22,6 +22,13 @@ std::optional<int64_t> CellSeconds(const std::string& gbk) {
   return DateToUnix(d);
 }
 
+// Most cells (numbers, addresses, ids) are ASCII, the same in GBK and UTF-8.
+std::string CellUtf8(const std::string& gbk) {
+  for (char c : gbk)
+    if (static_cast<unsigned char>(c) >= 0x80) return GbkToUtf8(gbk);
+  return gbk;
+}
+
 class Stmt {
  public:
   Stmt(sqlite3* db, const std::string& sql) { sqlite3_prepare_v2(db, sql.c_str(), -1, &s_, nullptr); }
@@ -31,6 +38,10 @@ class Stmt {
   explicit operator bool() const { return s_ != nullptr; }
   void text(int i, const std::string& v) {
     sqlite3_bind_text(s_, i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
+  }
+  // `v` must stay as it is until run().
+  void textInPlace(int i, const std::string& v) {
+    sqlite3_bind_text(s_, i, v.data(), static_cast<int>(v.size()), SQLITE_STATIC);
   }
   void integer(int i, int64_t v) { sqlite3_bind_int64(s_, i, v); }
   void optional(int i, std::optional<int64_t> v) {
@@ -238,8 +249,8 @@ void HistoryRecorder::writerLoop() {
           insertRow.integer(3, PackFailures(item.failures));
           insertRow.optional(4, CellSeconds(item.cells[static_cast<size_t>(ResultColumn::ListedAt)]));
           insertRow.optional(5, CellSeconds(item.cells[static_cast<size_t>(ResultColumn::DelistAt)]));
-          for (int c = 0; c < kResultColumnCount; ++c)
-            insertRow.text(6 + c, GbkToUtf8(item.cells[static_cast<size_t>(c)]));
+          for (std::string& cell : item.cells) cell = CellUtf8(cell);
+          for (int c = 0; c < kResultColumnCount; ++c) insertRow.textInPlace(6 + c, item.cells[static_cast<size_t>(c)]);
           ok = insertRow.run();
           if (ok) {
             ++runRows_;
