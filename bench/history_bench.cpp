@@ -150,7 +150,7 @@ int main(int argc, char** argv) {
     }
     itemMs.push_back(Ms(t0));
     t0 = Clock::now();
-    const std::vector<kelvora::RowCells> a = file->diffCellsOfRun(1), b = file->diffCellsOfRun(2);
+    const std::vector<h::DiffRow> a = file->diffRowsOfRun(1), b = file->diffRowsOfRun(2);
     out.clear();
     const auto lines = h::DiffRows(a, b);
     for (const h::DiffLine& l : lines) out += h::DiffLineText(l) + "\n";

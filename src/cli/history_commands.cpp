@@ -66,7 +66,7 @@ std::unique_ptr<HistoryFile> OpenForReading(const Options& o, const std::string&
 }
 
 // Prints the diff lines; true when there was any.
-bool PrintDiff(const std::vector<RowCells>& a, const std::vector<RowCells>& b) {
+bool PrintDiff(const std::vector<history::DiffRow>& a, const std::vector<history::DiffRow>& b) {
   std::string out;
   const std::vector<history::DiffLine> lines = history::DiffRows(a, b);
   out.reserve(lines.size() * 64);
@@ -119,7 +119,7 @@ int HistoryDiff(HistoryFile& file, const std::string& aText, const std::string& 
       return kExitUsage;
     }
   }
-  PrintDiff(file.diffCellsOfRun(a), file.diffCellsOfRun(b));
+  PrintDiff(file.diffRowsOfRun(a), file.diffRowsOfRun(b));
   return kExitOk;
 }
 
@@ -265,8 +265,9 @@ int RunWatch(const Options& o, CliHost& host) {
     return kExitUsage;
   }
   const auto previous = reader->previousRun("watch", shop, runId, history::RunState::Done);
-  const std::vector<RowCells> before = previous ? reader->diffCellsOfRun(previous->id) : std::vector<RowCells>{};
-  const bool changed = PrintDiff(before, reader->diffCellsOfRun(runId));
+  const std::vector<history::DiffRow> before =
+      previous ? reader->diffRowsOfRun(previous->id) : std::vector<history::DiffRow>{};
+  const bool changed = PrintDiff(before, reader->diffRowsOfRun(runId));
   return ExitCodeAfterRun(changed ? 1 : kExitOk);
 }
 

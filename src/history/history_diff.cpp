@@ -2,7 +2,9 @@
 
 #include <iterator>
 #include <optional>
+#include <string_view>
 #include <unordered_map>
+#include <utility>
 
 #include "net/codec.h"
 #include "net/datetime.h"
@@ -20,17 +22,14 @@ bool Comparable(const std::string& utf8) {
 
 // Index of the last row of each id; ids in the order of those last rows.
 struct LastRows {
-  std::unordered_map<std::string, size_t> last;
+  std::unordered_map<std::string_view, size_t> last;
   std::vector<size_t> order;
-  explicit LastRows(const std::vector<RowCells>& rows) {
-    for (size_t i = 0; i < rows.size(); ++i) {
-      const std::string& id = rows[i][Col(ResultColumn::ItemId)];
-      if (!id.empty()) last[id] = i;
-    }
-    for (size_t i = 0; i < rows.size(); ++i) {
-      const std::string& id = rows[i][Col(ResultColumn::ItemId)];
-      if (!id.empty() && last[id] == i) order.push_back(i);
-    }
+  explicit LastRows(const std::vector<DiffRow>& rows) {
+    last.reserve(rows.size());
+    for (size_t i = 0; i < rows.size(); ++i)
+      if (!rows[i].id.empty()) last[rows[i].id] = i;
+    for (size_t i = 0; i < rows.size(); ++i)
+      if (!rows[i].id.empty() && last[rows[i].id] == i) order.push_back(i);
   }
 };
 
@@ -94,40 +93,48 @@ std::string Escape(const std::string& text) {
 
 }  // namespace
 
+DiffRow DiffRowOf(const RowCells& c) {
+  return {c[Col(ResultColumn::ItemId)], c[Col(ResultColumn::Title)], c[Col(ResultColumn::Price)],
+          c[Col(ResultColumn::Sales)],  c[Col(ResultColumn::Stock)], c[Col(ResultColumn::DelistAt)]};
+}
+
 std::vector<DiffLine> DiffRows(const std::vector<RowCells>& a, const std::vector<RowCells>& b) {
-  static const ResultColumn kFields[] = {ResultColumn::Title, ResultColumn::Price, ResultColumn::Sales,
-                                         ResultColumn::Stock, ResultColumn::DelistAt};
-  static const std::string kFieldNames[] = {
-      GbkToUtf8(ResultColumns()[Col(ResultColumn::Title)].caption),
-      GbkToUtf8(ResultColumns()[Col(ResultColumn::Price)].caption),
-      GbkToUtf8(ResultColumns()[Col(ResultColumn::Sales)].caption),
-      GbkToUtf8(ResultColumns()[Col(ResultColumn::Stock)].caption),
-      GbkToUtf8(ResultColumns()[Col(ResultColumn::DelistAt)].caption),
+  std::vector<DiffRow> slimA, slimB;
+  for (const RowCells& c : a) slimA.push_back(DiffRowOf(c));
+  for (const RowCells& c : b) slimB.push_back(DiffRowOf(c));
+  return DiffRows(slimA, slimB);
+}
+
+std::vector<DiffLine> DiffRows(const std::vector<DiffRow>& a, const std::vector<DiffRow>& b) {
+  // The fields in the order their lines come, with their captions.
+  static const std::pair<std::string DiffRow::*, std::string> kFields[] = {
+      {&DiffRow::title, GbkToUtf8(ResultColumns()[Col(ResultColumn::Title)].caption)},
+      {&DiffRow::price, GbkToUtf8(ResultColumns()[Col(ResultColumn::Price)].caption)},
+      {&DiffRow::sales, GbkToUtf8(ResultColumns()[Col(ResultColumn::Sales)].caption)},
+      {&DiffRow::stock, GbkToUtf8(ResultColumns()[Col(ResultColumn::Stock)].caption)},
+      {&DiffRow::delist, GbkToUtf8(ResultColumns()[Col(ResultColumn::DelistAt)].caption)},
   };
   const LastRows inA(a), inB(b);
   std::vector<DiffLine> out;
+  out.reserve(b.size());
   for (size_t i : inB.order) {
-    const RowCells& now = b[i];
-    const std::string& id = now[Col(ResultColumn::ItemId)];
-    const auto before = inA.last.find(id);
+    const DiffRow& now = b[i];
+    const auto before = inA.last.find(now.id);
     if (before == inA.last.end()) {
-      out.push_back({DiffLine::Kind::Added, id, {}, {}, now[Col(ResultColumn::Title)]});
+      out.push_back({DiffLine::Kind::Added, now.id, {}, {}, now.title});
       continue;
     }
-    const RowCells& old = a[before->second];
-    for (size_t f = 0; f < std::size(kFields); ++f) {
-      const ResultColumn field = kFields[f];
-      const std::string& o = old[Col(field)];
-      const std::string& n = now[Col(field)];
+    const DiffRow& old = a[before->second];
+    for (const auto& [member, caption] : kFields) {
+      const std::string& o = old.*member;
+      const std::string& n = now.*member;
       if (!Comparable(o) || !Comparable(n)) continue;
-      const bool changed = field == ResultColumn::DelistAt ? DelistMoved(o, n) : o != n;
-      if (changed) out.push_back({DiffLine::Kind::Changed, id, kFieldNames[f], o, n});
+      const bool changed = member == &DiffRow::delist ? DelistMoved(o, n) : o != n;
+      if (changed) out.push_back({DiffLine::Kind::Changed, now.id, caption, o, n});
     }
   }
-  for (size_t i : inA.order) {
-    const std::string& id = a[i][Col(ResultColumn::ItemId)];
-    if (!inB.last.count(id)) out.push_back({DiffLine::Kind::Removed, id, {}, {}, a[i][Col(ResultColumn::Title)]});
-  }
+  for (size_t i : inA.order)
+    if (!inB.last.count(a[i].id)) out.push_back({DiffLine::Kind::Removed, a[i].id, {}, {}, a[i].title});
   return out;
 }
 

@@ -481,20 +481,13 @@ std::vector<StoredRow> HistoryFile::rowsOfRun(int64_t id) {
   return ReadRows(s, info ? static_cast<size_t>(std::max<int64_t>(info->rows, 0)) : 0);
 }
 
-std::vector<RowCells> HistoryFile::diffCellsOfRun(int64_t id) {
-  static constexpr ResultColumn kRead[] = {ResultColumn::ItemId, ResultColumn::Title, ResultColumn::Price,
-                                           ResultColumn::Sales,  ResultColumn::Stock, ResultColumn::DelistAt};
-  std::string sql = "SELECT ";
-  for (ResultColumn c : kRead) sql += std::string(c == kRead[0] ? "" : ",") + kCellColumns[static_cast<int>(c)];
-  Statement s(db_, sql + " FROM observations WHERE run=? ORDER BY id");
-  std::vector<RowCells> out;
+std::vector<DiffRow> HistoryFile::diffRowsOfRun(int64_t id) {
+  Statement s(db_, "SELECT item, title, price, sales, stock, delist FROM observations WHERE run=? ORDER BY id");
+  std::vector<DiffRow> out;
   if (!s) return out;
   if (const auto info = run(id)) out.reserve(static_cast<size_t>(std::max<int64_t>(info->rows, 0)));
   s.bind(1, id);
-  while (s.step() == SQLITE_ROW) {
-    RowCells& cells = out.emplace_back();
-    for (int i = 0; i < 6; ++i) cells[static_cast<size_t>(kRead[i])] = s.text(i);
-  }
+  while (s.step() == SQLITE_ROW) out.push_back({s.text(0), s.text(1), s.text(2), s.text(3), s.text(4), s.text(5)});
   return out;
 }
 

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "history/history_diff.h"
 #include "results/results_table.h"
 
 struct sqlite3;
@@ -78,9 +79,8 @@ class HistoryFile {
   std::optional<RunInfo> previousRun(const std::string& kind, const std::string& query, int64_t before, RunState state);
   // The run's rows in the order they were recorded.
   std::vector<StoredRow> rowsOfRun(int64_t id);
-  // The run's rows with only what a diff compares (item id, 标题, 售价, 当前销量,
-  // 当前库存, 下架时间; the other cells empty), in order.
-  std::vector<RowCells> diffCellsOfRun(int64_t id);
+  // The run's rows as a diff reads them, in order.
+  std::vector<DiffRow> diffRowsOfRun(int64_t id);
   // Every row of the item, oldest first.
   std::vector<StoredRow> rowsOfItem(const std::string& itemIdUtf8);
   // The 链接 cell of the item's latest recorded row with one, or "".
