@@ -12,6 +12,11 @@
 // simulator: the distinct "conn" numbers of its request log).
 //
 //   road_bench [--items N] [--rounds R] [--tls | --no-tls | --both] [--only road|replay]
+//   road_bench --history-cost [--items N] [--rounds R] [--tls | --no-tls | --both]
+//
+// --history-cost: the road as it is next to the road recording every row into a
+// history file (one run per pass, the recorder's last write waited for inside the
+// measured time), the two taking turns; wall time per item, median with min and max.
 #include <curl/curl.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -29,6 +34,7 @@
 #include <string>
 #include <vector>
 
+#include "history/history_recorder.h"
 #include "lookup/lookup_service.h"
 #include "net/codec.h"
 #include "net/endpoints.h"
@@ -347,12 +353,80 @@ bool RunMode(bool tls, int items, int rounds, const std::string& only) {
   return true;
 }
 
+std::string MinMedMax(const std::vector<double>& v) {
+  char buffer[96];
+  std::snprintf(buffer, sizeof buffer, "%.3f ms (min %.3f, max %.3f)", Median(v), *std::min_element(v.begin(), v.end()),
+                *std::max_element(v.begin(), v.end()));
+  return buffer;
+}
+
+// The road with and without recording into a history file, passes taking turns.
+bool RunHistoryCost(bool tls, int items, int rounds) {
+  const char* mode = tls ? "https" : "http";
+  Sim sim;
+  if (!sim.start(tls)) return false;
+  kelvora::Settings settings;
+  std::string error;
+  if (!kelvora::LoadSettingsFile(sim.config().string(), settings, error) || !kelvora::ApplySettings(settings, error) ||
+      kelvora::ServiceLogin("demo", "demo123").outcome != kelvora::LoginOutcome::Success) {
+    std::fprintf(stderr, "road_bench: %s\n", error.empty() ? "sign-in failed" : error.c_str());
+    return false;
+  }
+  kelvora::SetMarketCookie("cookie2=kelvorademo0000; _tb_token_=kelvora; t=kelvorademo");
+  const std::vector<std::string> addresses = CatalogueAddresses(sim.base, items);
+  if (addresses.empty()) return false;
+  const std::string historyPath = (sim.dir / "history.sqlite3").string();
+  auto recorder = std::make_unique<kelvora::history::HistoryRecorder>(
+      kelvora::history::HistoryFile::open(historyPath, error), nullptr);
+  QuietHost host;
+  auto road = [&](bool record) {
+    kelvora::ResultsTable table;
+    if (record) recorder->beginRun("item", "bench");
+    for (const std::string& address : addresses) {
+      const int32_t row = table.addRow();
+      table.setCell(row, kelvora::ResultColumn::Link, address);
+      kelvora::FillResultRow(table, row, host);
+      if (record) recorder->addRow(table.row(row), table.failures(row));
+    }
+    if (record) {
+      recorder->endRun(kelvora::history::RunState::Done);
+      recorder->flush();
+    }
+  };
+  road(false);  // warm-up: connections and caches
+  // Wall time, and this process's CPU (user and kernel, every thread, the writer's
+  // too): on a shared machine the CPU says more than the wall time.
+  std::vector<double> plain, recorded, plainCpu, recordedCpu;
+  const double n = static_cast<double>(addresses.size());
+  for (int round = 0; round < rounds; ++round) {
+    for (int pass = 0; pass < 2; ++pass) {
+      const bool record = (pass == 0) == (round % 2 == 1);
+      const Cpu c0 = ProcessCpu();
+      const auto t0 = Clock::now();
+      road(record);
+      (record ? recorded : plain).push_back(std::chrono::duration<double>(Clock::now() - t0).count() / n * 1e3);
+      const Cpu c1 = ProcessCpu();
+      (record ? recordedCpu : plainCpu).push_back((c1.user + c1.kernel - c0.user - c0.kernel) / n * 1e3);
+    }
+  }
+  std::printf("%-5s wall/item without history: %s\n", mode, MinMedMax(plain).c_str());
+  std::printf("%-5s wall/item with history:    %s\n", mode, MinMedMax(recorded).c_str());
+  std::printf("%-5s CPU/item without history:  %s\n", mode, MinMedMax(plainCpu).c_str());
+  std::printf("%-5s CPU/item with history:     %s\n", mode, MinMedMax(recordedCpu).c_str());
+  std::printf("%-5s cost of recording: wall %+.2f %%, CPU %+.2f %% (medians of %d rounds of %zu items)\n", mode,
+              (Median(recorded) / Median(plain) - 1) * 100, (Median(recordedCpu) / Median(plainCpu) - 1) * 100, rounds,
+              addresses.size());
+  recorder.reset();
+  return recorder == nullptr;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   int items = 150, rounds = 3;
   bool plain = true, tls = true;
   std::string only;  // "road" or "replay": one side alone, for a profiler
+  bool historyCost = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     const bool hasValue = i + 1 < argc;
@@ -362,6 +436,8 @@ int main(int argc, char** argv) {
     } else if (arg == "--no-tls") {
       plain = true;
       tls = false;
+    } else if (arg == "--history-cost") {
+      historyCost = true;
     } else if (arg == "--both") {
       plain = tls = true;
     } else if (arg == "--items" && hasValue) {
@@ -382,6 +458,12 @@ int main(int argc, char** argv) {
   }
   curl_global_init(CURL_GLOBAL_ALL);
   bool ok = true;
+  if (historyCost) {
+    if (plain) ok = RunHistoryCost(false, items, rounds) && ok;
+    if (tls) ok = RunHistoryCost(true, items, rounds) && ok;
+    curl_global_cleanup();
+    return ok ? 0 : 1;
+  }
   if (plain) ok = RunMode(false, items, rounds, only) && ok;
   if (tls) ok = RunMode(true, items, rounds, only) && ok;
   curl_global_cleanup();

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Checks every #include of src/, sim/ against the floors of the program.
 
-  net <- results <- lookup, session, analysis <- search <- wizard   (the core)
+  net <- results <- history, lookup, session, analysis <- search <- wizard   (the core)
       <- ui (src/ui: what every window uses)
       <- windows (*_window, *_model, *_qt files beside their subsystem)
       <- app (the shell: main window, entry point, demo, tour)
@@ -23,6 +23,7 @@ import tempfile
 CORE = {
     "net": {"net"},
     "results": {"net", "results"},
+    "history": {"net", "results", "history"},
     "lookup": {"net", "results", "lookup"},
     "session": {"net", "results", "session"},
     "analysis": {"net", "results", "analysis"},

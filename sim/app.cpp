@@ -40,6 +40,8 @@ std::string App::settingsText() const {
   line("TMALL_LINK_MARKER", "<link title=\"tmall.com天猫\"");
   // Its other loopback name: a redirect between the two keeps the marketplace cookie.
   line("MARKET_COOKIE_DOMAINS", ".localhost");
+  // Every catalogue item, whatever its kind, has a page at this address.
+  line("ITEM_PAGE_URL", base_ + "/item/item.htm?id={id}");
   if (options_.tls && !options_.caFile.empty()) {
     t += "[http]\n";
     line("ca_file", options_.caFile);

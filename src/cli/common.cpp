@@ -216,7 +216,45 @@ bool WriteOut(const std::string& bytes) {
   return true;
 }
 
+namespace {
+struct Recording {
+  history::HistoryRecorder* recorder = nullptr;
+  std::string kind, query;
+  bool begun = false;
+};
+Recording& TheRecording() {
+  static Recording r;
+  return r;
+}
+}  // namespace
+
+void SetRunRecorder(history::HistoryRecorder* recorder, std::string kind, std::string query) {
+  Recording& r = TheRecording();
+  r.recorder = recorder;
+  r.kind = std::move(kind);
+  r.query = std::move(query);
+  r.begun = false;
+}
+
+history::HistoryRecorder* RunRecorder() { return TheRecording().recorder; }
+
+void BeginRecordedRun() { BeginRecordedRun(TheRecording().query); }
+
+void BeginRecordedRun(const std::string& query) {
+  Recording& r = TheRecording();
+  if (!r.recorder || r.begun) return;
+  r.begun = true;
+  r.recorder->beginRun(r.kind, query);
+}
+
+void RecordRow(const RowCells& cells, const RowFailures& failures) {
+  Recording& r = TheRecording();
+  if (r.recorder && r.begun) r.recorder->addRow(cells, failures);
+}
+
 void PrintRow(const RowCells& cells, RowFormat format, const RowFailures& failures) {
+  // Recorded first: a row on the screen is never ahead of its record by more than the queue.
+  RecordRow(cells, failures);
   WriteOut(FormatRow(cells, format, failures) + "\n");
 }
 

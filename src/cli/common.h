@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "cli/rows.h"
+#include "history/history_recorder.h"
 #include "results/host.h"
 #include "results/results_table.h"
 
@@ -52,6 +53,7 @@ struct Options {
   std::optional<std::string> marketCookie;
   std::optional<std::string> marketCookieFile;
   std::optional<std::string> monitor;
+  std::optional<std::string> history;
   int delayMs = 200;
   std::optional<std::string> now;
   RowFormat format = RowFormat::Tsv;
@@ -61,7 +63,22 @@ struct Options {
   std::string command;
   std::vector<std::string> arguments;
   std::string programDir;
+  // The history file in use ("" when none): --history, else [history] file (or the
+  // default place) when [history] enabled=1, or for history and watch when file= is set.
+  std::string historyPath;
+  int historyKeepDays = 0;  // [history] keep_days: older runs go when the file is opened
 };
+
+// Recording of the run into the history file. main.cpp sets the recorder up for
+// the commands that produce rows; a command calls BeginRecordedRun once its input
+// is accepted (a refused one records nothing), and every row it prints (PrintRow)
+// or otherwise produces (RecordRow) goes into the run.
+void SetRunRecorder(history::HistoryRecorder* recorder, std::string kind, std::string query);
+history::HistoryRecorder* RunRecorder();
+void BeginRecordedRun();
+// Like BeginRecordedRun, with a query of the command's own.
+void BeginRecordedRun(const std::string& query);
+void RecordRow(const RowCells& cells, const RowFailures& failures);
 
 // "kelvora-cli: TEXT" on stderr (UTF-8).
 void ErrorLine(const std::string& utf8);
@@ -134,5 +151,7 @@ int RunShop(const Options& o, CliHost& host);
 int RunPages(const Options& o, CliHost& host);
 int RunReport(const Options& o, CliHost& host);
 int RunExport(const Options& o, CliHost& host);
+int RunHistory(const Options& o, CliHost& host);
+int RunWatch(const Options& o, CliHost& host);
 
 }  // namespace kelvora::cli

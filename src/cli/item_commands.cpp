@@ -14,6 +14,7 @@ int RunItem(const Options& o, CliHost& host) {
     return kExitUsage;
   }
   ResultsTable table;
+  BeginRecordedRun();
   PrintCaptionIfTsv(o.format);
   for (size_t n = 0; n < o.arguments.size(); ++n) {
     if (host.stopRequested()) break;
@@ -74,6 +75,7 @@ int RunRetry(const Options& o, CliHost& host) {
       ErrorLine("retry: " + error);
       return kExitUsage;
   }
+  BeginRecordedRun();
   WrittenRows written;
   table->addListener(&written);
   const RetrySummary summary = RetryFailedRows(*table, host);

@@ -11,12 +11,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "cli/common.h"
+#include "history/history_file.h"
+#include "history/history_recorder.h"
 #include "kelvora_version.h"
 #include "lookup/lookup_service.h"
 #include "net/codec.h"
@@ -119,6 +122,8 @@ const char kUsage[] =
     "  --delay MS                 grab delay between items in milliseconds (default 200)\n"
     "  --now \"YYYY-MM-DD HH:MM:SS\" UTC+8 time taken as now\n"
     "  --format tsv|jsonl         how rows are printed (default tsv)\n"
+    "  --history FILE             record every run and its rows into the history file FILE\n"
+    "                             (also when [history] enabled=1 in the settings)\n"
     "  --quiet                    no progress lines on stderr\n"
     "  --help                     this text\n"
     "  --version                  the program's version (and the git commit it was built from)\n"
@@ -139,6 +144,14 @@ const char kUsage[] =
     "  report [FILE] [--html OUT] delisting counts by hour and quarter hour, the weekday\n"
     "                             series and the listing advice; --html writes the page\n"
     "  export --out PATH [FILE]   write rows to an Excel workbook (.xls or .xlsx by PATH)\n"
+    "  history runs               the recorded runs, newest first\n"
+    "  history show RUN           a run's rows, as the command printed them\n"
+    "  history item ID            every recorded row of an item, oldest first\n"
+    "  history diff RUN_A RUN_B   new (+), changed (~) and gone (-) items from run A to run B\n"
+    "  history prune --keep-days N  remove the runs started more than N days ago\n"
+    "  watch [--shop NICKNAME [--pages N]]  look up the monitored items again (and the shop),\n"
+    "                             record the run and print what changed since the last watch;\n"
+    "                             exit 0 when nothing changed, 1 when something did\n"
     "\n"
     "Ctrl-C (or SIGTERM) stops after the current item, aborting its request in flight;\n"
     "every printed row is whole and the exit code is 130 (SIGTERM: 143). export and\n"
@@ -303,6 +316,13 @@ bool ParseCommandLine(int argc, char** argv, Options& o, std::string& error) {
     } else if (name == "--monitor") {
       if (!takeValue()) return false;
       o.monitor = value;
+    } else if (name == "--history") {
+      if (!takeValue()) return false;
+      if (value.empty()) {
+        error = "--history needs a file name";
+        return false;
+      }
+      o.history = value;
     } else if (name == "--delay") {
       if (!takeValue()) return false;
       if (!ParseDelay(value, o.delayMs)) {
@@ -357,8 +377,41 @@ constexpr Command kCommands[] = {
     {"item", RunItem},   {"retry", RunRetry},           {"keyword", RunKeyword},
     {"list", RunList},   {"categories", RunCategories}, {"category", RunCategory},
     {"shop", RunShop},   {"report", RunReport},         {"export", RunExport},
-    {"pages", RunPages},
+    {"pages", RunPages}, {"history", RunHistory},       {"watch", RunWatch},
 };
+
+// The commands that produce rows, each recorded as one run when a history file is in use.
+bool RecordsRuns(const std::string& command) {
+  for (const char* name : {"item", "retry", "keyword", "list", "category", "shop", "watch"})
+    if (command == name) return true;
+  return false;
+}
+
+// The history file a command uses, "" for none (see Options::historyPath).
+std::string HistoryPathOf(const Options& o, const Settings& settings) {
+  if (o.history) return *o.history;
+  const HistorySettings& h = settings.history;
+  if (h.enabled.value_or(false)) return h.file.empty() ? DefaultHistoryPath() : h.file;
+  if ((o.command == "history" || o.command == "watch") && !h.file.empty()) return h.file;
+  return {};
+}
+
+// Opens the history file for recording, says what happened to it on stderr, and
+// removes the runs older than [history] keep_days. Null (with the reason said)
+// when it cannot be used.
+std::unique_ptr<history::HistoryFile> OpenHistoryForRecording(const Options& o, const Settings& settings) {
+  std::string error;
+  std::vector<std::string> notes;
+  auto file = history::HistoryFile::open(o.historyPath, error, &notes);
+  for (const std::string& note : notes) ErrorLine("history: " + note);
+  if (!file) {
+    ErrorLine("history: " + error);
+    return nullptr;
+  }
+  if (const int keep = o.historyKeepDays; keep > 0)
+    file->pruneStartedBefore(history::NowSeconds() - int64_t{keep} * 86400);
+  return file;
+}
 
 const Command* FindCommand(const std::string& name) {
   for (const Command& c : kCommands)
@@ -431,6 +484,8 @@ int Run(int argc, char** argv) {
 
   StopWatcher watcher;
   InstallStopHandlers();
+  // A file-size limit makes writes fail (the history says so once) instead of ending the program.
+  std::signal(SIGXFSZ, SIG_IGN);
   SetThreadStopToken(CliStopToken());
 
   if (o.serviceCookie) SetServiceCookie(Utf8ToGbk(*o.serviceCookie));
@@ -464,7 +519,29 @@ int Run(int argc, char** argv) {
     if (!o.quiet) std::fprintf(stderr, "%s\n", TerminalText(login.message).c_str());
   }
 
-  return ExitCodeAfterRun(command->run(o, host));
+  std::unique_ptr<history::HistoryRecorder> recorder;
+  o.historyPath = HistoryPathOf(o, settings);
+  o.historyKeepDays = settings.history.keepDays;
+  if (!o.historyPath.empty() && RecordsRuns(o.command)) {
+    auto file = OpenHistoryForRecording(o, settings);
+    // Asked for a history that cannot be kept: nothing has run yet, so say no now.
+    if (!file) return kExitUsage;
+    recorder =
+        std::make_unique<history::HistoryRecorder>(std::move(file), [](const std::string& text) { ErrorLine(text); });
+    std::string query;
+    for (size_t i = 0; i < o.arguments.size(); ++i) query += (i ? " " : "") + o.arguments[i];
+    SetRunRecorder(recorder.get(), o.command, query);
+  }
+
+  const int code = command->run(o, host);
+  if (recorder) {
+    using history::RunState;
+    const bool done = code == kExitOk || (o.command == "watch" && code == 1);
+    recorder->endRun(g_stopSignal.load() ? RunState::Stopped : done ? RunState::Done : RunState::Failed);
+    SetRunRecorder(nullptr, {}, {});
+    recorder.reset();  // writes what is queued
+  }
+  return ExitCodeAfterRun(code);
 }
 
 }  // namespace

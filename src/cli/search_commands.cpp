@@ -86,6 +86,7 @@ class SearchPrinter {
     run_.pageFailed = [&host](const FailedPage& page) {
       host.errorLine(TerminalText(Utf8ToGbk("结果页获取失败：") + FailedPageText(page)));
     };
+    BeginRecordedRun();
     PrintCaptionIfTsv(o.format);
   }
   SearchRun& run() { return run_; }

@@ -27,6 +27,7 @@ Endpoints MakeDefaults() {
   e.TMALL_TITLE_SUFFIX = "-tmall.com\xCC\xEC\xC3\xA8";
   e.TMALL_LINK_MARKER = "<link title=\"tmall.com\xCC\xEC\xC3\xA8\"";
   e.MARKET_COOKIE_DOMAINS = ".tmall.com";
+  e.ITEM_PAGE_URL = "https://item.taobao.com/item.htm?id={id}";
   return e;
 }
 
@@ -55,6 +56,7 @@ const Field kFields[] = {
     {"TMALL_TITLE_SUFFIX", &Endpoints::TMALL_TITLE_SUFFIX},
     {"TMALL_LINK_MARKER", &Endpoints::TMALL_LINK_MARKER},
     {"MARKET_COOKIE_DOMAINS", &Endpoints::MARKET_COOKIE_DOMAINS},
+    {"ITEM_PAGE_URL", &Endpoints::ITEM_PAGE_URL},
 };
 
 const Field* FindField(std::string_view name) {
@@ -64,6 +66,16 @@ const Field* FindField(std::string_view name) {
 }
 
 }  // namespace
+
+std::string ItemPageAddress(const Endpoints& endpoints, const std::string& itemId) {
+  static constexpr std::string_view kPlaceholder = "{id}";
+  std::string out;
+  const std::string& pattern = endpoints.ITEM_PAGE_URL;
+  size_t from = 0;
+  for (size_t at; (at = pattern.find(kPlaceholder, from)) != std::string::npos; from = at + kPlaceholder.size())
+    out.append(pattern, from, at - from).append(itemId);
+  return out.append(pattern, from);
+}
 
 const Endpoints& DefaultEndpoints() {
   static const Endpoints defaults = MakeDefaults();

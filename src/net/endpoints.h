@@ -31,7 +31,13 @@ struct Endpoints {
   // leading dot: a redirect between hosts in these (or MARKET_DOMAIN_SUFFIX)
   // keeps the marketplace cookie.
   std::string MARKET_COOKIE_DOMAINS;
+  // An item page's address, "{id}" standing for the item id: where a monitored item
+  // that was never recorded is looked up.
+  std::string ITEM_PAGE_URL;
 };
+
+// ITEM_PAGE_URL with every "{id}" replaced by `itemId` (GBK).
+std::string ItemPageAddress(const Endpoints& endpoints, const std::string& itemId);
 
 const Endpoints& DefaultEndpoints();
 // The process-wide endpoints; a reader gets a whole value, never half of an update.

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cctype>
+#include <cstdlib>
 #include <filesystem>
 #include <set>
 
@@ -88,6 +89,37 @@ bool ReadHttpKey(std::string_view key, std::string_view value, const std::string
     else
       http.retries = static_cast<int>(v);
     return true;
+  }
+  return true;
+}
+
+constexpr unsigned long long kMaxKeepDays = 100000;
+
+// Reads one [history] line into `history`; false with `error` set for a bad value.
+bool ReadHistoryKey(std::string_view key, std::string_view value, const std::string& where, const std::string& fileName,
+                    HistorySettings& history, std::string& error) {
+  if (key == "enabled") {
+    if (value != "0" && value != "1") {
+      error = where + "[history] enabled wants 0 or 1, not '" + std::string(value) + "'";
+      return false;
+    }
+    history.enabled = value == "1";
+  } else if (key == "keep_days") {
+    unsigned long long v = 0;
+    if (!ParseWhole(value, 0, kMaxKeepDays, v)) {
+      error = where + "[history] keep_days wants a whole number from 0 to " + std::to_string(kMaxKeepDays) + ", not '" +
+              std::string(value) + "'";
+      return false;
+    }
+    history.keepDays = static_cast<int>(v);
+  } else if (key == "file") {
+    if (value.empty()) {
+      history.file.clear();
+      return true;
+    }
+    std::filesystem::path p{std::string(value)};
+    if (p.is_relative()) p = std::filesystem::path(fileName).parent_path() / p;
+    history.file = p.string();
   }
   return true;
 }
@@ -216,6 +248,8 @@ bool ParseSettingsText(const std::string& text, const std::string& fileName, Set
       }
       if (section == "http" && !ReadHttpKey(key, value, Where(fileName, lineNo), fileName, result.http, error))
         return false;
+      if (section == "history" && !ReadHistoryKey(key, value, Where(fileName, lineNo), fileName, result.history, error))
+        return false;
       result.sections[section][std::string(key)] = std::string(value);
     }
   }
@@ -266,6 +300,18 @@ bool ApplySettings(const Settings& settings, std::string& error) {
   SetHttpLimits(limits);
   g_shopHours.store(shopHours.first * 100 + shopHours.last, std::memory_order_release);
   return true;
+}
+
+std::string DefaultHistoryPath() {
+  const char* data = std::getenv("XDG_DATA_HOME");
+  std::filesystem::path base;
+  if (data && *data == '/') {
+    base = data;
+  } else {
+    const char* home = std::getenv("HOME");
+    base = std::filesystem::path(home && *home ? home : ".") / ".local" / "share";
+  }
+  return (base / "kelvora" / "history.sqlite3").string();
 }
 
 bool LoadProgramSettings(const std::string& configOption, const std::string& programDir, Settings& out,

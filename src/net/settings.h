@@ -21,9 +21,20 @@ struct HttpSettings {
   std::string caFileWhere;  // "FILE:LINE: " of the ca_file line, for a later message
 };
 
+// The [history] section, checked as it is read.
+struct HistorySettings {
+  std::optional<bool> enabled;  // unset: the program's own default
+  std::string file;             // empty: DefaultHistoryPath(); a relative path is taken from the settings file's folder
+  int keepDays = 0;             // 0 keeps every run
+};
+
+// $XDG_DATA_HOME/kelvora/history.sqlite3, with ~/.local/share where XDG_DATA_HOME is unset.
+std::string DefaultHistoryPath();
+
 struct Settings {
   Endpoints endpoints = DefaultEndpoints();
   HttpSettings http;
+  HistorySettings history;
   // Every other section, raw UTF-8 values: sections["http"]["connect_timeout"].
   std::map<std::string, std::map<std::string, std::string>> sections;
 };

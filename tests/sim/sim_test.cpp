@@ -322,10 +322,11 @@ TEST_F(SimTest, WritesSettingsPointingAtItself) {
   ss << in.rdbuf();
   std::string text = ss.str();
   std::string base = sim_->baseUrl();
-  for (const std::string& line : {"SERVICE_BASE=" + base + "/service/", "ITEM_NY_SITE=" + base + "/ny",
-                                  "BANG_SITE=" + base + "/bang", "LOGIN_SITE=" + base + "/login/member/login.jhtml",
-                                  std::string("TMALL_LINK_MARKER=<link title=\"tmall.com天猫\""),
-                                  std::string("MARKET_COOKIE_DOMAINS=.localhost")})
+  for (const std::string& line :
+       {"SERVICE_BASE=" + base + "/service/", "ITEM_NY_SITE=" + base + "/ny", "BANG_SITE=" + base + "/bang",
+        "LOGIN_SITE=" + base + "/login/member/login.jhtml",
+        std::string("TMALL_LINK_MARKER=<link title=\"tmall.com天猫\""), std::string("MARKET_COOKIE_DOMAINS=.localhost"),
+        "ITEM_PAGE_URL=" + base + "/item/item.htm?id={id}"})
     EXPECT_NE(text.find(line + "\n"), std::string::npos) << line;
 }
 
