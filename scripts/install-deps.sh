@@ -31,6 +31,12 @@ for p in "${PACKAGES[@]}"; do
   fi
 done
 
+# The chart library comes through npm. A Node.js from elsewhere brings its own
+# npm, which Debian's package would clash with: ask for it only when there is none.
+if ! command -v npm >/dev/null 2>&1; then
+  missing+=(npm)
+fi
+
 if [ ${#missing[@]} -eq 0 ]; then
   echo "install-deps: all packages present"
   exit 0
