@@ -11,33 +11,10 @@
 #include "net/codec.h"
 #include "net/file_input.h"
 #include "net/json.h"
+#include "net/text.h"
 
 namespace kelvora::cli {
 namespace {
-
-std::string EscapeTsvCell(const std::string& utf8) {
-  std::string out;
-  out.reserve(utf8.size());
-  for (char c : utf8) {
-    switch (c) {
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
-}
 
 // The escapes of a tsv cell undone into `out`; a backslash before anything else
 // stays as it is.

@@ -8,6 +8,7 @@
 
 #include "net/codec.h"
 #include "net/datetime.h"
+#include "net/text.h"
 
 namespace kelvora::history {
 namespace {
@@ -68,29 +69,6 @@ bool DelistMoved(const std::string& oldUtf8, const std::string& newUtf8) {
   return (*b - *a) % kWeekSeconds != 0;
 }
 
-std::string Escape(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    switch (c) {
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
-}
-
 }  // namespace
 
 DiffRow DiffRowOf(const RowCells& c) {
@@ -141,13 +119,14 @@ std::vector<DiffLine> DiffRows(const std::vector<DiffRow>& a, const std::vector<
 std::string DiffLineText(const DiffLine& line) {
   switch (line.kind) {
     case DiffLine::Kind::Added:
-      return "+\t" + Escape(line.id) + "\t" + Escape(line.newText);
+      return "+\t" + EscapeTsvCell(line.id) + "\t" + EscapeTsvCell(line.newText);
     case DiffLine::Kind::Removed:
-      return "-\t" + Escape(line.id) + "\t" + Escape(line.newText);
+      return "-\t" + EscapeTsvCell(line.id) + "\t" + EscapeTsvCell(line.newText);
     case DiffLine::Kind::Changed:
       break;
   }
-  return "~\t" + Escape(line.id) + "\t" + line.field + "\t" + Escape(line.oldText) + "\t" + Escape(line.newText);
+  return "~\t" + EscapeTsvCell(line.id) + "\t" + line.field + "\t" + EscapeTsvCell(line.oldText) + "\t" +
+         EscapeTsvCell(line.newText);
 }
 
 }  // namespace kelvora::history

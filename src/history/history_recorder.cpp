@@ -195,6 +195,14 @@ void HistoryRecorder::writerLoop() {
     fail("history: " + file_->path() + ": " + sqlite3_errmsg(db) + "; recording stops, the rows go on");
     return;
   }
+  // The open run's counts, so that a run cut short still says how far it got.
+  auto writeCounts = [&] {
+    if (!runId_) return true;
+    counts.integer(1, runRows_);
+    counts.integer(2, runFailed_);
+    counts.integer(3, runId_);
+    return counts.run();
+  };
   auto problem = [&](const std::string& what) {
     const std::string message = sqlite3_errmsg(db);
     rollback.run();
@@ -273,22 +281,12 @@ void HistoryRecorder::writerLoop() {
       // A slow disk: what is written so far goes in now.
       if (std::chrono::steady_clock::now() - started >= std::chrono::milliseconds(kMaxBatchMs) &&
           written < batch.size()) {
-        if (runId_) {
-          counts.integer(1, runRows_);
-          counts.integer(2, runFailed_);
-          counts.integer(3, runId_);
-          if (!counts.run()) return problem("cannot write");
-        }
+        if (!writeCounts()) return problem("cannot write");
         if (!commit.run()) return problem("cannot commit");
         if (!begin.run()) return problem("cannot write");
       }
     }
-    if (runId_) {
-      counts.integer(1, runRows_);
-      counts.integer(2, runFailed_);
-      counts.integer(3, runId_);
-      if (!counts.run()) return problem("cannot write");
-    }
+    if (!writeCounts()) return problem("cannot write");
     if (!commit.run()) return problem("cannot commit");
     {
       std::lock_guard lock(mutex_);

@@ -45,5 +45,8 @@ std::string PercentDecode(std::string_view text);
 std::string UnescapeJavaText(std::string_view text);
 // Traditional Chinese characters to simplified ones, GBK in and out.
 std::string TraditionalToSimplified(std::string_view text);
+// A cell of a tab-separated line: backslash, TAB, CR and LF as \\, \t, \r, \n. UTF-8
+// only: in GBK a backslash byte can be the second half of a character.
+std::string EscapeTsvCell(const std::string& utf8);
 
 }  // namespace kelvora
