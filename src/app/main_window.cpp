@@ -34,6 +34,7 @@
 #include "net/endpoints.h"
 #include "net/network_probe.h"
 #include "net/request_stop.h"
+#include "net/text.h"
 #include "search/monitored.h"
 #include "search/monitored_ids_editor_window.h"
 #include "search/search_tabs_qt.h"
@@ -601,7 +602,11 @@ bool MainWindow::startOperation(std::function<void(std::stop_token)> work) {
 }
 
 void MainWindow::retryFailed() {
-  startOperation([this](std::stop_token) { host_->setStatus(RetrySummaryText(RetryFailedRows(table_, *host_))); });
+  startOperation([this](std::stop_token) {
+    host_->setStatus(Utf8ToGbk("正在重试失败的行，请稍后。。。"));
+    const auto gap = [this] { return ToInt32(searchTabs_->grabDelayText()); };
+    host_->setStatus(RetrySummaryText(RetryFailedRows(table_, *host_, gap)));
+  });
 }
 
 void MainWindow::showRowMenu(const QPoint& pos) {

@@ -189,10 +189,19 @@ void AddProgramSteps(Tour& tour, MainWindow& window, const QString& simBase) {
 
   tour.addStep(QStringLiteral("retry"), [&tour, &window] {
     auto* retry = Child<QPushButton>(&window, "按钮13");
-    if (!retry || !retry->isEnabled()) return false;
+    auto* delay = Child<QLineEdit>(&window, "编辑框8");
+    auto* progress = Child<QLabel>(&window, "标签_进度");
+    if (!retry || !retry->isEnabled() || !delay || !progress) return false;
+    // A longer grab delay holds the retry between its rows long enough to show
+    // how far it got.
+    const QString keptDelay = delay->text();
+    delay->setText(QStringLiteral("1500"));
     retry->click();
     if (!window.operationRunning()) return false;
+    Tour::waitUntil([&] { return progress->isVisible() && progress->text().startsWith(QLatin1String("1 / ")); }, 5000);
+    window.model().flush();
     tour.shoot(&window, QStringLiteral("retry-running"));
+    delay->setText(keptDelay);
     if (!Tour::waitUntil([&] { return !window.operationRunning(); }, 300000)) return false;
     window.model().flush();
     return retry->isEnabled() && tour.shoot(&window, QStringLiteral("retry-done"));

@@ -78,7 +78,7 @@ int RunRetry(const Options& o, CliHost& host) {
   BeginRecordedRun();
   WrittenRows written;
   table->addListener(&written);
-  const RetrySummary summary = RetryFailedRows(*table, host);
+  const RetrySummary summary = RetryFailedRows(*table, host, [&o] { return o.delayMs; });
   table->removeListener(&written);
   if (host.stopRequested()) host.errorLine("interrupted; rows not reached are printed as they were read");
   host.setStatus(RetrySummaryText(summary));

@@ -1,5 +1,6 @@
 #include "lookup/lookup_service.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <functional>
@@ -204,7 +205,7 @@ bool NeedsRetry(const ResultsTable& table, int32_t row) {
 }
 }  // namespace
 
-RetrySummary RetryFailedRows(ResultsTable& table, Host& host) {
+RetrySummary RetryFailedRows(ResultsTable& table, Host& host, const std::function<int()>& gapMs) {
   RetrySummary summary;
   const int32_t n = table.rowCount();
   Progress progress;
@@ -218,6 +219,14 @@ RetrySummary RetryFailedRows(ResultsTable& table, Host& host) {
       break;
     }
     if (!NeedsRetry(table, i)) continue;
+    if (summary.retried > 0 && gapMs) {
+      // Failed rows are often the marketplace's answer to requests too close together.
+      host.pause(std::clamp(gapMs(), 0, (1 << 30) - 1) + 1);
+      if (host.stopRequested()) {
+        summary.stopped = true;
+        break;
+      }
+    }
     const uint64_t epoch = table.epoch();
     const RowCells before = table.row(i);
     const RowFailures failedBefore = table.failures(i);

@@ -1,6 +1,7 @@
 #pragma once
 // The vendor lookup service client and the per-item driver.
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "results/host.h"
@@ -32,8 +33,10 @@ struct RetrySummary {
 
 // Runs the item of every row (present when it starts) whose 上架时间 is 无时间 or
 // that records a failed request again, in order, and merges the new attempt into the
-// row with MergeRetriedRow. Stops between rows when the host asks to.
-RetrySummary RetryFailedRows(ResultsTable& table, Host& host);
+// row with MergeRetriedRow. Stops between rows when the host asks to. Between two
+// retried rows it pauses `gapMs()` + 1 milliseconds (the grab delay, read for every
+// row so a change takes effect at once); none without `gapMs`.
+RetrySummary RetryFailedRows(ResultsTable& table, Host& host, const std::function<int()>& gapMs = {});
 
 // A row's cells after a retry: a cell takes the new attempt's value only where the
 // request behind it succeeded this time and gave no failure text; otherwise it keeps

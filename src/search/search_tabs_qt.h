@@ -42,6 +42,8 @@ class SearchTabsController : public QObject {
 
   // Where the monitored id file lives (default: MonitoredFilePath of the program's folder).
   void setMonitoredFilePath(const QString& path) { monitoredPath_ = path; }
+  // The grab delay box's text (GBK) as last typed; any thread may ask.
+  std::string grabDelayText() const;
 
  signals:
   // Emitted on the UI thread once a search has ended.
@@ -56,7 +58,6 @@ class SearchTabsController : public QObject {
   class WorkerHost;
 
   QWidget* find(const char* name) const;
-  std::string grabDelayText() const;
   // Runs `body` on the search worker unless a search already runs.
   void startSearch(std::function<void(SearchRun&)> body);
   void finishSearch();

@@ -32,10 +32,11 @@ struct RecordingHost : Host {
   void setStatus(const std::string&) override {}
   void setRowCountLabel(const std::string& text) override { labels.push_back(text); }
   void message(const std::string&) override {}
-  void pause(int) override {}
+  void pause(int ms) override { pauses.push_back(ms); }
   void processEvents() override { ++events; }
   bool stopRequested() const override { return stopAfterEvents >= 0 && events > stopAfterEvents; }
   std::vector<std::string> labels;
+  std::vector<int> pauses;
   int events = 0;
   int stopAfterEvents = -1;
 };
@@ -236,9 +237,11 @@ TEST_F(LookupTest, RetryVisitsRowsWithoutTimeAndRowsWithFailedRequests) {
     table.setFailures(i, failures[i]);
   }
   RecordingHost host;
-  const RetrySummary summary = RetryFailedRows(table, host);
+  const RetrySummary summary = RetryFailedRows(table, host, [] { return 200; });
   EXPECT_EQ(host.events, 5);
   EXPECT_EQ(summary.retried, 3);
+  // The grab delay spaces the retried rows' requests, as it does a search's.
+  EXPECT_EQ(host.pauses, (std::vector<int>{201, 201}));
   std::vector<std::string> pages;
   for (const auto& r : server_.requests())
     if (r.path() != "/svc/index.php/Getinfo/get") pages.push_back(r.target);

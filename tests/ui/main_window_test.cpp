@@ -668,8 +668,12 @@ class MainWindowTest : public QObject {
       QVERIFY2(!Find<QPushButton>(w, name)->isEnabled(), name);
     // A second click while it runs starts nothing.
     QVERIFY(!w.startOperation([](std::stop_token) {}));
+    // The status line says what runs, and the bar how far it got.
+    QTRY_COMPARE(Find<QLabel>(w, "透明标签10")->text(), QStringLiteral("正在重试失败的行，请稍后。。。"));
+    QTRY_VERIFY(Find<QLabel>(w, "标签_进度")->text().endsWith(QLatin1String(" / 3")));
 
     QTRY_VERIFY_WITH_TIMEOUT(!w.operationRunning(), 60000);
+    QVERIFY(Find<QLabel>(w, "透明标签10")->text().startsWith(QStringLiteral("重试结束：重试 3 行")));
     // Three items of three requests each, every answer 150 ms late: the event loop
     // ran all along.
     QVERIFY2(ticks > 10, qPrintable(QString::number(ticks)));
