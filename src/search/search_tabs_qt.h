@@ -22,6 +22,8 @@ class QWidget;
 
 namespace kelvora {
 
+class DesktopHistory;
+
 class SearchTabsController : public QObject {
   Q_OBJECT
 
@@ -40,6 +42,9 @@ class SearchTabsController : public QObject {
   // The start-up step that puts the monitored ids into effect.
   void loadMonitoredItems();
 
+  // Every search is recorded as a run into `history` (null: none is).
+  void setHistory(DesktopHistory* history) { history_ = history; }
+
   // Where the monitored id file lives (default: MonitoredFilePath of the program's folder).
   void setMonitoredFilePath(const QString& path) { monitoredPath_ = path; }
 
@@ -57,8 +62,9 @@ class SearchTabsController : public QObject {
 
   QWidget* find(const char* name) const;
   std::string grabDelayText() const;
-  // Runs `body` on the search worker unless a search already runs.
-  void startSearch(std::function<void(SearchRun&)> body);
+  // Runs `body` on the search worker unless a search already runs; recorded as a
+  // run of `kind` with `query` (UTF-8) as kelvora-cli names the same search.
+  void startSearch(const char* kind, std::string query, std::function<void(SearchRun&)> body);
   void finishSearch();
   void startCategoryLoad(std::function<void(WorkerHost&)> body);
 
@@ -78,6 +84,7 @@ class SearchTabsController : public QObject {
   Host& host_;
   std::function<void(bool)> setRunning_;
   QString monitoredPath_;
+  DesktopHistory* history_ = nullptr;
 
   QPointer<QComboBox> topCombo_;
   QPointer<QComboBox> subCombo_;
