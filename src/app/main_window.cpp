@@ -159,7 +159,7 @@ MainWindow::MainWindow(MainWindowOptions options, QWidget* parent) : QWidget(par
   } else {
     historyButton_->setEnabled(false);
     historyButton_->setToolTip(QStringLiteral("历史记录已在设置中关闭（[history] enabled=0）"));
-    itemHistoryAction_->setVisible(false);
+    rowMenu_->removeAction(itemHistoryAction_);
   }
   // 按钮14: the wizard fills 编辑框2 and 组合框1 of the list tab; 按钮8 then searches.
   if (auto* wizard = findChild<QPushButton*>(QStringLiteral("按钮14")))
