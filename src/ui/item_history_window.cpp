@@ -116,8 +116,16 @@ ItemHistoryWindow::ItemHistoryWindow(DesktopHistory& history, const std::string&
   table_->setWordWrap(false);
   table_->verticalHeader()->hide();
   table_->verticalHeader()->setDefaultSectionSize(20);
-  const int widths[] = {132, 62, 86, 64, 64, 168, 168, 300};
-  for (int c = 0; c < 8; ++c) table_->setColumnWidth(c, widths[c]);
+  // Wide enough for what each column holds at its widest usual.
+  const QString samples[] = {QStringLiteral("2026-12-31 23:59:59"),
+                             QStringLiteral("记录编号"),
+                             QStringLiteral("999.00-999.00"),
+                             QStringLiteral("当前销量"),
+                             QStringLiteral("当前库存"),
+                             QStringLiteral("2026年12月31日23时59分59秒"),
+                             QStringLiteral("2026年12月31日23时59分59秒")};
+  for (int c = 0; c < 7; ++c) table_->setColumnWidth(c, table_->fontMetrics().horizontalAdvance(samples[c]) + 16);
+  table_->setColumnWidth(7, 300);
   table_->horizontalHeader()->setStretchLastSection(true);
 
   auto* layout = new QVBoxLayout(this);
