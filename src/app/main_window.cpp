@@ -747,6 +747,9 @@ void MainWindow::openHistory() {
   }
   auto* window = new HistoryWindow(
       *history_, table_, [this] { return operationRunning_; }, this);
+  // The count label follows the rows put in, as it follows a search's.
+  connect(window, &HistoryWindow::rowsPut, this,
+          [this] { host_->setRowCountLabel(RowCountLabelText(table_.rowCount())); });
   window->show();
 }
 

@@ -1,7 +1,9 @@
 // The desktop's history on the offscreen platform: searches and retries recorded
 // as runs, 历史记录's 打开 (replace, append), 对比 and 保留, and the tooltip of a
 // monitored row whose delisting time moved.
+#include <sqlite3.h>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -122,7 +124,7 @@ class HistoryWindowTest : public QObject {
 
  private slots:
   void init() {
-    QFile::remove(QString::fromStdString(historyPath()));
+    QDir(scratch_.path() + "/h").removeRecursively();
     SetMonitoredItemIds({});
   }
 
@@ -228,6 +230,7 @@ class HistoryWindowTest : public QObject {
     const std::vector<std::string> expected =
         replace ? std::vector<std::string>{"1", "2"} : std::vector<std::string>{"9", "1", "2"};
     QCOMPARE(w.table().rowCount(), static_cast<int32_t>(expected.size()));
+    QCOMPARE(Find<QLabel>(w, "透明标签13")->text(), QStringLiteral("条数：%1").arg(expected.size()));
     for (size_t r = 0; r < expected.size(); ++r)
       QCOMPARE(w.table().cellText(static_cast<int32_t>(r), ResultColumn::ItemId), expected[r]);
     QCOMPARE(w.table().cellText(replace ? 1 : 2, ResultColumn::Title), Utf8ToGbk("二"));
@@ -326,6 +329,52 @@ class HistoryWindowTest : public QObject {
       QCOMPARE(runs[0].query, std::string("later"));
     }
     SetNowOverride(std::nullopt);
+  }
+
+  // A file that cannot be read as a history: the program starts, says so once, and
+  // goes on, recording into a new file when the old one was damaged (moved aside,
+  // never deleted) and without history when it was written by a newer version.
+  void unusableFileIsSaidOnceAndTheProgramGoesOn_data() {
+    QTest::addColumn<bool>("newer");
+    QTest::newRow("damaged") << false;
+    QTest::newRow("newer") << true;
+  }
+
+  void unusableFileIsSaidOnceAndTheProgramGoesOn() {
+    QFETCH(bool, newer);
+    ScratchSettings registry;
+    QDir().mkpath(scratch_.path() + "/h");
+    if (newer) {
+      QVERIFY(Prepare(historyPath(), {}));
+      std::string error;
+      auto file = HistoryFile::open(historyPath(), error);
+      QVERIFY(file);
+      QCOMPARE(sqlite3_exec(file->handle(), "PRAGMA user_version=99", nullptr, nullptr, nullptr), SQLITE_OK);
+    } else {
+      QFile f(QString::fromStdString(historyPath()));
+      QVERIFY(f.open(QIODevice::WriteOnly));
+      f.write(QByteArray(8192, 'x'));
+    }
+    DesktopRecorder desktop;
+    ProgramDir dir;
+    MainWindow w(WithHistory(dir.path(), historyPath()));
+    QSignalSpy opened(w.history(), &DesktopHistory::opened);
+    QVERIFY(opened.wait(10000));
+    QTest::qWait(50);
+    QCOMPARE(desktop.messages.size(), size_t(1));
+    QVERIFY2(desktop.messages[0].text.contains(newer ? QStringLiteral("newer") : QStringLiteral("moved aside")),
+             qPrintable(desktop.messages[0].text));
+    QCOMPARE(w.history()->enabled(), !newer);
+    // A search still records, or quietly does not.
+    w.history()->beginRun("item", "x");
+    w.history()->addRow(Row("1", "一", "5.00"), {});
+    w.history()->endRun(RunState::Done);
+    QCOMPARE(w.history()->flush(), !newer);
+    if (!newer) {
+      QCOMPARE(Runs(historyPath()).size(), size_t(1));
+      QCOMPARE(QDir(scratch_.path() + "/h").entryList({"history.sqlite3.damaged-*"}, QDir::Files).size(), 1);
+    }
+    QCOMPARE(desktop.messages.size(), size_t(1));
   }
 
   // A monitored row whose delisting time moved since the item's last recorded
