@@ -107,7 +107,7 @@ done
 cli=$root/usr/bin/kelvora-cli
 out=$("$cli" --version) || fail "kelvora-cli --version exit code"
 [[ $out == "kelvora-cli $version"* ]] || fail "kelvora-cli --version printed \"$out\""
-for f in b.html echarts.min.js; do
+for f in b.html item_history.html echarts.min.js; do
   [ -s "$root/usr/lib/kelvora/res/$f" ] || fail "no res/$f beside the programs"
 done
 

@@ -6,6 +6,7 @@
 #include <QCommandLineParser>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QIcon>
 #include <cstdio>
 #include <memory>
@@ -146,7 +147,17 @@ int main(int argc, char** argv) {
     return 2;
   }
 
-  MainWindow window;
+  MainWindowOptions options;
+  // The desktop records by default. The demo's runs are the simulator's: they go
+  // into the demo's own folder, which goes with it, never into the seller's history.
+  if (settings.history.enabled.value_or(true)) {
+    options.historyPath =
+        sim ? QFile::encodeName(QFileInfo(sim->configPath()).dir().filePath(QStringLiteral("history.sqlite3")))
+                  .toStdString()
+            : (settings.history.file.empty() ? DefaultHistoryPath() : settings.history.file);
+    options.historyKeepDays = settings.history.keepDays;
+  }
+  MainWindow window(options);
   window.quitApplicationWhenClosed();
   std::optional<DemoAccount> demoAccount;
   if (args.demo) demoAccount = DemoAccount{};

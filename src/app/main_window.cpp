@@ -25,6 +25,7 @@
 #include <QTabWidget>
 #include <QTableView>
 #include <algorithm>
+#include <mutex>
 #include <set>
 
 #include "analysis/analysis_window.h"
@@ -42,7 +43,10 @@
 #include "session/session_qt.h"
 #include "ui/browser_pane_qt.h"
 #include "ui/desktop_calls_qt.h"
+#include "ui/desktop_history_qt.h"
 #include "ui/desktop_host_qt.h"
+#include "ui/history_window.h"
+#include "ui/item_history_window.h"
 #include "ui/results_model.h"
 #include "ui/results_sort_model.h"
 #include "ui/results_view_qt.h"
@@ -143,6 +147,21 @@ MainWindow::MainWindow(MainWindowOptions options, QWidget* parent) : QWidget(par
   });
   searchTabs_->setMonitoredFilePath(MonitoredFilePath(programDir_));
   connect(this, &MainWindow::closing, searchTabs_, &SearchTabsController::stop);
+  if (!options_.historyPath.empty()) {
+    history_ = std::make_unique<DesktopHistory>();
+    connect(history_.get(), &DesktopHistory::notice, this, [this](const QString& text) {
+      host_->setStatus(ToGbk(text));
+      ShowNotice(text);
+    });
+    connect(history_.get(), &DesktopHistory::delistBeforeChanged, this,
+            [this] { model_->setDelistBefore(history_->delistBefore()); });
+    history_->start(options_.historyPath, HistoryWindow::SavedKeepDays(options_.historyKeepDays));
+    searchTabs_->setHistory(history_.get());
+  } else {
+    historyButton_->setEnabled(false);
+    historyButton_->setToolTip(QStringLiteral("历史记录已在设置中关闭（[history] enabled=0）"));
+    rowMenu_->removeAction(itemHistoryAction_);
+  }
   // 按钮14: the wizard fills 编辑框2 and 组合框1 of the list tab; 按钮8 then searches.
   if (auto* wizard = findChild<QPushButton*>(QStringLiteral("按钮14")))
     connect(wizard, &QPushButton::clicked, this, [this] { OpenSearchWizard(this); });
@@ -159,6 +178,10 @@ MainWindow::~MainWindow() {
   qDeleteAll(findChildren<AnalysisWindow*>(Qt::FindDirectChildrenOnly));
   if (worker_.joinable()) worker_.join();
   if (probe_.joinable()) probe_.join();
+  // Its windows read through it; the runs still open end as stopped.
+  qDeleteAll(findChildren<HistoryWindow*>(Qt::FindDirectChildrenOnly));
+  qDeleteAll(findChildren<ItemHistoryWindow*>(Qt::FindDirectChildrenOnly));
+  history_.reset();
   // The model listens to table_, which goes before the window's children do.
   view_->setModel(nullptr);
   delete model_;
@@ -240,15 +263,21 @@ void MainWindow::buildControls() {
   // Right of the tabs.
   Button(group, "按钮3", "系统设置", {457, 15, 88, 26})->hide();
   // One column of full-width buttons, 停止 last: a caption is never cut, also
-  // with the wider glyphs of other fonts.
-  auto* analysis = Button(group, "按钮4", "导出数据/分析", {457, 15, 88, 23});
+  // with the wider glyphs of other fonts. 历史记录 sits under 清空结果.
+  auto* analysis = Button(group, "按钮4", "导出数据/分析", {457, 15, 88, 20});
   connect(analysis, &QPushButton::clicked, this, &MainWindow::openAnalysis);
-  Button(group, "按钮2", "列表监测", {457, 39, 88, 23});
-  auto* clear = Button(group, "按钮12", "清空结果", {457, 63, 88, 23});
-  connect(clear, &QPushButton::clicked, this, [this] { table_.clearRows(); });
-  retryButton_ = Button(group, "按钮13", "重试失败", {457, 87, 88, 23});
+  Button(group, "按钮2", "列表监测", {457, 35, 88, 20});
+  auto* clear = Button(group, "按钮12", "清空结果", {457, 55, 88, 20});
+  connect(clear, &QPushButton::clicked, this, [this] {
+    table_.clearRows();
+    if (history_) history_->clearDelistBefore();
+  });
+  historyButton_ = Button(group, "按钮历史", "历史记录", {457, 75, 88, 20});
+  historyButton_->setToolTip(QStringLiteral("以前的查询结果：打开、对比、删除"));
+  connect(historyButton_, &QPushButton::clicked, this, &MainWindow::openHistory);
+  retryButton_ = Button(group, "按钮13", "重试失败", {457, 95, 88, 20});
   connect(retryButton_, &QPushButton::clicked, this, &MainWindow::retryFailed);
-  stopButton_ = Button(group, "按钮停止", "停止", {457, 111, 88, 23});
+  stopButton_ = Button(group, "按钮停止", "停止", {457, 115, 88, 20});
   stopButton_->setEnabled(false);
   stopButton_->setToolTip(QStringLiteral("当前条目完成后停止"));
 
@@ -346,6 +375,7 @@ void MainWindow::buildControls() {
     if (menuCell_.isValid()) QGuiApplication::clipboard()->setText(menuCell_.data(Qt::DisplayRole).toString());
   });
   menuItem("加入监测", [this] { monitorSelectedItems(); });
+  itemHistoryAction_ = menuItem("历史", [this] { openItemHistory(); });
   rowMenu_->addSeparator();
   // Taking rows out moves the rows after them: not while a search or retry fills rows.
   removeAction_ = menuItem("删除行", [this] { removeSelectedRows(); });
@@ -601,11 +631,83 @@ bool MainWindow::startOperation(std::function<void(std::stop_token)> work) {
   return true;
 }
 
+namespace {
+
+// Hands a retry's rows to the history as the retry finishes each: the rows the
+// retry wrote since it last said how far it got.
+class RetryRecording : public Host, private ResultsTable::Listener {
+ public:
+  RetryRecording(Host& inner, ResultsTable& table, DesktopHistory& history)
+      : inner_(inner), table_(table), history_(history), worker_(std::this_thread::get_id()) {
+    table_.addListener(this);
+  }
+  ~RetryRecording() override {
+    table_.removeListener(this);
+    record();
+  }
+  void setStatus(const std::string& text) override { inner_.setStatus(text); }
+  void setRowCountLabel(const std::string& text) override { inner_.setRowCountLabel(text); }
+  void message(const std::string& text) override { inner_.message(text); }
+  void pause(int ms) override { inner_.pause(ms); }
+  void processEvents() override { inner_.processEvents(); }
+  bool stopRequested() const override { return inner_.stopRequested(); }
+  void startAccountRefresh() override { inner_.startAccountRefresh(); }
+  void setProgress(const Progress& progress) override {
+    record();
+    inner_.setProgress(progress);
+  }
+  void setQueryEnabled(const std::string& button, bool enabled) override { inner_.setQueryEnabled(button, enabled); }
+
+ private:
+  // Only what the retry itself writes: the seller may mark rows meanwhile.
+  void rowChanged(int32_t row) override {
+    if (std::this_thread::get_id() != worker_) return;
+    std::lock_guard lock(mutex_);
+    if (std::find(written_.begin(), written_.end(), row) == written_.end()) written_.push_back(row);
+  }
+  void rowsAppended(int32_t, int32_t) override {}
+  void rowsCleared() override {
+    std::lock_guard lock(mutex_);
+    written_.clear();
+  }
+  void rowsRemoved() override { rowsCleared(); }
+  void record() {
+    std::vector<int32_t> rows;
+    {
+      std::lock_guard lock(mutex_);
+      rows.swap(written_);
+    }
+    for (int32_t row : rows)
+      table_.visitRow(row,
+                      [this](const RowCells& cells, const RowFailures& failures) { history_.addRow(cells, failures); });
+  }
+
+  Host& inner_;
+  ResultsTable& table_;
+  DesktopHistory& history_;
+  std::thread::id worker_;
+  std::mutex mutex_;
+  std::vector<int32_t> written_;
+};
+
+}  // namespace
+
 void MainWindow::retryFailed() {
   startOperation([this](std::stop_token) {
     host_->setStatus(Utf8ToGbk("正在重试失败的行，请稍后。。。"));
     const auto gap = [this] { return ToInt32(searchTabs_->grabDelayText()); };
-    host_->setStatus(RetrySummaryText(RetryFailedRows(table_, *host_, gap)));
+    if (!history_) {
+      host_->setStatus(RetrySummaryText(RetryFailedRows(table_, *host_, gap)));
+      return;
+    }
+    history_->beginRun("retry", "");
+    RetrySummary summary;
+    {
+      RetryRecording recording(*host_, table_, *history_);
+      summary = RetryFailedRows(table_, recording, gap);
+    }
+    history_->endRun(summary.stopped || host_->stopRequested() ? history::RunState::Stopped : history::RunState::Done);
+    host_->setStatus(RetrySummaryText(summary));
   });
 }
 
@@ -636,6 +738,34 @@ void MainWindow::openAnalysis() {
       BrowserPane::browsersEnabled() ? AnalysisWindow::ReportView::Web : AnalysisWindow::ReportView::None);
   connect(analysis, &AnalysisWindow::exportRequested, analysis, [this, analysis] { ExportToExcel(analysis, table_); });
   analysis->open();
+}
+
+void MainWindow::openHistory() {
+  if (!history_) return;
+  if (auto* open = findChild<HistoryWindow*>(QString(), Qt::FindDirectChildrenOnly)) {
+    open->refresh();
+    open->raise();
+    open->activateWindow();
+    return;
+  }
+  auto* window = new HistoryWindow(
+      *history_, table_, [this] { return operationRunning_; }, this);
+  // The count label follows the rows put in, as it follows a search's.
+  connect(window, &HistoryWindow::rowsPut, this,
+          [this] { host_->setRowCountLabel(RowCountLabelText(table_.rowCount())); });
+  window->show();
+}
+
+void MainWindow::openItemHistory() {
+  const int32_t row = table_.selectedRow();
+  if (!history_ || row < 0) return;
+  const std::string id = table_.cellText(row, ResultColumn::ItemId);
+  if (id.empty() || id == "0") {
+    ShowMessage(this, QStringLiteral("这一行没有 itemID，没有历史。"));
+    return;
+  }
+  auto* window = new ItemHistoryWindow(*history_, id, BrowserPane::browsersEnabled(), this);
+  window->show();
 }
 
 void MainWindow::quitApplicationWhenClosed(std::function<void()> quit) {

@@ -37,6 +37,7 @@ class QWebEngineView;
 namespace kelvora {
 
 class BrowserPane;
+class DesktopHistory;
 class DesktopHost;
 class ResultsModel;
 class ResultsSortModel;
@@ -55,6 +56,12 @@ struct MainWindowOptions {
   QString programDir;
   // Start-up's network probe; tests without ICMP leave it out.
   bool networkProbe = true;
+  // The history file every search, lookup list and retry is recorded into (UTF-8
+  // path); empty: nothing is recorded and 历史记录 is off. Runs older than
+  // `historyKeepDays` days go when it is opened (0 keeps all), unless 保留 saved
+  // another number.
+  std::string historyPath;
+  int historyKeepDays = 0;
 };
 
 struct StartupOutcome {
@@ -126,6 +133,11 @@ class MainWindow : public QWidget {
   // 按钮4: the analysis window over this window's results table; its export
   // button writes the table as it is at the click.
   void openAnalysis();
+  // The history (null when none is kept), 历史记录 (the runs window, one at a
+  // time) and the row menu's 历史 of the selected item.
+  DesktopHistory* history() const { return history_.get(); }
+  void openHistory();
+  void openItemHistory();
 
  signals:
   void operationEnded();
@@ -150,6 +162,8 @@ class MainWindow : public QWidget {
   ResultsModel* model_ = nullptr;
   ResultsSortModel* sortModel_ = nullptr;
   std::unique_ptr<DesktopHost> host_;
+  // Deleted by hand after the workers that record into it.
+  std::unique_ptr<DesktopHistory> history_;
   // Deleted by hand before host_ and table_: its workers call both.
   SearchTabsController* searchTabs_ = nullptr;
 
@@ -169,6 +183,8 @@ class MainWindow : public QWidget {
   QProgressBar* progress_ = nullptr;
   QLabel* progressText_ = nullptr;
   QPushButton* retryButton_ = nullptr;
+  QPushButton* historyButton_ = nullptr;
+  QAction* itemHistoryAction_ = nullptr;
   QPushButton* stopButton_ = nullptr;
   BrowserPane* notice_ = nullptr;
 

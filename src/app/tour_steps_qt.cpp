@@ -1,4 +1,5 @@
 // The steps of `kelvora --demo --tour DIR`, in the order a user meets the program.
+#include <QAction>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -29,7 +30,10 @@
 #include "net/text.h"
 #include "session/login_window.h"
 #include "ui/desktop_calls_qt.h"
+#include "ui/desktop_history_qt.h"
 #include "ui/desktop_host_qt.h"
+#include "ui/history_window.h"
+#include "ui/item_history_window.h"
 #include "ui/results_model.h"
 #include "wizard/search_wizard_walk_qt.h"
 
@@ -127,16 +131,25 @@ void AddProgramSteps(Tour& tour, MainWindow& window, const QString& simBase) {
     const std::string base = ToGbk(simBase);
     ResultsTable& table = window.table();
     DesktopHost& host = window.host();
-    const bool started = window.startOperation([base, &table, &host](std::stop_token) {
+    DesktopHistory* history = window.history();
+    const bool started = window.startOperation([base, &table, &host, history](std::stop_token) {
       const std::vector<std::string> addresses = DemoItemAddresses(base);
+      // Recorded as the list search of these addresses would be.
+      if (history) {
+        std::string query = "--mode item";
+        for (const std::string& a : addresses) query += " " + a;
+        history->beginRun("list", query);
+      }
       for (size_t n = 0; n < addresses.size() && !host.stopRequested(); ++n) {
         if (n > 0) host.pause(200 + 1);  // the grab delay between items
         // As a search hands over an address: the row, its link, then the driver.
         const int32_t row = table.addRow(NumberText(static_cast<int64_t>(table.rowCount()) + 1));
         table.setCell(row, ResultColumn::Link, addresses[n]);
         FillResultRow(table, row, host);
+        if (history) history->addRow(table.row(row), table.failures(row));
         host.setProgress({0, 0, static_cast<int>(n + 1), static_cast<int>(addresses.size())});
       }
+      if (history) history->endRun(history::RunState::Done);
     });
     if (!started) return false;
     if (!Tour::waitUntil([&] { return !window.operationRunning(); }, 120000)) return false;
@@ -286,6 +299,72 @@ void AddProgramSteps(Tour& tour, MainWindow& window, const QString& simBase) {
     box.close();
     w->close();
     return tour.save(picture, QStringLiteral("export"));
+  });
+
+  // 历史记录: every run of the tour so far, newest first.
+  tour.addStep(QStringLiteral("history-window"), [&tour, &window] {
+    if (!window.history() || !window.history()->flush()) return false;
+    auto* button = Child<QPushButton>(&window, "按钮历史");
+    if (!button || !button->isEnabled()) return false;
+    button->click();
+    QPointer<HistoryWindow> w = window.findChild<HistoryWindow*>();
+    if (!w) return false;
+    // The runs are read off the UI thread; the list shows them once they come.
+    if (!Tour::waitUntil([&] { return !w || w->shownRuns().size() >= 4; }, 10000) || !w) return false;
+    w->selectRuns({w->shownRuns().front().id});
+    Tour::breathe(300);
+    const bool shot = tour.shoot(w, QStringLiteral("history-window"));
+    w->close();
+    return shot;
+  });
+
+  // The row menu's 历史 of the item recorded most often: its chart and its rows.
+  tour.addStep(QStringLiteral("item-history"), [&tour, &window] {
+    ResultsTable& table = window.table();
+    std::map<std::string, int> seen;
+    std::string best;
+    for (int32_t r = 0; r < table.rowCount(); ++r) {
+      const std::string id = table.cellText(r, ResultColumn::ItemId);
+      if (id.empty() || id == "0") continue;
+      if (++seen[id] > seen[best] || best.empty()) best = id;
+    }
+    int32_t row = -1;
+    for (int32_t r = 0; r < table.rowCount() && row < 0; ++r)
+      if (table.cellText(r, ResultColumn::ItemId) == best) row = r;
+    if (row < 0) return false;
+    QTableView* view = window.resultsView();
+    view->selectRow(row);
+    view->scrollTo(view->model()->index(row, 0));
+    auto* menu = window.findChild<QMenu*>(QStringLiteral("右键"));
+    QAction* action = menu ? menu->findChild<QAction*>(QStringLiteral("历史")) : nullptr;
+    if (!action) {
+      for (QAction* a : menu ? menu->actions() : QList<QAction*>{})
+        if (a->objectName() == QStringLiteral("历史")) action = a;
+    }
+    if (!action || !action->isVisible()) return false;
+    action->trigger();
+    QPointer<ItemHistoryWindow> w = window.findChild<ItemHistoryWindow*>();
+    if (!w) return false;
+    bool loaded = false;
+    QObject::connect(w, &ItemHistoryWindow::loaded, w, [&loaded] { loaded = true; });
+    if (!Tour::waitUntil([&] { return !w || loaded; }, 10000) || !w || w->rowsShown() < 2) return false;
+    if (QWebEngineView* chart = w->chartView()) {
+      Tour::waitUntil([&] { return !w || !chart->page()->isLoading(); }, 10000);
+      // The chart says when it has drawn; a page that never does is pictured as it is.
+      auto drawn = [&] {
+        auto answer = std::make_shared<int>(-1);
+        chart->page()->runJavaScript(QStringLiteral("typeof historyDrawn === 'function' && historyDrawn()"),
+                                     [answer](const QVariant& v) { *answer = v.toBool() ? 1 : 0; });
+        Tour::waitUntil([&] { return *answer >= 0; }, 2000);
+        return *answer == 1;
+      };
+      Tour::waitUntil([&] { return !w || drawn(); }, 8000);
+    }
+    Tour::breathe(300);
+    if (!w || !w->pageErrors().isEmpty()) return false;
+    const bool shot = tour.shoot(w, QStringLiteral("item-history"));
+    w->close();
+    return shot;
   });
 }
 

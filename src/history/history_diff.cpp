@@ -62,14 +62,14 @@ std::optional<int64_t> TimeSeconds(const std::string& utf8) {
   return DateToUnix(d);
 }
 
+}  // namespace
+
 bool DelistMoved(const std::string& oldUtf8, const std::string& newUtf8) {
   if (oldUtf8 == newUtf8) return false;
   const auto a = TimeSeconds(oldUtf8), b = TimeSeconds(newUtf8);
   if (!a || !b) return true;  // not times: compared as texts
   return (*b - *a) % kWeekSeconds != 0;
 }
-
-}  // namespace
 
 DiffRow DiffRowOf(const RowCells& c) {
   return {c[Col(ResultColumn::ItemId)], c[Col(ResultColumn::Title)], c[Col(ResultColumn::Price)],

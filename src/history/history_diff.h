@@ -26,6 +26,10 @@ struct DiffRow {
 };
 DiffRow DiffRowOf(const RowCells& utf8Cells);
 
+// Whether a 下架时间 moved from `oldUtf8` to `newUtf8` as a relisting does: the two
+// times differ by other than whole weeks (texts that are not times: they differ).
+bool DelistMoved(const std::string& oldUtf8, const std::string& newUtf8);
+
 // From the rows of run A to those of run B (UTF-8 cells). Rows without an item id
 // are left out; an id found twice in a run counts by its last row, and its line
 // comes at that row's place. First, in B's order, "+" for an id not in A and the

@@ -506,6 +506,16 @@ std::string HistoryFile::latestLink(const std::string& itemIdUtf8) {
   return s.step() == SQLITE_ROW ? s.text(0) : std::string();
 }
 
+std::string HistoryFile::latestDelistBefore(const std::string& itemIdUtf8, int64_t beforeRun) {
+  Statement s(db_,
+              "SELECT delist FROM observations WHERE item=? AND run<? AND delist_s IS NOT NULL "
+              "ORDER BY observed DESC, id DESC LIMIT 1");
+  if (!s) return {};
+  s.bind(1, itemIdUtf8);
+  s.bind(2, beforeRun);
+  return s.step() == SQLITE_ROW ? s.text(0) : std::string();
+}
+
 int64_t HistoryFile::pruneStartedBefore(int64_t startedBefore) {
   lastError_.clear();
   if (!Exec(db_, "BEGIN IMMEDIATE", lastError_)) return -1;

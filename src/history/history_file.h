@@ -83,6 +83,9 @@ class HistoryFile {
   std::vector<DiffRow> diffRowsOfRun(int64_t id);
   // Every row of the item, oldest first.
   std::vector<StoredRow> rowsOfItem(const std::string& itemIdUtf8);
+  // The 下架时间 cell (UTF-8) of the item's latest recorded row that holds a time,
+  // among the runs before `beforeRun`; "" when there is none.
+  std::string latestDelistBefore(const std::string& itemIdUtf8, int64_t beforeRun);
   // The 链接 cell of the item's latest recorded row with one, or "".
   std::string latestLink(const std::string& itemIdUtf8);
   // Removes the runs started before `startedBefore` and their rows; how many, -1 on error.

@@ -122,6 +122,24 @@ int32_t ResultsTable::addRow(const std::string& caption) {
   return index;
 }
 
+int32_t ResultsTable::appendRows(std::vector<RowCells> rows, std::vector<RowFailures> failures) {
+  failures.resize(rows.size());
+  int32_t first, last;
+  {
+    std::lock_guard lock(mutex_);
+    first = static_cast<int32_t>(rows_.size());
+    rows_.reserve(rows_.size() + rows.size());
+    failures_.reserve(failures_.size() + rows.size());
+    for (size_t i = 0; i < rows.size(); ++i) {
+      rows_.push_back(std::move(rows[i]));
+      failures_.push_back(failures[i]);
+    }
+    last = static_cast<int32_t>(rows_.size()) - 1;
+  }
+  if (last >= first) notify([&](Listener& l) { l.rowsAppended(first, last); });
+  return first;
+}
+
 void ResultsTable::setCell(int32_t row, int column, const std::string& text) {
   if (!ValidColumn(column)) return;
   {

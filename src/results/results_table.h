@@ -115,6 +115,9 @@ class ResultsTable {
   };
 
   int32_t addRow(const std::string& caption = {});
+  // Appends whole rows with their failures (`failures` as many as `rows`, or
+  // empty for none) in one change notification; the index of the first.
+  int32_t appendRows(std::vector<RowCells> rows, std::vector<RowFailures> failures = {});
   // Out-of-range rows and columns are ignored.
   void setCell(int32_t row, int column, const std::string& text);
   void setCell(int32_t row, ResultColumn column, const std::string& text) {

@@ -11,6 +11,7 @@
 #include <QWidget>
 #include <chrono>
 
+#include "net/codec.h"
 #include "net/endpoints.h"
 #include "net/request_stop.h"
 #include "net/text.h"
@@ -21,6 +22,7 @@
 #include "search/monitored_ids_editor_window.h"
 #include "search/shop_search.h"
 #include "ui/desktop_calls_qt.h"
+#include "ui/desktop_history_qt.h"
 
 namespace kelvora {
 namespace {
@@ -146,7 +148,7 @@ void SearchTabsController::loadMonitoredItems() {
   if (!status.empty()) host_.setStatus(status);
 }
 
-void SearchTabsController::startSearch(std::function<void(SearchRun&)> body) {
+void SearchTabsController::startSearch(const char* kind, std::string query, std::function<void(SearchRun&)> body) {
   // One search at a time: two searches would interleave their rows in one table.
   if (running_) return;
   if (worker_.joinable()) worker_.join();
@@ -154,13 +156,29 @@ void SearchTabsController::startSearch(std::function<void(SearchRun&)> body) {
   if (setRunning_) setRunning_(true);
   workerHost_ = std::make_unique<WorkerHost>(host_);
   WorkerHost* host = workerHost_.get();
-  worker_ = std::jthread([this, host, body = std::move(body)](std::stop_token token) {
+  worker_ = std::jthread([this, host, history = history_, kind = std::string(kind), query = std::move(query),
+                          body = std::move(body)](std::stop_token token) {
     host->token = token;
     // Closing the window abandons the request in flight.
     SetThreadStopToken(token);
     SearchRun run(table_, *host);
     run.grabDelayText = [this] { return grabDelayText(); };
-    body(run);
+    if (history) {
+      history->beginRun(kind, query);
+      run.rowDone = [history, &run](int32_t row) {
+        run.table.visitRow(
+            row, [history](const RowCells& cells, const RowFailures& failures) { history->addRow(cells, failures); });
+      };
+    }
+    history::RunState state = history::RunState::Done;
+    try {
+      body(run);
+      if (host->stopRequested()) state = history::RunState::Stopped;
+    } catch (...) {
+      // The core does not throw; should anything else, the run is failed and the window not locked.
+      state = history::RunState::Failed;
+    }
+    if (history) history->endRun(state);
     SetThreadStopToken({});
     QMetaObject::invokeMethod(
         this, [this] { finishSearch(); }, Qt::QueuedConnection);
@@ -182,7 +200,8 @@ void SearchTabsController::onKeywordQuery() {
     return;
   }
   const std::string pages = ToGbk(TextOf(find("编辑框3")));
-  startSearch([keyword, pages](SearchRun& run) { KeywordSearchWorker(run, keyword, pages); });
+  startSearch("keyword", GbkToUtf8(keyword) + " --pages " + GbkToUtf8(pages),
+              [keyword, pages](SearchRun& run) { KeywordSearchWorker(run, keyword, pages); });
 }
 
 void SearchTabsController::onHotWords() { OpenWebAddress(FromGbk(CurrentEndpoints()->TOP_SITE)); }
@@ -197,7 +216,18 @@ void SearchTabsController::onListQuery() {
   }
   auto* mode = qobject_cast<QComboBox*>(find("组合框1"));
   const int modeIndex = mode ? mode->currentIndex() : LIST_MODE_LIST_PAGES;
-  startSearch([text, modeIndex](SearchRun& run) { ListAddressSearch(run, text, modeIndex); });
+  // The addresses, one a line in the box, as one line.
+  std::string query = modeIndex == LIST_MODE_LIST_PAGES ? "--mode list" : "--mode item";
+  std::string line;
+  for (char c : GbkToUtf8(text) + "\n") {
+    if (c != '\r' && c != '\n') {
+      line += c;
+    } else if (!line.empty()) {
+      query += " " + line;
+      line.clear();
+    }
+  }
+  startSearch("list", std::move(query), [text, modeIndex](SearchRun& run) { ListAddressSearch(run, text, modeIndex); });
 }
 
 void SearchTabsController::onShopQuery() {
@@ -207,7 +237,7 @@ void SearchTabsController::onShopQuery() {
     return;
   }
   const std::string pages = ToGbk(TextOf(find("编辑框6")));
-  startSearch([nickname, pages](SearchRun& run) {
+  startSearch("shop", GbkToUtf8(nickname) + " --pages " + GbkToUtf8(pages), [nickname, pages](SearchRun& run) {
     ShopSearch(run, nickname, pages);
     run.host.startAccountRefresh();
   });
@@ -236,7 +266,11 @@ void SearchTabsController::onCategoryQuery() {
         },
         Qt::QueuedConnection);
   };
-  startSearch([query](SearchRun& run) { CategorySearchWorker(run, query); });
+  std::string recorded = "--cat " + std::to_string(query.topValue);
+  if (query.subValue) recorded += " --sub " + std::to_string(*query.subValue);
+  if (!query.keyword.empty()) recorded += " --keyword " + GbkToUtf8(query.keyword);
+  recorded += " --pages " + GbkToUtf8(query.pagesText);
+  startSearch("category", std::move(recorded), [query](SearchRun& run) { CategorySearchWorker(run, query); });
 }
 
 bool SearchTabsController::eventFilter(QObject* watched, QEvent* event) {

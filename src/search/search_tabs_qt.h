@@ -22,6 +22,8 @@ class QWidget;
 
 namespace kelvora {
 
+class DesktopHistory;
+
 class SearchTabsController : public QObject {
   Q_OBJECT
 
@@ -39,6 +41,9 @@ class SearchTabsController : public QObject {
   void stop();
   // The start-up step that puts the monitored ids into effect.
   void loadMonitoredItems();
+
+  // Every search is recorded as a run into `history` (null: none is).
+  void setHistory(DesktopHistory* history) { history_ = history; }
 
   // Where the monitored id file lives (default: MonitoredFilePath of the program's folder).
   void setMonitoredFilePath(const QString& path) { monitoredPath_ = path; }
@@ -58,8 +63,9 @@ class SearchTabsController : public QObject {
   class WorkerHost;
 
   QWidget* find(const char* name) const;
-  // Runs `body` on the search worker unless a search already runs.
-  void startSearch(std::function<void(SearchRun&)> body);
+  // Runs `body` on the search worker unless a search already runs; recorded as a
+  // run of `kind` with `query` (UTF-8) as kelvora-cli names the same search.
+  void startSearch(const char* kind, std::string query, std::function<void(SearchRun&)> body);
   void finishSearch();
   void startCategoryLoad(std::function<void(WorkerHost&)> body);
 
@@ -79,6 +85,7 @@ class SearchTabsController : public QObject {
   Host& host_;
   std::function<void(bool)> setRunning_;
   QString monitoredPath_;
+  DesktopHistory* history_ = nullptr;
 
   QPointer<QComboBox> topCombo_;
   QPointer<QComboBox> subCombo_;

@@ -1,7 +1,11 @@
 #include "ui/results_model.h"
 
+#include <QStringList>
 #include <algorithm>
 
+#include "history/history_diff.h"
+#include "net/codec.h"
+#include "net/datetime.h"
 #include "ui/desktop_calls_qt.h"
 
 namespace kelvora {
@@ -50,6 +54,19 @@ QString ResultsModel::failureTip(const RowFailures& failures, int column) const 
   return QStringLiteral("请求失败：") + parts.join(QStringLiteral("，"));
 }
 
+void ResultsModel::setDelistBefore(std::unordered_map<std::string, std::string> delistBefore) {
+  delistBefore_ = std::move(delistBefore);
+}
+
+QString ResultsModel::delistMovedTip(const RowCells& cells) const {
+  if (delistBefore_.empty() || cells[static_cast<size_t>(ResultColumn::Monitored)] != MONITORED_MARK) return {};
+  const auto it = delistBefore_.find(cells[static_cast<size_t>(ResultColumn::ItemId)]);
+  if (it == delistBefore_.end()) return {};
+  const std::string& now = cells[static_cast<size_t>(ResultColumn::DelistAt)];
+  if (now.empty() || now == NO_TIME_TEXT || !history::DelistMoved(GbkToUtf8(it->second), GbkToUtf8(now))) return {};
+  return QStringLiteral("下架时间已变：%1 → %2").arg(FromGbk(it->second), FromGbk(now));
+}
+
 const ResultsModel::CachedRow& ResultsModel::cachedRow(int row) const {
   auto it = cache_.find(row);
   if (it != cache_.end()) return it->second;
@@ -71,12 +88,19 @@ QVariant ResultsModel::data(const QModelIndex& index, int role) const {
     case Qt::BackgroundRole:
     case Qt::ForegroundRole:
     case Qt::ToolTipRole: {
-      const RowFailures& failures = cachedRow(index.row()).failures;
-      if (!failures.any()) return {};
-      const QString tip = failureTip(failures, column);
-      if (tip.isEmpty()) return {};
-      if (role == Qt::ToolTipRole) return tip;
-      return role == Qt::BackgroundRole ? FailureBackground() : FailureForeground();
+      const CachedRow& row = cachedRow(index.row());
+      const QString tip = row.failures.any() ? failureTip(row.failures, column) : QString();
+      if (role != Qt::ToolTipRole) {
+        if (tip.isEmpty()) return {};
+        return role == Qt::BackgroundRole ? FailureBackground() : FailureForeground();
+      }
+      const QString moved = delistMovedTip(row.cells);
+      if (moved.isEmpty()) return tip.isEmpty() ? QVariant() : QVariant(tip);
+      QStringList lines{moved};
+      if (!tip.isEmpty()) lines << tip;
+      // The tip stands in for the whole text of a cut cell.
+      if (column == static_cast<int>(ResultColumn::Title)) lines << FromGbk(row.cells[static_cast<size_t>(column)]);
+      return lines.join(QLatin1Char('\n'));
     }
     default:
       return {};

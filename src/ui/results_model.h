@@ -8,6 +8,7 @@
 #include <QTimer>
 #include <atomic>
 #include <mutex>
+#include <string>
 #include <unordered_map>
 
 #include "results/results_table.h"
@@ -29,6 +30,11 @@ class ResultsModel : public QAbstractTableModel, private ResultsTable::Listener 
   QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
   QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
 
+  // Where monitored items' delisting times stood before the rows shown were read
+  // (GBK item id -> GBK 下架时间): a monitored row whose time moved since, other
+  // than by whole weeks, says so in its tooltip. UI thread.
+  void setDelistBefore(std::unordered_map<std::string, std::string> delistBefore);
+
   // Applies every change heard so far at once (the batch timer calls this; tests
   // and the benchmark may too).
   void flush();
@@ -48,6 +54,7 @@ class ResultsModel : public QAbstractTableModel, private ResultsTable::Listener 
   void scheduleFlush();
   Q_INVOKABLE void startBatchTimer();
   QString failureTip(const RowFailures& failures, int column) const;
+  QString delistMovedTip(const RowCells& cells) const;
 
   // A painted row asks for a dozen roles of fourteen cells; it reads the store
   // once. The cache lives until the next flush, which brings the changes anyway.
@@ -58,6 +65,7 @@ class ResultsModel : public QAbstractTableModel, private ResultsTable::Listener 
   const CachedRow& cachedRow(int row) const;
 
   ResultsTable& table_;
+  std::unordered_map<std::string, std::string> delistBefore_;
   int shownRows_ = 0;  // rows the view knows of; UI thread only
   mutable std::unordered_map<int, CachedRow> cache_;
   QTimer batchTimer_;
