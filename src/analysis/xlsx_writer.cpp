@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -23,6 +24,8 @@
 #include <mutex>
 #include <stop_token>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "analysis/analysis_db.h"
@@ -444,6 +447,86 @@ class Deflater {
   size_t used_ = 0;
 };
 
+// A Deflater fed from a thread of its own: while one batch of text is
+// compressed, the next is written, so the rows cost about the slower of the two
+// rather than both. Where no thread can be had, each batch is compressed at once.
+class PipelinedDeflater {
+ public:
+  PipelinedDeflater() = default;
+  ~PipelinedDeflater() { join(); }
+  PipelinedDeflater(const PipelinedDeflater&) = delete;
+  PipelinedDeflater& operator=(const PipelinedDeflater&) = delete;
+
+  // Takes the batch and gives back an empty string to fill with the next.
+  void add(std::string& batch) {
+    if (inline_) {
+      deflater_.add(batch);
+      batch.clear();
+      return;
+    }
+    std::unique_lock lock(mutex_);
+    if (!worker_.joinable()) {
+      try {
+        worker_ = std::thread([this] { run(); });
+      } catch (const std::system_error&) {
+        inline_ = true;
+        lock.unlock();
+        add(batch);
+        return;
+      }
+    }
+    taken_.wait(lock, [&] { return !full_; });
+    slot_.swap(batch);
+    full_ = true;
+    batch.clear();
+    lock.unlock();
+    ready_.notify_one();
+  }
+
+  // Compresses the rest and ends the stream on a byte boundary; false when the
+  // compression failed anywhere.
+  bool flush(std::string_view rest) {
+    join();
+    return !failed_ && deflater_.flush(rest);
+  }
+
+  Deflater& deflater() { return deflater_; }
+
+ private:
+  void run() {
+    std::string work;
+    for (;;) {
+      {
+        std::unique_lock lock(mutex_);
+        ready_.wait(lock, [&] { return full_ || done_; });
+        if (!full_) return;
+        work.swap(slot_);
+        full_ = false;
+      }
+      taken_.notify_one();
+      if (!deflater_.add(work)) failed_ = true;
+      work.clear();
+    }
+  }
+  void join() {
+    if (!worker_.joinable()) return;
+    {
+      std::lock_guard lock(mutex_);
+      done_ = true;
+    }
+    ready_.notify_one();
+    worker_.join();
+  }
+
+  Deflater deflater_;
+  std::thread worker_;
+  std::mutex mutex_;
+  std::condition_variable ready_, taken_;
+  std::string slot_;
+  bool full_ = false, done_ = false, inline_ = false;
+  bool failed_ = false;  // the worker's, read after it ended
+};
+
 }  // namespace
 
 // The rows of sheet "数据" as the sheet's XML, deflated as they come; the rest of
@@ -500,10 +583,7 @@ class SheetRows {
     } else {
       xml_ += "</row>";
     }
-    if (xml_.size() >= kXmlBatch) {
-      body_.add(xml_);
-      xml_.clear();
-    }
+    if (xml_.size() >= kXmlBatch) body_.add(xml_);
   }
 
   // The rows are all in; false when the compression failed.
@@ -517,7 +597,7 @@ class SheetRows {
   int64_t cutCells() const { return cutCells_; }
   const DelistingCounts& delistings() const { return delistings_.counts(); }
   double width(int column) const { return std::clamp(widths_[static_cast<size_t>(column)] + 1, 6.0, 50.0); }
-  Deflater& body() { return body_; }
+  Deflater& body() { return body_.deflater(); }
 
  private:
   static constexpr size_t kXmlBatch = 256 * 1024;
@@ -526,7 +606,7 @@ class SheetRows {
   int64_t cutCells_ = 0;
   std::array<double, kResultColumnCount> widths_{};
   DelistingCounter delistings_;
-  Deflater body_;
+  PipelinedDeflater body_;
   std::string xml_, text_, escaped_, encoded_, xmlText_;
   const char* stored_ = nullptr;
 };

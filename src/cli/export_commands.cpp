@@ -1,4 +1,6 @@
 // export: rows into an Excel workbook.
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <new>
 #include <optional>
@@ -49,10 +51,17 @@ int RunExport(const Options& o, CliHost& host) {
   // at once: an .xls keeps only its texts, an .xlsx its compressed rows.
   std::optional<XlsRows> xls;
   std::optional<XlsxRows> xlsx;
-  if (format == WorkbookFormat::Xls)
+  if (format == WorkbookFormat::Xls) {
     xls.emplace();
-  else
+    // Room for the texts of a whole file (address space only), so that the
+    // sheet's tables are not copied as they grow. A UTF-8 text takes no fewer
+    // bytes than its characters as the sheet keeps them, bar rare ones.
+    struct stat input {};
+    if (haveSource && source != "-" && ::stat(source.c_str(), &input) == 0 && S_ISREG(input.st_mode))
+      xls->reserve(kMaxXlsDataRows, static_cast<size_t>(input.st_size));
+  } else {
     xlsx.emplace();
+  }
   {
     std::string error;
     // A table the format cannot hold is refused at its first row too many, not

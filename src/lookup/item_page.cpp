@@ -4,6 +4,7 @@
 
 #include <cctype>
 #include <exception>
+#include <iterator>
 
 #include "lookup/lookup_service.h"
 #include "net/datetime.h"
@@ -267,6 +268,17 @@ bool FindBetween(std::string_view text, std::string_view left, std::string_view 
   return true;
 }
 
+// The same, with `left` found already at 0-based `leftAt` (npos: it was not).
+bool ValueAfter(std::string_view text, size_t leftAt, std::string_view left, std::string_view right,
+                std::string& value) {
+  if (leftAt == std::string_view::npos) return false;
+  const int b = static_cast<int>(leftAt + left.size()) + 1;
+  const int c = Find(text, right, b);
+  if (c == -1) return false;
+  value = Mid(text, b, c - b);
+  return true;
+}
+
 // An address as a page script writes it: no blanks, quotes, markup or braces.
 bool IsAddressText(std::string_view text) {
   if (text.empty()) return false;
@@ -314,11 +326,15 @@ std::string ReadTaobaoStock(const std::string& answer, SibJson& json) {
 // the page's own.
 bool ReadTmallPage(std::string_view page, ResultRow& row, std::string& mdskipAddress) {
   row.seller = FirstGroup(page, TmallSellerPattern());
+  if (row.seller.empty() || !IsPlainMarkupText(row.seller, true)) return false;
+  // The three keys of the page's setup data, looked for together.
+  static constexpr std::string_view kKeys[] = {"\"initApi\":\"", "\"quantity\":", "\"itemId\":\""};
+  size_t at[std::size(kKeys)];
+  FindEach(page, kKeys, at);
   std::string itemId;
-  if (row.seller.empty() || !IsPlainMarkupText(row.seller, true) ||
-      !FindBetween(page, "\"initApi\":\"", "\"", mdskipAddress) || !IsAddressText(mdskipAddress) ||
-      !FindBetween(page, "\"quantity\":", ",", row.stock) || !IsIntegerText(row.stock) ||
-      !FindBetween(page, "\"itemId\":\"", "\"", itemId) || !IsIntegerText(itemId) || itemId[0] == '-')
+  if (!ValueAfter(page, at[0], kKeys[0], "\"", mdskipAddress) || !IsAddressText(mdskipAddress) ||
+      !ValueAfter(page, at[1], kKeys[1], ",", row.stock) || !IsIntegerText(row.stock) ||
+      !ValueAfter(page, at[2], kKeys[2], "\"", itemId) || !IsIntegerText(itemId) || itemId[0] == '-')
     return false;
   row.seller = TraditionalToSimplified(row.seller);
   row.stock = NumberText(static_cast<int64_t>(ToInt32(row.stock)));
@@ -342,9 +358,10 @@ bool ReadTaobaoPage(std::string_view page, ResultRow& row, std::string& sibAddre
 
 // Reads the mdskip answer; false when it is not whole.
 bool ReadMdskip(const std::string& answer, ResultRow& row) {
+  // Whole when it is the callback around JSON; its values are read from the
+  // flattened text, so the JSON is only checked, not kept.
   std::string_view argument;
-  JsonReader json;
-  if (!CallArgument(answer, "setMdskip", argument) || !json.load("data", argument)) return false;
+  if (!CallArgument(answer, "setMdskip", argument) || !IsJsonValue(argument)) return false;
   std::string kept, bare;
   FlattenBoth(answer, kept, bare);
   const std::string sales = TmallSalesCount(kept);

@@ -505,6 +505,27 @@ std::shared_ptr<const JsonDoc> ParseJsonTree(std::string_view gbk) {
   return doc;
 }
 
+bool IsJsonTree(std::string_view gbk) {
+  Parsers& parsers = ThreadParsers();
+  std::string_view text = StripWrapping(gbk);
+  if (text.empty() || text.size() > kMaxInput) return false;
+  std::string buf;
+  if (IsAsciiText(text)) {
+    buf.reserve(text.size() + simdjson::SIMDJSON_PADDING);
+    buf.assign(text);
+  } else {
+    buf = GbkTextToUtf8(text);
+    if (buf.size() > kMaxInput) return false;
+    buf.reserve(buf.size() + simdjson::SIMDJSON_PADDING);
+  }
+  simdjson::dom::element root;
+  const auto error = parsers.dom.parse(buf.data(), buf.size(), false).get(root);
+  if (!error) return true;
+  // The values only the slower path keeps, and every other error, as there.
+  if (error != simdjson::NUMBER_ERROR && error != simdjson::STRING_ERROR) return false;
+  return ParseJsonTree(gbk) != nullptr;
+}
+
 void ReleaseJsonParsersAfter(size_t inputSize) {
   // An unusually large text should not keep its memory for the rest of the
   // thread's life.
