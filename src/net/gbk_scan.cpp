@@ -161,7 +161,10 @@ std::vector<bool> MarkerSet::occurring(std::string_view text) const {
   if (wanted == 0) return found;
   const char* data = text.data();
   const uint64_t* filter = filter_.data();
-  for (size_t p = 0; p + 8 <= text.size(); p += stride_) {
+  // Samples no further apart than the shortest marker still wanted allows: the
+  // gap widens as the short ones are found (a Tmall page's link comes first).
+  size_t stride = stride_;
+  for (size_t p = 0; p + 8 <= text.size(); p += stride) {
     const uint64_t word = WordAt(data + p);
     const size_t slot = FilterSlot(word);
     if (((filter[slot / 64] >> (slot % 64)) & 1) == 0) continue;
@@ -179,6 +182,10 @@ std::vector<bool> MarkerSet::occurring(std::string_view text) const {
         continue;
       found[piece.marker] = true;
       if (--wanted == 0) return found;
+      size_t shortest = 0;
+      for (size_t k = 0; k < markers_.size(); ++k)
+        if (sampled_[k] && !found[k] && (shortest == 0 || markers_[k].size() < shortest)) shortest = markers_[k].size();
+      stride = shortest - 7;
     }
   }
   return found;
