@@ -11,7 +11,7 @@ PACKAGES=(
   libboost-regex-dev
   libopencc-dev
   libsqlite3-dev
-  libxlsxwriter-dev
+  libxlsxwriter-dev zlib1g-dev
   libcpp-httplib-dev
   curl
   time

@@ -20,6 +20,10 @@ echo "== search_bench (keyword search of 3 pages vs bare libcurl loop) =="
 "$BUILD/bench/search_bench" --rounds 7
 echo "== rows_bench (a 100 000-row file read as report, export and retry do, vs a bare simdjson pass) =="
 "$BUILD/bench/rows_bench" --rows 100000 --rounds 5
+echo "== item_page_bench: a Taobao page beside a Tmall page (median, min and max of 9) =="
+"$BUILD/bench/item_page_bench" --benchmark_filter='Analyse(Fetched|Tmall)Page' --benchmark_repetitions=9 \
+  --benchmark_report_aggregates_only=true
+echo
 echo "== export_bench (65 535 rows to .xls and .xlsx, one process per round, vs bare libxlsxwriter) =="
 "$BUILD/bench/export_bench" --rounds 5
 echo "== results_view_bench (100 000 rows into the shown results view, offscreen) =="

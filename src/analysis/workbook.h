@@ -1,7 +1,8 @@
 #pragma once
 // The results table as a spreadsheet: row 1 holds the captions each followed by
 // "a", then one row per results row, every value a text. Written as an Excel
-// 97-2003 workbook (.xls) by our own writer or as .xlsx through libxlsxwriter.
+// 97-2003 workbook (.xls) by our own writer or as .xlsx through libxlsxwriter
+// (the rows of the .xlsx are our own XML, the rest of the workbook the library's).
 #include <cstdint>
 #include <memory>
 #include <stop_token>
@@ -76,6 +77,27 @@ class XlsRows {
   XlsRows& operator=(const XlsRows&) = delete;
   // Room for `rows` rows of `textBytes` GBK bytes in all (address space only).
   void reserve(size_t rows, size_t textBytes);
+  // One data row (GBK cells, laid out by SheetCellText).
+  void add(const RowCells& row);
+  size_t rowCount() const;
+  WorkbookResult write(const std::string& pathUtf8, std::stop_token stop = {});
+
+  struct State;
+
+ private:
+  std::unique_ptr<State> state_;
+};
+
+// An .xlsx taken in row by row, for a table that is read rather than held: each
+// row goes into the sheet's compressed text as it is added, and the rows
+// themselves are not kept. write() makes the same workbook as WriteXlsx of the
+// same rows (it refuses more than kMaxXlsxDataRows of them).
+class XlsxRows {
+ public:
+  XlsxRows();
+  ~XlsxRows();
+  XlsxRows(const XlsxRows&) = delete;
+  XlsxRows& operator=(const XlsxRows&) = delete;
   // One data row (GBK cells, laid out by SheetCellText).
   void add(const RowCells& row);
   size_t rowCount() const;

@@ -8,10 +8,14 @@
 #include <sys/mman.h>
 #include <unistd.h>
 #include <xlsxwriter.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,6 +24,8 @@
 #include <mutex>
 #include <stop_token>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "analysis/analysis_db.h"
@@ -29,18 +35,65 @@
 #include "net/codec.h"
 #include "net/datetime.h"
 
+namespace kelvora {
+class SheetRows;
+class SheetSplice;
+}  // namespace kelvora
+
 namespace {
 // The stop request of the workbook being closed on this thread, if any.
 thread_local const std::stop_token* tZipStop = nullptr;
 // Set while this thread closes one of our workbooks.
 thread_local bool tClosingWorkbook = false;
+// The rows of sheet "数据", compressed as they came, which take the place of the
+// library's own rows in that sheet's part while this thread closes the workbook.
+thread_local kelvora::SheetSplice* tSplice = nullptr;
+
+constexpr int kZipOk = 0;                // ZIP_OK
+constexpr int kZipErrno = -1;            // ZIP_ERRNO
+constexpr int kZipParamError = -102;     // ZIP_PARAMERROR
+constexpr int kZipInternalError = -104;  // ZIP_INTERNALERROR
+constexpr int kDeflated = 8;             // Z_DEFLATED
+constexpr const char* kDataSheetPart = "xl/worksheets/sheet1.xml";
+
+using ZipWrite = int (*)(void*, const void*, unsigned);
+using ZipClose = int (*)(void*);
+using ZipCloseRaw = int (*)(void*, unsigned long long, unsigned long);
+
+ZipWrite MinizipWrite() {
+  static const ZipWrite write = reinterpret_cast<ZipWrite>(::dlsym(RTLD_NEXT, "zipWriteInFileInZip"));
+  return write;
+}
 }  // namespace
+
+namespace kelvora {
+// The sheet part being replaced: what the library wrote into it (the sheet
+// without its data rows) is kept, and on closing the part our rows go in.
+class SheetSplice {
+ public:
+  explicit SheetSplice(SheetRows& rows) : rows_(rows) {}
+  bool owns(const void* file) const { return file && file == file_; }
+  void open(void* file) {
+    file_ = file;
+    libraryPart_.clear();
+  }
+  void take(const void* data, unsigned length) { libraryPart_.append(static_cast<const char*>(data), length); }
+  // Writes the whole part, compressed, and closes it.
+  int close(void* file);
+
+ private:
+  SheetRows& rows_;
+  void* file_ = nullptr;
+  std::string libraryPart_;
+};
+}  // namespace kelvora
 
 // libxlsxwriter deflates every part at zlib's level 6 and has no setting for it.
 // Level 1 takes about half the time on a large sheet for a file a fifth larger,
 // and every reader opens it the same, so the sheets of our workbooks are added at
 // level 1 through this function, which the program defines before minizip does
 // (minizip 1.1's signature). The small parts, and any other caller, keep theirs.
+// The part of sheet "数据" is opened raw: its rows come already deflated.
 extern "C" int zipOpenNewFileInZip4_64(void* file, const char* filename, const void* zipfi, const void* extrafieldLocal,
                                        unsigned sizeExtrafieldLocal, const void* extrafieldGlobal,
                                        unsigned sizeExtrafieldGlobal, const char* comment, int method, int level,
@@ -50,15 +103,15 @@ extern "C" int zipOpenNewFileInZip4_64(void* file, const char* filename, const v
   using Open = int (*)(void*, const char*, const void*, const void*, unsigned, const void*, unsigned, const char*, int,
                        int, int, int, int, int, const char*, unsigned long, unsigned long, unsigned long, int);
   static const Open minizipOpen = reinterpret_cast<Open>(::dlsym(RTLD_NEXT, "zipOpenNewFileInZip4_64"));
-  constexpr int kZipParamError = -102;  // ZIP_PARAMERROR
-  constexpr int kDeflated = 8;          // Z_DEFLATED
   if (!minizipOpen) return kZipParamError;
-  if (tClosingWorkbook && method == kDeflated && level != 0 && filename &&
-      std::strncmp(filename, "xl/worksheets/", 14) == 0)
-    level = 1;
-  return minizipOpen(file, filename, zipfi, extrafieldLocal, sizeExtrafieldLocal, extrafieldGlobal,
-                     sizeExtrafieldGlobal, comment, method, level, raw, windowBits, memLevel, strategy, password,
-                     crcForCrypting, versionMadeBy, flagBase, zip64);
+  const bool ours = tClosingWorkbook && method == kDeflated && level != 0 && filename;
+  if (ours && std::strncmp(filename, "xl/worksheets/", 14) == 0) level = 1;
+  const bool spliced = ours && tSplice && std::strcmp(filename, kDataSheetPart) == 0 && !password;
+  const int result = minizipOpen(file, filename, zipfi, extrafieldLocal, sizeExtrafieldLocal, extrafieldGlobal,
+                                 sizeExtrafieldGlobal, comment, method, level, spliced ? 1 : raw, windowBits, memLevel,
+                                 strategy, password, crcForCrypting, versionMadeBy, flagBase, zip64);
+  if (spliced && result == kZipOk) tSplice->open(file);
+  return result;
 }
 
 // libxlsxwriter compresses the whole sheet inside workbook_close (seconds for a
@@ -67,11 +120,20 @@ extern "C" int zipOpenNewFileInZip4_64(void* file, const char* filename, const v
 // stop request fails the next write, and workbook_close gives up at once. Where
 // the library did not come through here, a stop just waits for the close.
 extern "C" int zipWriteInFileInZip(void* file, const void* data, unsigned length) {
-  using Write = int (*)(void*, const void*, unsigned);
-  static const Write minizipWrite = reinterpret_cast<Write>(::dlsym(RTLD_NEXT, "zipWriteInFileInZip"));
-  constexpr int kZipErrno = -1;  // ZIP_ERRNO
   if (tZipStop && tZipStop->stop_requested()) return kZipErrno;
+  if (tSplice && tSplice->owns(file)) {
+    tSplice->take(data, length);
+    return kZipOk;
+  }
+  const ZipWrite minizipWrite = MinizipWrite();
   return minizipWrite ? minizipWrite(file, data, length) : kZipErrno;
+}
+
+// The end of a part: the sheet "数据" gets its rows here.
+extern "C" int zipCloseFileInZip(void* file) {
+  static const ZipClose minizipClose = reinterpret_cast<ZipClose>(::dlsym(RTLD_NEXT, "zipCloseFileInZip"));
+  if (tSplice && tSplice->owns(file)) return tSplice->close(file);
+  return minizipClose ? minizipClose(file) : kZipParamError;
 }
 
 namespace kelvora {
@@ -223,8 +285,8 @@ bool WholeNumber(std::string_view text, double& value) {
     if (i == decimals) return false;
   }
   if (i != text.size()) return false;
-  value = std::strtod(std::string(text).c_str(), nullptr);
-  return true;
+  // Rounded as strtod rounds, without its copy of the text.
+  return std::from_chars(text.data(), text.data() + text.size(), value).ec == std::errc();
 }
 
 bool IsNumberColumn(int c) {
@@ -240,31 +302,348 @@ bool TimeCell(std::string_view gbk, DateTime& value) {
   return value != kSmallestDate && DateText(value) == gbk;
 }
 
-// Columns as wide as their usual texts: a Chinese character counts two.
-std::array<double, kResultColumnCount> FittingWidths(const std::vector<RowCells>& rows) {
-  std::array<double, kResultColumnCount> widths{};
-  const size_t sample = std::min<size_t>(rows.size(), 2000);
-  auto measure = [](std::string_view gbk) {
-    double w = 0;
-    for (size_t i = 0; i < gbk.size(); ++i) {
-      if (static_cast<unsigned char>(gbk[i]) >= 0x80) {
-        w += 2;
-        ++i;
+// How wide a column must be for a text: a Chinese character counts two.
+double TextWidth(std::string_view gbk) {
+  double w = 0;
+  for (size_t i = 0; i < gbk.size(); ++i) {
+    if (static_cast<unsigned char>(gbk[i]) >= 0x80) {
+      w += 2;
+      ++i;
+    } else {
+      w += 1.1;
+    }
+  }
+  return w;
+}
+
+// Columns are as wide as their texts in this many first rows.
+constexpr size_t kWidthSampleRows = 2000;
+
+void AppendInteger(std::string& out, uint64_t value) {
+  char digits[24];
+  const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+  out.append(digits, static_cast<size_t>(end - digits));
+}
+
+// A number as the library writes it (printf's "%.16G").
+void AppendNumber(std::string& out, double value) {
+  if (value == std::trunc(value) && std::fabs(value) < 1e15 && !(value == 0 && std::signbit(value))) {
+    if (value < 0) out += '-';
+    AppendInteger(out, static_cast<uint64_t>(std::fabs(value)));
+    return;
+  }
+  char text[40];
+  char* end = std::to_chars(text, text + sizeof text, value, std::chars_format::general, 16).ptr;
+  for (char* c = text; c != end; ++c)
+    if (*c == 'e') *c = 'E';
+  out.append(text, static_cast<size_t>(end - text));
+}
+
+// A cell's reference: its column letter and its row number.
+void AppendCellStart(std::string& out, int column, uint64_t sheetRow) {
+  out += "<c r=\"";
+  out += static_cast<char>('A' + column);
+  AppendInteger(out, sheetRow);
+  out += '"';
+}
+
+bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
+
+// A text as the library stores it inline: the control characters XML 1.0 has no
+// place for as "_xHHHH_" codes (tab and line feed stay), then &, < and > as
+// entities; a text with white space at either end keeps it.
+void AppendInlineString(std::string& out, std::string_view text, std::string& escaped) {
+  auto plain = [](unsigned char c) { return c >= 0x20 ? c != '&' && c != '<' && c != '>' : c == '\t' || c == '\n'; };
+  std::string_view stored = text;
+  if (!std::all_of(text.begin(), text.end(), [&](char c) { return plain(static_cast<unsigned char>(c)); })) {
+    escaped.clear();
+    for (const char ch : text) {
+      const auto c = static_cast<unsigned char>(ch);
+      if (plain(c)) {
+        escaped += ch;
+      } else if (c < 0x20) {
+        static constexpr char kHex[] = "0123456789ABCDEF";
+        const char code[] = {'_', 'x', '0', '0', kHex[c >> 4], kHex[c & 15], '_'};
+        escaped.append(code, sizeof code);
       } else {
-        w += 1.1;
+        escaped += c == '&' ? "&amp;" : c == '<' ? "&lt;" : "&gt;";
       }
     }
-    return w;
-  };
-  for (int c = 0; c < kResultColumnCount; ++c) {
-    double w = measure(ResultColumns()[static_cast<size_t>(c)].caption) + 3;  // and the filter's button
-    for (size_t r = 0; r < sample; ++r) w = std::max(w, measure(rows[r][static_cast<size_t>(c)]));
-    widths[static_cast<size_t>(c)] = std::clamp(w + 1, 6.0, 50.0);
+    stored = escaped;
   }
-  return widths;
+  out += stored.empty() || (!IsSpace(stored.front()) && !IsSpace(stored.back()))
+             ? " t=\"inlineStr\"><is><t>"
+             : " t=\"inlineStr\"><is><t xml:space=\"preserve\">";
+  out.append(stored.data(), stored.size());
+  out += "</t></is></c>";
 }
 
 }  // namespace
+
+namespace {
+// Fixed style numbers of the data sheet: the library numbers the formats in
+// the order they are first asked for, and these are asked for first.
+constexpr int kBoldStyle = 1;
+constexpr int kTwoDecimalsStyle = 2;
+constexpr int kDateTimeStyle = 3;
+
+// A raw deflate stream at minizip's settings but the fastest level, kept in
+// memory. Ended with a sync flush it can be followed by another such stream in
+// one part; the last one ends with finish().
+class Deflater {
+ public:
+  Deflater() {
+    ok_ = deflateInit2(&z_, 1, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) == Z_OK;
+    started_ = ok_;
+  }
+  ~Deflater() {
+    if (started_) deflateEnd(&z_);
+  }
+  Deflater(const Deflater&) = delete;
+  Deflater& operator=(const Deflater&) = delete;
+
+  bool add(std::string_view data) { return deflateSome(data, Z_NO_FLUSH); }
+  // Ends the stream on a byte boundary without a last block.
+  bool flush(std::string_view data = {}) { return deflateSome(data, Z_SYNC_FLUSH); }
+  bool finish(std::string_view data = {}) { return deflateSome(data, Z_FINISH); }
+
+  bool ok() const { return ok_; }
+  uLong crc() const { return crc_; }
+  uint64_t size() const { return size_; }
+  const std::vector<std::string>& chunks() const { return chunks_; }
+  void release() { std::vector<std::string>().swap(chunks_); }
+
+ private:
+  static constexpr size_t kChunk = 1 << 20;
+
+  bool deflateSome(std::string_view data, int flush) {
+    if (!ok_) return false;
+    crc_ = crc32_z(crc_, reinterpret_cast<const Bytef*>(data.data()), data.size());
+    size_ += data.size();
+    z_.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+    z_.avail_in = static_cast<uInt>(data.size());
+    for (;;) {
+      if (chunks_.empty() || used_ == chunks_.back().size()) {
+        chunks_.emplace_back(kChunk, '\0');
+        used_ = 0;
+      }
+      std::string& chunk = chunks_.back();
+      z_.next_out = reinterpret_cast<Bytef*>(chunk.data() + used_);
+      z_.avail_out = static_cast<uInt>(chunk.size() - used_);
+      const int rc = deflate(&z_, flush);
+      used_ = chunk.size() - z_.avail_out;
+      if (rc == Z_STREAM_ERROR) return ok_ = false;
+      if (z_.avail_out != 0) break;  // all taken in and all given out
+    }
+    if (flush != Z_NO_FLUSH) chunks_.back().resize(used_);
+    return true;
+  }
+
+  z_stream z_{};
+  bool ok_ = false, started_ = false;
+  uLong crc_ = crc32_z(0, nullptr, 0);
+  uint64_t size_ = 0;
+  std::vector<std::string> chunks_;
+  size_t used_ = 0;
+};
+
+// A Deflater fed from a thread of its own: while one batch of text is
+// compressed, the next is written, so the rows cost about the slower of the two
+// rather than both. Where no thread can be had, each batch is compressed at once.
+class PipelinedDeflater {
+ public:
+  PipelinedDeflater() = default;
+  ~PipelinedDeflater() { join(); }
+  PipelinedDeflater(const PipelinedDeflater&) = delete;
+  PipelinedDeflater& operator=(const PipelinedDeflater&) = delete;
+
+  // Takes the batch and gives back an empty string to fill with the next.
+  void add(std::string& batch) {
+    if (inline_) {
+      deflater_.add(batch);
+      batch.clear();
+      return;
+    }
+    std::unique_lock lock(mutex_);
+    if (!worker_.joinable()) {
+      try {
+        worker_ = std::thread([this] { run(); });
+      } catch (const std::system_error&) {
+        inline_ = true;
+        lock.unlock();
+        add(batch);
+        return;
+      }
+    }
+    taken_.wait(lock, [&] { return !full_; });
+    slot_.swap(batch);
+    full_ = true;
+    batch.clear();
+    lock.unlock();
+    ready_.notify_one();
+  }
+
+  // Compresses the rest and ends the stream on a byte boundary; false when the
+  // compression failed anywhere.
+  bool flush(std::string_view rest) {
+    join();
+    return !failed_ && deflater_.flush(rest);
+  }
+
+  Deflater& deflater() { return deflater_; }
+
+ private:
+  void run() {
+    std::string work;
+    for (;;) {
+      {
+        std::unique_lock lock(mutex_);
+        ready_.wait(lock, [&] { return full_ || done_; });
+        if (!full_) return;
+        work.swap(slot_);
+        full_ = false;
+      }
+      taken_.notify_one();
+      if (!deflater_.add(work)) failed_ = true;
+      work.clear();
+    }
+  }
+  void join() {
+    if (!worker_.joinable()) return;
+    {
+      std::lock_guard lock(mutex_);
+      done_ = true;
+    }
+    ready_.notify_one();
+    worker_.join();
+  }
+
+  Deflater deflater_;
+  std::thread worker_;
+  std::mutex mutex_;
+  std::condition_variable ready_, taken_;
+  std::string slot_;
+  bool full_ = false, done_ = false, inline_ = false;
+  bool failed_ = false;  // the worker's, read after it ended
+};
+
+}  // namespace
+
+// The rows of sheet "数据" as the sheet's XML, deflated as they come; the rest of
+// the sheet (columns, frozen captions, filter) is the library's.
+class SheetRows {
+ public:
+  SheetRows() : delistings_(TodayUtc8()) {
+    for (int c = 0; c < kResultColumnCount; ++c)  // and the filter's button
+      widths_[static_cast<size_t>(c)] = TextWidth(ResultColumns()[static_cast<size_t>(c)].caption) + 3;
+    xml_.reserve(kXmlBatch + 4096);
+  }
+
+  void add(const RowCells& cells) {
+    ++rows_;
+    const uint64_t sheetRow = rows_ + 1;
+    if (rows_ <= kWidthSampleRows)
+      for (int c = 0; c < kResultColumnCount; ++c)
+        widths_[static_cast<size_t>(c)] =
+            std::max(widths_[static_cast<size_t>(c)], TextWidth(cells[static_cast<size_t>(c)]));
+    delistings_.add(TimeTextSeconds(cells[static_cast<size_t>(kCol(ResultColumn::DelistAt))]));
+
+    const size_t rowStart = xml_.size();
+    xml_ += "<row r=\"";
+    AppendInteger(xml_, sheetRow);
+    xml_ += "\">";
+    const size_t cellsStart = xml_.size();
+    for (int c = 0; c < kResultColumnCount; ++c) {
+      const std::string& cell = cells[static_cast<size_t>(c)];
+      double number = 0;
+      DateTime time = 0;
+      if (IsNumberColumn(c) && WholeNumber(cell, number)) {
+        const bool cents = c == kCol(ResultColumn::Price) && cell.size() > 3 && cell[cell.size() - 3] == '.';
+        AppendCellStart(xml_, c, sheetRow);
+        xml_ += cents ? " s=\"2\"><v>" : "><v>";
+        static_assert(kTwoDecimalsStyle == 2);
+        AppendNumber(xml_, number);
+        xml_ += "</v></c>";
+      } else if ((c == kCol(ResultColumn::ListedAt) || c == kCol(ResultColumn::DelistAt)) && TimeCell(cell, time)) {
+        AppendCellStart(xml_, c, sheetRow);
+        static_assert(kDateTimeStyle == 3);
+        xml_ += " s=\"3\"><v>";
+        AppendNumber(xml_, time);
+        xml_ += "</v></c>";
+      } else {
+        if (StoredText(cell, text_, escaped_, encoded_, stored_)) ++cutCells_;
+        // An empty text is an empty cell, as Excel itself stores it.
+        if (*stored_ == '\0') continue;
+        AppendCellStart(xml_, c, sheetRow);
+        AppendInlineString(xml_, stored_, xmlText_);
+      }
+    }
+    if (xml_.size() == cellsStart) {  // no cell: no row
+      xml_.resize(rowStart);
+    } else {
+      xml_ += "</row>";
+    }
+    if (xml_.size() >= kXmlBatch) body_.add(xml_);
+  }
+
+  // The rows are all in; false when the compression failed.
+  bool finish() {
+    const bool ok = body_.flush(xml_);
+    std::string().swap(xml_);
+    return ok;
+  }
+
+  uint64_t rowCount() const { return rows_; }
+  int64_t cutCells() const { return cutCells_; }
+  const DelistingCounts& delistings() const { return delistings_.counts(); }
+  double width(int column) const { return std::clamp(widths_[static_cast<size_t>(column)] + 1, 6.0, 50.0); }
+  Deflater& body() { return body_.deflater(); }
+
+ private:
+  static constexpr size_t kXmlBatch = 256 * 1024;
+
+  uint64_t rows_ = 0;
+  int64_t cutCells_ = 0;
+  std::array<double, kResultColumnCount> widths_{};
+  DelistingCounter delistings_;
+  PipelinedDeflater body_;
+  std::string xml_, text_, escaped_, encoded_, xmlText_;
+  const char* stored_ = nullptr;
+};
+
+int SheetSplice::close(void* file) {
+  file_ = nullptr;
+  static const ZipCloseRaw minizipCloseRaw =
+      reinterpret_cast<ZipCloseRaw>(::dlsym(RTLD_NEXT, "zipCloseFileInZipRaw64"));
+  const ZipWrite minizipWrite = MinizipWrite();
+  if (!minizipCloseRaw || !minizipWrite) return kZipParamError;
+  // The library's sheet holds the caption row alone: the rows go after it, and
+  // the sheet's dimension is made to cover them.
+  // The library's sheet holds the caption row alone: the rows go after it. Its
+  // dimension already spans them, as the filter does.
+  const size_t rowsEnd = libraryPart_.rfind("</sheetData>");
+  if (rowsEnd == std::string::npos) return kZipInternalError;
+  const std::string_view head = std::string_view(libraryPart_).substr(0, rowsEnd);
+  const std::string dimension =
+      "<dimension ref=\"A1:" + std::string(1, static_cast<char>('A' + kResultColumnCount - 1)) +
+      std::to_string(rows_.rowCount() + 1) + "\"/>";
+  if (head.find(dimension) == std::string_view::npos) return kZipInternalError;
+  Deflater before, after;
+  if (!before.flush(head) || !after.finish(std::string_view(libraryPart_).substr(rowsEnd))) return kZipInternalError;
+  Deflater& body = rows_.body();
+  for (const Deflater* part : {&before, &body, &after}) {
+    for (const std::string& chunk : part->chunks()) {
+      if (tZipStop && tZipStop->stop_requested()) return kZipErrno;
+      if (chunk.empty()) continue;
+      const int written = minizipWrite(file, chunk.data(), static_cast<unsigned>(chunk.size()));
+      if (written != kZipOk) return written;
+    }
+  }
+  body.release();
+  const uLong crc = crc32_combine(crc32_combine(before.crc(), body.crc(), static_cast<z_off_t>(body.size())),
+                                  after.crc(), static_cast<z_off_t>(after.size()));
+  return minizipCloseRaw(file, before.size() + body.size() + after.size(), crc);
+}
 
 namespace {
 
@@ -324,12 +703,13 @@ lxw_error WriteDelistingSheet(lxw_workbook* book, const DelistingCounts& counts,
   return worksheet_insert_chart_opt(sheet, kReportDays + 2, 0, chart, &placement);
 }
 
-WorkbookResult WriteXlsxUnguarded(const std::string& pathUtf8, const std::vector<RowCells>& rows,
-                                  const std::stop_token& stop) {
-  if (rows.size() > kMaxXlsxDataRows)
-    return WorkbookResult::Failure(Utf8ToGbk("无法导出到“" + pathUtf8 + "”：表格有 " + std::to_string(rows.size()) +
+WorkbookResult WriteXlsxUnguarded(const std::string& pathUtf8, SheetRows& rows, const std::stop_token& stop) {
+  if (rows.rowCount() > kMaxXlsxDataRows)
+    return WorkbookResult::Failure(Utf8ToGbk("无法导出到“" + pathUtf8 + "”：表格有 " + std::to_string(rows.rowCount()) +
                                              " 行，超出 .xlsx 文件最多容纳的 " + std::to_string(kMaxXlsxDataRows) +
                                              " 行。"));
+  if (stop.stop_requested()) return WorkbookResult::Stopped(pathUtf8);
+  if (!rows.finish()) return WorkbookResult::Failure(workbook::WriteFailureText(pathUtf8, "cannot compress the sheet"));
 
   // The name is taken first, so the library writes into a file of ours that
   // disappears again whatever happens.
@@ -358,9 +738,8 @@ WorkbookResult WriteXlsxUnguarded(const std::string& pathUtf8, const std::vector
   lxw_error error = sheet ? LXW_NO_ERROR : LXW_ERROR_CREATING_TMPFILE;
 
   WorkbookResult result;
-  std::string text, escaped, encoded;
-  const char* stored = nullptr;
-  bool stopped = false;
+  result.cutCells = rows.cutCells();
+  std::string text;
 
   lxw_format* bold = workbook_add_format(book.get());
   format_set_bold(bold);
@@ -368,65 +747,41 @@ WorkbookResult WriteXlsxUnguarded(const std::string& pathUtf8, const std::vector
   format_set_num_format(dateTime, "yyyy\"年\"m\"月\"d\"日\"h\"时\"mm\"分\"ss\"秒\"");
   lxw_format* twoDecimals = workbook_add_format(book.get());
   format_set_num_format(twoDecimals, "0.00");
+  // The rows were written with these style numbers.
+  if (lxw_format_get_xf_index(bold) != kBoldStyle || lxw_format_get_xf_index(twoDecimals) != kTwoDecimalsStyle ||
+      lxw_format_get_xf_index(dateTime) != kDateTimeStyle)
+    error = LXW_ERROR_PARAMETER_VALIDATION;
   if (error == LXW_NO_ERROR) {
-    const auto widths = FittingWidths(rows);
     for (int c = 0; c < kResultColumnCount; ++c)
-      worksheet_set_column(sheet, static_cast<lxw_col_t>(c), static_cast<lxw_col_t>(c), widths[static_cast<size_t>(c)],
-                           nullptr);
+      worksheet_set_column(sheet, static_cast<lxw_col_t>(c), static_cast<lxw_col_t>(c), rows.width(c), nullptr);
     worksheet_freeze_panes(sheet, 1, 0);
-    worksheet_autofilter(sheet, 0, 0, static_cast<lxw_row_t>(rows.size()), kResultColumnCount - 1);
+    worksheet_autofilter(sheet, 0, 0, static_cast<lxw_row_t>(rows.rowCount()), kResultColumnCount - 1);
   }
-  // Row 1: the captions as they are.
+  // Row 1: the captions as they are. The data rows go in as the sheet is closed.
   for (int c = 0; error == LXW_NO_ERROR && c < kResultColumnCount; ++c) {
     workbook::CellUtf8(ResultColumns()[static_cast<size_t>(c)].caption, text);
     error = worksheet_write_string(sheet, 0, static_cast<lxw_col_t>(c), text.c_str(), bold);
   }
-  // The second sheet's counts are gathered on the way through the rows.
-  DelistingCounter delistings(TodayUtc8());
-  for (size_t r = 1; error == LXW_NO_ERROR && r <= rows.size(); ++r) {
-    if (stop.stop_requested()) {
-      stopped = true;
-      break;
-    }
-    const RowCells& cells = rows[r - 1];
-    delistings.add(TimeTextSeconds(cells[static_cast<size_t>(kCol(ResultColumn::DelistAt))]));
-    for (int c = 0; c < kResultColumnCount; ++c) {
-      const std::string& cell = cells[static_cast<size_t>(c)];
-      const auto row = static_cast<lxw_row_t>(r);
-      const auto col = static_cast<lxw_col_t>(c);
-      double number = 0;
-      DateTime time = 0;
-      if (IsNumberColumn(c) && WholeNumber(cell, number)) {
-        const bool cents = c == kCol(ResultColumn::Price) && cell.size() > 3 && cell[cell.size() - 3] == '.';
-        error = worksheet_write_number(sheet, row, col, number, cents ? twoDecimals : nullptr);
-      } else if ((c == kCol(ResultColumn::ListedAt) || c == kCol(ResultColumn::DelistAt)) && TimeCell(cell, time)) {
-        error = worksheet_write_number(sheet, row, col, time, dateTime);
-      } else {
-        if (StoredText(cell, text, escaped, encoded, stored)) ++result.cutCells;
-        // An empty text is an empty cell, as Excel itself stores it.
-        if (*stored == '\0') continue;
-        error = worksheet_write_string(sheet, row, col, stored, nullptr);
-      }
-      if (error != LXW_NO_ERROR) break;
-    }
-  }
-  if (error == LXW_NO_ERROR && !stopped) error = WriteDelistingSheet(book.get(), delistings.counts(), bold);
+  if (error == LXW_NO_ERROR) error = WriteDelistingSheet(book.get(), rows.delistings(), bold);
 
-  // Closing also frees the workbook, so it runs even after a failed write or a
-  // stop; a stop (also one that comes now) cuts the compression short.
+  // Closing also frees the workbook, so it runs even after a failed write; a
+  // stop (also one that comes now) cuts the compression short.
   lxw_error closeError = LXW_NO_ERROR;
   int closeErrno = 0;
   {
     LibraryStderr quiet;
+    SheetSplice splice(rows);
     tZipStop = &stop;
     tClosingWorkbook = true;
+    tSplice = error == LXW_NO_ERROR ? &splice : nullptr;
     errno = 0;
     closeError = workbook_close(book.release());
     closeErrno = errno;
+    tSplice = nullptr;
     tClosingWorkbook = false;
     tZipStop = nullptr;
   }
-  if (stopped || stop.stop_requested()) return WorkbookResult::Stopped(pathUtf8);
+  if (stop.stop_requested()) return WorkbookResult::Stopped(pathUtf8);
   if (error != LXW_NO_ERROR) return WorkbookResult::Failure(workbook::WriteFailureText(pathUtf8, lxw_strerror(error)));
   if (closeError != LXW_NO_ERROR) return WorkbookResult::Failure(CloseFailure(pathUtf8, closeError, closeErrno));
   if (!file.commit(stop))
@@ -438,13 +793,45 @@ WorkbookResult WriteXlsxUnguarded(const std::string& pathUtf8, const std::vector
   return result;
 }
 
+WorkbookResult OutOfMemory(const std::string& pathUtf8) {
+  return WorkbookResult::Failure(workbook::WriteFailureText(pathUtf8, Utf8ToGbk("内存不足")));
+}
+
 }  // namespace
 
 WorkbookResult WriteXlsx(const std::string& pathUtf8, const std::vector<RowCells>& rows, std::stop_token stop) {
+  if (rows.size() > kMaxXlsxDataRows)
+    return WorkbookResult::Failure(Utf8ToGbk("无法导出到“" + pathUtf8 + "”：表格有 " + std::to_string(rows.size()) +
+                                             " 行，超出 .xlsx 文件最多容纳的 " + std::to_string(kMaxXlsxDataRows) +
+                                             " 行。"));
   try {
-    return WriteXlsxUnguarded(pathUtf8, rows, stop);
+    SheetRows sheet;
+    for (const RowCells& row : rows) {
+      if (stop.stop_requested()) return WorkbookResult::Stopped(pathUtf8);
+      sheet.add(row);
+    }
+    return WriteXlsxUnguarded(pathUtf8, sheet, stop);
   } catch (const std::exception&) {  // allocation failures of a huge table
-    return WorkbookResult::Failure(workbook::WriteFailureText(pathUtf8, Utf8ToGbk("内存不足")));
+    return OutOfMemory(pathUtf8);
+  }
+}
+
+struct XlsxRows::State {
+  SheetRows sheet;
+};
+
+XlsxRows::XlsxRows() : state_(std::make_unique<State>()) {}
+XlsxRows::~XlsxRows() = default;
+
+void XlsxRows::add(const RowCells& row) { state_->sheet.add(row); }
+
+size_t XlsxRows::rowCount() const { return static_cast<size_t>(state_->sheet.rowCount()); }
+
+WorkbookResult XlsxRows::write(const std::string& pathUtf8, std::stop_token stop) {
+  try {
+    return WriteXlsxUnguarded(pathUtf8, state_->sheet, stop);
+  } catch (const std::exception&) {
+    return OutOfMemory(pathUtf8);
   }
 }
 

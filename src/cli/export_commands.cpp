@@ -1,4 +1,6 @@
 // export: rows into an Excel workbook.
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <new>
 #include <optional>
@@ -45,22 +47,33 @@ int RunExport(const Options& o, CliHost& host) {
     return kExitUsage;
   }
 
-  // Each cell is converted as its row is read. An .xls takes its rows in as they
-  // come and keeps only their texts; an .xlsx is written from the one copy of
-  // the table.
-  std::vector<RowCells> rows;
+  // Each cell is converted as its row is read, and the row goes into the sheet
+  // at once: an .xls keeps only its texts, an .xlsx its compressed rows.
   std::optional<XlsRows> xls;
-  if (format == WorkbookFormat::Xls) xls.emplace();
+  std::optional<XlsxRows> xlsx;
+  if (format == WorkbookFormat::Xls) {
+    xls.emplace();
+    // Room for the texts of a whole file (address space only), so that the
+    // sheet's tables are not copied as they grow. A UTF-8 text takes no fewer
+    // bytes than its characters as the sheet keeps them, bar rare ones.
+    struct stat input {};
+    if (haveSource && source != "-" && ::stat(source.c_str(), &input) == 0 && S_ISREG(input.st_mode))
+      xls->reserve(kMaxXlsDataRows, static_cast<size_t>(input.st_size));
+  } else {
+    xlsx.emplace();
+  }
   {
     std::string error;
     // A table the format cannot hold is refused at its first row too many, not
     // after reading (and holding) all of it.
     const RowReadLimits limits{CliStopToken(), format == WorkbookFormat::Xls ? kMaxXlsDataRows : kMaxXlsxDataRows};
-    RowCells converted;
+    RowCells cells;
     const auto onRow = [&](const RowView& row) {
-      RowCells& cells = xls ? converted : rows.emplace_back();
       for (size_t c = 0; c < cells.size(); ++c) cells[c] = CellGbk(row.cells[c]);
-      if (xls) xls->add(cells);
+      if (xls)
+        xls->add(cells);
+      else
+        xlsx->add(cells);
     };
     RowsRead read = RowsRead::Ok;
     try {
@@ -73,25 +86,20 @@ int RunExport(const Options& o, CliHost& host) {
       case RowsRead::Ok:
         break;
       case RowsRead::Stopped:
-        KeepUntilExit(std::move(rows));
         std::fprintf(stderr, "%s\n", TerminalText(WorkbookResult::Stopped(out).message).c_str());
         return ExitCodeAfterRun();
       case RowsRead::TooManyRows:
-        KeepUntilExit(std::move(rows));
         std::fprintf(stderr, "%s\n", TerminalText(TooManyRowsMessage(out, format)).c_str());
         ErrorLine("export: " + error);
         return kExitUsage;
       case RowsRead::Refused:
-        KeepUntilExit(std::move(rows));
         ErrorLine("export: " + error);
         return kExitUsage;
     }
   }
 
-  const WorkbookResult result =
-      xls ? xls->write(out, CliStopToken()) : WriteWorkbook(out, rows, format, CliStopToken());
+  const WorkbookResult result = xls ? xls->write(out, CliStopToken()) : xlsx->write(out, CliStopToken());
   if (result.stopped) {
-    KeepUntilExit(std::move(rows));
     std::fprintf(stderr, "%s\n", TerminalText(result.message).c_str());
     return ExitCodeAfterRun();
   }

@@ -2,8 +2,14 @@
 
 #include <boost/regex.hpp>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <cctype>
+#include <cstring>
 #include <exception>
+#include <iterator>
 
 #include "lookup/lookup_service.h"
 #include "net/datetime.h"
@@ -94,16 +100,38 @@ std::string Flatten(std::string_view answer, bool apostrophesToo) {
   return t;
 }
 
+#if defined(__SSE2__)
+// Writes the bytes of `src` (16 of `size` bytes left) whose bits in `drop` are
+// clear, in order, at `out`; returns the end. Writes up to 16 bytes past it.
+char* KeepBytes(const char* src, size_t size, unsigned drop, char* out) {
+  for (unsigned keep = ~drop & 0xFFFFu; keep != 0;) {
+    const unsigned start = static_cast<unsigned>(__builtin_ctz(keep));
+    const unsigned run = static_cast<unsigned>(__builtin_ctz(~(keep >> start)));
+    if (start + 16 <= size)
+      std::memcpy(out, src + start, 16);
+    else
+      std::memcpy(out, src + start, run);
+    out += run;
+    keep &= ~(((1u << run) - 1) << start);
+  }
+  return out;
+}
+#endif
+
 // Both flattenings of an answer in one pass: `kept` keeps the apostrophes,
-// `bare` takes them out too.
+// `bare` takes them out too. Sixteen bytes at a time where they are all ASCII
+// without CR; the rest a character at a time.
 void FlattenBoth(std::string_view answer, std::string& kept, std::string& bare) {
-  kept.assign(answer.size(), '\0');
-  bare.assign(answer.size(), '\0');
+  const size_t n = answer.size();
+  kept.assign(n + 16, '\0');
+  bare.assign(n + 16, '\0');
   char* k = kept.data();
   char* b = bare.data();
-  const size_t n = answer.size();
-  for (size_t i = 0; i < n;) {
-    const char c = answer[i];
+  const char* in = answer.data();
+  size_t i = 0;
+  // One character the slow way: a double-byte one whole, CR LF dropped.
+  auto step = [&] {
+    const char c = in[i];
     if (static_cast<unsigned char>(c) < 0x80 && c != '\r') {
       *k = *b = c;
       k += c != '"' && c != ' ';
@@ -111,11 +139,11 @@ void FlattenBoth(std::string_view answer, std::string& kept, std::string& bare) 
       ++i;
     } else if (static_cast<unsigned char>(c) >= 0x80 && i + 1 < n) {
       k[0] = b[0] = c;
-      k[1] = b[1] = answer[i + 1];
+      k[1] = b[1] = in[i + 1];
       k += 2;
       b += 2;
       i += 2;
-    } else if (c == '\r' && i + 1 < n && answer[i + 1] == '\n') {
+    } else if (c == '\r' && i + 1 < n && in[i + 1] == '\n') {
       i += 2;
     } else {
       if (c != '"' && c != ' ') {
@@ -124,6 +152,28 @@ void FlattenBoth(std::string_view answer, std::string& kept, std::string& bare) 
       }
       ++i;
     }
+  };
+  while (i < n) {
+#if defined(__SSE2__)
+    if (i + 16 <= n) {
+      const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+      const auto special = static_cast<unsigned>(_mm_movemask_epi8(block) |
+                                                 _mm_movemask_epi8(_mm_cmpeq_epi8(block, _mm_set1_epi8('\r'))));
+      // The ASCII bytes before the first special one (all sixteen without one).
+      const unsigned plain = special == 0 ? 16 : static_cast<unsigned>(__builtin_ctz(special));
+      if (plain > 0) {
+        const unsigned beyond = plain == 16 ? 0 : (0xFFFFu << plain) & 0xFFFFu;
+        const auto blanks = static_cast<unsigned>(_mm_movemask_epi8(
+            _mm_or_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8('"')), _mm_cmpeq_epi8(block, _mm_set1_epi8(' ')))));
+        const auto apostrophes = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, _mm_set1_epi8('\''))));
+        k = KeepBytes(in + i, n - i, blanks | beyond, k);
+        b = KeepBytes(in + i, n - i, blanks | apostrophes | beyond, b);
+        i += plain;
+        if (plain == 16) continue;
+      }
+    }
+#endif
+    step();
   }
   kept.resize(static_cast<size_t>(k - kept.data()));
   bare.resize(static_cast<size_t>(b - bare.data()));
@@ -267,6 +317,17 @@ bool FindBetween(std::string_view text, std::string_view left, std::string_view 
   return true;
 }
 
+// The same, with `left` found already at 0-based `leftAt` (npos: it was not).
+bool ValueAfter(std::string_view text, size_t leftAt, std::string_view left, std::string_view right,
+                std::string& value) {
+  if (leftAt == std::string_view::npos) return false;
+  const int b = static_cast<int>(leftAt + left.size()) + 1;
+  const int c = Find(text, right, b);
+  if (c == -1) return false;
+  value = Mid(text, b, c - b);
+  return true;
+}
+
 // An address as a page script writes it: no blanks, quotes, markup or braces.
 bool IsAddressText(std::string_view text) {
   if (text.empty()) return false;
@@ -314,11 +375,15 @@ std::string ReadTaobaoStock(const std::string& answer, SibJson& json) {
 // the page's own.
 bool ReadTmallPage(std::string_view page, ResultRow& row, std::string& mdskipAddress) {
   row.seller = FirstGroup(page, TmallSellerPattern());
+  if (row.seller.empty() || !IsPlainMarkupText(row.seller, true)) return false;
+  // The three keys of the page's setup data, looked for together.
+  static constexpr std::string_view kKeys[] = {"\"initApi\":\"", "\"quantity\":", "\"itemId\":\""};
+  size_t at[std::size(kKeys)];
+  FindEach(page, kKeys, at);
   std::string itemId;
-  if (row.seller.empty() || !IsPlainMarkupText(row.seller, true) ||
-      !FindBetween(page, "\"initApi\":\"", "\"", mdskipAddress) || !IsAddressText(mdskipAddress) ||
-      !FindBetween(page, "\"quantity\":", ",", row.stock) || !IsIntegerText(row.stock) ||
-      !FindBetween(page, "\"itemId\":\"", "\"", itemId) || !IsIntegerText(itemId) || itemId[0] == '-')
+  if (!ValueAfter(page, at[0], kKeys[0], "\"", mdskipAddress) || !IsAddressText(mdskipAddress) ||
+      !ValueAfter(page, at[1], kKeys[1], ",", row.stock) || !IsIntegerText(row.stock) ||
+      !ValueAfter(page, at[2], kKeys[2], "\"", itemId) || !IsIntegerText(itemId) || itemId[0] == '-')
     return false;
   row.seller = TraditionalToSimplified(row.seller);
   row.stock = NumberText(static_cast<int64_t>(ToInt32(row.stock)));
@@ -342,9 +407,10 @@ bool ReadTaobaoPage(std::string_view page, ResultRow& row, std::string& sibAddre
 
 // Reads the mdskip answer; false when it is not whole.
 bool ReadMdskip(const std::string& answer, ResultRow& row) {
+  // Whole when it is the callback around JSON; its values are read from the
+  // flattened text, so the JSON is only checked, not kept.
   std::string_view argument;
-  JsonReader json;
-  if (!CallArgument(answer, "setMdskip", argument) || !json.load("data", argument)) return false;
+  if (!CallArgument(answer, "setMdskip", argument) || !IsJsonValue(argument)) return false;
   std::string kept, bare;
   FlattenBoth(answer, kept, bare);
   const std::string sales = TmallSalesCount(kept);

@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "net/text.h"
 
 namespace kelvora {
@@ -36,6 +40,79 @@ bool IsCharacterStart(std::string_view text, size_t from, size_t at) {
   size_t i = at;
   while (i > from && static_cast<unsigned char>(text[i - 1]) >= 0x80) --i;
   return (at - i) % 2 == 0;
+}
+
+void FindEach(std::string_view text, std::span<const std::string_view> sought, std::span<size_t> at) {
+  const size_t n = text.size();
+  const char* data = text.data();
+  size_t wanted = 0, longest = 0;
+  for (size_t k = 0; k < sought.size(); ++k) {
+    at[k] = std::string_view::npos;
+    if (!sought[k].empty() && sought[k].size() <= n) {
+      ++wanted;
+      longest = std::max(longest, sought[k].size());
+    }
+  }
+  auto isAt = [&](size_t k, size_t pos) {
+    const std::string_view s = sought[k];
+    return std::memcmp(data + pos, s.data(), s.size()) == 0 && IsCharacterStart(text, 0, pos);
+  };
+  size_t p = 0;
+#if defined(__SSE2__)
+  // Sixteen places at a time: a place where one of the texts' first bytes stands
+  // before one of their second bytes may start one; only those are compared in
+  // full. The few texts looked for together share a handful of such bytes.
+  constexpr size_t kMaxBytes = 4;
+  __m128i firsts[kMaxBytes], seconds[kMaxBytes];
+  char firstBytes[kMaxBytes], secondBytes[kMaxBytes];
+  size_t nFirst = 0, nSecond = 0;
+  bool vectored = wanted > 0;
+  auto note = [&](char c, char* list, __m128i* vectors, size_t& count) {
+    if (std::find(list, list + count, c) != list + count) return;
+    if (count == kMaxBytes) {
+      vectored = false;
+      return;
+    }
+    list[count] = c;
+    vectors[count++] = _mm_set1_epi8(c);
+  };
+  for (size_t k = 0; k < sought.size() && vectored; ++k) {
+    const std::string_view s = sought[k];
+    if (s.empty() || s.size() > n) continue;
+    if (s.size() < 2) vectored = false;
+    note(s[0], firstBytes, firsts, nFirst);
+    if (s.size() >= 2) note(s[1], secondBytes, seconds, nSecond);
+  }
+  for (; vectored && wanted > 0 && p + 17 <= n; p += 16) {
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + p));
+    const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + p + 1));
+    __m128i first = _mm_cmpeq_epi8(block, firsts[0]), second = _mm_cmpeq_epi8(next, seconds[0]);
+    for (size_t i = 1; i < nFirst; ++i) first = _mm_or_si128(first, _mm_cmpeq_epi8(block, firsts[i]));
+    for (size_t i = 1; i < nSecond; ++i) second = _mm_or_si128(second, _mm_cmpeq_epi8(next, seconds[i]));
+    for (auto mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(first, second))); mask != 0;
+         mask &= mask - 1) {
+      const size_t pos = p + static_cast<size_t>(__builtin_ctz(mask));
+      for (size_t k = 0; k < sought.size(); ++k) {
+        if (at[k] != std::string_view::npos || sought[k].empty() || sought[k].size() > n - pos || !isAt(k, pos))
+          continue;
+        at[k] = pos;
+        --wanted;
+      }
+    }
+  }
+#endif
+  // The rest (all of it without SSE2) one place at a time.
+  for (size_t k = 0; k < sought.size() && wanted > 0; ++k) {
+    const std::string_view s = sought[k];
+    if (at[k] != std::string_view::npos || s.empty() || s.size() > n) continue;
+    for (size_t pos = p; pos + s.size() <= n; ++pos) {
+      if (data[pos] == s.front() && isAt(k, pos)) {
+        at[k] = pos;
+        --wanted;
+        break;
+      }
+    }
+  }
 }
 
 // An occurrence of a marker of length L holds the whole eight-byte word at the one
@@ -84,7 +161,10 @@ std::vector<bool> MarkerSet::occurring(std::string_view text) const {
   if (wanted == 0) return found;
   const char* data = text.data();
   const uint64_t* filter = filter_.data();
-  for (size_t p = 0; p + 8 <= text.size(); p += stride_) {
+  // Samples no further apart than the shortest marker still wanted allows: the
+  // gap widens as the short ones are found (a Tmall page's link comes first).
+  size_t stride = stride_;
+  for (size_t p = 0; p + 8 <= text.size(); p += stride) {
     const uint64_t word = WordAt(data + p);
     const size_t slot = FilterSlot(word);
     if (((filter[slot / 64] >> (slot % 64)) & 1) == 0) continue;
@@ -102,6 +182,10 @@ std::vector<bool> MarkerSet::occurring(std::string_view text) const {
         continue;
       found[piece.marker] = true;
       if (--wanted == 0) return found;
+      size_t shortest = 0;
+      for (size_t k = 0; k < markers_.size(); ++k)
+        if (sampled_[k] && !found[k] && (shortest == 0 || markers_[k].size() < shortest)) shortest = markers_[k].size();
+      stride = shortest - 7;
     }
   }
   return found;

@@ -5,6 +5,7 @@
 // character, whatever its trail byte (a lone lead byte at the very end is one byte).
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,6 +16,12 @@ namespace kelvora {
 // character start `from` (from <= at < text.size()). Only the run of bytes >= 0x80
 // right before `at` is read, so the cost does not grow with the distance to `from`.
 bool IsCharacterStart(std::string_view text, size_t from, size_t at);
+
+// The first occurrence at a character start of each of a few short texts, in one
+// pass over `text` that stops when all are found: at[k] is where sought[k] starts
+// (0-based), npos when it does not occur; an empty one never occurs. The same
+// as a Find of each from the start, for texts found early in a long page.
+void FindEach(std::string_view text, std::span<const std::string_view> sought, std::span<size_t> at);
 
 // Markers looked for in one pass over a text, for long texts in which they are
 // usually absent: the answer is the same as a Find of each marker from the start.

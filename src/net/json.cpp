@@ -347,6 +347,17 @@ JsonReader::~JsonReader() = default;
 JsonReader::JsonReader(const JsonReader&) = default;
 JsonReader& JsonReader::operator=(const JsonReader&) = default;
 
+bool IsJsonValue(std::string_view json) {
+  bool whole = false;
+  try {
+    whole = IsJsonTree(json);
+  } catch (...) {
+    // Out of memory on a huge answer: not read, as load() has it.
+  }
+  ReleaseJsonParsersAfter(json.size());
+  return whole;
+}
+
 bool JsonReader::load(std::string_view name, std::string_view json) {
   // A variable name is one identifier; anything else defines nothing.
   if (name.empty() || ScanIdent(name, 0) != name.size()) return false;

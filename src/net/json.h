@@ -13,6 +13,10 @@ namespace kelvora {
 // \u00XX escapes of their value, so the result is always valid JSON.
 std::string JsonQuote(std::string_view utf8);
 
+// True exactly when JsonReader::load would read `json` (GBK text), without
+// keeping its values: for an answer that is only checked for being whole.
+bool IsJsonValue(std::string_view json);
+
 class JsonReader {
  public:
   JsonReader();

@@ -66,6 +66,9 @@ std::string_view TrimJsonSpace(std::string_view s);
 // buffers stay for the next text. May throw std::bad_alloc on a huge text.
 std::shared_ptr<const JsonDoc> ParseJsonTree(std::string_view gbk);
 
+// Whether ParseJsonTree would give a tree of `gbk`, without making it.
+bool IsJsonTree(std::string_view gbk);
+
 // The parsers grow to the largest text they read; after a text of `inputSize`
 // bytes this gives their memory back when the text was unusually large.
 void ReleaseJsonParsersAfter(size_t inputSize);

@@ -10,11 +10,13 @@
 #include <cstdio>
 #include <filesystem>
 #include <random>
+#include <set>
 #include <stop_token>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <xlsxwriter.h>
 
 #include "analysis/workbook.h"
 #include "analysis/workbook_io.h"
@@ -74,7 +76,9 @@ test::WorkbookContents ReadBack(const fs::path& path, int64_t maxRows = -1) {
   // The .xls is all text on one sheet; the .xlsx stores numbers and times as such
   // and has the sheet of delistings by hour beside the data.
   EXPECT_EQ(contents.sheets, IsXlsx(path) ? 2 : 1);
-  if (!IsXlsx(path)) EXPECT_TRUE(contents.allText);
+  if (!IsXlsx(path)) {
+    EXPECT_TRUE(contents.allText);
+  }
   EXPECT_EQ(contents.log.find("WARNING"), std::string::npos) << contents.log;
   return contents;
 }
@@ -410,6 +414,120 @@ TEST(XlsxWorkbook, ControlCharactersAreStoredAsCodes) {
   ASSERT_EQ(book.rowCount, 2);
   EXPECT_EQ(book.rows[1][0], "c_x0000_d");
   EXPECT_EQ(book.rows[1][1], "e_x0001_f");
+}
+
+// One part of an .xlsx (zip) file, through Python's own zip reader.
+std::string XlsxPart(const fs::path& path, const std::string& part) {
+  const std::string command =
+      "/usr/bin/python3 -c 'import sys, zipfile; "
+      "sys.stdout.buffer.write(zipfile.ZipFile(sys.argv[1]).read(sys.argv[2]))' '" +
+      path.string() + "' '" + part + "' 2>&1";
+  std::string out;
+  if (FILE* p = ::popen(command.c_str(), "r")) {
+    char buffer[65536];
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, p)) > 0;) out.append(buffer, n);
+    ::pclose(p);
+  }
+  return out;
+}
+
+std::string SheetData(const std::string& sheetXml) {
+  const size_t begin = sheetXml.find("<sheetData>"), end = sheetXml.find("</sheetData>");
+  return begin == std::string::npos || end == std::string::npos ? "no sheetData in: " + sheetXml.substr(0, 300)
+                                                                : sheetXml.substr(begin, end - begin);
+}
+
+// The data sheet's rows are our own XML: byte for byte what libxlsxwriter writes
+// for the same cells (a number, a time, a text), with the same styles, through
+// texts that need escaping or keep their spaces, numbers of every form, and
+// enough rows that the sheet is compressed in several pieces.
+TEST(XlsxWorkbook, RowsAreStoredAsTheLibraryStoresThem) {
+  const std::vector<std::vector<std::string>> table = {
+      // 序号 .. 监测, UTF-8
+      {"1", "45383717461", "plain", "https://a.example/?a=1&b=<2>", "卖家", "2026年12月11日10时",
+       "2026年12月12日8时30分15秒", "12", "天猫", "35", "100", "59.00", "浙江 杭州", "√"},
+      {"2", " lead", "trail ", "\ttab", "nl\n", "a\rb", "\r", "-3", "\x01x\x1f", "123456789012345678", "-0", "9.9",
+       "\x0b", "a \"b' > c"},
+      {"3", "😀 𠀀", "<&>", "", "", "无时间", "2026-12-12 08:05:00", "0", "\x7f", "0.1", "1e3", "0.1234567890123456789",
+       "x\n", "\t"},
+      {"", "", "", "", "", "", "", "", "", "", "", "", "", ""},  // no cell: no row
+      {"99999999999999", "007", "50.80 - 99.00", "", "", "2026年1月1日", "", "1234567.891", "", "4503599627370497", "",
+       "1000000000000000", "", ""},
+  };
+  std::vector<RowCells> rows;
+  for (const auto& cells : table) {
+    RowCells row;
+    for (size_t c = 0; c < cells.size(); ++c) row[c] = G(cells[c]);
+    rows.push_back(row);
+  }
+  std::mt19937 random(7);
+  for (int r = 0; r < 4000; ++r) {
+    RowCells row;
+    for (int c = 0; c < kResultColumnCount; ++c) row[c] = std::to_string(random() % 100000);
+    row[2] = G("标题 " + std::to_string(random()) + (r % 7 ? "" : " & <更多>"));
+    row[5] = G("2026年3月" + std::to_string(r % 28 + 1) + "日10时" + std::to_string(r % 60) + "分");
+    row[11] = std::to_string(random() % 1000) + "." + std::to_string(random() % 90 + 10);
+    rows.push_back(row);
+  }
+  ScratchDir dir;
+  const fs::path ours = dir.path() / "ours.xlsx";
+  ASSERT_TRUE(WriteWorkbook(ours.string(), rows).ok);
+
+  // The same cells, each through the library as the type it has in our sheet.
+  const fs::path library = dir.path() / "library.xlsx";
+  lxw_workbook_options options{};
+  options.constant_memory = LXW_TRUE;
+  lxw_workbook* book = workbook_new_opt(library.c_str(), &options);
+  ASSERT_NE(book, nullptr);
+  lxw_worksheet* sheet = workbook_add_worksheet(book, "数据");
+  lxw_format* bold = workbook_add_format(book);
+  format_set_bold(bold);
+  lxw_format* twoDecimals = workbook_add_format(book);
+  format_set_num_format(twoDecimals, "0.00");
+  lxw_format* dateTime = workbook_add_format(book);
+  format_set_num_format(dateTime, "yyyy\"年\"m\"月\"d\"日\"h\"时\"mm\"分\"ss\"秒\"");
+  for (lxw_format* f : {bold, twoDecimals, dateTime}) lxw_format_get_xf_index(f);
+  for (int c = 0; c < kResultColumnCount; ++c)
+    worksheet_write_string(sheet, 0, c, GbkToUtf8(ResultColumns()[c].caption).c_str(), bold);
+  const std::set<int> numbers = {0, 7, 9, 10, 11};
+  for (size_t r = 0; r < rows.size(); ++r) {
+    for (int c = 0; c < kResultColumnCount; ++c) {
+      const std::string& gbk = rows[r][c];
+      const std::string utf8 = GbkToUtf8(gbk);
+      const bool number = numbers.count(c) && !utf8.empty() &&
+                          utf8.find_first_not_of("-.0123456789") == std::string::npos &&
+                          utf8.find(" ") == std::string::npos && utf8 != "007";
+      const DateTime time = TextToDate(gbk);
+      if (number) {
+        const bool cents = c == 11 && utf8.size() > 3 && utf8[utf8.size() - 3] == '.';
+        worksheet_write_number(sheet, r + 1, c, std::strtod(utf8.c_str(), nullptr), cents ? twoDecimals : nullptr);
+      } else if ((c == 5 || c == 6) && time != kSmallestDate && DateText(time) == gbk) {
+        worksheet_write_number(sheet, r + 1, c, time, dateTime);
+      } else if (!utf8.empty()) {
+        worksheet_write_string(sheet, r + 1, c, utf8.c_str(), nullptr);
+      }
+    }
+  }
+  ASSERT_EQ(workbook_close(book), LXW_NO_ERROR);
+
+  const std::string expected = SheetData(XlsxPart(library, "xl/worksheets/sheet1.xml"));
+  ASSERT_GT(expected.size(), 300000u);  // several pieces of compression
+  const std::string got = SheetData(XlsxPart(ours, "xl/worksheets/sheet1.xml"));
+  EXPECT_EQ(got.size(), expected.size());
+  EXPECT_TRUE(got == expected) << "first difference at byte "
+                               << std::mismatch(got.begin(), got.end(), expected.begin(), expected.end()).first -
+                                      got.begin();
+  EXPECT_NE(got.find("<c r=\"C3\" t=\"inlineStr\"><is><t xml:space=\"preserve\">trail </t>"), std::string::npos);
+  EXPECT_NE(got.find("<c r=\"L4\"><v>0.1234567890123457</v>"), std::string::npos);
+
+  // Taken in row by row, the same workbook.
+  XlsxRows streamed;
+  for (const RowCells& row : rows) streamed.add(row);
+  EXPECT_EQ(streamed.rowCount(), rows.size());
+  const fs::path again = dir.path() / "streamed.xlsx";
+  ASSERT_TRUE(streamed.write(again.string()).ok);
+  for (const char* part : {"xl/worksheets/sheet1.xml", "xl/worksheets/sheet2.xml", "xl/styles.xml"})
+    EXPECT_EQ(XlsxPart(again, part), XlsxPart(ours, part)) << part;
 }
 
 // 65 536 sheet rows fill an .xls sheet (and need the compound document's

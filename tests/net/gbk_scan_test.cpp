@@ -101,6 +101,38 @@ TEST(GbkScan, MarkerSetAgreesWithFind) {
   EXPECT_GT(onTrail, 100);  // present only on trail bytes: no match, as Find says
 }
 
+// Each of a few texts found in one pass where Find finds it: texts sharing their
+// first bytes or not, of one to five bytes, more distinct first bytes than the
+// pass compares at once, on trail bytes, in the last sixteen bytes.
+TEST(GbkScan, FindEachAgreesWithFind) {
+  std::mt19937 rng(99);
+  int hits = 0;
+  for (int round = 0; round < 20000; ++round) {
+    std::string text = RandomText(rng, rng() % 120);
+    std::vector<std::string> sought(1 + rng() % 6);
+    for (std::string& s : sought) s = RandomText(rng, rng() % 6);
+    for (int n = rng() % 3; n > 0 && !text.empty(); --n)
+      text.insert(rng() % text.size(), sought[rng() % sought.size()]);
+    const std::vector<std::string_view> views(sought.begin(), sought.end());
+    std::vector<size_t> at(sought.size(), 0);
+    FindEach(text, views, at);
+    for (size_t k = 0; k < sought.size(); ++k) {
+      const int expected = sought[k].empty() ? -1 : Find(text, sought[k]);
+      ASSERT_EQ(at[k], expected == -1 ? std::string::npos : static_cast<size_t>(expected - 1))
+          << "round " << round << " text " << k;
+      hits += expected != -1;
+    }
+  }
+  EXPECT_GT(hits, 20000);
+  // The page's keys, far into a long page and after look-alikes.
+  std::string page(40000, 'x');
+  page += "\"itemIdx\"\"initApi\":\"a\",\"quantity\":5,\"itemId\":\"9\"";
+  const std::string_view keys[] = {"\"initApi\":\"", "\"quantity\":", "\"itemId\":\"", "\"absent\""};
+  size_t at[4];
+  FindEach(page, keys, at);
+  for (size_t k = 0; k < 4; ++k) EXPECT_EQ(at[k], k < 3 ? page.find(keys[k]) : std::string::npos) << k;
+}
+
 // A marker at the very start, at the very end, and one byte short of the end.
 TEST(GbkScan, MarkerSetAtTheEdgesOfTheText) {
   const std::string m = "<link title=\"a.example.com\">";
