@@ -271,7 +271,7 @@ void MainWindow::buildControls() {
   progressText_ = Label(group, "标签_进度", "", {478, 144, 70, 16});
   progressText_->hide();
 
-  view_ = Named(new QTableView(this), "超级列表框1", QRect{1, 168, 904, 440});
+  view_ = Named(new ResultsTableView(this), "超级列表框1", QRect{1, 168, 904, 440});
   model_ = new ResultsModel(table_);
   sortModel_ = new ResultsSortModel(table_, this);
   sortModel_->setSourceModel(model_);
@@ -306,6 +306,15 @@ void MainWindow::buildControls() {
     table_.setSelectedRow(rows.empty() ? -1 : rows.front());
   });
   connect(model_, &QAbstractItemModel::modelReset, this, [this] { table_.setSelectedRow(-1); });
+  // Rows taken out leave the selection on the rows that stay; the store forgot it.
+  connect(sortModel_, &QAbstractItemModel::rowsRemoved, this, [this] {
+    const std::vector<int32_t> rows = selectedStoreRows();
+    table_.setSelectedRow(rows.empty() ? -1 : rows.front());
+  });
+  connect(sortModel_, &QAbstractItemModel::layoutChanged, this, [this] {
+    const std::vector<int32_t> rows = selectedStoreRows();
+    table_.setSelectedRow(rows.empty() ? -1 : rows.front());
+  });
 
   auto shortcut = [this](const QKeySequence& keys, auto handler) {
     auto* action = new QAction(view_);
@@ -568,6 +577,7 @@ bool MainWindow::beginOperation() {
 void MainWindow::endOperation() {
   if (!operationRunning_) return;
   operationRunning_ = false;
+  host_->applyPending();  // the last row count the worker set, not one a frame older
   removeAction_->setEnabled(true);
   dedupeAction_->setEnabled(true);
   for (const char* name : kQueryButtons)
