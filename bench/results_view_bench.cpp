@@ -17,6 +17,7 @@
 #include <QEventLoop>
 #include <QLineEdit>
 #include <QTableView>
+#include <QThread>
 #include <QTimer>
 #include <algorithm>
 #include <atomic>
@@ -115,6 +116,33 @@ class PaintTimer : public QObject {
   int count = 0;
 };
 
+// Times each event the UI thread handles (the outermost only), to name what
+// stalled it: the longest few of a flood are printed with their receivers.
+class TimedApplication : public QApplication {
+ public:
+  using QApplication::QApplication;
+  bool notify(QObject* receiver, QEvent* event) override {
+    if (!recording || depth > 0 || QThread::currentThread() != thread()) return QApplication::notify(receiver, event);
+    ++depth;
+    const auto start = Clock::now();
+    const int type = event->type();
+    const char* cls = receiver->metaObject()->className();
+    const QString name = receiver->objectName();
+    const bool result = QApplication::notify(receiver, event);
+    const double ms = Ms(Clock::now() - start);
+    --depth;
+    if (ms >= 4) {
+      char what[160];
+      std::snprintf(what, sizeof what, "event %d to %s %s", type, cls, name.toUtf8().constData());
+      longest.emplace_back(ms, what);
+    }
+    return result;
+  }
+  bool recording = false;
+  int depth = 0;
+  std::vector<std::pair<double, std::string>> longest;
+};
+
 struct Figures {
   std::vector<double> values;
   void add(double v) { values.push_back(v); }
@@ -160,7 +188,7 @@ int main(int argc, char** argv) {
     if (!std::strcmp(argv[i], "--writers")) writers = std::max(1, std::atoi(argv[i + 1]));
     if (!std::strcmp(argv[i], "--rounds")) rounds = std::max(1, std::atoi(argv[i + 1]));
   }
-  QApplication app(argc, argv);
+  TimedApplication app(argc, argv);
   BrowserPane::setBrowsersEnabled(false);  // no notice page: only the view is measured
   MainWindowOptions options;
   options.networkProbe = false;
@@ -241,6 +269,7 @@ int main(int argc, char** argv) {
         });
       }
     });
+    app.recording = true;
     QTimer watch;
     QObject::connect(&watch, &QTimer::timeout, [&] {
       if (written == writers && window.model().rowCount() == rows) {
@@ -251,6 +280,7 @@ int main(int argc, char** argv) {
     watch.start(1);
     runLoop.exec();
     beat.stop();
+    app.recording = false;
     for (auto& t : threads) t.join();
     QObject::disconnect(c1);
     QObject::disconnect(c2);
@@ -344,6 +374,10 @@ int main(int argc, char** argv) {
   Print("99th percentile heartbeat gap", p99[1]);
   Print("longest insert handling", insert[1]);
   Print("longest paint of the table", paintLongest[1]);
+  std::sort(app.longest.rbegin(), app.longest.rend());
+  std::printf("-- the longest UI events of the floods (4 ms and more: %zu) --\n", app.longest.size());
+  for (size_t i = 0; i < app.longest.size() && i < 8; ++i)
+    std::printf("  %7.2f ms  %s\n", app.longest[i].first, app.longest[i].second.c_str());
   std::printf("-- baselines --\n");
   Print("paint of the quiet table", quiet);
   Print("idle heartbeat, longest gap", idle);

@@ -307,7 +307,8 @@ void MainWindow::buildControls() {
   });
   connect(model_, &QAbstractItemModel::modelReset, this, [this] { table_.setSelectedRow(-1); });
   // Rows taken out leave the selection on the rows that stay; the store forgot it.
-  connect(sortModel_, &QAbstractItemModel::rowsRemoved, this, [this] {
+  // (Heard from the store's model: the view's model has renumbered by then.)
+  connect(model_, &QAbstractItemModel::rowsRemoved, this, [this] {
     const std::vector<int32_t> rows = selectedStoreRows();
     table_.setSelectedRow(rows.empty() ? -1 : rows.front());
   });

@@ -14,6 +14,7 @@ namespace kelvora {
 
 DesktopHost::DesktopHost(Controls controls, QObject* parent) : QObject(parent), controls_(controls) {
   applyTimer_ = new QTimer(this);
+  applyTimer_->setObjectName(QStringLiteral("labels"));
   applyTimer_->setSingleShot(true);
   connect(applyTimer_, &QTimer::timeout, this, &DesktopHost::applyLatest);
 }

@@ -8,6 +8,7 @@
 namespace kelvora {
 
 ResultsModel::ResultsModel(ResultsTable& table, QObject* parent) : QAbstractTableModel(parent), table_(table) {
+  batchTimer_.setObjectName(QStringLiteral("results batch"));
   batchTimer_.setSingleShot(true);
   batchTimer_.setInterval(kBatchMs);
   connect(&batchTimer_, &QTimer::timeout, this, &ResultsModel::flush);

@@ -119,8 +119,12 @@ ResultsSortModel::ResultsSortModel(const ResultsTable& table, QObject* parent)
     : QAbstractProxyModel(parent), table_(table), collator_(QLocale(QLocale::Chinese, QLocale::China)) {
   collator_.setNumericMode(true);
   collator_.setCaseSensitivity(Qt::CaseInsensitive);
+  warmTimer_.setObjectName(QStringLiteral("text ranking"));
   warmTimer_.setSingleShot(true);
   connect(&warmTimer_, &QTimer::timeout, this, &ResultsSortModel::warmUp);
+  // The collation's tables load on its first use (tens of milliseconds): at the
+  // first idle moment, not amid the first rows of a search.
+  QTimer::singleShot(0, this, [this] { collator_.sortKey(QStringLiteral("a")); });
 }
 
 ResultsSortModel::~ResultsSortModel() = default;
@@ -544,25 +548,38 @@ void ResultsSortModel::sourceRowsAboutToBeRemoved(const QModelIndex& parent, int
     beginRemoveRows({}, first, last);
     return;
   }
-  // The shown places of the rows that go: one removal when they stand together.
-  int low = std::numeric_limits<int>::max(), high = -1, shown = 0;
-  for (int s = first; s <= last && static_cast<size_t>(s) < sourceToProxy_.size(); ++s) {
-    const int p = sourceToProxy_[static_cast<size_t>(s)];
-    if (p < 0) continue;
-    low = std::min(low, p);
-    high = std::max(high, p);
-    ++shown;
+  // The shown places of the rows that go, as runs of neighbours.
+  std::vector<int> places;
+  for (int s = first; s <= last && static_cast<size_t>(s) < sourceToProxy_.size(); ++s)
+    if (const int p = sourceToProxy_[static_cast<size_t>(s)]; p >= 0) places.push_back(p);
+  if (places.empty()) return;
+  std::sort(places.begin(), places.end());
+  std::vector<std::pair<int, int>> runs;
+  for (int p : places) {
+    if (!runs.empty() && runs.back().second == p - 1)
+      runs.back().second = p;
+    else
+      runs.emplace_back(p, p);
   }
-  if (shown == 0) return;
-  if (high - low + 1 == shown) {
-    beginRemoveRows({}, low, high);
+  constexpr size_t kMostRuns = 64;  // each run costs the view a pass over its rows
+  if (runs.size() > kMostRuns) {
+    removalAsLayout_ = true;
+    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    removalPersistent_ = persistentIndexList();
+    removalSources_.clear();
+    for (const QModelIndex& i : removalPersistent_) removalSources_.push_back(sourceRowOf(i.row()));
     return;
   }
-  removalAsLayout_ = true;
-  emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
-  removalPersistent_ = persistentIndexList();
-  removalSources_.clear();
-  for (const QModelIndex& i : removalPersistent_) removalSources_.push_back(sourceRowOf(i.row()));
+  // Taken out of the view now, while the source still has them; the rows after
+  // them are renumbered when the source has let them go.
+  for (auto run = runs.rbegin(); run != runs.rend(); ++run) {
+    beginRemoveRows({}, run->first, run->second);
+    proxyToSource_.erase(proxyToSource_.begin() + run->first, proxyToSource_.begin() + run->second + 1);
+    std::fill(sourceToProxy_.begin(), sourceToProxy_.end(), -1);
+    for (size_t p = 0; p < proxyToSource_.size(); ++p)
+      sourceToProxy_[static_cast<size_t>(proxyToSource_[p])] = static_cast<int>(p);
+    endRemoveRows();
+  }
 }
 
 void ResultsSortModel::sourceRowsRemoved(const QModelIndex& parent, int first, int last) {
@@ -581,35 +598,33 @@ void ResultsSortModel::sourceRowsRemoved(const QModelIndex& parent, int first, i
     endRemoveRows();
     return;
   }
-  const bool hadShown = std::any_of(
-      sourceToProxy_.begin() + std::min<std::ptrdiff_t>(first, static_cast<std::ptrdiff_t>(sourceToProxy_.size())),
-      sourceToProxy_.begin() + std::min<std::ptrdiff_t>(last + 1, static_cast<std::ptrdiff_t>(sourceToProxy_.size())),
-      [](int p) { return p >= 0; });
+  if (!removalAsLayout_) {
+    // The shown places stand; the source rows after the gap move up.
+    erase(sourceToProxy_);
+    for (int& s : proxyToSource_)
+      if (s > last) s -= count;
+    return;
+  }
+  removalAsLayout_ = false;
   std::vector<int> kept;
   kept.reserve(proxyToSource_.size());
   for (int s : proxyToSource_) {
     if (s >= first && s <= last) continue;
     kept.push_back(s > last ? s - count : s);
   }
-  if (removalAsLayout_) {
-    removalAsLayout_ = false;
-    setMapping(std::move(kept));
-    QModelIndexList to;
-    to.reserve(removalPersistent_.size());
-    for (qsizetype i = 0; i < removalPersistent_.size(); ++i) {
-      int s = removalSources_[static_cast<size_t>(i)];
-      if (s >= first && s <= last) s = -1;
-      if (s > last) s -= count;
-      const int row = proxyRowOf(s);
-      to.push_back(row < 0 ? QModelIndex() : index(row, removalPersistent_[i].column()));
-    }
-    changePersistentIndexList(removalPersistent_, to);
-    removalPersistent_.clear();
-    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
-    return;
-  }
   setMapping(std::move(kept));
-  if (hadShown) endRemoveRows();
+  QModelIndexList to;
+  to.reserve(removalPersistent_.size());
+  for (qsizetype i = 0; i < removalPersistent_.size(); ++i) {
+    int s = removalSources_[static_cast<size_t>(i)];
+    if (s >= first && s <= last) s = -1;
+    if (s > last) s -= count;
+    const int row = proxyRowOf(s);
+    to.push_back(row < 0 ? QModelIndex() : index(row, removalPersistent_[i].column()));
+  }
+  changePersistentIndexList(removalPersistent_, to);
+  removalPersistent_.clear();
+  emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
 }
 
 void ResultsSortModel::sourceDataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight,

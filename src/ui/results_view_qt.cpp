@@ -88,6 +88,29 @@ ResultsTableView::ResultsTableView(QWidget* parent) : QTableView(parent) {
   connect(verticalHeader(), &QHeaderView::sectionCountChanged, this, &ResultsTableView::onRowCountChanged);
 }
 
+void ResultsTableView::setModel(QAbstractItemModel* model) {
+  if (QAbstractItemModel* old = this->model()) disconnect(old, &QAbstractItemModel::rowsRemoved, this, nullptr);
+  QTableView::setModel(model);
+  if (model) connect(model, &QAbstractItemModel::rowsRemoved, this, &ResultsTableView::keepTopRow);
+}
+
+void ResultsTableView::rowsAboutToBeRemoved(const QModelIndex& parent, int start, int end) {
+  const int top = rowAt(0);
+  topRow_ = QPersistentModelIndex();
+  // The first row in sight that stays, when rows at or above it go.
+  if (!parent.isValid() && top >= start) {
+    const int kept = top > end ? top : end + 1;
+    if (kept < model()->rowCount()) topRow_ = QPersistentModelIndex(model()->index(kept, 0));
+  }
+  QTableView::rowsAboutToBeRemoved(parent, start, end);
+}
+
+void ResultsTableView::keepTopRow() {
+  const QPersistentModelIndex top = topRow_;
+  topRow_ = QPersistentModelIndex();
+  if (top.isValid() && rowAt(0) != top.row()) scrollTo(top, QAbstractItemView::PositionAtTop);
+}
+
 std::pair<int, int> ResultsTableView::rowsInSight() const {
   if (!model() || model()->rowCount() == 0) return {-1, -1};
   const int first = rowAt(0);

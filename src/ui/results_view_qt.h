@@ -41,11 +41,16 @@ class ResultsTableView : public QTableView {
 
  public:
   explicit ResultsTableView(QWidget* parent = nullptr);
+  void setModel(QAbstractItemModel* model) override;
 
  protected:
   void dataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight, const QList<int>& roles = {}) override;
+  // Rows taken out above the rows in sight leave those rows where they were.
+  void rowsAboutToBeRemoved(const QModelIndex& parent, int start, int end) override;
 
  private:
+  void keepTopRow();
+  QPersistentModelIndex topRow_;
   void onRowCountChanged(int oldCount, int newCount);
   // The rows in sight, first and last; -1 when none.
   std::pair<int, int> rowsInSight() const;
