@@ -57,10 +57,18 @@ const ResultsModel::CachedRow& ResultsModel::cachedRow(int row) const {
   if (it != cache_.end()) return it->second;
   // A screenful is a few dozen rows; a cache grown past that is dropped whole.
   if (cache_.size() >= 512) cache_.clear();
-  CachedRow& entry = cache_[row];
-  entry.cells = table_.row(row);
-  entry.failures = table_.failures(row);
-  return entry;
+  // The rows around it come along under the same lock: a paint reads the store
+  // once or twice, not twice a row, while workers write to it.
+  constexpr int kAhead = 48, kBehind = 16;
+  const int first = std::max(0, row - kBehind), last = std::min(shownRows_ - 1, row + kAhead);
+  table_.visitRows(first, last, [this](int32_t r, const RowCells& cells, const RowFailures& failures) {
+    if (cache_.count(r)) return;
+    CachedRow& entry = cache_[r];
+    entry.cells = cells;
+    entry.failures = failures;
+  });
+  // A row the store no longer has reads as empty.
+  return cache_[row];
 }
 
 QVariant ResultsModel::data(const QModelIndex& index, int role) const {

@@ -722,7 +722,9 @@ void ResultsSortModel::sourceReset() {
 }
 
 void ResultsSortModel::scheduleWarmUp() {
-  if (!warmTimer_.isActive()) warmTimer_.start(kWarmUpDelayMs);
+  // Restarted by every change: while rows pour in, the store's lock belongs to the
+  // writers, and the ranking waits for the first quiet moment.
+  warmTimer_.start(kWarmUpDelayMs);
 }
 
 void ResultsSortModel::warmUp() {

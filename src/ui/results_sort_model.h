@@ -90,7 +90,7 @@ class ResultsSortModel : public QAbstractProxyModel {
 
   // While the view is idle the texts of the usual text columns are ranked a
   // slice at a time, so the first click on such a caption finds them ready.
-  static constexpr int kWarmUpDelayMs = 50;
+  static constexpr int kWarmUpDelayMs = 150;
   static constexpr int kWarmUpSliceMs = 4;
   static constexpr int kWarmUpGapMs = 0;  // as soon as the event loop is idle again
   void scheduleWarmUp();
