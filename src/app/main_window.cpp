@@ -455,7 +455,9 @@ std::vector<int32_t> MainWindow::selectedStoreRows() const {
 void MainWindow::removeSelectedRows() {
   if (operationRunning_) return;
   const std::vector<int32_t> rows = selectedStoreRows();
-  if (!rows.empty()) table_.removeRows(rows);
+  if (rows.empty()) return;
+  table_.removeRows(rows);
+  host_->setRowCountLabel(RowCountLabelText(table_.rowCount()));
 }
 
 void MainWindow::removeDuplicateRows() {
@@ -469,7 +471,10 @@ void MainWindow::removeDuplicateRows() {
     if (id.empty() || id == "0") continue;
     if (!seen.insert(id).second) later.push_back(static_cast<int32_t>(r));
   }
-  if (!later.empty()) table_.removeRows(later);
+  if (!later.empty()) {
+    table_.removeRows(later);
+    host_->setRowCountLabel(RowCountLabelText(table_.rowCount()));
+  }
   host_->setStatus(Utf8ToGbk("去除重复：删除 ") + std::to_string(later.size()) + Utf8ToGbk(" 行"));
 }
 

@@ -432,7 +432,8 @@ class ResultsViewTest : public QObject {
     w.model().flush();
     QCOMPARE(w.table().rowCount(), 3);
     QCOMPARE(view->model()->rowCount(), 3);
-    const char* left[][2] = {{"1", "101"}, {"3", "103"}, {"5", "105"}};  // 序号 as they were
+    QCOMPARE(w.findChild<QLabel*>(S("透明标签13"))->text(), S("条数：3"));  // the count follows
+    const char* left[][2] = {{"1", "101"}, {"3", "103"}, {"5", "105"}};     // 序号 as they were
     for (int r = 0; r < 3; ++r) {
       QCOMPARE(w.table().cellText(r, ResultColumn::Index), std::string(left[r][0]));
       QCOMPARE(w.table().cellText(r, ResultColumn::ItemId), std::string(left[r][1]));
