@@ -280,6 +280,25 @@ class ResultsViewTest : public QObject {
       QCOMPARE(idAt(selected.front().row()), chosen);
       QCOMPARE(w.table().cellText(w.table().selectedRow(), ResultColumn::ItemId), chosen.toStdString());
     }
+
+    // A block of the store that the sorted view shows far apart (more runs than
+    // are taken out one by one): the rest in order, the selection on its row.
+    view->selectRow(30);
+    const QString kept = idAt(30);
+    std::vector<int32_t> scattered;
+    for (int32_t r = 0; r < 200; ++r)
+      if (w.table().cellText(r, ResultColumn::ItemId) != kept.toStdString()) scattered.push_back(r);
+    QVERIFY(scattered.size() > 128);
+    const int before = view->model()->rowCount();
+    w.table().removeRows(scattered);
+    QCOMPARE(view->model()->rowCount(), before - static_cast<int>(scattered.size()));
+    QCOMPARE(view->verticalHeader()->count(), view->model()->rowCount());
+    for (int r = 1; r < view->model()->rowCount(); ++r)
+      QVERIFY(view->model()->index(r - 1, kCol(ResultColumn::Sales)).data().toInt() >=
+              view->model()->index(r, kCol(ResultColumn::Sales)).data().toInt());
+    const QModelIndexList selected = view->selectionModel()->selectedRows();
+    QCOMPARE(selected.size(), 1);
+    QCOMPARE(idAt(selected.front().row()), kept);
   }
 
   void filterLineShowsMatchingRows() {
