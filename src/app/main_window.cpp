@@ -301,7 +301,7 @@ void MainWindow::buildControls() {
   progressText_ = Label(group, "标签_进度", "", {478, 144, 70, 16});
   progressText_->hide();
 
-  view_ = Named(new QTableView(this), "超级列表框1", QRect{1, 168, 904, 440});
+  view_ = Named(new ResultsTableView(this), "超级列表框1", QRect{1, 168, 904, 440});
   model_ = new ResultsModel(table_);
   sortModel_ = new ResultsSortModel(table_, this);
   sortModel_->setSourceModel(model_);
@@ -336,6 +336,16 @@ void MainWindow::buildControls() {
     table_.setSelectedRow(rows.empty() ? -1 : rows.front());
   });
   connect(model_, &QAbstractItemModel::modelReset, this, [this] { table_.setSelectedRow(-1); });
+  // Rows taken out leave the selection on the rows that stay; the store forgot it.
+  // (Heard from the store's model: the view's model has renumbered by then.)
+  connect(model_, &QAbstractItemModel::rowsRemoved, this, [this] {
+    const std::vector<int32_t> rows = selectedStoreRows();
+    table_.setSelectedRow(rows.empty() ? -1 : rows.front());
+  });
+  connect(sortModel_, &QAbstractItemModel::layoutChanged, this, [this] {
+    const std::vector<int32_t> rows = selectedStoreRows();
+    table_.setSelectedRow(rows.empty() ? -1 : rows.front());
+  });
 
   auto shortcut = [this](const QKeySequence& keys, auto handler) {
     auto* action = new QAction(view_);
@@ -476,7 +486,9 @@ std::vector<int32_t> MainWindow::selectedStoreRows() const {
 void MainWindow::removeSelectedRows() {
   if (operationRunning_) return;
   const std::vector<int32_t> rows = selectedStoreRows();
-  if (!rows.empty()) table_.removeRows(rows);
+  if (rows.empty()) return;
+  table_.removeRows(rows);
+  host_->setRowCountLabel(RowCountLabelText(table_.rowCount()));
 }
 
 void MainWindow::removeDuplicateRows() {
@@ -490,7 +502,10 @@ void MainWindow::removeDuplicateRows() {
     if (id.empty() || id == "0") continue;
     if (!seen.insert(id).second) later.push_back(static_cast<int32_t>(r));
   }
-  if (!later.empty()) table_.removeRows(later);
+  if (!later.empty()) {
+    table_.removeRows(later);
+    host_->setRowCountLabel(RowCountLabelText(table_.rowCount()));
+  }
   host_->setStatus(Utf8ToGbk("去除重复：删除 ") + std::to_string(later.size()) + Utf8ToGbk(" 行"));
 }
 
@@ -599,6 +614,7 @@ bool MainWindow::beginOperation() {
 void MainWindow::endOperation() {
   if (!operationRunning_) return;
   operationRunning_ = false;
+  host_->applyPending();  // the last row count the worker set, not one a frame older
   removeAction_->setEnabled(true);
   dedupeAction_->setEnabled(true);
   for (const char* name : kQueryButtons)
@@ -670,7 +686,7 @@ class RetryRecording : public Host, private ResultsTable::Listener {
     std::lock_guard lock(mutex_);
     written_.clear();
   }
-  void rowsRemoved() override { rowsCleared(); }
+  void rowsRemoved(const std::vector<int32_t>&) override { rowsCleared(); }
   void record() {
     std::vector<int32_t> rows;
     {

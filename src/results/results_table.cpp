@@ -241,6 +241,14 @@ bool ResultsTable::visitRow(int32_t row, const std::function<void(const RowCells
   return true;
 }
 
+void ResultsTable::visitRows(int32_t first, int32_t last,
+                             const std::function<void(int32_t, const RowCells&, const RowFailures&)>& visit) const {
+  std::lock_guard lock(mutex_);
+  const int32_t end = std::min(last + 1, static_cast<int32_t>(rows_.size()));
+  for (int32_t r = std::max(first, 0); r < end; ++r)
+    visit(r, rows_[static_cast<size_t>(r)], failures_[static_cast<size_t>(r)]);
+}
+
 void ResultsTable::removeRows(std::vector<int32_t> rows) {
   std::sort(rows.begin(), rows.end());
   rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
@@ -258,12 +266,15 @@ void ResultsTable::removeRows(std::vector<int32_t> rows) {
       ++out;
     }
     if (out == rows_.size()) return;  // nothing in range
+    // Only the rows that were there are told.
+    rows.erase(std::lower_bound(rows.begin(), rows.end(), count), rows.end());
+    rows.erase(rows.begin(), std::lower_bound(rows.begin(), rows.end(), 0));
     rows_.resize(out);
     failures_.resize(out);
     selected_ = -1;
     ++epoch_;
   }
-  notify([](Listener& l) { l.rowsRemoved(); });
+  notify([&rows](Listener& l) { l.rowsRemoved(rows); });
 }
 
 std::vector<RowCells> ResultsTable::snapshot() const {

@@ -110,8 +110,9 @@ class ResultsTable {
     virtual void rowsAppended(int32_t first, int32_t last) = 0;
     virtual void rowChanged(int32_t row) = 0;
     virtual void rowsCleared() = 0;
-    // Rows were taken out; the rows after them moved up.
-    virtual void rowsRemoved() {}
+    // Rows were taken out (their numbers before the change, ascending, each
+    // once); the rows after them moved up.
+    virtual void rowsRemoved(const std::vector<int32_t>& rows) { (void)rows; }
   };
 
   int32_t addRow(const std::string& caption = {});
@@ -142,6 +143,10 @@ class ResultsTable {
   // lock: for reading many rows without copying them. `visit` must not call the
   // table. False (and no call) for an out-of-range row.
   bool visitRow(int32_t row, const std::function<void(const RowCells&, const RowFailures&)>& visit) const;
+  // The same for rows first..last (clipped to the table) under one lock, in order:
+  // for scanning the whole table at once. `visit` must not call the table.
+  void visitRows(int32_t first, int32_t last,
+                 const std::function<void(int32_t row, const RowCells&, const RowFailures&)>& visit) const;
   // What failed while the row was last filled; all None for out-of-range rows.
   RowFailures failures(int32_t row) const;
   // Records the failures of `row` (one change notification), unless the table was

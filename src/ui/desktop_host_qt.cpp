@@ -12,7 +12,12 @@
 
 namespace kelvora {
 
-DesktopHost::DesktopHost(Controls controls, QObject* parent) : QObject(parent), controls_(controls) {}
+DesktopHost::DesktopHost(Controls controls, QObject* parent) : QObject(parent), controls_(controls) {
+  applyTimer_ = new QTimer(this);
+  applyTimer_->setObjectName(QStringLiteral("labels"));
+  applyTimer_->setSingleShot(true);
+  connect(applyTimer_, &QTimer::timeout, this, &DesktopHost::applyLatest);
+}
 
 DesktopHost::~DesktopHost() {
   std::vector<Refresh> refreshes;
@@ -43,9 +48,28 @@ void DesktopHost::applyLatest() {
     latest_ = {};
     applyPosted_ = false;
   }
+  applyTimer_->stop();
+  lastApply_.start();
   if (l.statusSet && controls_.status) controls_.status->setText(FromGbk(l.status));
   if (l.countSet && controls_.rowCount) controls_.rowCount->setText(FromGbk(l.count));
   if (l.progressSet) showProgress(l.progress);
+}
+
+void DesktopHost::postApply() {
+  if (applyPosted_) return;
+  applyPosted_ = true;
+  // A worker writing a row at a time changes the labels thousands of times a
+  // second; each repaint takes the search area with it, so they are gathered.
+  QMetaObject::invokeMethod(
+      this,
+      [this] {
+        const qint64 since = lastApply_.isValid() ? lastApply_.elapsed() : kApplyIntervalMs;
+        if (since >= kApplyIntervalMs)
+          applyLatest();
+        else if (!applyTimer_->isActive())
+          applyTimer_->start(static_cast<int>(kApplyIntervalMs - since));
+      },
+      Qt::QueuedConnection);
 }
 
 // Pages when the run reads result pages, else items when their number is known
@@ -88,11 +112,7 @@ void DesktopHost::setStatus(const std::string& text) {
   std::lock_guard lock(latestMutex_);
   latest_.statusSet = true;
   latest_.status = text;
-  if (!applyPosted_) {
-    applyPosted_ = true;
-    QMetaObject::invokeMethod(
-        this, [this] { applyLatest(); }, Qt::QueuedConnection);
-  }
+  postApply();
 }
 
 void DesktopHost::setRowCountLabel(const std::string& text) {
@@ -104,22 +124,14 @@ void DesktopHost::setRowCountLabel(const std::string& text) {
   std::lock_guard lock(latestMutex_);
   latest_.countSet = true;
   latest_.count = text;
-  if (!applyPosted_) {
-    applyPosted_ = true;
-    QMetaObject::invokeMethod(
-        this, [this] { applyLatest(); }, Qt::QueuedConnection);
-  }
+  postApply();
 }
 
 void DesktopHost::setProgress(const Progress& progress) {
   std::lock_guard lock(latestMutex_);
   latest_.progressSet = true;
   latest_.progress = progress;
-  if (!applyPosted_) {
-    applyPosted_ = true;
-    QMetaObject::invokeMethod(
-        this, [this] { applyLatest(); }, Qt::QueuedConnection);
-  }
+  postApply();
 }
 
 void DesktopHost::message(const std::string& text) {

@@ -1,10 +1,12 @@
 #pragma once
 // The desktop's Host: the core calls it from worker threads and from the UI
 // thread alike; every change of a control happens on the UI thread.
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QObject>
 #include <QPointer>
 #include <QProgressBar>
+#include <QTimer>
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -54,6 +56,12 @@ class DesktopHost : public QObject, public Host {
 
   // 停止: the running operation ends after its current item.
   void requestStop();
+  // The labels and the bar a worker changed show what it set last, at once (the
+  // UI thread: an operation ends, a test reads them). Otherwise they are repainted
+  // at most once per kApplyIntervalMs however often workers change them.
+  void applyPending() { applyLatest(); }
+  static constexpr int kApplyIntervalMs = 40;
+
   // A new operation starts: an earlier 停止 no longer counts.
   void clearStop();
   // The main window closes: every operation stops, for good.
@@ -74,6 +82,9 @@ class DesktopHost : public QObject, public Host {
   template <typename Fn>
   void onUi(Fn&& fn);
   void applyLatest();
+  // With latestMutex_ held: the latest values reach the controls on the UI thread
+  // once, at most one frame interval after the last time they did.
+  void postApply();
   void showProgress(const Progress& p);
 
   Controls controls_;
@@ -90,6 +101,8 @@ class DesktopHost : public QObject, public Host {
   std::mutex latestMutex_;
   Latest latest_;
   bool applyPosted_ = false;
+  QTimer* applyTimer_ = nullptr;
+  QElapsedTimer lastApply_;
 
   struct Refresh {
     std::shared_ptr<std::atomic<bool>> finished;

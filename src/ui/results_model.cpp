@@ -1,6 +1,7 @@
 #include "ui/results_model.h"
 
 #include <QStringList>
+#include <QThread>
 #include <algorithm>
 
 #include "history/history_diff.h"
@@ -11,6 +12,7 @@
 namespace kelvora {
 
 ResultsModel::ResultsModel(ResultsTable& table, QObject* parent) : QAbstractTableModel(parent), table_(table) {
+  batchTimer_.setObjectName(QStringLiteral("results batch"));
   batchTimer_.setSingleShot(true);
   batchTimer_.setInterval(kBatchMs);
   connect(&batchTimer_, &QTimer::timeout, this, &ResultsModel::flush);
@@ -72,10 +74,18 @@ const ResultsModel::CachedRow& ResultsModel::cachedRow(int row) const {
   if (it != cache_.end()) return it->second;
   // A screenful is a few dozen rows; a cache grown past that is dropped whole.
   if (cache_.size() >= 512) cache_.clear();
-  CachedRow& entry = cache_[row];
-  entry.cells = table_.row(row);
-  entry.failures = table_.failures(row);
-  return entry;
+  // The rows around it come along under the same lock: a paint reads the store
+  // once or twice, not twice a row, while workers write to it.
+  constexpr int kAhead = 48, kBehind = 16;
+  const int first = std::max(0, row - kBehind), last = std::min(shownRows_ - 1, row + kAhead);
+  table_.visitRows(first, last, [this](int32_t r, const RowCells& cells, const RowFailures& failures) {
+    if (cache_.count(r)) return;
+    CachedRow& entry = cache_[r];
+    entry.cells = cells;
+    entry.failures = failures;
+  });
+  // A row the store no longer has reads as empty.
+  return cache_[row];
 }
 
 QVariant ResultsModel::data(const QModelIndex& index, int role) const {
@@ -133,9 +143,16 @@ void ResultsModel::rowsCleared() {
   scheduleFlush();
 }
 
-void ResultsModel::rowsRemoved() {
-  // The rows that are left are shown afresh: a clear, then the store's rows.
-  rowsCleared();
+void ResultsModel::rowsRemoved(const std::vector<int32_t>& rows) {
+  {
+    std::lock_guard lock(pendingMutex_);
+    pendingRemovals_.push_back(rows);
+  }
+  if (QThread::currentThread() == thread()) {
+    flush();
+    return;
+  }
+  scheduleFlush();
 }
 
 void ResultsModel::scheduleFlush() {
@@ -151,6 +168,7 @@ void ResultsModel::flush() {
   batchTimer_.stop();
   bool clear;
   int32_t changedFirst, changedLast;
+  std::vector<std::vector<int32_t>> removals;
   {
     std::lock_guard lock(pendingMutex_);
     // Cleared before reading: a change heard from now on schedules the next flush.
@@ -158,14 +176,38 @@ void ResultsModel::flush() {
     clear = pendingClear_;
     changedFirst = changedFirst_;
     changedLast = changedLast_;
+    removals.swap(pendingRemovals_);
     pendingClear_ = false;
     changedFirst_ = changedLast_ = -1;
   }
   cache_.clear();
-  if (clear && shownRows_ > 0) {
-    beginResetModel();
-    shownRows_ = 0;
-    endResetModel();
+  if (clear) {
+    // A clear voids what came before it; rows taken out after it are no longer told apart.
+    removals.clear();
+    if (shownRows_ > 0) {
+      beginResetModel();
+      shownRows_ = 0;
+      endResetModel();
+    }
+  }
+  // Rows taken out leave in place, each run of neighbours at once from the last,
+  // so the view keeps its place and its selection on the rows that stay.
+  for (const std::vector<int32_t>& rows : removals) {
+    for (size_t end = rows.size(); end > 0;) {
+      size_t begin = end - 1;
+      while (begin > 0 && rows[begin - 1] == rows[begin] - 1) --begin;
+      const int first = rows[begin], last = std::min(rows[end - 1], shownRows_ - 1);
+      end = begin;
+      if (first > last) continue;  // rows the view had not been shown yet
+      beginRemoveRows({}, first, last);
+      shownRows_ -= last - first + 1;
+      endRemoveRows();
+    }
+    // A change heard before the removal names rows by their old numbers.
+    if (changedFirst >= 0 && !rows.empty()) {
+      changedFirst = std::min(changedFirst, rows.front());
+      changedLast = shownRows_ - 1;
+    }
   }
   // The store's own count decides: notifications from several threads may come
   // in another order than the changes, but the count read here is the truth.

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "results/results_table.h"
 
@@ -49,7 +50,8 @@ class ResultsModel : public QAbstractTableModel, private ResultsTable::Listener 
   void rowsAppended(int32_t first, int32_t last) override;
   void rowChanged(int32_t row) override;
   void rowsCleared() override;
-  void rowsRemoved() override;
+  // Heard on the UI thread (the row menu), the rows go from the view at once.
+  void rowsRemoved(const std::vector<int32_t>& rows) override;
   // Called from any thread: makes sure one flush is on its way.
   void scheduleFlush();
   Q_INVOKABLE void startBatchTimer();
@@ -73,6 +75,8 @@ class ResultsModel : public QAbstractTableModel, private ResultsTable::Listener 
   // Changes heard from the store since the last flush.
   std::mutex pendingMutex_;
   bool pendingClear_ = false;
+  // Rows taken out since the last flush, each list in the numbers of its time.
+  std::vector<std::vector<int32_t>> pendingRemovals_;
   int32_t changedFirst_ = -1;
   int32_t changedLast_ = -1;
   std::atomic<bool> flushScheduled_{false};

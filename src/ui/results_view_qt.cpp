@@ -1,7 +1,9 @@
 #include "ui/results_view_qt.h"
 
 #include <QAbstractItemView>
+#include <QAccessible>
 #include <QApplication>
+#include <QHeaderView>
 #include <QHelpEvent>
 #include <QStyle>
 #include <QToolTip>
@@ -78,6 +80,67 @@ bool CutCellTipDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view, c
     return true;
   }
   return QStyledItemDelegate::helpEvent(event, view, option, index);
+}
+
+ResultsTableView::ResultsTableView(QWidget* parent) : QTableView(parent) {
+  // The table's own handler lays out and repaints everything on every new count.
+  disconnect(verticalHeader(), &QHeaderView::sectionCountChanged, this, nullptr);
+  connect(verticalHeader(), &QHeaderView::sectionCountChanged, this, &ResultsTableView::onRowCountChanged);
+}
+
+void ResultsTableView::setModel(QAbstractItemModel* model) {
+  if (QAbstractItemModel* old = this->model()) disconnect(old, &QAbstractItemModel::rowsRemoved, this, nullptr);
+  QTableView::setModel(model);
+  if (model) connect(model, &QAbstractItemModel::rowsRemoved, this, &ResultsTableView::keepTopRow);
+}
+
+void ResultsTableView::rowsAboutToBeRemoved(const QModelIndex& parent, int start, int end) {
+  const int top = rowAt(0);
+  topRow_ = QPersistentModelIndex();
+  // The first row in sight that stays, when rows at or above it go.
+  if (!parent.isValid() && top >= start) {
+    const int kept = top > end ? top : end + 1;
+    if (kept < model()->rowCount()) topRow_ = QPersistentModelIndex(model()->index(kept, 0));
+  }
+  QTableView::rowsAboutToBeRemoved(parent, start, end);
+}
+
+void ResultsTableView::keepTopRow() {
+  const QPersistentModelIndex top = topRow_;
+  topRow_ = QPersistentModelIndex();
+  if (top.isValid() && rowAt(0) != top.row()) scrollTo(top, QAbstractItemView::PositionAtTop);
+}
+
+std::pair<int, int> ResultsTableView::rowsInSight() const {
+  if (!model() || model()->rowCount() == 0) return {-1, -1};
+  const int first = rowAt(0);
+  if (first < 0) return {-1, -1};
+  int last = rowAt(viewport()->height() - 1);
+  if (last < 0) last = model()->rowCount() - 1;  // the rows end above the bottom
+  return {first, last};
+}
+
+void ResultsTableView::onRowCountChanged(int oldCount, int newCount) {
+  if (newCount > oldCount && oldCount > 0 &&
+      verticalHeader()->sectionViewportPosition(oldCount) >= viewport()->height()) {
+    // Below the last row in sight: only the scroll bar's range changes.
+    updateGeometries();
+    return;
+  }
+  rowCountChanged(oldCount, newCount);
+}
+
+void ResultsTableView::dataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight,
+                                   const QList<int>& roles) {
+  if (!topLeft.isValid() || !bottomRight.isValid() || topLeft == bottomRight || QAccessible::isActive()) {
+    QTableView::dataChanged(topLeft, bottomRight, roles);
+    return;
+  }
+  const auto [first, last] = rowsInSight();
+  const int from = std::max(first, topLeft.row()), to = std::min(last, bottomRight.row());
+  if (first < 0 || from > to) return;  // nothing of it in sight
+  const int top = rowViewportPosition(from);
+  viewport()->update(QRect(0, top, viewport()->width(), rowViewportPosition(to) + rowHeight(to) - top));
 }
 
 }  // namespace kelvora

@@ -4,6 +4,7 @@
 #include <QFontMetrics>
 #include <QString>
 #include <QStyledItemDelegate>
+#include <QTableView>
 #include <array>
 #include <vector>
 
@@ -30,6 +31,29 @@ class CutCellTipDelegate : public QStyledItemDelegate {
                  const QModelIndex& index) override;
   // True when `index`'s text does not fit the width `option` gives it.
   bool isCut(const QStyleOptionViewItem& option, const QModelIndex& index) const;
+};
+
+// The results' table: rows that arrive below what is shown, and changes to rows
+// out of sight, cost the scroll bar only, not a repaint of the whole table. A
+// search appends rows many times a second while the seller reads the top ones.
+class ResultsTableView : public QTableView {
+  Q_OBJECT
+
+ public:
+  explicit ResultsTableView(QWidget* parent = nullptr);
+  void setModel(QAbstractItemModel* model) override;
+
+ protected:
+  void dataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight, const QList<int>& roles = {}) override;
+  // Rows taken out above the rows in sight leave those rows where they were.
+  void rowsAboutToBeRemoved(const QModelIndex& parent, int start, int end) override;
+
+ private:
+  void keepTopRow();
+  QPersistentModelIndex topRow_;
+  void onRowCountChanged(int oldCount, int newCount);
+  // The rows in sight, first and last; -1 when none.
+  std::pair<int, int> rowsInSight() const;
 };
 
 }  // namespace kelvora

@@ -110,8 +110,12 @@ TEST(ResultsTable, RemovedRowsTakeTheirCellsAndFailuresWithThem) {
     void rowsAppended(int32_t, int32_t) override {}
     void rowChanged(int32_t) override {}
     void rowsCleared() override {}
-    void rowsRemoved() override { ++count; }
+    void rowsRemoved(const std::vector<int32_t>& rows) override {
+      ++count;
+      told = rows;
+    }
     int count = 0;
+    std::vector<int32_t> told;
   } removals;
   table.addListener(&removals);
   table.setSelectedRow(2);
@@ -128,6 +132,8 @@ TEST(ResultsTable, RemovedRowsTakeTheirCellsAndFailuresWithThem) {
   EXPECT_EQ(table.failures(2), failed);  // the failures moved with their row
   EXPECT_FALSE(table.failures(3).any());
   EXPECT_EQ(removals.count, 1);
+  // Views are told which rows went, in the numbers they had, to take them out in place.
+  EXPECT_EQ(removals.told, (std::vector<int32_t>{0, 3}));
   EXPECT_EQ(table.selectedRow(), -1);
   // A writer that read the epoch before cannot land on a row that moved.
   EXPECT_NE(table.epoch(), before);

@@ -4,19 +4,24 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QCollator>
 #include <QDir>
 #include <QFile>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QScrollBar>
 #include <QTableView>
 #include <QTest>
 #include <algorithm>
+#include <cmath>
+#include <numeric>
 
 #include "app/main_window.h"
 #include "net/codec.h"
 #include "net/shared_state.h"
+#include "net/text.h"
 #include "ui/results_model.h"
 #include "ui/results_sort_model.h"
 #include "ui_support.h"
@@ -133,6 +138,167 @@ class ResultsViewTest : public QObject {
     Fill(w.table(), {{"106", "新", "新", "", "3", "", "", ""}});
     w.model().flush();
     QCOMPARE(ShownOrder(view, w.viewModel()).front(), 5);
+  }
+
+  void sortedAndFilteredViewFollowsRowsThatComeChangeAndGo() {
+    ShownWindow shown;
+    QVERIFY(shown.show());
+    MainWindow& w = shown.w;
+    QTableView* view = w.resultsView();
+    ResultsTable& table = w.table();
+    // Few values, so that equal keys, empty cells, 无时间, case and numbers in text all meet.
+    const char* titles[] = {"连衣裙", "阿胶", "白衬衫", "Dress", "dress", "草帽", "连衣裙 夏", "", "10号", "9号", "连"};
+    const char* sales[] = {"35", "", "7", "1200", "35", "x", "0", "50.80 - 99.00", "8"};
+    const char* times[] = {"2026年12月12日8时", "无时间", "", "2026年12月11日23时59分59秒", "2025年1月1日"};
+    auto cellsOf = [&](int seed) {
+      RowCells c;
+      c[kCol(ResultColumn::ItemId)] = std::to_string(1000 + seed);
+      c[kCol(ResultColumn::Title)] = Utf8ToGbk(titles[seed % 11]);
+      c[kCol(ResultColumn::Sales)] = sales[seed % 9];
+      c[kCol(ResultColumn::DelistAt)] = Utf8ToGbk(times[seed % 5]);
+      return c;
+    };
+    auto append = [&](int seed, int count) {
+      for (int i = 0; i < count; ++i) {
+        RowCells c = cellsOf(seed + i * 7);
+        const int32_t row = table.addRow(std::to_string(table.rowCount() + 1));
+        c[0] = table.cellText(row, ResultColumn::Index);
+        table.setRow(row, c);
+      }
+      w.model().flush();
+    };
+    QCollator collator(QLocale(QLocale::Chinese, QLocale::China));
+    collator.setNumericMode(true);
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    // What the view must show, worked out from the store from scratch.
+    auto expected = [&](int column, Qt::SortOrder order, const char* filter) {
+      const std::vector<RowCells> rows = table.snapshot();
+      std::vector<int> shownRows;
+      for (int r = 0; r < static_cast<int>(rows.size()); ++r)
+        if (!*filter || Find(rows[r][kCol(ResultColumn::Title)], Utf8ToGbk(filter)) > 0) shownRows.push_back(r);
+      const bool down = order == Qt::DescendingOrder;
+      std::stable_sort(shownRows.begin(), shownRows.end(), [&](int a, int b) {
+        const std::string &x = rows[a][column], &y = rows[b][column];
+        if (ResultsSortModel::IsTextColumn(column)) {
+          if (x.empty() || y.empty()) return !x.empty() && y.empty();
+          const int c = collator.compare(QString::fromStdString(GbkToUtf8(x)), QString::fromStdString(GbkToUtf8(y)));
+          return down ? c > 0 : c < 0;
+        }
+        const double kx = ResultsSortModel::NumberKey(column, x), ky = ResultsSortModel::NumberKey(column, y);
+        if (std::isnan(kx) || std::isnan(ky)) return !std::isnan(kx) && std::isnan(ky);
+        return down ? kx > ky : kx < ky;
+      });
+      return shownRows;
+    };
+    w.showFilter();
+    auto* filterEdit = w.findChild<QLineEdit*>(S("筛选框"));
+    struct Case {
+      ResultColumn column;
+      Qt::SortOrder order;
+      const char* filter;
+    } cases[] = {
+        {ResultColumn::Title, Qt::AscendingOrder, ""},    {ResultColumn::Title, Qt::DescendingOrder, "连"},
+        {ResultColumn::Sales, Qt::AscendingOrder, "连"},  {ResultColumn::Sales, Qt::DescendingOrder, ""},
+        {ResultColumn::DelistAt, Qt::AscendingOrder, ""}, {ResultColumn::Seller, Qt::AscendingOrder, ""},
+    };
+    for (const Case& c : cases) {
+      const int column = kCol(c.column);
+      table.clearRows();
+      w.model().flush();
+      append(0, 20);
+      filterEdit->setText(S(c.filter));
+      view->sortByColumn(column, c.order);
+      auto check = [&](const char* step) {
+        const std::vector<int> want = expected(column, c.order, c.filter);
+        QVERIFY2(ShownOrder(view, w.viewModel()) == want, step);
+        QCOMPARE(view->verticalHeader()->count(), static_cast<int>(want.size()));  // the view heard of every row
+      };
+      check("sorted");
+      append(3, 15);  // rows that arrive while sorted take their places
+      check("appended");
+      for (int r : {1, 5, 8, 22, 30}) table.setRow(r, cellsOf(r * 3 + 1));  // a retry rewrites rows
+      w.model().flush();
+      check("rewritten");
+      table.removeRows({0, 3, 4, 17, 30});
+      check("removed");
+      view->sortByColumn(column, c.order == Qt::AscendingOrder ? Qt::DescendingOrder : Qt::AscendingOrder);
+      view->sortByColumn(column, c.order);  // the other way and back
+      check("reversed twice");
+    }
+    // The store's order again: every row, as stored.
+    filterEdit->clear();
+    view->sortByColumn(-1, Qt::AscendingOrder);
+    std::vector<int> all(static_cast<size_t>(table.rowCount()));
+    std::iota(all.begin(), all.end(), 0);
+    QCOMPARE(ShownOrder(view, w.viewModel()), all);
+  }
+
+  void removingRowsKeepsTheScrollPlaceAndTheSelection() {
+    ShownWindow shown;
+    QVERIFY(shown.show());
+    MainWindow& w = shown.w;
+    QTableView* view = w.resultsView();
+    std::vector<Row> rows;
+    std::vector<std::string> ids, sales;
+    for (int i = 0; i < 300; ++i) {
+      ids.push_back(std::to_string(i % 100 == 50 ? 7 : 1000 + i));  // 50, 150, 250 repeat 7
+      sales.push_back(std::to_string(i * 37 % 101));
+    }
+    for (int i = 0; i < 300; ++i) rows.push_back({ids[i].c_str(), "衬衫", "张三", "", sales[i].c_str(), "", "", ""});
+    Fill(w.table(), rows);
+    w.model().flush();
+    auto idAt = [&](int shownRow) {
+      return view->model()->index(shownRow, kCol(ResultColumn::ItemId)).data().toString();
+    };
+    for (bool sorted : {false, true}) {
+      // Sorted, the rows taken out stand apart in the view.
+      if (sorted) view->sortByColumn(kCol(ResultColumn::Sales), Qt::DescendingOrder);
+      view->scrollTo(view->model()->index(200, 0), QAbstractItemView::PositionAtTop);
+      view->selectRow(220);
+      QApplication::processEvents();
+      const QString top = idAt(view->rowAt(0));
+      QVERIFY(view->verticalScrollBar()->value() > 0);
+
+      // 去除重复 takes rows above the place and keeps the first 7; then 删除行 on
+      // the selection and one more row.
+      w.findChild<QMenu*>(S("右键"))->findChild<QAction*>(S("去除重复"))->trigger();
+      QApplication::processEvents();
+      QCOMPARE(idAt(view->rowAt(0)), top);
+      view->selectRow(view->rowAt(0) + 3);
+      const QString removed = idAt(view->rowAt(0) + 3);
+      view->setFocus();
+      QTest::keyClick(view, Qt::Key_Delete);
+      QApplication::processEvents();
+      QVERIFY(idAt(view->rowAt(0) + 3) != removed);
+      view->selectRow(220);
+      const QString chosen = idAt(220), shownFirst = idAt(view->rowAt(0));
+      w.table().removeRows({0});  // a row above, taken out by other means
+      QApplication::processEvents();
+      QCOMPARE(idAt(view->rowAt(0)), shownFirst);  // the same rows in sight
+      const QModelIndexList selected = view->selectionModel()->selectedRows();
+      QCOMPARE(selected.size(), 1);
+      QCOMPARE(idAt(selected.front().row()), chosen);
+      QCOMPARE(w.table().cellText(w.table().selectedRow(), ResultColumn::ItemId), chosen.toStdString());
+    }
+
+    // A block of the store that the sorted view shows far apart (more runs than
+    // are taken out one by one): the rest in order, the selection on its row.
+    view->selectRow(30);
+    const QString kept = idAt(30);
+    std::vector<int32_t> scattered;
+    for (int32_t r = 0; r < 200; ++r)
+      if (w.table().cellText(r, ResultColumn::ItemId) != kept.toStdString()) scattered.push_back(r);
+    QVERIFY(scattered.size() > 128);
+    const int before = view->model()->rowCount();
+    w.table().removeRows(scattered);
+    QCOMPARE(view->model()->rowCount(), before - static_cast<int>(scattered.size()));
+    QCOMPARE(view->verticalHeader()->count(), view->model()->rowCount());
+    for (int r = 1; r < view->model()->rowCount(); ++r)
+      QVERIFY(view->model()->index(r - 1, kCol(ResultColumn::Sales)).data().toInt() >=
+              view->model()->index(r, kCol(ResultColumn::Sales)).data().toInt());
+    const QModelIndexList selected = view->selectionModel()->selectedRows();
+    QCOMPARE(selected.size(), 1);
+    QCOMPARE(idAt(selected.front().row()), kept);
   }
 
   void filterLineShowsMatchingRows() {
@@ -285,7 +451,8 @@ class ResultsViewTest : public QObject {
     w.model().flush();
     QCOMPARE(w.table().rowCount(), 3);
     QCOMPARE(view->model()->rowCount(), 3);
-    const char* left[][2] = {{"1", "101"}, {"3", "103"}, {"5", "105"}};  // 序号 as they were
+    QCOMPARE(w.findChild<QLabel*>(S("透明标签13"))->text(), S("条数：3"));  // the count follows
+    const char* left[][2] = {{"1", "101"}, {"3", "103"}, {"5", "105"}};     // 序号 as they were
     for (int r = 0; r < 3; ++r) {
       QCOMPARE(w.table().cellText(r, ResultColumn::Index), std::string(left[r][0]));
       QCOMPARE(w.table().cellText(r, ResultColumn::ItemId), std::string(left[r][1]));
