@@ -474,19 +474,26 @@ void JsonDoc::indexArrays() {
   }
 }
 
-std::shared_ptr<const JsonDoc> ParseJsonTree(std::string_view gbk) {
-  Parsers& parsers = ThreadParsers();
-  std::string_view text = StripWrapping(gbk);
-  if (text.empty() || text.size() > kMaxInput) return nullptr;
-  std::string buf;
+// The answer's JSON (its wrapping taken off) as UTF-8 with room for the parser's
+// padding; false when there is none or it is too large.
+static bool PaddedUtf8(std::string_view gbk, std::string& buf) {
+  const std::string_view text = StripWrapping(gbk);
+  if (text.empty() || text.size() > kMaxInput) return false;
   if (IsAsciiText(text)) {
     buf.reserve(text.size() + simdjson::SIMDJSON_PADDING);
     buf.assign(text);
-  } else {
-    buf = GbkTextToUtf8(text);
-    if (buf.size() > kMaxInput) return nullptr;
-    buf.reserve(buf.size() + simdjson::SIMDJSON_PADDING);
+    return true;
   }
+  buf = GbkTextToUtf8(text);
+  if (buf.size() > kMaxInput) return false;
+  buf.reserve(buf.size() + simdjson::SIMDJSON_PADDING);
+  return true;
+}
+
+std::shared_ptr<const JsonDoc> ParseJsonTree(std::string_view gbk) {
+  Parsers& parsers = ThreadParsers();
+  std::string buf;
+  if (!PaddedUtf8(gbk, buf)) return nullptr;
   auto doc = std::make_shared<JsonDoc>();
   doc->arena.reserve(buf.size());
   doc->nodes.reserve(buf.size() / 16 + 4);  // about one value in 20 to 30 bytes of an answer
@@ -517,17 +524,8 @@ std::shared_ptr<const JsonDoc> ParseJsonTree(std::string_view gbk) {
 
 bool IsJsonTree(std::string_view gbk) {
   Parsers& parsers = ThreadParsers();
-  std::string_view text = StripWrapping(gbk);
-  if (text.empty() || text.size() > kMaxInput) return false;
   std::string buf;
-  if (IsAsciiText(text)) {
-    buf.reserve(text.size() + simdjson::SIMDJSON_PADDING);
-    buf.assign(text);
-  } else {
-    buf = GbkTextToUtf8(text);
-    if (buf.size() > kMaxInput) return false;
-    buf.reserve(buf.size() + simdjson::SIMDJSON_PADDING);
-  }
+  if (!PaddedUtf8(gbk, buf)) return false;
   simdjson::dom::element root;
   const auto error = parsers.dom.parse(buf.data(), buf.size(), false).get(root);
   if (!error) return true;
