@@ -32,26 +32,13 @@ using kelvora::history::HistoryFile;
 using kelvora::history::HistoryRecorder;
 using kelvora::history::RunState;
 using kelvora::test::DesktopRecorder;
+using kelvora::test::Find;
 using kelvora::test::ProgramDir;
 using kelvora::test::ScratchSettings;
+using kelvora::test::SignInToSim;
+using kelvora::test::UseSim;
 
 namespace {
-
-template <typename W>
-W* Find(QWidget& window, const char* name) {
-  return window.findChild<W*>(QString::fromUtf8(name));
-}
-
-bool UseSim(const test::SimProcess& sim) {
-  Settings settings;
-  std::string error;
-  return LoadSettingsFile(sim.configPath(), settings, error) && ApplySettings(settings, error);
-}
-
-void SignInToSim() {
-  SetServiceCookie("kv_auth=kelvorademo-session");
-  SetMarketCookie("cookie2=kelvorademo0000; _tb_token_=kelvora; t=kelvorademo");
-}
 
 // A row of the history as a test writes it (UTF-8 texts, as the table holds GBK).
 RowCells Row(const std::string& id, const std::string& title, const std::string& price,

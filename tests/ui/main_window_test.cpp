@@ -45,8 +45,11 @@
 
 using namespace kelvora;
 using kelvora::test::DesktopRecorder;
+using kelvora::test::Find;
 using kelvora::test::ProgramDir;
 using kelvora::test::ScratchSettings;
+using kelvora::test::SignInToSim;
+using kelvora::test::UseSim;
 
 namespace {
 
@@ -55,22 +58,6 @@ MainWindowOptions Offscreen(const QString& programDir) {
   o.programDir = programDir;
   o.networkProbe = false;
   return o;
-}
-
-template <typename W>
-W* Find(QWidget& window, const char* name) {
-  return window.findChild<W*>(QString::fromUtf8(name));
-}
-
-bool UseSim(const test::SimProcess& sim) {
-  Settings settings;
-  std::string error;
-  return LoadSettingsFile(sim.configPath(), settings, error) && ApplySettings(settings, error);
-}
-
-void SignInToSim() {
-  SetServiceCookie("kv_auth=kelvorademo-session");
-  SetMarketCookie("cookie2=kelvorademo0000; _tb_token_=kelvora; t=kelvorademo");
 }
 
 // Rows waiting for 重试失败: the address in 链接 and 无时间 in 上架时间.

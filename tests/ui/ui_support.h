@@ -8,13 +8,17 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <QUrl>
+#include <QWidget>
 #include <string>
 #include <vector>
 
 #include "net/codec.h"
 #include "net/http.h"
 #include "net/json.h"
+#include "net/settings.h"
+#include "net/shared_state.h"
 #include "net/text.h"
+#include "support/sim_process.h"
 #include "ui/desktop_calls_qt.h"
 
 namespace kelvora::test {
@@ -91,6 +95,25 @@ inline std::vector<std::string> SimItems(const std::string& base, const std::str
                         json.getText(item + ".id"));
   }
   return addresses;
+}
+
+// The child widget of `window` named `name` (UTF-8), or null.
+template <typename W>
+W* Find(QWidget& window, const char* name) {
+  return window.findChild<W*>(QString::fromUtf8(name));
+}
+
+// Points every endpoint at `sim`.
+inline bool UseSim(const SimProcess& sim) {
+  Settings settings;
+  std::string error;
+  return LoadSettingsFile(sim.configPath(), settings, error) && ApplySettings(settings, error);
+}
+
+// The simulator's demo session and marketplace cookie.
+inline void SignInToSim() {
+  SetServiceCookie("kv_auth=kelvorademo-session");
+  SetMarketCookie("cookie2=kelvorademo0000; _tb_token_=kelvora; t=kelvorademo");
 }
 
 }  // namespace kelvora::test
