@@ -1,12 +1,13 @@
 // Cost per item of the whole per-item road (FillResultRow against kelvora-sim on
 // loopback, item pages of real size) next to its honest limit: the same requests
 // with the same headers, replayed by a libcurl loop that keeps its connection
-// alive (one easy handle for a whole run). Over http and over https; road and
-// replay take turns run by run, each going first every other round.
+// alive (one easy handle for a whole round). Over http and over https; road and
+// replay take turns every 20 items, each going first every other turn, after a
+// pass that is not measured (connections, first-use loads, the requests to replay).
 //
 // Per mode it prints wall time per item, the road's own CPU per item (user CPU of
-// the road's run minus user CPU of the replay of the same requests, both from
-// getrusage(RUSAGE_SELF) around the run: what the road spends beyond libcurl,
+// the road's turns minus user CPU of the replay of the same requests, both from
+// getrusage(RUSAGE_SELF) around each turn: what the road spends beyond libcurl,
 // OpenSSL and the kernel on the requests a client cannot avoid), kernel CPU per
 // item, and the connections each side opened per 100 items (counted by the
 // simulator: the distinct "conn" numbers of its request log).
@@ -113,34 +114,45 @@ size_t Collect(char* p, size_t size, size_t n, void* out) {
   return size * n;
 }
 
-// The same GETs on one easy handle, so that libcurl keeps the connection.
-// `caFile` holds the trust the road has (the system's authorities and the
-// simulator's), read by name as the road's handle reads it. Returns the bytes of
-// the bodies received.
-size_t Replay(const std::string& origin, const std::vector<Request>& requests, const std::string& caFile) {
-  size_t received = 0;
-  CURL* curl = curl_easy_init();
-  std::string body;
-  curl_easy_setopt(curl, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
-  curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, Collect);
-  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &body);
-  if (!caFile.empty()) curl_easy_setopt(curl, CURLOPT_CAINFO, caFile.c_str());
-  for (const Request& r : requests) {
-    curl_slist* list = nullptr;
-    for (const std::string& h : r.headers) list = curl_slist_append(list, h.c_str());
-    const std::string url = origin + r.target;
-    body.clear();
-    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, list);
-    if (curl_easy_perform(curl) != CURLE_OK) std::fprintf(stderr, "road_bench: replay of %s failed\n", url.c_str());
-    received += body.size();
-    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);
-    curl_slist_free_all(list);
+// The replaying client: one easy handle for a whole round, so that libcurl
+// keeps its connection from chunk to chunk. `caFile` holds the trust the road has
+// (the system's authorities and the simulator's), read by name as the road's
+// handle reads it.
+class Replayer {
+ public:
+  explicit Replayer(const std::string& caFile) : curl_(curl_easy_init()) {
+    curl_easy_setopt(curl_, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+    curl_easy_setopt(curl_, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl_, CURLOPT_WRITEFUNCTION, Collect);
+    curl_easy_setopt(curl_, CURLOPT_WRITEDATA, &body_);
+    if (!caFile.empty()) curl_easy_setopt(curl_, CURLOPT_CAINFO, caFile.c_str());
   }
-  curl_easy_cleanup(curl);
-  return received;
-}
+  ~Replayer() { curl_easy_cleanup(curl_); }
+  Replayer(const Replayer&) = delete;
+  Replayer& operator=(const Replayer&) = delete;
+
+  // The same GETs with the same headers; returns the bytes of the bodies received.
+  size_t replay(const std::string& origin, const std::vector<Request>& requests) {
+    size_t received = 0;
+    for (const Request& r : requests) {
+      curl_slist* list = nullptr;
+      for (const std::string& h : r.headers) list = curl_slist_append(list, h.c_str());
+      const std::string url = origin + r.target;
+      body_.clear();
+      curl_easy_setopt(curl_, CURLOPT_URL, url.c_str());
+      curl_easy_setopt(curl_, CURLOPT_HTTPHEADER, list);
+      if (curl_easy_perform(curl_) != CURLE_OK) std::fprintf(stderr, "road_bench: replay of %s failed\n", url.c_str());
+      received += body_.size();
+      curl_easy_setopt(curl_, CURLOPT_HTTPHEADER, nullptr);
+      curl_slist_free_all(list);
+    }
+    return received;
+  }
+
+ private:
+  CURL* curl_;
+  std::string body_;
+};
 
 std::vector<std::string> CatalogueAddresses(const std::string& base, int count) {
   std::string url = base + "sim/catalogue.json?offset=0&limit=" + std::to_string(count);
@@ -204,7 +216,7 @@ Cpu ProcessCpu() {
   return {u.ru_utime.tv_sec + u.ru_utime.tv_usec * 1e-6, u.ru_stime.tv_sec + u.ru_stime.tv_usec * 1e-6};
 }
 
-// One run of one side: wall time, CPU and the connections the simulator accepted for it.
+// One side's turns of a round: wall time, CPU and the connections the simulator accepted for them.
 struct RunResult {
   double wall = 0;
   Cpu cpu;
@@ -260,62 +272,74 @@ bool RunMode(bool tls, int items, int rounds, const std::string& only) {
   const double n = static_cast<double>(addresses.size());
 
   QuietHost host;
-  auto road = [&] {
+  // The road over items [first, last) of the catalogue, into a table of its own.
+  auto road = [&](size_t first, size_t last) {
     kelvora::ResultsTable table;
-    for (const std::string& address : addresses) {
+    for (size_t i = first; i < last; ++i) {
       const int32_t row = table.addRow();
-      table.setCell(row, kelvora::ResultColumn::Link, address);
+      table.setCell(row, kelvora::ResultColumn::Link, addresses[i]);
       kelvora::FillResultRow(table, row, host);
     }
   };
-  // The road's first run records its requests in the simulator's log (it is
-  // round 1's road run, unless the road is not measured at all).
-  std::vector<Request> requests;
-  long long lastConnection = 0;
-  size_t offset = 0;
-  if (only == "replay") {
-    offset = LogSize(sim.log());
-    road();
-    requests = ReadLog(sim.log(), offset).gets;
+  // The two sides take turns chunk by chunk, so that both meet the same moods of
+  // a shared machine (its speed drifts by half from one second to the next): the
+  // difference of their CPU is then the road's own, not the drift.
+  constexpr size_t kChunk = 20;
+  const size_t chunks = (addresses.size() + kChunk - 1) / kChunk;
+  auto chunkEnd = [&](size_t c) { return std::min(addresses.size(), (c + 1) * kChunk); };
+
+  // A first pass, not measured, opens the connections, loads what loads on first
+  // use and records each chunk's requests from the simulator's log.
+  std::vector<std::vector<Request>> requests(chunks);
+  size_t requestCount = 0;
+  for (size_t c = 0; c < chunks; ++c) {
+    const size_t offset = LogSize(sim.log());
+    road(c * kChunk, chunkEnd(c));
+    requests[c] = ReadLog(sim.log(), offset).gets;
+    requestCount += requests[c].size();
   }
+  long long lastConnection = 0;
+  for (long long conn : ReadLog(sim.log(), 0).connections) lastConnection = std::max(lastConnection, conn);
   size_t received = 0;
 
-  auto measure = [&](auto&& work) {
-    RunResult r;
-    offset = LogSize(sim.log());
+  // Adds one side's run of one chunk to `sum`.
+  auto measure = [&](RunResult& sum, auto&& work) {
+    const size_t offset = LogSize(sim.log());
     const Cpu c0 = ProcessCpu();
     const auto t0 = Clock::now();
     work();
-    r.wall = std::chrono::duration<double>(Clock::now() - t0).count();
+    sum.wall += std::chrono::duration<double>(Clock::now() - t0).count();
     const Cpu c1 = ProcessCpu();
-    r.cpu = {c1.user - c0.user, c1.kernel - c0.kernel};
+    sum.cpu.user += c1.user - c0.user;
+    sum.cpu.kernel += c1.kernel - c0.kernel;
     std::set<long long> opened;
-    const LogPart part = ReadLog(sim.log(), offset);
-    for (long long c : part.connections)
-      if (c > lastConnection) opened.insert(c);
-    if (requests.empty()) requests = part.gets;
+    for (long long conn : ReadLog(sim.log(), offset).connections)
+      if (conn > lastConnection) opened.insert(conn);
     if (!opened.empty()) lastConnection = *opened.rbegin();
-    r.connections = opened.size();
-    return r;
+    sum.connections += opened.size();
   };
 
-  std::printf("== %s: %zu items\n", mode, addresses.size());
-  std::vector<double> roadWall, replayWall, ratio, roadUser, replayUser, ownUser, roadKernel, replayKernel, roadConn,
-      replayConn;
+  std::printf("== %s: %zu items, the two sides taking turns every %zu items\n", mode, addresses.size(), kChunk);
+  std::vector<double> roadWall, replayWall, ratio, roadUser, replayUser, ownUser, ownTotal, roadKernel, replayKernel,
+      roadConn, replayConn;
   for (int round = 0; round < rounds; ++round) {
     RunResult rr, pr;
-    auto runRoad = [&] { rr = measure(road); };
-    auto runReplay = [&] { pr = measure([&] { received = Replay(origin, requests, caFile); }); };
-    if (only == "road") {
-      runRoad();
-    } else if (only == "replay") {
-      runReplay();
-    } else if (round % 2 == 0) {
-      runRoad();
-      runReplay();
-    } else {
-      runReplay();
-      runRoad();
+    Replayer replayer(caFile);
+    received = 0;
+    for (size_t c = 0; c < chunks; ++c) {
+      auto runRoad = [&] { measure(rr, [&] { road(c * kChunk, chunkEnd(c)); }); };
+      auto runReplay = [&] { measure(pr, [&] { received += replayer.replay(origin, requests[c]); }); };
+      if (only == "road") {
+        runRoad();
+      } else if (only == "replay") {
+        runReplay();
+      } else if ((round + c) % 2 == 0) {
+        runRoad();
+        runReplay();
+      } else {
+        runReplay();
+        runRoad();
+      }
     }
     roadWall.push_back(rr.wall / n * 1e3);
     replayWall.push_back(pr.wall / n * 1e3);
@@ -323,30 +347,36 @@ bool RunMode(bool tls, int items, int rounds, const std::string& only) {
     roadUser.push_back(rr.cpu.user / n * 1e6);
     replayUser.push_back(pr.cpu.user / n * 1e6);
     ownUser.push_back((rr.cpu.user - pr.cpu.user) / n * 1e6);
+    ownTotal.push_back((rr.cpu.user + rr.cpu.kernel - pr.cpu.user - pr.cpu.kernel) / n * 1e6);
     roadKernel.push_back(rr.cpu.kernel / n * 1e6);
     replayKernel.push_back(pr.cpu.kernel / n * 1e6);
     roadConn.push_back(rr.connections * 100.0 / n);
     replayConn.push_back(pr.connections * 100.0 / n);
     std::printf(
-        "round %d (%s first): wall/item road %.3f ms, replay %.3f ms; user CPU/item road %.0f us, replay %.0f us; "
+        "round %d: wall/item road %.3f ms, replay %.3f ms; user CPU/item road %.0f us, replay %.0f us; "
         "connections/100 items road %.1f, replay %.1f\n",
-        round + 1, round % 2 == 0 ? "road" : "replay", roadWall.back(), replayWall.back(), roadUser.back(),
-        replayUser.back(), roadConn.back(), replayConn.back());
+        round + 1, roadWall.back(), replayWall.back(), roadUser.back(), replayUser.back(), roadConn.back(),
+        replayConn.back());
   }
   std::printf("%-5s figures below: median (min-max) of %d rounds\n", mode, rounds);
   std::printf("%-5s wall/item:            road %s ms, replay %s ms\n", mode, Spread(roadWall, "%.3f").c_str(),
               Spread(replayWall, "%.3f").c_str());
   std::printf("%-5s road/replay wall:     %s (per round; goal <= 1.10)\n", mode, Spread(ratio, "%.2f").c_str());
+  // The kernel measures a process's CPU exactly, but splits it into user and
+  // kernel time by sampling at its clock ticks: over turns of a few milliseconds
+  // the split is rough, the sum is not.
   std::printf(
-      "%-5s road's own CPU/item:  %s us (road user CPU - replay user CPU of the same requests, "
-      "getrusage(RUSAGE_SELF) around each run)\n",
-      mode, Spread(ownUser, "%.0f").c_str());
+      "%-5s road's own CPU/item:  %s us (road CPU - replay CPU of the same requests, user and kernel, "
+      "getrusage(RUSAGE_SELF) around each side's turns; goal <= 30)\n",
+      mode, Spread(ownTotal, "%.0f").c_str());
+  std::printf("%-5s   of it user CPU:     %s us (the kernel's tick-sampled split)\n", mode,
+              Spread(ownUser, "%.0f").c_str());
   std::printf(
       "%-5s user CPU/item:        road %.0f us, replay %.0f us; kernel CPU/item: road %.0f us, replay %.0f us\n", mode,
       Median(roadUser), Median(replayUser), Median(roadKernel), Median(replayKernel));
   std::printf("%-5s connections/100 items: road %.1f, replay %.1f (distinct \"conn\" numbers in the simulator's log)\n",
               mode, Median(roadConn), Median(replayConn));
-  std::printf("%-5s requests per item:    %.2f", mode, requests.size() / n);
+  std::printf("%-5s requests per item:    %.2f", mode, requestCount / n);
   if (received > 0) std::printf(", %.1f KB of bodies (replay)", received / n / 1024);
   std::printf("\n");
   std::fflush(stdout);

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <mutex>
 #include <vector>
 
 namespace kelvora {
@@ -149,7 +150,79 @@ std::string Utf8ToGb18030(std::string_view input) {
 
 }  // namespace
 
-std::string GbkToUtf8(std::string_view gbk) { return *Convert(gbk, "GB18030", "UTF-8", "\xEF\xBF\xBD", 1); }
+namespace {
+
+// The UTF-8 of every two-byte GB18030 character, as iconv gives it one character
+// at a time (GB18030 has no shift state, so a character converts alone as it does
+// in a stream). A lead byte's row is filled on first use. An entry holds up to
+// three bytes and their count in the top byte; 0 stands for "ask iconv".
+constexpr unsigned kFirstLead = 0x81, kLeads = 0xFE - 0x81 + 1;
+constexpr unsigned kFirstTrail = 0x40, kTrails = 0xFE - 0x40 + 1;
+
+struct TwoByteTable {
+  std::once_flag filled[kLeads];
+  uint32_t utf8[kLeads][kTrails] = {};
+};
+
+const uint32_t* TwoByteRow(unsigned lead) {
+  static TwoByteTable table;
+  const unsigned row = lead - kFirstLead;
+  std::call_once(table.filled[row], [&] {
+    iconv_t cd = CachedConverter("GB18030", "UTF-8");
+    if (cd == kNoConverter) return;
+    for (unsigned t = 0; t < kTrails; ++t) {
+      if (kFirstTrail + t == 0x7F) continue;
+      char in[2] = {static_cast<char>(lead), static_cast<char>(kFirstTrail + t)};
+      char out[8];
+      char* inPtr = in;
+      char* outPtr = out;
+      size_t inLeft = 2, outLeft = sizeof out;
+      iconv(cd, nullptr, nullptr, nullptr, nullptr);
+      if (iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) == static_cast<size_t>(-1) || inLeft != 0) continue;
+      const auto n = static_cast<size_t>(outPtr - out);
+      if (n < 1 || n > 3) continue;
+      uint32_t e = static_cast<uint32_t>(n) << 24;
+      for (size_t k = 0; k < n; ++k) e |= static_cast<uint32_t>(static_cast<unsigned char>(out[k])) << (8 * k);
+      table.utf8[row][t] = e;
+    }
+  });
+  return table.utf8[row];
+}
+
+}  // namespace
+
+std::string GbkToUtf8(std::string_view gbk) {
+  // ASCII runs are copied and two-byte characters read from the table; anything
+  // else (four-byte characters, bytes that start none) goes to iconv whole, so
+  // the result is always that of one iconv pass.
+  std::string out;
+  out.resize(gbk.size() / 2 * 3 + gbk.size() % 2);  // a two-byte character gives at most three
+  char* o = out.data();
+  const size_t n = gbk.size();
+  size_t i = 0;
+  while (i < n) {
+    const size_t run = NextNonAscii(gbk, i);
+    std::memcpy(o, gbk.data() + i, run - i);
+    o += run - i;
+    i = run;
+    while (i + 1 < n) {
+      const auto lead = static_cast<unsigned char>(gbk[i]);
+      const auto trail = static_cast<unsigned char>(gbk[i + 1]);
+      if (lead < kFirstLead || lead > 0xFE || trail < kFirstTrail || trail > 0xFE) break;
+      const uint32_t e = TwoByteRow(lead)[trail - kFirstTrail];
+      if (e == 0) break;
+      o[0] = static_cast<char>(e);
+      o[1] = static_cast<char>(e >> 8);
+      o[2] = static_cast<char>(e >> 16);
+      o += e >> 24;
+      i += 2;
+    }
+    if (i < n && static_cast<unsigned char>(gbk[i]) >= 0x80)
+      return *Convert(gbk, "GB18030", "UTF-8", "\xEF\xBF\xBD", 1);
+  }
+  out.resize(static_cast<size_t>(o - out.data()));
+  return out;
+}
 
 std::string Utf8ToGbk(std::string_view utf8) { return Utf8ToGb18030(utf8); }
 

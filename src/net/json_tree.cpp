@@ -6,10 +6,6 @@
 #include <cstring>
 #include <type_traits>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "net/codec.h"
 
 // What ParseJsonTree accepts besides strict JSON, because the marketplace sends
@@ -35,63 +31,6 @@ constexpr uint32_t kIndexedArrayMin = 64;
 constexpr int kMaxDepth = 1000;
 // Offsets are 32-bit; answers are far smaller.
 constexpr size_t kMaxInput = size_t{1} << 30;
-
-// Length of the GB18030 character at `i` (a byte of 0x80 or above): 2 or 4 bytes,
-// or 1 for a byte that starts no character.
-size_t GbCharLength(std::string_view s, size_t i) {
-  auto at = [&](size_t k) { return k < s.size() ? static_cast<unsigned char>(s[k]) : 0; };
-  unsigned char b = at(i);
-  if (b < 0x81 || b == 0xFF) return 1;
-  unsigned char c = at(i + 1);
-  if ((c >= 0x40 && c <= 0x7E) || (c >= 0x80 && c <= 0xFE)) return 2;
-  if (c >= 0x30 && c <= 0x39 && at(i + 2) >= 0x81 && at(i + 2) <= 0xFE && at(i + 3) >= 0x30 && at(i + 3) <= 0x39)
-    return 4;
-  return 1;
-}
-
-// GBK to UTF-8 for answers that are mostly ASCII: the ASCII runs are copied and
-// only the Chinese runs go through the converter, all in one call, joined by line
-// breaks (which no run contains and no run decodes to).
-std::string GbkTextToUtf8(std::string_view gbk) {
-  std::string runs;
-  std::vector<std::pair<size_t, size_t>> spans;  // ASCII run before each Chinese run
-  const size_t n = gbk.size();
-  size_t i = 0, asciiStart = 0;
-  while (i < n) {
-#if defined(__SSE2__)
-    // ASCII sixteen bytes at a time.
-    for (; i + 16 <= n; i += 16) {
-      const int high = _mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(gbk.data() + i)));
-      if (high != 0) {
-        i += static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(high)));
-        break;
-      }
-    }
-#endif
-    while (i < n && static_cast<unsigned char>(gbk[i]) < 0x80) ++i;
-    if (i == n) break;
-    spans.emplace_back(asciiStart, i - asciiStart);
-    if (!runs.empty()) runs += '\n';
-    const size_t runStart = i;
-    while (i < n && static_cast<unsigned char>(gbk[i]) >= 0x80) i += std::min(GbCharLength(gbk, i), n - i);
-    runs.append(gbk.substr(runStart, i - runStart));
-    asciiStart = i;
-  }
-  std::string converted = GbkToUtf8(runs);
-  if (static_cast<size_t>(std::count(converted.begin(), converted.end(), '\n')) + 1 != spans.size())
-    return GbkToUtf8(gbk);  // never expected; stay correct
-  std::string out;
-  out.reserve(gbk.size() + converted.size() + simdjson::SIMDJSON_PADDING);
-  size_t from = 0;
-  for (const auto& [start, len] : spans) {
-    out.append(gbk.substr(start, len));
-    size_t end = std::min(converted.find('\n', from), converted.size());
-    out.append(converted, from, end - from);
-    from = end + 1;
-  }
-  out.append(gbk.substr(asciiStart));
-  return out;
-}
 
 bool IsJsonSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
@@ -484,7 +423,7 @@ static bool PaddedUtf8(std::string_view gbk, std::string& buf) {
     buf.assign(text);
     return true;
   }
-  buf = GbkTextToUtf8(text);
+  buf = GbkToUtf8(text);
   if (buf.size() > kMaxInput) return false;
   buf.reserve(buf.size() + simdjson::SIMDJSON_PADDING);
   return true;

@@ -2,6 +2,7 @@
 
 #include <opencc/MarisaDict.hpp>
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -338,6 +339,32 @@ std::vector<std::string_view> GbkChars(std::string_view s) {
   return chars;
 }
 
+// The simplified form of a two-byte character (itself when the table has none
+// of two bytes), looked up once per character and kept for every thread: names
+// repeat the same few characters, and a lookup converts twice.
+uint16_t SimplifiedCode(const opencc::MarisaDict& table, unsigned char lead, unsigned char trail) {
+  const auto same = static_cast<uint16_t>(lead << 8 | trail);
+  auto lookUp = [&] {
+    const std::string from = GbkToUtf8(std::string{static_cast<char>(lead), static_cast<char>(trail)});
+    const opencc::Optional<const opencc::DictEntry*> entry = table.Match(from.c_str(), from.size());
+    if (entry.IsNull()) return same;
+    const std::string gbk = Utf8ToGbk(entry.Get()->GetDefault());
+    if (gbk.size() != 2 || Byte(gbk, 0) < 0x81) return same;
+    return static_cast<uint16_t>(Byte(gbk, 0) << 8 | Byte(gbk, 1));
+  };
+  constexpr unsigned kTrails = 0xFE - 0x40 + 1;
+  if (lead < 0x81 || lead > 0xFE || trail < 0x40 || trail > 0xFE) return lookUp();
+  // 0 until looked up: every code kept has a lead byte of 0x81 or above.
+  static std::atomic<uint16_t> known[(0xFE - 0x81 + 1) * kTrails];
+  std::atomic<uint16_t>& slot = known[(lead - 0x81) * kTrails + (trail - 0x40)];
+  uint16_t code = slot.load(std::memory_order_relaxed);
+  if (code == 0) {
+    code = lookUp();  // the same answer whichever thread asks first
+    slot.store(code, std::memory_order_relaxed);
+  }
+  return code;
+}
+
 bool IsAscii(std::string_view s) {
   for (char c : s)
     if (static_cast<unsigned char>(c) >= 0x80) return false;
@@ -360,14 +387,9 @@ std::string TraditionalToSimplified(std::string_view text) {
         out.append(ch);
         continue;
       }
-      const std::string from = GbkToUtf8(ch);
-      const opencc::Optional<const opencc::DictEntry*> entry = table->Match(from.c_str(), from.size());
-      std::string gbk;
-      if (!entry.IsNull()) gbk = Utf8ToGbk(entry.Get()->GetDefault());
-      if (gbk.size() == 2 && static_cast<unsigned char>(gbk[0]) >= 0x81)
-        out.append(gbk);
-      else
-        out.append(ch);
+      const uint16_t code = SimplifiedCode(*table, Byte(ch, 0), Byte(ch, 1));
+      out += static_cast<char>(code >> 8);
+      out += static_cast<char>(code & 0xFF);
     }
     return out;
   } catch (...) {

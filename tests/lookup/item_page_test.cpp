@@ -456,26 +456,30 @@ std::string Corrupted(std::string text, size_t at) {
   return text;
 }
 
-// The analysis reads the three mdskip values from one flattening of the answer;
+// The analysis reads the secondary answer's values from one flattening of it;
 // whole answers full of the characters flattening takes out (quotes, apostrophes,
 // blanks, CR LF, escaped quotes, double-byte characters) read as the readers say.
-TEST(ItemPageReaders, MdskipValuesOfTheAnalysisAreTheReaders) {
-  const std::string page = "<title>t-tmall.com" + G("天猫") + "</title>" + CurrentEndpoints()->TMALL_LINK_MARKER +
-                           "><input type=\"hidden\" name=\"seller_nickname\" value=\"s\" />"
-                           "\"initApi\":\"//127.0.0.1:9/mdskip?id=1\",\"itemId\":\"123456\",\"quantity\":5,";
-  const std::vector<std::string> keys = {"sellCount", "price", "priceInfo", "promotionList", "deliveryAddress", "x"};
+TEST(ItemPageReaders, SecondaryValuesOfTheAnalysisAreTheReaders) {
+  const std::string tmallPage = "<title>t-tmall.com" + G("天猫") + "</title>" + CurrentEndpoints()->TMALL_LINK_MARKER +
+                                "><input type=\"hidden\" name=\"seller_nickname\" value=\"s\" />"
+                                "\"initApi\":\"//127.0.0.1:9/mdskip?id=1\",\"itemId\":\"123456\",\"quantity\":5,";
+  const std::string taobaoPage = TaobaoPage("t", "nick", "//127.0.0.1:9/sib?id=1", "123456");
+  const std::vector<std::string> tmallKeys = {"sellCount",     "price",           "priceInfo",
+                                              "promotionList", "deliveryAddress", "x"};
+  const std::vector<std::string> taobaoKeys = {"quanity", "virtQuantity", "price", "sendCity", "x", "data"};
   const std::vector<std::string> pieces = {"12", "9.90", "'", " ", "\\\"", G("日本"), ",", "},", "{", "price:", "a'b"};
   const std::vector<std::string> blanks = {"", " ", "\r\n", "\r\n ", "", " ", "  "};
   std::mt19937 rng(99);
   // Half the answers without line breaks: long runs of plain bytes, read in blocks.
   bool lineBreaks = true;
+  const std::vector<std::string>* keys = &tmallKeys;
   auto pick = [&](const std::vector<std::string>& v) {
     return v[rng() % (&v == &blanks && !lineBreaks ? 2 : v.size())];
   };
   std::function<std::string(int)> object = [&](int depth) {
     std::string o = "{" + pick(blanks);
     for (int n = 1 + rng() % 4; n > 0; --n) {
-      o += "\"" + pick(keys) + "\"" + pick(blanks) + ":" + pick(blanks);
+      o += "\"" + pick(*keys) + "\"" + pick(blanks) + ":" + pick(blanks);
       const int kind = rng() % 3;
       if (kind == 0) {
         o += std::to_string(rng() % 500);
@@ -490,25 +494,29 @@ TEST(ItemPageReaders, MdskipValuesOfTheAnalysisAreTheReaders) {
     }
     return o + "}";
   };
-  int whole = 0, withPrice = 0;
-  for (int round = 0; round < 4000; ++round) {
-    lineBreaks = round % 2 == 0;
-    const std::string answer = "setMdskip(" + object(0) + ")" + pick(blanks);
-    const Reading r = Read(page, "http://a/item.htm?id=123456", answer);
-    ASSERT_TRUE(r.isTmall) << answer;
-    if (r.secondaryMalformed) {
-      EXPECT_FALSE(IsWholeSecondaryAnswer(answer, true)) << answer;
-      continue;
+  for (const bool tmall : {true, false}) {
+    keys = tmall ? &tmallKeys : &taobaoKeys;
+    int whole = 0, withPrice = 0;
+    for (int round = 0; round < 4000; ++round) {
+      lineBreaks = round % 2 == 0;
+      const std::string answer =
+          (tmall ? "setMdskip(" : "onSibRequestSuccess(") + object(0) + ")" + (tmall ? "" : ";") + pick(blanks);
+      const Reading r = Read(tmall ? tmallPage : taobaoPage, "http://a/item.htm?id=123456", answer);
+      ASSERT_EQ(r.isTmall, tmall) << answer;
+      if (r.secondaryMalformed) {
+        EXPECT_FALSE(IsWholeSecondaryAnswer(answer, tmall)) << answer;
+        continue;
+      }
+      ++whole;
+      withPrice += !r.price.empty();
+      const std::string sales = ReadSalesCount(answer, tmall);
+      EXPECT_EQ(r.sales, NumberText(static_cast<int64_t>(ToInt32(sales)))) << answer;
+      EXPECT_EQ(r.price, Trim(ReplaceAll(ReadPrice(answer, tmall), "\""))) << answer;
+      EXPECT_EQ(r.location, ReadLocation(answer, tmall)) << answer;
     }
-    ++whole;
-    withPrice += !r.price.empty();
-    const std::string sales = ReadSalesCount(answer, true);
-    EXPECT_EQ(r.sales, NumberText(static_cast<int64_t>(ToInt32(sales)))) << answer;
-    EXPECT_EQ(r.price, Trim(ReplaceAll(ReadPrice(answer, true), "\""))) << answer;
-    EXPECT_EQ(r.location, ReadLocation(answer, true)) << answer;
+    EXPECT_GT(whole, tmall ? 1000 : 200) << tmall;
+    EXPECT_GT(withPrice, tmall ? 200 : 50) << tmall;
   }
-  EXPECT_GT(whole, 1000);
-  EXPECT_GT(withPrice, 200);
 }
 
 TEST(ItemPageForms, DamagedAnswersAreReadWholeOrMarked) {

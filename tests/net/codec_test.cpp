@@ -91,6 +91,50 @@ TEST(Codec, Utf8ConvertsAsOneWholePass) {
   }
 }
 
+// GBK text is read through a table of the two-byte characters; the bytes must be
+// those of one iconv pass over the whole text, bad sequences and all.
+TEST(Codec, GbkConvertsAsOneWholePass) {
+  auto wholePass = [](const std::string& input) {
+    iconv_t cd = iconv_open("UTF-8", "GB18030");
+    std::string out;
+    char* in = const_cast<char*>(input.data());
+    size_t inLeft = input.size();
+    while (inLeft > 0) {
+      char buffer[64];
+      char* o = buffer;
+      size_t oLeft = sizeof buffer;
+      const size_t rc = iconv(cd, &in, &inLeft, &o, &oLeft);
+      out.append(buffer, static_cast<size_t>(o - buffer));
+      if (rc != static_cast<size_t>(-1) || errno == E2BIG) continue;
+      out += "\xef\xbf\xbd";
+      ++in;
+      --inLeft;
+    }
+    iconv_close(cd);
+    return out;
+  };
+  // Every two-byte code, alone and between ASCII.
+  for (int lead = 0x81; lead <= 0xFE; ++lead) {
+    std::string row;
+    for (int trail = 0x30; trail <= 0xFF; ++trail) {
+      const std::string code{static_cast<char>(lead), static_cast<char>(trail)};
+      ASSERT_EQ(GbkToUtf8(code), wholePass(code)) << lead << " " << trail;
+      row += code + "a";
+    }
+    ASSERT_EQ(GbkToUtf8(row), wholePass(row)) << lead;
+  }
+  // Whole characters, pieces of characters and bytes that never start one.
+  const std::string pieces[] = {"a",    "<p>",  "\xc4\xe3", "\xb9\xe3", "\x81\x30\x81\x30", "\x95\x32\x82\x36",
+                                "\x81", "\xff", "\x80",     "\xa1\x7f", "\x81\x30",         std::string(40, 'x')};
+  std::mt19937 random(12);
+  for (int round = 0; round < 3000; ++round) {
+    std::string input;
+    const int n = static_cast<int>(random() % 12);
+    for (int k = 0; k < n; ++k) input += pieces[random() % std::size(pieces)];
+    ASSERT_EQ(GbkToUtf8(input), wholePass(input)) << round;
+  }
+}
+
 // Converters are kept open per thread; threads converting at once must not mix states.
 TEST(Codec, ConcurrentConversions) {
   std::vector<std::thread> threads;
