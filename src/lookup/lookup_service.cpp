@@ -50,7 +50,7 @@ void LookupService::queryTimes(const std::string& itemId, ResultRow& row) {
   const int r1 = CacheBusterPart();
   const int r2 = CacheBusterPart();
   std::string path =
-      "index.php/Getinfo/get?tid=" + itemId + "&_=" + NumberText(static_cast<double>(r1) * static_cast<double>(r2));
+      "index.php/Getinfo/get?tid=" + itemId + "&_=" + NumberText(static_cast<int64_t>(r1) * static_cast<int64_t>(r2));
   HttpReport report;
   const std::string answer = ServiceGet(path, &report);
   row.failures[RequestPart::Lookup] = report.failure;

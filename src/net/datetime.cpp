@@ -1,6 +1,7 @@
 #include "net/datetime.h"
 
 #include <atomic>
+#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -117,16 +118,23 @@ DateParts SplitDateTime(DateTime value) {
 }
 
 std::string DateText(DateTime value) {
-  DateParts p = SplitDateTime(value);
+  const DateParts p = SplitDateTime(value);
+  // "Y年M月D日", then hours, minutes and seconds down to the last one not zero.
   char buffer[96];
-  int n = std::snprintf(buffer, sizeof buffer, "%d\xC4\xEA%d\xD4\xC2%d\xC8\xD5", p.year, p.month, p.day);
-  if (p.second != 0)
-    std::snprintf(buffer + n, sizeof buffer - n, "%d\xCA\xB1%d\xB7\xD6%d\xC3\xEB", p.hour, p.minute, p.second);
-  else if (p.minute != 0)
-    std::snprintf(buffer + n, sizeof buffer - n, "%d\xCA\xB1%d\xB7\xD6", p.hour, p.minute);
-  else if (p.hour != 0)
-    std::snprintf(buffer + n, sizeof buffer - n, "%d\xCA\xB1", p.hour);
-  return buffer;
+  char* out = buffer;
+  char* const end = buffer + sizeof buffer;
+  auto put = [&](int number, const char* unit) {
+    out = std::to_chars(out, end, number).ptr;
+    *out++ = unit[0];
+    *out++ = unit[1];
+  };
+  put(p.year, "\xC4\xEA");
+  put(p.month, "\xD4\xC2");
+  put(p.day, "\xC8\xD5");
+  if (p.hour != 0 || p.minute != 0 || p.second != 0) put(p.hour, "\xCA\xB1");
+  if (p.minute != 0 || p.second != 0) put(p.minute, "\xB7\xD6");
+  if (p.second != 0) put(p.second, "\xC3\xEB");
+  return std::string(buffer, out);
 }
 
 DateTime TextToDate(std::string_view text) {
