@@ -524,7 +524,17 @@ ResultRow AnalyseItemPage(std::string url, bool viaAltHost) {
 
   std::string cookie = "2";
   HttpReport pageReport;
-  const std::string fetched = HttpFetch(url, "", cookie, &pageReport);
+  // Item pages are a few hundred KB: each thread keeps the memory of its last one
+  // for the next, unless it was unusually large.
+  thread_local std::string room;
+  std::string fetched = HttpFetch(url, "", cookie, &pageReport, &room);
+  struct GiveBack {
+    std::string& from;
+    ~GiveBack() {
+      constexpr size_t kKeepUpTo = size_t{4} << 20;
+      if (from.capacity() <= kKeepUpTo && from.capacity() > room.capacity()) room = std::move(from);
+    }
+  } giveBack{fetched};
   const std::string_view page = TrimView(fetched);
   HttpReport secondaryReport;
   bool secondaryAsked = false;

@@ -153,6 +153,17 @@ std::string Lower(std::string_view s) {
   return out;
 }
 
+// `lower` is in lower case already.
+bool EqualsNoCase(std::string_view s, std::string_view lower) {
+  if (s.size() != lower.size()) return false;
+  for (size_t i = 0; i < s.size(); ++i) {
+    char c = s[i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != lower[i]) return false;
+  }
+  return true;
+}
+
 bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
   return s.size() >= prefix.size() && Lower(s.substr(0, prefix.size())) == prefix;
 }
@@ -182,6 +193,8 @@ struct Request {
   bool keepRedirectCookies = false;
   // Resend on failure as [http] retries says (GETs only).
   bool mayRetry = false;
+  // Memory for the body, taken by the first attempt (its text is discarded).
+  std::string* room = nullptr;
 };
 
 struct Outcome {
@@ -368,11 +381,15 @@ std::string SetCookieLines(const std::string& block) {
 // One header line for curl. An empty value goes out as "Name:" with nothing after
 // it ("Name;" is curl's way to say so); line breaks never reach the wire.
 std::string HeaderLine(const Header& h) {
-  std::string value;
+  std::string line;
+  line.reserve(h.name.size() + 2 + h.value.size());
+  line += h.name;
+  const size_t nameEnd = line.size();
+  line += ": ";
   for (char c : h.value)
-    if (c != '\r' && c != '\n') value += c;
-  if (value.empty()) return h.name + ";";
-  return h.name + ": " + value;
+    if (c != '\r' && c != '\n') line += c;
+  if (line.size() == nameEnd + 2) line.replace(nameEnd, 2, ";");  // an empty value is sent as "Name;"
+  return line;
 }
 
 // How a transfer that curl ended with `rc` failed.
@@ -434,6 +451,10 @@ Outcome PerformOnce(const Request& req, const HttpLimits& limits, const std::sto
   if (!curl) return outcome;
 
   Transfer t;
+  if (req.room) {
+    t.body.swap(*req.room);
+    t.body.clear();
+  }
   t.maxBody = limits.maxBodyBytes;
   t.stop = stop;
   t.curl = curl;
@@ -468,8 +489,8 @@ Outcome PerformOnce(const Request& req, const HttpLimits& limits, const std::sto
         list = next;
     };
     for (const Header& h : req.headers) {
-      if (!keepCookie && Lower(h.name) == "cookie") continue;
-      if (!post && Lower(h.name) == "content-type") continue;
+      if (!keepCookie && EqualsNoCase(h.name, "cookie")) continue;
+      if (!post && EqualsNoCase(h.name, "content-type")) continue;
       add(HeaderLine(h));
     }
     if (post) add("Expect:");  // no "100-continue" round trip
@@ -691,7 +712,8 @@ void SetThreadStopToken(std::stop_token token) { tStopToken = std::move(token); 
 
 uint64_t HttpConnectionsOpened() { return gConnectionsOpened.load(std::memory_order_relaxed); }
 
-std::string HttpFetch(std::string& url, const std::string& referer, std::string& cookie, HttpReport* report) {
+std::string HttpFetch(std::string& url, const std::string& referer, std::string& cookie, HttpReport* report,
+                      std::string* room) {
   cookie = Trim(cookie);
   url = Trim(url);
   if (url.compare(0, 2, "//") == 0) url = "http:" + url;
@@ -703,6 +725,7 @@ std::string HttpFetch(std::string& url, const std::string& referer, std::string&
   req.followRedirects = true;
   req.cookieDomainSuffixes = MarketCookieSuffixes();
   req.mayRetry = true;
+  req.room = room;
   Outcome out = Perform(req, report);
   return out.ok ? DecodeBody(std::move(out.body), out.contentType) : std::string();
 }

@@ -58,7 +58,11 @@ struct HttpReport {
 // GET of a marketplace page; `url` and `cookie` are trimmed in place and a leading
 // "//" becomes "http://". A cookie shorter than 2 bytes means "use MarketCookie".
 // The body is handed back as GBK. Only http and https addresses are requested.
-std::string HttpFetch(std::string& url, const std::string& referer, std::string& cookie, HttpReport* report = nullptr);
+// `room`, when given, lends its memory to the body and is left empty: a caller
+// that fetches page after page hands back each page's string for the next one,
+// rather than taking and freeing a large buffer a page.
+std::string HttpFetch(std::string& url, const std::string& referer, std::string& cookie, HttpReport* report = nullptr,
+                      std::string* room = nullptr);
 // Same GET (no trimming) returning the final answer's header block: its "Name: value"
 // lines as received, each ending with CR LF, without the status line, after the
 // Set-Cookie lines of the redirects that led to it (a browser keeps those cookies).
