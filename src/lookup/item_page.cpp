@@ -185,6 +185,10 @@ void FlattenBoth(std::string_view answer, std::string& kept, std::string* bare) 
 // The mdskip values, each from the flattening it is read from.
 std::string TmallSalesCount(std::string_view kept) { return TextBetween(kept, "sellCount:", "},"); }
 
+std::string TaobaoSalesCount(std::string_view kept) {
+  return TextBetween(kept, "quanity:", ",");  // sic: the answer spells the key so
+}
+
 std::string TmallPrice(std::string_view bare) {
   int m = Find(bare, "priceInfo");
   std::string base = TextBetween(bare, "price:", ",", m);
@@ -429,10 +433,9 @@ bool ReadSib(const std::string& answer, ResultRow& row) {
   SibJson json(answer);
   const bool configForm = TrimView(answer).substr(0, 9) == "g_config.";
   if (configForm ? !IsConfigAssignments(answer) : !json.whole()) return false;
-  // ReadSalesCount's reading, from the faster flattening.
   std::string kept;
   FlattenBoth(answer, kept, nullptr);
-  const std::string sales = TextBetween(kept, "quanity:", ",");
+  const std::string sales = TaobaoSalesCount(kept);
   const std::string virtQuantity = TextBetween(answer, "virtQuantity\":\"", "\"");
   if (!StartsAsNumber(sales) || !StartsAsNumber(virtQuantity)) return false;
   row.sales = NumberText(static_cast<int64_t>(ToInt32(sales)));
@@ -553,7 +556,6 @@ ResultRow AnalyseItemPage(std::string url, bool viaAltHost) {
   const RequestPart pagePart = viaAltHost ? RequestPart::Alternate : RequestPart::Page;
   reading.row.failures[pagePart] = pageReport.failure;
   reading.row.markRequested(pagePart);
-  reading.row.failures[pagePart] = pageReport.failure;
   if (reading.pageMalformed && pageReport.failure == FailureKind::None)
     reading.row.failures[pagePart] = FailureKind::Malformed;
   reading.row.failures[RequestPart::Secondary] = secondaryReport.failure;
@@ -569,8 +571,7 @@ ResultRow AnalyseItemPage(std::string url, bool viaAltHost) {
 
 std::string ReadSalesCount(const std::string& answer, bool isTmall) {
   std::string t = Flatten(answer, false);
-  if (isTmall) return TmallSalesCount(t);
-  return TextBetween(t, "quanity:", ",");  // sic: the answer spells the key so
+  return isTmall ? TmallSalesCount(t) : TaobaoSalesCount(t);
 }
 
 std::string ReadPrice(const std::string& answer, bool isTmall) {

@@ -164,8 +164,9 @@ bool EqualsNoCase(std::string_view s, std::string_view lower) {
   return true;
 }
 
+// `prefix` is in lower case already.
 bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
-  return s.size() >= prefix.size() && Lower(s.substr(0, prefix.size())) == prefix;
+  return s.size() >= prefix.size() && EqualsNoCase(s.substr(0, prefix.size()), prefix);
 }
 
 bool EndsWith(std::string_view s, std::string_view suffix) {

@@ -11,6 +11,28 @@
 namespace kelvora {
 namespace {
 
+// One iconv pass over the whole input, each byte it cannot convert replaced by
+// `replacement`: what the codec's conversions must give.
+std::string OneIconvPass(const std::string& input, const char* from, const char* to, const std::string& replacement) {
+  iconv_t cd = iconv_open(to, from);
+  std::string out;
+  char* in = const_cast<char*>(input.data());
+  size_t inLeft = input.size();
+  while (inLeft > 0) {
+    char buffer[64];
+    char* o = buffer;
+    size_t oLeft = sizeof buffer;
+    const size_t rc = iconv(cd, &in, &inLeft, &o, &oLeft);
+    out.append(buffer, static_cast<size_t>(o - buffer));
+    if (rc != static_cast<size_t>(-1) || errno == E2BIG) continue;
+    out += replacement;
+    ++in;
+    --inLeft;
+  }
+  iconv_close(cd);
+  return out;
+}
+
 TEST(Codec, GbkAndUtf8RoundTrip) {
   const std::string gbk = "\xc4\xe3\xba\xc3 ok";  // 你好 ok
   EXPECT_EQ(GbkToUtf8(gbk), "\xe4\xbd\xa0\xe5\xa5\xbd ok");
@@ -58,25 +80,7 @@ TEST(Codec, DeclaredCharsets) {
 // UTF-8 text is converted run by run between its ASCII bytes; the bytes must be
 // those of one iconv pass over the whole text, bad sequences and all.
 TEST(Codec, Utf8ConvertsAsOneWholePass) {
-  auto wholePass = [](const std::string& input) {
-    iconv_t cd = iconv_open("GB18030", "UTF-8");
-    std::string out;
-    char* in = const_cast<char*>(input.data());
-    size_t inLeft = input.size();
-    while (inLeft > 0) {
-      char buffer[64];
-      char* o = buffer;
-      size_t oLeft = sizeof buffer;
-      const size_t rc = iconv(cd, &in, &inLeft, &o, &oLeft);
-      out.append(buffer, static_cast<size_t>(o - buffer));
-      if (rc != static_cast<size_t>(-1) || errno == E2BIG) continue;
-      out += '?';
-      ++in;
-      --inLeft;
-    }
-    iconv_close(cd);
-    return out;
-  };
+  auto wholePass = [](const std::string& input) { return OneIconvPass(input, "UTF-8", "GB18030", "?"); };
   // Whole characters, pieces of characters and bytes that never start one.
   const std::string pieces[] = {"a",        "<p>",      "\xe4\xbd\xa0",     "\xe4\xbd", "\xe4",
                                 "\xbd",     "\xc2\xa5", "\xf0\x9f\x98\x80", "\xf0\x9f", "\xed\xa0\x80",
@@ -94,25 +98,7 @@ TEST(Codec, Utf8ConvertsAsOneWholePass) {
 // GBK text is read through a table of the two-byte characters; the bytes must be
 // those of one iconv pass over the whole text, bad sequences and all.
 TEST(Codec, GbkConvertsAsOneWholePass) {
-  auto wholePass = [](const std::string& input) {
-    iconv_t cd = iconv_open("UTF-8", "GB18030");
-    std::string out;
-    char* in = const_cast<char*>(input.data());
-    size_t inLeft = input.size();
-    while (inLeft > 0) {
-      char buffer[64];
-      char* o = buffer;
-      size_t oLeft = sizeof buffer;
-      const size_t rc = iconv(cd, &in, &inLeft, &o, &oLeft);
-      out.append(buffer, static_cast<size_t>(o - buffer));
-      if (rc != static_cast<size_t>(-1) || errno == E2BIG) continue;
-      out += "\xef\xbf\xbd";
-      ++in;
-      --inLeft;
-    }
-    iconv_close(cd);
-    return out;
-  };
+  auto wholePass = [](const std::string& input) { return OneIconvPass(input, "GB18030", "UTF-8", "\xef\xbf\xbd"); };
   // Every two-byte code, alone and between ASCII.
   for (int lead = 0x81; lead <= 0xFE; ++lead) {
     std::string row;
