@@ -155,54 +155,67 @@ MarkerSet::MarkerSet(std::vector<std::string> markers)
 }
 
 std::vector<bool> MarkerSet::occurring(std::string_view text) const {
-  std::vector<bool> found(markers_.size(), false);
+  std::vector<bool> result(markers_.size(), false);
+  // Found flags as bytes: the checks below read them often.
+  std::vector<unsigned char> found(markers_.size(), 0);
   size_t wanted = 0;
   for (size_t k = 0; k < markers_.size(); ++k) {
     if (sampled_[k])
       ++wanted;
     else if (!markers_[k].empty())
-      found[k] = Find(text, markers_[k]) != -1;
+      result[k] = Find(text, markers_[k]) != -1;
   }
-  if (wanted == 0) return found;
+  if (wanted == 0 || text.size() < 8) return result;
   const char* data = text.data();
   const uint64_t* filter = filter_.data();
+  const size_t last = text.size() - 8;
   // Samples no further apart than the shortest marker still wanted allows: the
   // gap widens as the short ones are found (a Tmall page's link comes first).
   size_t stride = stride_;
-  if (text.size() < 8) return found;
-  const size_t last = text.size() - 8;
-  for (size_t p = 0; p <= last; p += stride) {
-    {
-      // Most samples are in no marker: skip them two at a time (one branch for
-      // both) in a loop that keeps to registers.
-      const size_t step = stride;
-      while (p + step <= last && !(InFilter(filter, WordAt(data + p)) | InFilter(filter, WordAt(data + p + step))))
-        p += 2 * step;
-      while (p <= last && !InFilter(filter, WordAt(data + p))) p += step;
-      if (p > last) break;
+  // The text is read a block of samples at a time. The samples whose word is in
+  // the filter are noted without a branch, as a branch per sample would guess
+  // wrong at each one: pages of links hold pieces of the markers' addresses in a
+  // few samples in a hundred.
+  constexpr size_t kBlock = 128;
+  size_t noted[kBlock];
+  for (size_t p = 0; p <= last;) {
+    const size_t samples = std::min(kBlock, (last - p) / stride + 1);
+    size_t count = 0;
+    for (size_t i = 0; i < samples; ++i, p += stride) {
+      noted[count] = p;
+      count += InFilter(filter, WordAt(data + p));
     }
-    const uint64_t word = WordAt(data + p);
-    const size_t b = BucketOf(FilterSlot(word));
-    for (size_t i = buckets_[b]; i < buckets_[b + 1]; ++i) {
-      const Piece& piece = pieces_[i];
-      if (piece.word != word || p < piece.offset || found[piece.marker]) continue;
-      // Links and script around a marker often share a word with it; its ends
-      // tell most of them apart before the whole comparison.
-      const size_t at = p - piece.offset;
-      const std::string& m = markers_[piece.marker];
-      if (m.size() > text.size() - at || WordAt(data + at) != first_[piece.marker] ||
-          WordAt(data + at + m.size() - 8) != last_[piece.marker] || std::memcmp(data + at, m.data(), m.size()) != 0 ||
-          !IsCharacterStart(text, 0, at))
-        continue;
-      found[piece.marker] = true;
-      if (--wanted == 0) return found;
+    bool foundAny = false;
+    for (size_t c = 0; c < count; ++c) {
+      const size_t at0 = noted[c];
+      const uint64_t word = WordAt(data + at0);
+      const size_t b = BucketOf(FilterSlot(word));
+      for (size_t i = buckets_[b]; i < buckets_[b + 1]; ++i) {
+        const Piece& piece = pieces_[i];
+        if (piece.word != word || at0 < piece.offset || found[piece.marker]) continue;
+        // Links and script around a marker often share a word with it; its ends
+        // tell most of them apart before the whole comparison.
+        const size_t at = at0 - piece.offset;
+        const std::string& m = markers_[piece.marker];
+        if (m.size() > text.size() - at || WordAt(data + at) != first_[piece.marker] ||
+            WordAt(data + at + m.size() - 8) != last_[piece.marker] ||
+            std::memcmp(data + at, m.data(), m.size()) != 0 || !IsCharacterStart(text, 0, at))
+          continue;
+        found[piece.marker] = 1;
+        result[piece.marker] = true;
+        foundAny = true;
+        if (--wanted == 0) return result;
+      }
+    }
+    if (foundAny) {
       size_t shortest = 0;
       for (size_t k = 0; k < markers_.size(); ++k)
         if (sampled_[k] && !found[k] && (shortest == 0 || markers_[k].size() < shortest)) shortest = markers_[k].size();
+      // The next sample stays where it was; only the gap after it widens.
       stride = shortest - 7;
     }
   }
-  return found;
+  return result;
 }
 
 }  // namespace kelvora

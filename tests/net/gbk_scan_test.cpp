@@ -81,9 +81,12 @@ TEST(GbkScan, MarkerSetAgreesWithFind) {
   const MarkerSet set(markers);
   int planted = 0, onTrail = 0;
   for (int round = 0; round < 3000; ++round) {
-    std::string text = RandomText(rng, rng() % 400);
+    // Every tenth text is long enough for several blocks of samples, and for the
+    // gap between them to widen once the shortest marker is found.
+    const bool longText = round % 10 == 0;
+    std::string text = RandomText(rng, longText ? 2000 + rng() % 20000 : rng() % 400);
     // Plant markers, some right after a lead byte, where they are no match.
-    for (int n = rng() % 4; n > 0; --n) {
+    for (int n = longText ? 5 + rng() % 20 : rng() % 4; n > 0; --n) {
       const std::string& m = markers[rng() % markers.size()];
       const size_t at = text.empty() ? 0 : rng() % text.size();
       text.insert(at, m);
@@ -144,6 +147,29 @@ TEST(GbkScan, MarkerSetAtTheEdgesOfTheText) {
   EXPECT_FALSE(set.occurring(std::string(999, 'x') + "\xB0" + m)[0]);  // on a trail byte
   EXPECT_TRUE(set.occurring(std::string(998, 'x') + "\xB0\xB0" + m)[0]);
   EXPECT_FALSE(set.occurring("")[0]);
+}
+
+// A marker planted at every position of a text of several blocks of samples, once
+// with the gap between samples as the shortest marker sets it, and once widened
+// after that marker was found near the start.
+TEST(GbkScan, MarkerSetAtEveryPosition) {
+  const std::string shortest = "<link title=\"a.example\">";
+  const std::string longer = "if('http://item.ny.example.com/item.htm'){";
+  const MarkerSet set({shortest, longer});
+  const std::string blank(7000, 'x');
+  int misses = 0;
+  for (size_t at = 0; at + longer.size() <= blank.size(); ++at) {
+    std::string alone = blank;
+    alone.replace(at, shortest.size(), shortest);
+    misses += !set.occurring(alone)[0];
+    std::string widened = blank;
+    widened.replace(0, shortest.size(), shortest);
+    if (at >= shortest.size()) {
+      widened.replace(at, longer.size(), longer);
+      misses += !set.occurring(widened)[1];
+    }
+  }
+  EXPECT_EQ(misses, 0);
 }
 
 }  // namespace
