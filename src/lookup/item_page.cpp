@@ -238,12 +238,27 @@ bool CallArgument(std::string_view answer, std::string_view name, std::string_vi
   return true;
 }
 
+// The values read from the sib JSON, loaded as the variable "data".
+constexpr std::string_view kSibPricePath = "data.data.price";
+constexpr std::string_view kSibStockPath = "data.data.dynStock.sellableQuantity";
+
+// The member names of a plain dotted path, after its variable.
+std::vector<std::string_view> NamesBelowVariable(std::string_view path) {
+  std::vector<std::string_view> names;
+  for (size_t dot = path.find('.'); dot != std::string_view::npos;) {
+    const size_t next = path.find('.', dot + 1);
+    names.push_back(path.substr(dot + 1, next == std::string_view::npos ? std::string_view::npos : next - dot - 1));
+    dot = next;
+  }
+  return names;
+}
+
 // The JSON wrapped in the sib callback. Parsed on the first read and only once,
 // however many values the analysis takes from it.
 class SibJson {
  public:
   explicit SibJson(const std::string& answer) : answer_(answer) {}
-  std::string text(const char* path) {
+  std::string text(std::string_view path) {
     whole();
     return reader_.getText(path);
   }
@@ -252,7 +267,10 @@ class SibJson {
     if (!parsed_) {
       parsed_ = true;
       std::string_view argument;
-      whole_ = CallArgument(answer_, "onSibRequestSuccess", argument) && reader_.load("data", argument);
+      // Of the answer, only the values read from it are kept.
+      static const std::vector<std::vector<std::string_view>> kRead = {NamesBelowVariable(kSibPricePath),
+                                                                       NamesBelowVariable(kSibStockPath)};
+      whole_ = CallArgument(answer_, "onSibRequestSuccess", argument) && reader_.loadAlong("data", argument, kRead);
     }
     return whole_;
   }
@@ -369,13 +387,13 @@ std::string ReadTaobaoPrice(const std::string& answer, SibJson& json) {
   // Every price marker starts with "g_config.": the search goes on from the first one.
   const int config = Find(answer, "g_config.");
   if (config != -1) return TextBetween(answer, "g_config.Price=\"", "\"", config);
-  return json.text("data.data.price");
+  return json.text(kSibPricePath);
 }
 
 std::string ReadTaobaoStock(const std::string& answer, SibJson& json) {
   int32_t n = ToInt32(TextBetween(answer, "virtQuantity\":\"", "\""));
   if (n != 0) return NumberText(static_cast<int64_t>(n));
-  return json.text("data.data.dynStock.sellableQuantity");
+  return json.text(kSibStockPath);
 }
 
 // The markers every Tmall item page has, with values of their form. The stock is

@@ -358,12 +358,15 @@ bool IsJsonValue(std::string_view json) {
   return whole;
 }
 
-bool JsonReader::load(std::string_view name, std::string_view json) {
+bool JsonReader::load(std::string_view name, std::string_view json) { return loadAlong(name, json, {}); }
+
+bool JsonReader::loadAlong(std::string_view name, std::string_view json,
+                           const std::vector<std::vector<std::string_view>>& paths) {
   // A variable name is one identifier; anything else defines nothing.
   if (name.empty() || ScanIdent(name, 0) != name.size()) return false;
   bool read = false;
   try {
-    auto doc = ParseJsonTree(json);
+    auto doc = paths.empty() ? ParseJsonTree(json) : ParseJsonTreeAlong(json, paths);
     if (doc) {
       state_->variables[std::string(name)] = std::move(doc);
       read = true;

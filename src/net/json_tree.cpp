@@ -380,6 +380,46 @@ class DomCopier {
     doc_.nodes[index] = node;
   }
 
+  // Only the members along `paths` of an object, `depth` names into them;
+  // `live` are the paths whose first `depth` names led here.
+  void addAlong(simdjson::dom::element e, uint32_t keyOff, uint32_t keyLen,
+                const std::vector<std::vector<std::string_view>>& paths, const std::vector<size_t>& live,
+                size_t depth) {
+    simdjson::dom::object object;
+    if (e.type() != simdjson::dom::element_type::OBJECT || e.get_object().get(object)) {
+      add(e, keyOff, keyLen);
+      return;
+    }
+    const size_t index = doc_.nodes.size();
+    doc_.nodes.emplace_back();
+    JsonNode node;
+    node.kind = JsonKind::Object;
+    node.keyOff = keyOff;
+    node.keyLen = keyLen;
+    std::vector<size_t> next;
+    for (simdjson::dom::key_value_pair member : object) {
+      next.clear();
+      bool whole = false;
+      for (size_t k : live) {
+        if (paths[k][depth] != member.key) continue;
+        if (paths[k].size() == depth + 1)
+          whole = true;
+        else
+          next.push_back(k);
+      }
+      if (!whole && next.empty()) continue;
+      const uint32_t off = static_cast<uint32_t>(doc_.arena.size());
+      doc_.arena.append(member.key);
+      if (whole)
+        add(member.value, off, static_cast<uint32_t>(member.key.size()));
+      else
+        addAlong(member.value, off, static_cast<uint32_t>(member.key.size()), paths, next, depth + 1);
+      ++node.count;
+    }
+    node.next = static_cast<uint32_t>(doc_.nodes.size());
+    doc_.nodes[index] = node;
+  }
+
  private:
   JsonDoc& doc_;
 };
@@ -457,6 +497,25 @@ std::shared_ptr<const JsonDoc> ParseJsonTree(std::string_view gbk) {
                          : builder.addRoot<simdjson::ondemand::array>([&] { return json.get_array(); });
   // Anything after the value makes the text invalid.
   if (!ok || json.current_location().error() != simdjson::OUT_OF_BOUNDS) return nullptr;
+  doc->indexArrays();
+  return doc;
+}
+
+std::shared_ptr<const JsonDoc> ParseJsonTreeAlong(std::string_view gbk,
+                                                  const std::vector<std::vector<std::string_view>>& paths) {
+  for (const auto& path : paths)
+    if (path.empty()) return ParseJsonTree(gbk);  // the whole value is wanted
+  Parsers& parsers = ThreadParsers();
+  std::string buf;
+  if (!PaddedUtf8(gbk, buf)) return nullptr;
+  simdjson::dom::element root;
+  const auto error = parsers.dom.parse(buf.data(), buf.size(), false).get(root);
+  // The values only the slower path keeps, and every other error, as there.
+  if (error) return error == simdjson::NUMBER_ERROR || error == simdjson::STRING_ERROR ? ParseJsonTree(gbk) : nullptr;
+  auto doc = std::make_shared<JsonDoc>();
+  std::vector<size_t> live(paths.size());
+  for (size_t k = 0; k < paths.size(); ++k) live[k] = k;
+  DomCopier(*doc).addAlong(root, 0, 0, paths, live, 0);
   doc->indexArrays();
   return doc;
 }

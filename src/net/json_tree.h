@@ -66,6 +66,13 @@ std::string_view TrimJsonSpace(std::string_view s);
 // buffers stay for the next text. May throw std::bad_alloc on a huge text.
 std::shared_ptr<const JsonDoc> ParseJsonTree(std::string_view gbk);
 
+// The same tree with only the values along `paths` kept: at each object on a
+// path, the members of the path's next name (every one of that name, UTF-8),
+// and below a path's last name the whole value. Arrays and strings on a path
+// are kept whole. Null exactly when ParseJsonTree gives none.
+std::shared_ptr<const JsonDoc> ParseJsonTreeAlong(std::string_view gbk,
+                                                  const std::vector<std::vector<std::string_view>>& paths);
+
 // Whether ParseJsonTree would give a tree of `gbk`, without making it.
 bool IsJsonTree(std::string_view gbk);
 

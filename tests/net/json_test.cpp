@@ -309,6 +309,68 @@ TEST(JsonReaderTest, ConvertsBetweenGbkAndTheParser) {
   }
 }
 
+// Loading only some paths reads those paths as the whole load does: repeated
+// names (the last one wins), arrays and strings on the way, a value kept whole
+// below the path, roots that are no object, the slower reading path, and texts
+// that do not load.
+TEST(JsonReaderTest, LoadAlongReadsItsPathsAsLoadDoes) {
+  const std::vector<std::string> texts = {
+      "{\"data\":{\"price\":\"6.90\",\"dynStock\":{\"sellableQuantity\":12},\"other\":[1,2]}}",
+      "{\"data\":{\"price\":\"1\"},\"data\":{\"price\":\"2\",\"x\":{}}}",
+      "{\"data\":{\"price\":{\"min\":1,\"max\":[3,4]},\"price\":null}}",
+      "{\"data\":[{\"price\":1},{\"price\":2}],\"data\":{\"price\":[5,6,7]}}",
+      "{\"data\":\"\xB0\xA1\xB0\xA1\",\"n\":1e999}",
+      "{\"data\":{\"price\":123456789012345678901234567890,\"dynStock\":{\"sellableQuantity\":-3}}}",
+      "{\"\xB0\xA1\":{\"price\":\"9\"},\"data\":{\"dynStock\":\"none\"}}",
+      "[{\"data\":1}]",
+      "\"data\"",
+      "{\"data\":{\"price\":1},}",
+      "{\"data\":{\"price\":1}} x",
+      "",
+  };
+  const std::vector<std::vector<std::string_view>> along = {
+      {"data", "price"}, {"data", "dynStock", "sellableQuantity"}, {"data", "length"}, {"\xE5\x95\x8A", "price"}};
+  const std::vector<std::string> paths = {"data.data.price",
+                                          "data.data.price.max",
+                                          "data.data.price[1]",
+                                          "data.data.price.max.length",
+                                          "data.data.dynStock.sellableQuantity",
+                                          "data.data.length",
+                                          "data.data.price.length",
+                                          "data[0].data",
+                                          "data." + G("啊") + ".price"};
+  int read = 0;
+  for (const std::string& text : texts) {
+    JsonReader whole, kept;
+    const bool loaded = whole.load("data", text);
+    ASSERT_EQ(kept.loadAlong("data", text, along), loaded) << text;
+    read += loaded;
+    for (const std::string& path : paths) {
+      EXPECT_EQ(kept.getText(path), whole.getText(path)) << text << " " << path;
+      EXPECT_EQ(kept.getLength(path), whole.getLength(path)) << text << " " << path;
+      EXPECT_EQ(kept.isArray(path), whole.isArray(path)) << text << " " << path;
+    }
+  }
+  EXPECT_EQ(read, 9);
+  int realRead = 0;
+  for (const char* name :
+       {"real/sib-answer-563661869008.txt", "real/sib-answer-566923463991.txt", "real/sib-answer-576700654210.txt"}) {
+    const std::string answer = test::ReadFixtureAsGbk(name);
+    // The object, whatever wraps it.
+    const size_t open = answer.find('{'), close = answer.rfind('}');
+    ASSERT_LT(open, close) << name;
+    const std::string json = answer.substr(open, close - open + 1);
+    JsonReader whole, kept;
+    const bool loaded = whole.load("data", json);  // one of them lost a span
+    ASSERT_EQ(kept.loadAlong("data", json, {{"data", "price"}, {"data", "dynStock", "sellableQuantity"}}), loaded)
+        << name;
+    realRead += loaded;
+    for (const char* path : {"data.data.price", "data.data.dynStock.sellableQuantity"})
+      EXPECT_EQ(kept.getText(path), whole.getText(path)) << name << " " << path;
+  }
+  EXPECT_EQ(realRead, 2);
+}
+
 TEST(JsonReaderTest, ReadsRealAnswers) {
   std::string mdskip = test::ReadFixtureAsGbk("real/mdskip-answer-20181020.txt");
   ASSERT_EQ(mdskip.rfind("setMdskip(", 0), 0u);
