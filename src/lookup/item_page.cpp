@@ -242,17 +242,6 @@ bool CallArgument(std::string_view answer, std::string_view name, std::string_vi
 constexpr std::string_view kSibPricePath = "data.data.price";
 constexpr std::string_view kSibStockPath = "data.data.dynStock.sellableQuantity";
 
-// The member names of a plain dotted path, after its variable.
-std::vector<std::string_view> NamesBelowVariable(std::string_view path) {
-  std::vector<std::string_view> names;
-  for (size_t dot = path.find('.'); dot != std::string_view::npos;) {
-    const size_t next = path.find('.', dot + 1);
-    names.push_back(path.substr(dot + 1, next == std::string_view::npos ? std::string_view::npos : next - dot - 1));
-    dot = next;
-  }
-  return names;
-}
-
 // The JSON wrapped in the sib callback. Parsed on the first read and only once,
 // however many values the analysis takes from it.
 class SibJson {
@@ -268,9 +257,8 @@ class SibJson {
       parsed_ = true;
       std::string_view argument;
       // Of the answer, only the values read from it are kept.
-      static const std::vector<std::vector<std::string_view>> kRead = {NamesBelowVariable(kSibPricePath),
-                                                                       NamesBelowVariable(kSibStockPath)};
-      whole_ = CallArgument(answer_, "onSibRequestSuccess", argument) && reader_.loadAlong("data", argument, kRead);
+      whole_ = CallArgument(answer_, "onSibRequestSuccess", argument) &&
+               reader_.loadAlong("data", argument, {kSibPricePath, kSibStockPath});
     }
     return whole_;
   }

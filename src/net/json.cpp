@@ -360,13 +360,32 @@ bool IsJsonValue(std::string_view json) {
 
 bool JsonReader::load(std::string_view name, std::string_view json) { return loadAlong(name, json, {}); }
 
-bool JsonReader::loadAlong(std::string_view name, std::string_view json,
-                           const std::vector<std::vector<std::string_view>>& paths) {
+bool JsonReader::loadAlong(std::string_view name, std::string_view json, const std::vector<std::string_view>& paths) {
   // A variable name is one identifier; anything else defines nothing.
   if (name.empty() || ScanIdent(name, 0) != name.size()) return false;
   bool read = false;
   try {
-    auto doc = paths.empty() ? ParseJsonTree(json) : ParseJsonTreeAlong(json, paths);
+    // The member names below the variable of each path of the form name.a.b;
+    // paths of other variables read nothing of this one.
+    JsonPaths along;
+    bool plain = !paths.empty();
+    for (std::string_view path : paths) {
+      std::vector<std::string> names;
+      size_t i = ScanIdent(path, 0);
+      const bool ofThis = path.substr(0, i) == name;
+      while (plain && i < path.size()) {
+        const size_t end = path[i] == '.' ? ScanIdent(path, i + 1) : i;
+        if (end == i || end == i + 1) {
+          plain = false;  // brackets, blanks or anything else: keep the whole value
+          break;
+        }
+        const std::string_view key = path.substr(i + 1, end - i - 1);
+        names.emplace_back(IsAsciiText(key) ? std::string(key) : GbkToUtf8(key));
+        i = end;
+      }
+      if (ofThis) along.push_back(std::move(names));
+    }
+    auto doc = ParseJsonTree(json, plain ? &along : nullptr);
     if (doc) {
       state_->variables[std::string(name)] = std::move(doc);
       read = true;

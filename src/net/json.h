@@ -28,10 +28,10 @@ class JsonReader {
   // Defines variable `name` from `json` (GBK text). Invalid JSON defines nothing:
   // a variable loaded before keeps its value. True when `json` was read.
   bool load(std::string_view name, std::string_view json);
-  // The same, keeping only what the member paths `paths` (names below the
-  // variable, UTF-8) lead to: reading those paths gives what load() would give.
-  // Without paths, the same as load().
-  bool loadAlong(std::string_view name, std::string_view json, const std::vector<std::vector<std::string_view>>& paths);
+  // The same, keeping only what `paths` (as getText takes them) lead to: reading
+  // those paths gives what it would after load(). Plain dotted paths are kept
+  // alone; with any other, or none, the whole value is kept.
+  bool loadAlong(std::string_view name, std::string_view json, const std::vector<std::string_view>& paths);
   // Strings as they are, numbers as decimal text, null/missing as empty text. GBK.
   std::string getText(std::string_view path) const;
   // Length of the array or string at `path`; 0 otherwise.

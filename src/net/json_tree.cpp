@@ -382,9 +382,8 @@ class DomCopier {
 
   // Only the members along `paths` of an object, `depth` names into them;
   // `live` are the paths whose first `depth` names led here.
-  void addAlong(simdjson::dom::element e, uint32_t keyOff, uint32_t keyLen,
-                const std::vector<std::vector<std::string_view>>& paths, const std::vector<size_t>& live,
-                size_t depth) {
+  void addAlong(simdjson::dom::element e, uint32_t keyOff, uint32_t keyLen, const JsonPaths& paths,
+                const std::vector<size_t>& live, size_t depth) {
     simdjson::dom::object object;
     if (e.type() != simdjson::dom::element_type::OBJECT || e.get_object().get(object)) {
       add(e, keyOff, keyLen);
@@ -469,24 +468,35 @@ static bool PaddedUtf8(std::string_view gbk, std::string& buf) {
   return true;
 }
 
-std::shared_ptr<const JsonDoc> ParseJsonTree(std::string_view gbk) {
+std::shared_ptr<const JsonDoc> ParseJsonTree(std::string_view gbk, const JsonPaths* along) {
+  if (along)
+    for (const auto& path : *along)
+      if (path.empty()) along = nullptr;  // the whole value is wanted
   Parsers& parsers = ThreadParsers();
   std::string buf;
   if (!PaddedUtf8(gbk, buf)) return nullptr;
   auto doc = std::make_shared<JsonDoc>();
-  doc->arena.reserve(buf.size());
-  doc->nodes.reserve(buf.size() / 16 + 4);  // about one value in 20 to 30 bytes of an answer
+  if (!along) {
+    doc->arena.reserve(buf.size());
+    doc->nodes.reserve(buf.size() / 16 + 4);  // about one value in 20 to 30 bytes of an answer
+  }
 
   simdjson::dom::element root;
   auto error = parsers.dom.parse(buf.data(), buf.size(), false).get(root);
   if (!error) {
-    DomCopier(*doc).add(root, 0, 0);
+    if (along) {
+      std::vector<size_t> live(along->size());
+      for (size_t k = 0; k < live.size(); ++k) live[k] = k;
+      DomCopier(*doc).addAlong(root, 0, 0, *along, live, 0);
+    } else {
+      DomCopier(*doc).add(root, 0, 0);
+    }
     doc->indexArrays();
     return doc;
   }
   // Integers beyond 64 bits, numbers beyond the double range and lone
   // surrogates are valid for a script engine: read the text once more on the
-  // slower path that keeps such values. Every other error is final.
+  // slower path that keeps such values (the whole tree). Every other error is final.
   if (error != simdjson::NUMBER_ERROR && error != simdjson::STRING_ERROR) return nullptr;
   TreeBuilder builder(*doc, buf);
   char first = buf.front();
@@ -497,25 +507,6 @@ std::shared_ptr<const JsonDoc> ParseJsonTree(std::string_view gbk) {
                          : builder.addRoot<simdjson::ondemand::array>([&] { return json.get_array(); });
   // Anything after the value makes the text invalid.
   if (!ok || json.current_location().error() != simdjson::OUT_OF_BOUNDS) return nullptr;
-  doc->indexArrays();
-  return doc;
-}
-
-std::shared_ptr<const JsonDoc> ParseJsonTreeAlong(std::string_view gbk,
-                                                  const std::vector<std::vector<std::string_view>>& paths) {
-  for (const auto& path : paths)
-    if (path.empty()) return ParseJsonTree(gbk);  // the whole value is wanted
-  Parsers& parsers = ThreadParsers();
-  std::string buf;
-  if (!PaddedUtf8(gbk, buf)) return nullptr;
-  simdjson::dom::element root;
-  const auto error = parsers.dom.parse(buf.data(), buf.size(), false).get(root);
-  // The values only the slower path keeps, and every other error, as there.
-  if (error) return error == simdjson::NUMBER_ERROR || error == simdjson::STRING_ERROR ? ParseJsonTree(gbk) : nullptr;
-  auto doc = std::make_shared<JsonDoc>();
-  std::vector<size_t> live(paths.size());
-  for (size_t k = 0; k < paths.size(); ++k) live[k] = k;
-  DomCopier(*doc).addAlong(root, 0, 0, paths, live, 0);
   doc->indexArrays();
   return doc;
 }

@@ -61,17 +61,17 @@ inline bool IsAsciiText(std::string_view s) {
 // Without the blanks, tabs and line breaks around `s`.
 std::string_view TrimJsonSpace(std::string_view s);
 
+// Member names (UTF-8) from a value down to one inside it.
+using JsonPaths = std::vector<std::vector<std::string>>;
+
 // The tree of `gbk`, JSON text with the wrapping the marketplace puts around
 // it; null when the text is not such a value. Uses this thread's parsers, whose
 // buffers stay for the next text. May throw std::bad_alloc on a huge text.
-std::shared_ptr<const JsonDoc> ParseJsonTree(std::string_view gbk);
-
-// The same tree with only the values along `paths` kept: at each object on a
-// path, the members of the path's next name (every one of that name, UTF-8),
-// and below a path's last name the whole value. Arrays and strings on a path
-// are kept whole. Null exactly when ParseJsonTree gives none.
-std::shared_ptr<const JsonDoc> ParseJsonTreeAlong(std::string_view gbk,
-                                                  const std::vector<std::vector<std::string_view>>& paths);
+// With `along`, only the values along those paths are kept: at each object on a
+// path, the members of the path's next name (every one of that name), and below
+// a path's last name the whole value; arrays and strings on a path are kept
+// whole. The text is checked whole all the same.
+std::shared_ptr<const JsonDoc> ParseJsonTree(std::string_view gbk, const JsonPaths* along = nullptr);
 
 // Whether ParseJsonTree would give a tree of `gbk`, without making it.
 bool IsJsonTree(std::string_view gbk);

@@ -33,6 +33,14 @@ std::string OneIconvPass(const std::string& input, const char* from, const char*
   return out;
 }
 
+// Up to eleven of `pieces` in a row, picked at random.
+template <size_t N>
+std::string RandomMix(const std::string (&pieces)[N], std::mt19937& random) {
+  std::string input;
+  for (int n = static_cast<int>(random() % 12); n > 0; --n) input += pieces[random() % N];
+  return input;
+}
+
 TEST(Codec, GbkAndUtf8RoundTrip) {
   const std::string gbk = "\xc4\xe3\xba\xc3 ok";  // 你好 ok
   EXPECT_EQ(GbkToUtf8(gbk), "\xe4\xbd\xa0\xe5\xa5\xbd ok");
@@ -87,9 +95,7 @@ TEST(Codec, Utf8ConvertsAsOneWholePass) {
                                 "\xc0\xaf", "\xff",     "\xf4\x90\x80\x80", "\r\n",     std::string(40, 'x')};
   std::mt19937 random(11);
   for (int round = 0; round < 3000; ++round) {
-    std::string input;
-    const int n = static_cast<int>(random() % 12);
-    for (int k = 0; k < n; ++k) input += pieces[random() % std::size(pieces)];
+    const std::string input = RandomMix(pieces, random);
     ASSERT_EQ(Utf8ToGbk(input), wholePass(input)) << round;
     ASSERT_EQ(ConvertToGbk(input, "utf-8").value(), wholePass(input)) << round;
   }
@@ -114,9 +120,7 @@ TEST(Codec, GbkConvertsAsOneWholePass) {
                                 "\x81", "\xff", "\x80",     "\xa1\x7f", "\x81\x30",         std::string(40, 'x')};
   std::mt19937 random(12);
   for (int round = 0; round < 3000; ++round) {
-    std::string input;
-    const int n = static_cast<int>(random() % 12);
-    for (int k = 0; k < n; ++k) input += pieces[random() % std::size(pieces)];
+    const std::string input = RandomMix(pieces, random);
     ASSERT_EQ(GbkToUtf8(input), wholePass(input)) << round;
   }
 }

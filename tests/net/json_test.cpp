@@ -328,8 +328,9 @@ TEST(JsonReaderTest, LoadAlongReadsItsPathsAsLoadDoes) {
       "{\"data\":{\"price\":1}} x",
       "",
   };
-  const std::vector<std::vector<std::string_view>> along = {
-      {"data", "price"}, {"data", "dynStock", "sellableQuantity"}, {"data", "length"}, {"\xE5\x95\x8A", "price"}};
+  const std::string gbkName = "data." + G("啊") + ".price";
+  const std::vector<std::string_view> along = {"data.data.price", "data.data.dynStock.sellableQuantity",
+                                               "data.data.length", gbkName, "other.data.x"};
   const std::vector<std::string> paths = {"data.data.price",
                                           "data.data.price.max",
                                           "data.data.price[1]",
@@ -362,8 +363,7 @@ TEST(JsonReaderTest, LoadAlongReadsItsPathsAsLoadDoes) {
     const std::string json = answer.substr(open, close - open + 1);
     JsonReader whole, kept;
     const bool loaded = whole.load("data", json);  // one of them lost a span
-    ASSERT_EQ(kept.loadAlong("data", json, {{"data", "price"}, {"data", "dynStock", "sellableQuantity"}}), loaded)
-        << name;
+    ASSERT_EQ(kept.loadAlong("data", json, {"data.data.price", "data.data.dynStock.sellableQuantity"}), loaded) << name;
     realRead += loaded;
     for (const char* path : {"data.data.price", "data.data.dynStock.sellableQuantity"})
       EXPECT_EQ(kept.getText(path), whole.getText(path)) << name << " " << path;
